@@ -1,0 +1,48 @@
+# The Windows program, its test programs and its end-to-end tests.
+set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
+
+set(QV_SYSTEM_LIBS kernel32 user32 gdi32 advapi32 comctl32 comdlg32 shell32 ole32 oleaut32
+    uuid opengl32 glu32 winmm windowscodecs)
+
+add_library(qwin OBJECT ${QV_WIN32_SOURCES})
+qv_target_defaults(qwin)
+target_compile_definitions(qwin PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+
+add_executable(quorvane WIN32 ${CMAKE_SOURCE_DIR}/app/main_win32.cpp)
+file(GLOB QV_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.rc)
+target_sources(quorvane PRIVATE ${QV_RESOURCES})
+qv_target_defaults(quorvane)
+set_target_properties(quorvane PROPERTIES SUFFIX ".scr")
+target_link_libraries(quorvane PRIVATE qwin qcore ${QV_SYSTEM_LIBS})
+
+# Windows-layer tests run in-process under Wine against the real registry,
+# GDI, files and OpenGL.
+file(GLOB QV_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
+add_executable(win_tests ${QV_WIN_TESTS})
+qv_target_defaults(win_tests)
+target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS})
+target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
+add_test(NAME win_tests COMMAND win_tests)
+set_tests_properties(win_tests PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
+set_tests_properties(core_tests PROPERTIES RESOURCE_LOCK wine)
+
+# Separate binaries: each folder under plugins/ builds one DLL.
+file(GLOB QV_PLUGIN_DIRS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/plugins/*/CMakeLists.txt)
+foreach(p ${QV_PLUGIN_DIRS})
+  get_filename_component(dir ${p} DIRECTORY)
+  add_subdirectory(${dir})
+endforeach()
+
+# The shipped program imports system DLLs only.
+add_test(NAME imports_are_system_only
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check_imports.sh $<TARGET_FILE:quorvane>)
+
+# End-to-end tests drive the real quorvane.scr from outside.
+file(GLOB QV_E2E CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_*.sh)
+foreach(script ${QV_E2E})
+  get_filename_component(name ${script} NAME_WE)
+  add_test(NAME ${name} COMMAND bash ${script} $<TARGET_FILE:quorvane> ${CMAKE_BINARY_DIR})
+  set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine TIMEOUT 300
+                       ENVIRONMENT "QV_WINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run")
+endforeach()
