@@ -46,3 +46,28 @@ foreach(script ${QV_E2E})
   set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine TIMEOUT 300
                        ENVIRONMENT "QV_WINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run")
 endforeach()
+
+# The bundled sample photos and the installer that ships everything.
+set(QV_PHOTO_DIR ${CMAKE_BINARY_DIR}/Photos)
+add_custom_command(OUTPUT ${QV_PHOTO_DIR}/.made
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${QV_PHOTO_DIR}
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-photos ${QV_PHOTO_DIR}
+  COMMAND ${CMAKE_COMMAND} -E touch ${QV_PHOTO_DIR}/.made
+  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-photos
+  COMMENT "Making the sample photos")
+add_custom_target(photos ALL DEPENDS ${QV_PHOTO_DIR}/.made)
+
+find_program(MAKENSIS makensis REQUIRED)
+set(QV_INSTALLER ${CMAKE_BINARY_DIR}/bin/QuorvaneSetup.exe)
+set(QV_SHIPPED_TARGETS quorvane)
+foreach(t fastmm imgbmp imgwic)
+  if(TARGET ${t})
+    list(APPEND QV_SHIPPED_TARGETS ${t})
+  endif()
+endforeach()
+add_custom_command(OUTPUT ${QV_INSTALLER}
+  COMMAND ${MAKENSIS} -V2 -INPUTCHARSET UTF8 -DBINDIR=${CMAKE_BINARY_DIR}/bin -DPHOTODIR=${QV_PHOTO_DIR}
+          -DOUTFILE=${QV_INSTALLER} -DVERSION=${PROJECT_VERSION} ${CMAKE_SOURCE_DIR}/installer/quorvane.nsi
+  DEPENDS ${CMAKE_SOURCE_DIR}/installer/quorvane.nsi ${QV_PHOTO_DIR}/.made ${QV_SHIPPED_TARGETS}
+  COMMENT "Building the installer")
+add_custom_target(installer ALL DEPENDS ${QV_INSTALLER})
