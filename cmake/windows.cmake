@@ -10,8 +10,17 @@ qv_target_defaults(qwin)
 target_compile_definitions(qwin PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 
 add_executable(quorvane WIN32 ${CMAKE_SOURCE_DIR}/app/main_win32.cpp)
-file(GLOB QV_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.rc)
-target_sources(quorvane PRIVATE ${QV_RESOURCES})
+# Icon and cursor are drawn at build time; the resource script finds them
+# through the include path.
+set(QV_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
+add_custom_command(OUTPUT ${QV_ICON_DIR}/quorvane.ico ${QV_ICON_DIR}/link.cur
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-icons ${QV_ICON_DIR}
+  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-icons
+  COMMENT "Drawing the icon and cursor")
+set_source_files_properties(${CMAKE_SOURCE_DIR}/app/quorvane.rc PROPERTIES
+  OBJECT_DEPENDS "${QV_ICON_DIR}/quorvane.ico;${QV_ICON_DIR}/link.cur;${CMAKE_SOURCE_DIR}/app/quorvane.manifest")
+target_sources(quorvane PRIVATE ${CMAKE_SOURCE_DIR}/app/quorvane.rc)
+target_include_directories(quorvane PRIVATE ${QV_ICON_DIR} ${CMAKE_SOURCE_DIR}/app)
 qv_target_defaults(quorvane)
 set_target_properties(quorvane PROPERTIES SUFFIX ".scr")
 target_link_libraries(quorvane PRIVATE qwin qcore ${QV_SYSTEM_LIBS})
@@ -21,7 +30,8 @@ target_link_libraries(quorvane PRIVATE qwin qcore ${QV_SYSTEM_LIBS})
 file(GLOB QV_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
 add_executable(win_tests ${QV_WIN_TESTS})
 qv_target_defaults(win_tests)
-target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS})
+target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version)
+add_dependencies(win_tests quorvane)
 target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
 add_test(NAME win_tests COMMAND win_tests)
 set_tests_properties(win_tests PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
