@@ -6,6 +6,7 @@
 #include "app/exception.h"
 #include "app/handles_win32.h"
 #include "app/state.h"
+#include "config/dialog_win32.h"
 
 std::string ModeText;
 std::string ArgumentText;
@@ -45,7 +46,7 @@ void ParseProcessCommandLine(const char* raw) {
 void DispatchMode() {
     switch (ModeOf(ModeText)) {
     case TMode::Config:
-        Guarded([] { ModeNotBuilt("The configuration dialog"); });
+        Guarded([] { RunConfigDialog(); });
         break;
     case TMode::Preview:
         if (HostWindow == nullptr || !::IsWindow(HostWindow)) return;

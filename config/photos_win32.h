@@ -1,0 +1,53 @@
+#pragma once
+#include <windows.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+// The Photos page: the catalogue as a tree of folders and pictures, the
+// commands that edit it, and the properties of the selected item.
+
+// Posted to the dialog by the tree-fill thread when it has finished, so that
+// the selection and properties are brought up to date on the dialog thread.
+constexpr UINT kFillDoneMessage = WM_APP + 1;
+
+// Creates the page's controls on `page`.
+void BuildPhotosPage(HWND page);
+void AddPhotosToolTips(HWND tooltip);
+
+// The tree fill on its own thread (32 KiB stack).
+void StartTreeFill();
+bool TreeFillRunning();
+// Waits for a running fill, pumping this thread's messages so that the
+// tree can take the fill's inserts.
+void WaitForTreeFill();
+// Asks a running fill to stop; waits up to 101 times 10 ms, pumping
+// messages, and terminates it only if it is still running after that.
+void StopTreeFill();
+
+void PhotosCommand(int id);
+// Shows the properties of the tree's selection (folder or picture).
+void ShowProperties();
+// Called when the Photos page is shown anew: selects the first item when
+// nothing is selected, else refreshes the properties box and its mode.
+void SyncPhotosPage();
+
+HWND PhotosTree();
+
+// Seams for the modal dialogs, so that in-process tests can answer them.
+// The product shows the real folder browser and open-file dialog.
+using TFolderBrowser = std::function<std::string(HWND owner, const std::string& title, const std::string& start)>;
+// Returns false with an error code for a failed dialog (0 for Cancel).
+using TFilePicker = std::function<bool(HWND owner, const std::string& filter, std::vector<std::string>& paths,
+                                       unsigned& error)>;
+void SetFolderBrowser(TFolderBrowser browser);  // empty: SHBrowseForFolder
+void SetFilePicker(TFilePicker picker);         // empty: GetOpenFileNameA
+
+// The open-file filter from the enabled plug-ins' formats.
+std::string PluginFilter();
+// The folder browser as the product runs it: start folder from
+// "DialogPath", the choice written back to it.
+std::string BrowseForFolder(HWND owner, const std::string& title);
+// Asks for pictures with the open-file dialog; shows "Fails = " on error.
+std::vector<std::string> AskForPictures(HWND owner);
