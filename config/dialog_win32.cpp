@@ -170,6 +170,8 @@ LRESULT HandleMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_HSCROLL:
     case WM_VSCROLL:
         return 0;
+    case kFillBatchMessage:
+        return InsertFillBatch(lp);
     case kFillDoneMessage:
         Dialog.LastShownPage = -1;
         AfterPaint(Dialog.Tab);

@@ -204,6 +204,50 @@ private:
 
 // --- tree fill ---------------------------------------------------------------
 
+// A run of tree items the fill thread asks the dialog thread to insert.
+// Inserting on the tree's own thread costs a few microseconds an item; a
+// message across threads for every item would cost far more.
+struct TFillBatch {
+    int Entry = 0;       // catalogue entry whose pictures are inserted
+    int Slot = 0;        // slot written into the items' data
+    int First = 0;       // first picture index of the run
+    int Last = 0;        // one past the last
+    bool Node = false;   // insert the entry's folder node instead of pictures
+    HTREEITEM Parent = nullptr;  // the folder node, or null for root-level pictures
+};
+
+constexpr int kFillBatchSize = 2000;
+
+HTREEITEM FillBatch(const TFillBatch& b) {
+    if (b.Node)
+        return Insert(TVI_ROOT, TVI_LAST, PicList.GetItem(b.Entry).FolderPath, ItemData(b.Slot, 0));
+    const TPictureList& pictures = PicList.GetItem(b.Entry).Pictures;
+    const int last = std::min(b.Last, pictures.Count());
+    HTREEITEM parent = b.Parent ? b.Parent : TVI_ROOT;
+    for (int j = b.First; j < last; ++j)
+        Insert(parent, TVI_LAST, FileNamePart(pictures.Item(j)), ItemData(b.Slot, j + 1));
+    return nullptr;
+}
+
+HTREEITEM SendBatch(const TFillBatch& b) {
+    return reinterpret_cast<HTREEITEM>(
+        ::SendMessageA(Dialog.Main, kFillBatchMessage, 0, reinterpret_cast<LPARAM>(&b)));
+}
+
+// Sends the pictures of one entry in runs, checking the stop request
+// between them.
+void SendPictures(int entry, int slot, HTREEITEM parent, int count) {
+    for (int first = 0; first < count && !fillStop; first += kFillBatchSize) {
+        TFillBatch b;
+        b.Entry = entry;
+        b.Slot = slot;
+        b.First = first;
+        b.Last = std::min(count, first + kFillBatchSize);
+        b.Parent = parent;
+        SendBatch(b);
+    }
+}
+
 DWORD WINAPI TreeFillMain(void*) {
     ListBusyCursor = ::LoadCursorA(nullptr, IDC_WAIT);
     ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, 0);
@@ -214,17 +258,16 @@ DWORD WINAPI TreeFillMain(void*) {
     // can read the table while this thread inserts.
     const int count = std::min(PicList.Count(), TSlotTable::kMaxSlot + 1);
     for (int i = 1; i < count && !fillStop; ++i) {
-        TFolderItem& folder = PicList.ItemAt(i);
-        HTREEITEM node = Insert(TVI_ROOT, TVI_LAST, folder.FolderPath, ItemData(i, 0));
-        InsertPictures(node, i, i);
-        folder.TreeNode = reinterpret_cast<std::uintptr_t>(node);
+        TFillBatch node;
+        node.Entry = i;
+        node.Slot = i;
+        node.Node = true;
+        HTREEITEM item = SendBatch(node);
+        SendPictures(i, i, item, std::min(PicList.GetItem(i).Pictures.Count(), kMaxTreeChildren));
+        PicList.ItemAt(i).TreeNode = reinterpret_cast<std::uintptr_t>(item);
     }
-    if (count > 0) {
-        const TPictureList& root = PicList.GetItem(0).Pictures;
-        // Positions must fit the low 16 bits of the item data.
-        const int n = std::min(root.Count(), 0xFFFF);
-        for (int j = 0; j < n && !fillStop; ++j) Insert(TVI_ROOT, TVI_LAST, FileNamePart(root.Item(j)), ItemData(0, j + 1));
-    }
+    // Positions must fit the low 16 bits of the item data.
+    if (count > 0) SendPictures(0, 0, nullptr, std::min(PicList.GetItem(0).Pictures.Count(), 0xFFFF));
 
     // The selection and properties are brought up to date on the dialog's
     // own thread, which owns the preview bitmap and the picture loading.
@@ -534,6 +577,11 @@ void SyncPhotosPage() {
 }
 
 HWND PhotosTree() { return tree; }
+
+LRESULT InsertFillBatch(LPARAM batch) {
+    const TFillBatch* b = reinterpret_cast<const TFillBatch*>(batch);
+    return b ? reinterpret_cast<LRESULT>(FillBatch(*b)) : 0;
+}
 
 void SetFolderBrowser(TFolderBrowser browser) { folderBrowser = std::move(browser); }
 void SetFilePicker(TFilePicker picker) { filePicker = std::move(picker); }

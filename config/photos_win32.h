@@ -11,6 +11,10 @@
 // Posted to the dialog by the tree-fill thread when it has finished, so that
 // the selection and properties are brought up to date on the dialog thread.
 constexpr UINT kFillDoneMessage = WM_APP + 1;
+// Sent by the tree-fill thread with a run of items for the dialog thread to
+// insert; answered by InsertFillBatch.
+constexpr UINT kFillBatchMessage = WM_APP + 2;
+LRESULT InsertFillBatch(LPARAM batch);
 
 // Creates the page's controls on `page`.
 void BuildPhotosPage(HWND page);
