@@ -288,12 +288,12 @@ protected:
     }
     TRgb AtPixel(TPixel p) const { return At(static_cast<int>(p.x), static_cast<int>(p.y)); }
 
-    // Where picture pixel (px, py) of the panel in flight lands on screen.
+    // Where picture pixel (px, py) of the panel in flight lands on screen:
+    // the top row at world x = OffsetX, the bottom one 18.891 lower; the left
+    // column at world y = OffsetY, the right one 25.16 further along -y.
     TPixel PicturePoint(double px, double py) const {
-        const double wx = PhotoPanel.OffsetX + PanelX(0, PanelHeight) +
-                          (PanelX(PanelHeight - 1, PanelHeight) - PanelX(0, PanelHeight)) * py / (PanelHeight - 1);
-        const double wy = PhotoPanel.OffsetY + PanelY(0, PanelWidth) +
-                          (PanelY(PanelWidth - 1, PanelWidth) - PanelY(0, PanelWidth)) * px / (PanelWidth - 1);
+        const double wx = PhotoPanel.OffsetX - 18.891 * py / (PanelHeight - 1);
+        const double wy = PhotoPanel.OffsetY - 25.16 * px / (PanelWidth - 1);
         return Project(wx, wy, 60.0 - PhotoPanel.Distance);
     }
 
@@ -381,6 +381,44 @@ TEST_F(SceneTest, TilesMeetWithoutSeams) {
         }
     }
     EXPECT_GT(checked, 100000);
+}
+
+TEST_F(SceneTest, TileEdgesShowTheSharedPixelExactlyOnce) {
+    // Steep ramps across the first tile column and row edge (picture column
+    // and row 255), magnified about 3.4 times: red rises 8 per column, green
+    // 8 per row. A tile that samples its neighbour's pixels one place off
+    // shows a jump of a whole texel step where the tiles meet.
+    FillPicture([](int x, int y) {
+        auto ramp = [](int v) { return std::min(255, std::max(0, 128 + (v - 255) * 8)); };
+        return TRgb{ramp(x), ramp(y), 0};
+    });
+    const double centreX = 0.174533 * 12.0 / 50.0;  // world x at the screen centre, 12 in front
+    Launch(static_cast<float>(centreX + 18.891 * 255 / 383), static_cast<float>(25.16 * 255 / 511), 12.0f);
+    Frame();
+    SaveScreenshot("edges");
+
+    const TPixel edge = PicturePoint(255, 255);
+    const int ex = static_cast<int>(std::lround(edge.x));
+    const int ey = static_cast<int>(std::lround(edge.y));
+    ASSERT_NEAR(edge.x, kWidth / 2.0, 4.0);
+    ASSERT_NEAR(edge.y, kHeight / 2.0, 4.0);
+    // Along the row through the edge, red climbs steadily to the right; along
+    // the column, green climbs steadily downwards.
+    int maxRedStep = 0;
+    int maxGreenStep = 0;
+    for (int d = -20; d < 20; ++d) {
+        const int redStep = At(ex + d + 1, ey + 8).r - At(ex + d, ey + 8).r;
+        const int greenStep = At(ex + 8, ey - d - 1).g - At(ex + 8, ey - d).g;
+        EXPECT_GE(redStep, 0) << d;
+        EXPECT_GE(greenStep, 0) << d;
+        maxRedStep = std::max(maxRedStep, redStep);
+        maxGreenStep = std::max(maxGreenStep, greenStep);
+    }
+    EXPECT_LE(maxRedStep, 4);
+    EXPECT_LE(maxGreenStep, 4);
+    // The shared pixel (value 128) sits where column and row 255 project.
+    EXPECT_NEAR(At(ex, ey + 8).r, 128, 6);
+    EXPECT_NEAR(At(ex + 8, ey).g, 128, 6);
 }
 
 TEST_F(SceneTest, FogBlackensTheFarPanelAndLeavesTheNearOneBright) {
