@@ -29,11 +29,12 @@ public:
 #define QV_WGL_ENTRY(name) decltype(&::wgl##name) name = nullptr;
 
 #define QV_GL_ENTRIES(X)                                                                                     \
-    X(BindTexture) X(Begin) X(Clear) X(ClearColor) X(Disable) X(Enable) X(End) X(Finish) X(Fogf) X(Fogfv)   \
+    X(BindTexture) X(Begin) X(Clear) X(ClearColor) X(Disable) X(DisableClientState) X(DrawArrays) X(Enable)    \
+    X(EnableClientState) X(End) X(Finish) X(Fogf) X(Fogfv)                                                  \
     X(Fogi) X(GenTextures) X(GetDoublev) X(GetError) X(GetIntegerv) X(GetString) X(Hint) X(IsEnabled)        \
     X(IsTexture) X(LightModeli) X(Lightfv) X(LoadIdentity) X(MatrixMode) X(PixelStorei) X(PolygonMode)       \
     X(PopMatrix) X(PushMatrix) X(ReadBuffer) X(ReadPixels) X(ShadeModel) X(TexCoord2d) X(TexEnvi)            \
-    X(TexImage2D) X(TexParameteri) X(Translated) X(Translatef) X(Vertex3d) X(Viewport)
+    X(TexImage2D) X(TexParameteri) X(Translated) X(Translatef) X(Vertex3d) X(VertexPointer) X(Viewport)
 #define QV_GLU_ENTRIES(X) X(GetString) X(LookAt) X(Perspective)
 #define QV_WGL_ENTRIES(X) X(CreateLayerContext) X(DeleteContext) X(GetCurrentContext) X(MakeCurrent)
 
