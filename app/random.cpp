@@ -1,36 +1,32 @@
 #include "app/random.h"
 
+#include <cmath>
 #include <mutex>
 #include <random>
 
 namespace {
 
-// std::mt19937 is MT19937 by definition, so its sequence for a given seed is
-// the same on every compiler. Until SeedRandom runs it holds the standard
-// default seed 5489.
-std::mt19937& Generator() {
-    static std::mt19937 generator;
-    return generator;
-}
-
-std::mutex& GeneratorLock() {
-    static std::mutex lock;
-    return lock;
-}
+// The loader and render threads both draw; the lock keeps the generator's
+// state consistent (a draw is a few nanoseconds, contention is nil).
+std::mutex generatorLock;
+std::mt19937 generator;  // default-seeded until SeedRandom
 
 }  // namespace
 
 void SeedRandom(std::uint32_t seed) {
-    std::lock_guard<std::mutex> guard(GeneratorLock());
-    Generator().seed(seed);
+    std::lock_guard<std::mutex> guard(generatorLock);
+    generator.seed(seed);
 }
 
-std::uint32_t RandomNext() {
-    std::lock_guard<std::mutex> guard(GeneratorLock());
-    return static_cast<std::uint32_t>(Generator()());
+double RandomUnit() {
+    std::uint32_t v;
+    {
+        std::lock_guard<std::mutex> guard(generatorLock);
+        v = static_cast<std::uint32_t>(generator());
+    }
+    return v * (1.0 / 4294967296.0);
 }
 
-double RandomReal() {
-    // 2^-32 scales the full 32-bit range into [0, 1) exactly; no output reaches 1.
-    return static_cast<double>(RandomNext()) * (1.0 / 4294967296.0);
+double RoundHalfEven(double x) {
+    return std::nearbyint(x);  // the default rounding mode is to nearest, ties to even
 }

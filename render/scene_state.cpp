@@ -23,15 +23,15 @@ std::int32_t LastTileIndex = -1;
 void InitStarField() {
     for (TStar& star : StarField) {
         // Two statements fix the order of the draws: x first, then y.
-        star.StarX = static_cast<float>((RandomReal() - 0.5) * kStarSpread);
-        star.StarY = static_cast<float>((RandomReal() - 0.5) * kStarSpread);
+        star.StarX = static_cast<float>((RandomUnit() - 0.5) * kStarSpread);
+        star.StarY = static_cast<float>((RandomUnit() - 0.5) * kStarSpread);
     }
 }
 
 void LaunchPanel(TPhotoPanel& panel) {
     panel.Distance = static_cast<float>(kDepthRange);
-    panel.OffsetX = static_cast<float>((RandomReal() - 0.5) * kOffsetSpread + kOffsetBiasX);
-    panel.OffsetY = static_cast<float>((RandomReal() - 0.5) * kOffsetSpread + kOffsetBiasY);
+    panel.OffsetX = static_cast<float>((RandomUnit() - 0.5) * kOffsetSpread + kOffsetBiasX);
+    panel.OffsetY = static_cast<float>((RandomUnit() - 0.5) * kOffsetSpread + kOffsetBiasY);
 }
 
 void AdvancePanel(TPhotoPanel& panel, float frameStep) {
