@@ -18,6 +18,8 @@
 
 namespace {
 
+constexpr double kPi = 3.14159265358979323846;
+
 // --- A real window with a real context --------------------------------------
 
 const char* RegisterTestClass() {
@@ -163,7 +165,7 @@ TEST(Control, Window800x600GetsItsAspectAndViewport) {
     GLdouble projection[16] = {};
     GL.GetDoublev(GL_PROJECTION_MATRIX, projection);
     EXPECT_NEAR(projection[5] / projection[0], 1.3333, 1e-4);       // aspect
-    EXPECT_NEAR(projection[5], 1.0 / std::tan(25.0 * M_PI / 180.0), 1e-6);  // 50 degrees vertically
+    EXPECT_NEAR(projection[5], 1.0 / std::tan(25.0 * kPi / 180.0), 1e-6);  // 50 degrees vertically
     GLint mode = 0;
     GL.GetIntegerv(GL_MATRIX_MODE, &mode);
     EXPECT_EQ(mode, GL_MODELVIEW);
@@ -213,7 +215,7 @@ TPixel Project(double wx, double wy, double wz) {
     const TVec3 u = cross(s, f);
     const TVec3 d{wx - eye.x, wy - eye.y, wz - eye.z};
     const double depth = dot(d, f);
-    const double fy = 1.0 / std::tan(25.0 * M_PI / 180.0);
+    const double fy = 1.0 / std::tan(25.0 * kPi / 180.0);
     const double aspect = static_cast<double>(kWidth) / kHeight;
     const double nx = fy / aspect * dot(d, s) / depth;
     const double ny = fy * dot(d, u) / depth;
