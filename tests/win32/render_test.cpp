@@ -184,6 +184,34 @@ TEST(Control, Window800x600GetsItsAspectAndViewport) {
     BindRenderContext(control.DeviceContext, control.RenderContext);
 }
 
+TEST(Control, PaintDrawsOnlyWhileActiveAndEnableRestoresTheProjection) {
+    TWindow window = MakeWindow(200, 100);
+    TGLControl control(window.Get(), 200, 100);
+    int frames = 0;
+    control.OnRender = [&frames](TGLControl&) { ++frames; };
+    EXPECT_EQ(control.Paint(), 0);
+    EXPECT_EQ(frames, 1);
+
+    control.Active = false;
+    control.Paint();
+    EXPECT_EQ(frames, 1);
+
+    GL.MatrixMode(GL_PROJECTION);
+    GL.LoadIdentity();
+    GL.Viewport(0, 0, 10, 10);
+    control.Enable();
+    EXPECT_TRUE(control.Active);
+    GLint viewport[4] = {};
+    GL.GetIntegerv(GL_VIEWPORT, viewport);
+    EXPECT_EQ(viewport[2], 200);
+    EXPECT_EQ(viewport[3], 100);
+    GLdouble projection[16] = {};
+    GL.GetDoublev(GL_PROJECTION_MATRIX, projection);
+    EXPECT_NEAR(projection[5] / projection[0], 2.0, 1e-6);
+    control.Paint();
+    EXPECT_EQ(frames, 2);
+}
+
 // --- Rendered frames ----------------------------------------------------------
 
 constexpr int kWidth = 1024;
@@ -553,6 +581,41 @@ TEST_F(SceneTest, PictureForAHugeWindowFitsTheTextureTable) {
     UploadPicture(tooBig, second);
     EXPECT_EQ(LastTileIndex, 17 * 11 - 1);
     EXPECT_EQ(second[17 * 11], 0u);
+}
+
+TEST(HugeWindow, SceneOfAn8192x6400WindowDrawsWithinTheTextureTable) {
+    // A real window of that size with the whole pipeline: capped picture,
+    // upload, and a frame that draws all its tiles.
+    TWindow window = MakeWindow(8192, 6400);
+    ASSERT_TRUE(window);
+    TGLControl control(window.Get(), 8192, 6400);
+    const TPanelSize size = PanelSizeFor(8192, 6400);
+    PanelWidth = size.Width;
+    PanelHeight = size.Height;
+    std::vector<std::uint8_t> pixels(static_cast<size_t>(PanelWidth) * PanelHeight * 4, 0xFF);
+    TBitmap picture(PanelWidth, PanelHeight, pixels.data());
+    SceneBitmap = &picture;
+    PhotoPanel = TPhotoPanel{};
+    for (TStar& s : StarField) s = TStar{5000.0f, 5000.0f};
+    SetupPending = true;
+    FrameStep = 0.0f;
+    PhotoPanel.OffsetX = 9.4455f;
+    PhotoPanel.OffsetY = 12.58f;
+    PhotoPanel.Distance = 100.0f;
+    UploadPending = true;
+    std::uint8_t centre[3] = {};
+    control.OnRender = [&centre](TGLControl& c) {
+        RenderFrame(c);
+        GL.ReadBuffer(GL_BACK);
+        GL.PixelStorei(GL_PACK_ALIGNMENT, 1);
+        GL.ReadPixels(4096, 3200, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, centre);
+    };
+    control.Render();
+    SceneBitmap = nullptr;
+    EXPECT_EQ(PhotoPanel.TileCount, TilesAcross(PanelWidth) * TilesDown(PanelHeight));
+    EXPECT_LE(PhotoPanel.TileCount, kMaxTiles);
+    EXPECT_GT(centre[0], 240);  // the white panel covers the centre
+    EXPECT_EQ(GL.GetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
 
 }  // namespace
