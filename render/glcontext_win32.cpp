@@ -265,6 +265,14 @@ TGLControl::~TGLControl() {
     } catch (const Exception&) {
         // A context that cannot be released now goes with the process.
     }
+    DropPalette();
+}
+
+void TGLControl::DropPalette() {
+    // A palette still selected into the DC cannot be deleted.
+    if (!palette_) return;
+    ::SelectPalette(DeviceContext, static_cast<HPALETTE>(::GetStockObject(DEFAULT_PALETTE)), FALSE);
+    palette_.Reset();
 }
 
 void TGLControl::ReleaseContext() {
@@ -303,6 +311,7 @@ void TGLControl::SetupContext() {
             ReleaseContext();
         } catch (const Exception&) {
         }
+        DropPalette();
         throw;
     }
 }

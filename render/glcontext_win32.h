@@ -125,6 +125,7 @@ public:
 
 private:
     void SetupContext();
+    void DropPalette();
 
     TWindowDC dc_;
     TGdiObject palette_;  // for palette pixel formats; null otherwise
