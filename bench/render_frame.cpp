@@ -54,14 +54,6 @@ int main() {
                                      nullptr, wc.hInstance, nullptr));
     TGLControl control(window.Get(), kWidth, kHeight);
 
-    // Baseline: clear and swap only.
-    std::vector<double> baseline;
-    for (int i = 0; i < kFrames; ++i) {
-        const double t0 = Now();
-        control.Render();
-        baseline.push_back((Now() - t0) * 1000.0);
-    }
-
     const TPanelSize size = PanelSizeFor(kWidth, kHeight);
     PanelWidth = size.Width;
     PanelHeight = size.Height;
@@ -73,34 +65,40 @@ int main() {
     InitStarField();
     SetupPending = true;
     StarPhase = 200.0f;
-    FrameStep = 0.05f;  // the panel stays in view: 100 units over 2000 frames
-    control.OnRender = RenderFrame;
+    const float step = 0.05f;  // the panel stays in view: 100 units over 2000 frames
 
-    // Stars alone: no picture yet, the panel behind the eye.
-    std::vector<double> starsOnly;
-    for (int i = 0; i < kFrames / 4; ++i) {
-        StarPhase -= FrameStep;
-        if (StarPhase < 0.0f) StarPhase = 200.0f;
+    // The three kinds of frame take turns, so that the load of the machine
+    // weighs on each alike: the baseline (clear and swap only), the stars
+    // alone (no tiles to draw), and the whole scene with the panel in flight.
+    auto timed = [&control](TGLControl::TCallback onRender) {
+        control.OnRender = std::move(onRender);
         const double t0 = Now();
         control.Render();
-        starsOnly.push_back((Now() - t0) * 1000.0);
-    }
-
+        return (Now() - t0) * 1000.0;
+    };
+    std::vector<double> baseline;
+    std::vector<double> starsOnly;
     std::vector<double> scene;
     std::vector<double> uploads;
     for (int i = 0; i < kFrames; ++i) {
+        baseline.push_back(timed({}));
+
+        const std::int32_t tiles = PhotoPanel.TileCount;
+        PhotoPanel.TileCount = 0;
+        FrameStep = 0.0f;
+        starsOnly.push_back(timed(RenderFrame));
+        PhotoPanel.TileCount = tiles;
+
         if (i % kUploadEvery == 0) {
             LaunchPanel(PhotoPanel);
             PhotoPanel.Distance = 120.0f;
             UploadPending = true;
         }
         const bool upload = UploadPending;
+        FrameStep = step;
         StarPhase -= FrameStep;
         if (StarPhase < 0.0f) StarPhase = 200.0f;
-        const double t0 = Now();
-        control.Render();
-        const double ms = (Now() - t0) * 1000.0;
-        (upload ? uploads : scene).push_back(ms);
+        (upload ? uploads : scene).push_back(timed(RenderFrame));
     }
 
     const TFigures b = Summarise(baseline);
