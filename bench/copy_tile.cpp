@@ -64,7 +64,7 @@ int main() {
     });
     std::printf("CopyTile, %dx%d picture (%d tiles): median %.1f us per picture\n", kWidth, kHeight,
                 across * down, copy);
-    std::printf("baseline memcpy of the same rows:    median %.1f us per picture (CopyTile %.2f x)\n", baseline,
-                copy / baseline);
+    std::printf("baseline memcpy of the same rows:    median %.1f us per picture (CopyTile %.2f x)\n",
+                baseline, copy / baseline);
     return sink == 0xFFFFFFFFu;  // keeps the copies from being optimised away
 }

@@ -50,8 +50,8 @@ int main() {
     wc.hInstance = ::GetModuleHandleA(nullptr);
     wc.lpszClassName = "QvBench";
     ::RegisterClassA(&wc);
-    TWindow window(::CreateWindowExA(0, "QvBench", "bench", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight, nullptr,
-                                     nullptr, wc.hInstance, nullptr));
+    TWindow window(::CreateWindowExA(0, "QvBench", "bench", WS_POPUP | WS_VISIBLE, 0, 0, kWidth, kHeight,
+                                     nullptr, nullptr, wc.hInstance, nullptr));
     TGLControl control(window.Get(), kWidth, kHeight);
 
     const TPanelSize size = PanelSizeFor(kWidth, kHeight);
@@ -109,8 +109,8 @@ int main() {
                 PanelHeight, uploads.size());
     std::printf("baseline clear+swap   median %7.3f ms  p99 %7.3f ms\n", b.median, b.p99);
     std::printf("stars only            median %7.3f ms  p99 %7.3f ms\n", st.median, st.p99);
-    std::printf("scene frame           median %7.3f ms  p99 %7.3f ms  (%.2f x baseline median)\n", s.median, s.p99,
-                s.median / b.median);
+    std::printf("scene frame           median %7.3f ms  p99 %7.3f ms  (%.2f x baseline median)\n", s.median,
+                s.p99, s.median / b.median);
     std::printf("upload frame 512x384  median %7.3f ms  max %7.3f ms  (%.2f x scene median)\n", u.median,
                 *std::max_element(uploads.begin(), uploads.end()), u.median / s.median);
     SceneBitmap = nullptr;

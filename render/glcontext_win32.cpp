@@ -202,7 +202,8 @@ TNewContext NewRenderContext(HDC dc, unsigned options, int colorBits, int stenci
 void BindRenderContext(HDC dc, HGLRC context) {
     if (bindDepth == 0) {
         std::lock_guard<std::mutex> guard(RegistryLock());
-        if (InRegistry(context)) throw EOpenGLException("Rendering context already active in another thread.");
+        if (InRegistry(context))
+            throw EOpenGLException("Rendering context already active in another thread.");
         if (!GL.MakeCurrent || !GL.MakeCurrent(dc, context)) {
             throw EOpenGLException("wglMakeCurrent failed, error: " + std::to_string(::GetLastError()));
         }

@@ -28,13 +28,15 @@ public:
 #define QV_GLU_ENTRY(name) decltype(&::glu##name) name = nullptr;
 #define QV_WGL_ENTRY(name) decltype(&::wgl##name) name = nullptr;
 
-#define QV_GL_ENTRIES(X)                                                                                     \
-    X(BindTexture) X(Begin) X(Clear) X(ClearColor) X(Disable) X(DisableClientState) X(DrawArrays) X(Enable)    \
-    X(EnableClientState) X(End) X(Finish) X(Fogf) X(Fogfv)                                                  \
-    X(Fogi) X(GenTextures) X(GetDoublev) X(GetError) X(GetIntegerv) X(GetString) X(Hint) X(IsEnabled)        \
-    X(IsTexture) X(LightModeli) X(Lightfv) X(LoadIdentity) X(MatrixMode) X(PixelStorei) X(PolygonMode)       \
-    X(PopMatrix) X(PushMatrix) X(ReadBuffer) X(ReadPixels) X(ShadeModel) X(TexCoord2d) X(TexEnvi)            \
-    X(TexImage2D) X(TexParameteri) X(Translated) X(Translatef) X(Vertex3d) X(VertexPointer) X(Viewport)
+// clang-format off
+#define QV_GL_ENTRIES(X)                                                                                  \
+    X(BindTexture) X(Begin) X(Clear) X(ClearColor) X(Disable) X(DisableClientState) X(DrawArrays)         \
+    X(Enable) X(EnableClientState) X(End) X(Finish) X(Fogf) X(Fogfv) X(Fogi) X(GenTextures) X(GetDoublev) \
+    X(GetError) X(GetIntegerv) X(GetString) X(Hint) X(IsEnabled) X(IsTexture) X(LightModeli) X(Lightfv)  \
+    X(LoadIdentity) X(MatrixMode) X(PixelStorei) X(PolygonMode) X(PopMatrix) X(PushMatrix) X(ReadBuffer) \
+    X(ReadPixels) X(ShadeModel) X(TexCoord2d) X(TexEnvi) X(TexImage2D) X(TexParameteri) X(Translated)    \
+    X(Translatef) X(Vertex3d) X(VertexPointer) X(Viewport)
+// clang-format on
 #define QV_GLU_ENTRIES(X) X(GetString) X(LookAt) X(Perspective)
 #define QV_WGL_ENTRIES(X) X(CreateLayerContext) X(DeleteContext) X(GetCurrentContext) X(MakeCurrent)
 
@@ -115,11 +117,11 @@ public:
 
     std::int32_t Width;
     std::int32_t Height;
-    HWND Window;                      // not owned
-    HGLRC RenderContext = nullptr;    // owned; null until created and after ReleaseContext
-    HDC DeviceContext = nullptr;      // GetDC of Window, held by dc_
+    HWND Window;                    // not owned
+    HGLRC RenderContext = nullptr;  // owned; null until created and after ReleaseContext
+    HDC DeviceContext = nullptr;    // GetDC of Window, held by dc_
     RECT ViewportRect{0, 0, 0, 0};
-    TCallback OnRender;               // between clear and swap, once per frame
+    TCallback OnRender;  // between clear and swap, once per frame
     TCallback OnInit;
     bool Active = true;
 

@@ -8,9 +8,9 @@
 
 // Scene constants.
 constexpr int kStarCount = 1000;
-constexpr double kStarSpread = 200.0;     // stars lie in x and y within [-100, 100)
-constexpr double kDepthRange = 200.0;     // fog end, star recycling length, launch distance
-constexpr double kStarSpacing = 0.2;      // depth range / star count
+constexpr double kStarSpread = 200.0;  // stars lie in x and y within [-100, 100)
+constexpr double kDepthRange = 200.0;  // fog end, star recycling length, launch distance
+constexpr double kStarSpacing = 0.2;   // depth range / star count
 constexpr float kFogStart = 130.0f;
 constexpr float kFogEnd = 200.0f;
 constexpr double kPanelExtentX = 18.891;  // the panel's extent along world x (its height on screen)
@@ -18,11 +18,11 @@ constexpr double kPanelExtentY = 25.16;   // the panel's extent along world y (i
 constexpr double kOffsetSpread = 60.0;
 constexpr double kOffsetBiasX = 12.58;
 constexpr double kOffsetBiasY = 9.4455;
-constexpr double kCameraReach = 50.0;     // eye to look-at point
-constexpr double kEyeZ = 60.0;            // the eye's height above the z = 0 plane
+constexpr double kCameraReach = 50.0;  // eye to look-at point
+constexpr double kEyeZ = 60.0;         // the eye's height above the z = 0 plane
 
 // Projection of the control.
-constexpr double kFieldOfView = 50.0;     // vertical, degrees
+constexpr double kFieldOfView = 50.0;  // vertical, degrees
 constexpr double kNearPlane = 1.0;
 constexpr double kFarPlane = 200.0;
 
@@ -31,7 +31,7 @@ constexpr double kFarPlane = 200.0;
 // seamlessly at the edge.
 constexpr int kTileSize = 256;
 constexpr int kTileStep = 255;
-constexpr int kMaxTiles = 200;            // entries of the panel's texture table
+constexpr int kMaxTiles = 200;  // entries of the panel's texture table
 
 // Inclusive pixel rectangle of one tile in the picture bitmap.
 struct TTileRect {

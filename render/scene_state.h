@@ -13,10 +13,10 @@ using TTextureTable = std::array<std::uint32_t, kMaxTiles>;
 
 // The one panel in flight.
 struct TPhotoPanel {
-    float OffsetX = 0.0f;       // lateral offset along world x
-    float OffsetY = 0.0f;       // lateral offset along world y
-    float Distance = -1.0f;     // distance of the panel plane in front of the eye; < 0: behind it
-    std::int32_t TileCount = 0; // tiles uploaded for the current picture
+    float OffsetX = 0.0f;        // lateral offset along world x
+    float OffsetY = 0.0f;        // lateral offset along world y
+    float Distance = -1.0f;      // distance of the panel plane in front of the eye; < 0: behind it
+    std::int32_t TileCount = 0;  // tiles uploaded for the current picture
     TTextureTable PanelTextures{};
 };
 
@@ -28,15 +28,15 @@ struct TStar {
 extern TPhotoPanel PhotoPanel;
 extern std::array<TStar, kStarCount> StarField;
 
-extern float StarPhase;       // 200 down to 0 over one star cycle; 200 at run start
-extern float FrameStep;       // scene units moved this frame (0.02 per elapsed millisecond)
-extern bool SetupPending;     // run SetupScene in the next frame
-extern bool UploadPending;    // upload the picture bitmap in the next frame
+extern float StarPhase;     // 200 down to 0 over one star cycle; 200 at run start
+extern float FrameStep;     // scene units moved this frame (0.02 per elapsed millisecond)
+extern bool SetupPending;   // run SetupScene in the next frame
+extern bool UploadPending;  // upload the picture bitmap in the next frame
 
 // Camera, set by SetupScene.
 extern double EyeX, EyeY, EyeZ;
-extern std::int32_t Yaw;      // fifths of a degree
-extern std::int32_t Pitch;    // fifths of a degree
+extern std::int32_t Yaw;    // fifths of a degree
+extern std::int32_t Pitch;  // fifths of a degree
 
 // Size of the picture bitmap, fixed for a run (see PanelSizeFor).
 extern std::int32_t PanelWidth;

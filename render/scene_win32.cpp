@@ -83,7 +83,8 @@ void DrawPanel(TPhotoPanel& panel) {
         for (int column = 0; column < across; ++column) {
             const int index = row * across + column;
             if (index >= tiles) break;
-            const auto quad = TileQuad(TileRect(column, row, PanelWidth, PanelHeight), PanelWidth, PanelHeight);
+            const auto quad =
+                TileQuad(TileRect(column, row, PanelWidth, PanelHeight), PanelWidth, PanelHeight);
             GL.BindTexture(GL_TEXTURE_2D, panel.PanelTextures[index]);
             GL.Begin(GL_QUADS);
             for (const TPanelVertex& v : quad) {

@@ -134,7 +134,8 @@ TEST_F(ContextTest, ASecondThreadCannotBindAContextInUse) {
 
 TEST_F(ContextTest, FailuresCarryTheirMessages) {
     UnbindRenderContext();
-    const std::string win32 = MessageOf([] { NewRenderContext(reinterpret_cast<HDC>(0x7777), 1, 32, 0, 0, 0, 0); });
+    const std::string win32 =
+        MessageOf([] { NewRenderContext(reinterpret_cast<HDC>(0x7777), 1, 32, 0, 0, 0, 0); });
     EXPECT_EQ(win32.rfind("Win32 error ", 0), 0u) << win32;
     EXPECT_GT(win32.size(), std::string("Win32 error ").size());
 
@@ -164,7 +165,7 @@ TEST(Control, Window800x600GetsItsAspectAndViewport) {
 
     GLdouble projection[16] = {};
     GL.GetDoublev(GL_PROJECTION_MATRIX, projection);
-    EXPECT_NEAR(projection[5] / projection[0], 1.3333, 1e-4);       // aspect
+    EXPECT_NEAR(projection[5] / projection[0], 1.3333, 1e-4);              // aspect
     EXPECT_NEAR(projection[5], 1.0 / std::tan(25.0 * kPi / 180.0), 1e-6);  // 50 degrees vertically
     GLint mode = 0;
     GL.GetIntegerv(GL_MATRIX_MODE, &mode);
@@ -334,7 +335,8 @@ protected:
         FILE* f = std::fopen(path.c_str(), "wb");
         if (!f) return;
         std::fprintf(f, "P6\n%d %d\n255\n", kWidth, kHeight);
-        for (int y = kHeight - 1; y >= 0; --y) std::fwrite(&frame_[static_cast<size_t>(y) * kWidth * 3], 1, kWidth * 3, f);
+        for (int y = kHeight - 1; y >= 0; --y)
+            std::fwrite(&frame_[static_cast<size_t>(y) * kWidth * 3], 1, kWidth * 3, f);
         std::fclose(f);
     }
 
@@ -348,10 +350,10 @@ protected:
 TRgb Quadrants(int x, int y) {
     const bool right = x >= 256;
     const bool bottom = y >= 192;
-    if (!right && !bottom) return {255, 0, 0};   // top left: red
-    if (right && !bottom) return {0, 255, 0};    // top right: green
-    if (!right && bottom) return {0, 0, 255};    // bottom left: blue
-    return {255, 255, 0};                        // bottom right: yellow
+    if (!right && !bottom) return {255, 0, 0};  // top left: red
+    if (right && !bottom) return {0, 255, 0};   // top right: green
+    if (!right && bottom) return {0, 0, 255};   // bottom left: blue
+    return {255, 255, 0};                       // bottom right: yellow
 }
 
 TEST_F(SceneTest, PanelQuadrantsAppearWhereTheirCornersProjectUprightAndUnmirrored) {
@@ -383,11 +385,13 @@ TEST_F(SceneTest, PanelQuadrantsAppearWhereTheirCornersProjectUprightAndUnmirror
     EXPECT_GT(tl.y, br.y);  // window rows count from the bottom
 
     // Just outside each edge of the panel: black space.
-    for (TPixel p : {PicturePoint(-6, 192), PicturePoint(517, 192), PicturePoint(256, -6), PicturePoint(256, 389)}) {
+    for (TPixel p :
+         {PicturePoint(-6, 192), PicturePoint(517, 192), PicturePoint(256, -6), PicturePoint(256, 389)}) {
         EXPECT_EQ(AtPixel(p).Max(), 0) << p.x << "," << p.y;
     }
     // Just inside them: the picture.
-    for (TPixel p : {PicturePoint(3, 192), PicturePoint(508, 192), PicturePoint(256, 3), PicturePoint(256, 380)}) {
+    for (TPixel p :
+         {PicturePoint(3, 192), PicturePoint(508, 192), PicturePoint(256, 3), PicturePoint(256, 380)}) {
         EXPECT_GT(AtPixel(p).Max(), 240) << p.x << "," << p.y;
     }
 }
@@ -401,10 +405,12 @@ TEST_F(SceneTest, TilesMeetWithoutSeams) {
     const TPixel b = PicturePoint(PanelWidth - 3, PanelHeight - 3);
     int checked = 0;
     for (int y = static_cast<int>(std::min(a.y, b.y)) + 1; y < static_cast<int>(std::max(a.y, b.y)); ++y) {
-        for (int x = static_cast<int>(std::min(a.x, b.x)) + 1; x < static_cast<int>(std::max(a.x, b.x)); ++x) {
+        for (int x = static_cast<int>(std::min(a.x, b.x)) + 1; x < static_cast<int>(std::max(a.x, b.x));
+             ++x) {
             const TRgb c = At(x, y);
             if (std::abs(c.r - 200) > 3 || std::abs(c.g - 150) > 3 || std::abs(c.b - 100) > 3) {
-                ADD_FAILURE() << "seam or hole at " << x << "," << y << ": " << c.r << " " << c.g << " " << c.b;
+                ADD_FAILURE() << "seam or hole at " << x << "," << y << ": " << c.r << " " << c.g << " "
+                              << c.b;
                 return;
             }
             ++checked;
@@ -507,7 +513,10 @@ TEST_F(SceneTest, StarsAreSingleLitPixels) {
     TRgb farColour{0, 0, 0};
     for (const TPixel& l : lit) {
         const TRgb c = At(int(l.x), int(l.y));
-        if (std::fabs(l.x - nearStar.x) <= 1.0) nearColour = c; else farColour = c;
+        if (std::fabs(l.x - nearStar.x) <= 1.0)
+            nearColour = c;
+        else
+            farColour = c;
     }
     EXPECT_GT(nearColour.r, 250);
     EXPECT_GT(nearColour.g, 250);
@@ -556,7 +565,7 @@ TEST_F(SceneTest, FullStarFieldWithAPhotograph) {
     for (int y = 0; y < kHeight; ++y) {
         for (int x = 0; x < kWidth; ++x) lit += At(x, y).Max() > 0;
     }
-    EXPECT_GT(lit, 30000);   // the panel
+    EXPECT_GT(lit, 30000);                              // the panel
     EXPECT_GT(AtPixel(PicturePoint(360, 120)).r, 240);  // the sun
 }
 
