@@ -159,8 +159,5 @@ extern TPicList PicList;
 // folders, or builds the default catalogue when there is no file.
 void LoadCatalogue();
 void BuildDefaultCatalogue();
-// The catalogue part of SaveSettings: makes the catalogue file's folder if
-// there is no file yet, then writes PicList. Raises on failure.
-void SaveCatalogue();
 // Releases the catalogue and the scan result.
 void FreeCatalogue();
