@@ -370,3 +370,39 @@ TEST(PicListModel, PictureListDeleteKeepsTheOthers) {
 }
 
 }  // namespace
+
+// ---- the fuzzer's seed corpus, replayed on every run ----
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+namespace {
+
+TEST(PicListCorpus, SeedsReadAloneOrTrickledAndRoundTrip) {
+    const std::filesystem::path dir = std::filesystem::path(QV_TEST_DATA) / "piclist_read";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        std::ifstream in(entry.path(), std::ios::binary);
+        std::ostringstream buffer;
+        buffer << in.rdbuf();
+        const std::string bytes = buffer.str();
+        SCOPED_TRACE(entry.path().filename().string());
+        ++files;
+
+        TPicList whole;
+        Load(whole, bytes);
+        TPicList trickled;
+        TDribbleSource source(bytes);
+        trickled.LoadFromStream(source);
+        const std::string saved = Save(whole);
+        EXPECT_EQ(Save(trickled), saved);
+        TPicList again;
+        Load(again, saved);
+        EXPECT_EQ(Save(again), saved);
+        EXPECT_GE(whole.Count(), entry.path().filename() == "header_only.dat" ? 0 : 1);
+    }
+    EXPECT_GE(files, 8);
+}
+
+}  // namespace
