@@ -14,3 +14,7 @@ void SetCatalogueBeforeReplace(TCatalogueBeforeReplace hook);  // null: nothing
 
 // The temporary file SaveToFile writes beside `path`.
 std::string CatalogueTempPath(const std::string& path);
+
+// Makes the folder walk list every folder with FindFirstFileA/FindNextFileA,
+// the route it otherwise takes only where the native listing fails.
+void SetScanListsWithFindOnly(bool on);

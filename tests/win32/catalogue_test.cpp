@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <fstream>
 #include <sstream>
@@ -150,6 +151,7 @@ protected:
         LegacyFolders = savedLegacy_;
         SetCatalogueRetryWait(nullptr);
         SetCatalogueBeforeReplace(nullptr);
+        SetScanListsWithFindOnly(false);
         FreeCatalogue();
     }
 
@@ -210,6 +212,20 @@ TEST_F(CatalogueTest, ResultIsSortedOverFullPaths) {
     ScanFolder(tree_.Path("P"));
     EXPECT_EQ(FoundList, (Strings{tree_.Path("P\\a.jpg"), tree_.Path("P\\b.jpg"), tree_.Path("P\\B2.jpg"),
                                   tree_.Path("P\\Sub\\a.jpg"), tree_.Path("P\\z.jpg"), tree_.Path("P\\\xC4.jpg")}));
+}
+
+TEST_F(CatalogueTest, BothListingRoutesAgree) {
+    for (const char* rel : {"P\\z.jpg", "P\\\xE9t\xE9.JPG", "P\\x y\\a.png", "P\\.jpg", "P\\n.txt", "P\\e\\f\\g.jpg"})
+        tree_.File(rel);
+    Strings listed[2];
+    for (int findOnly = 0; findOnly < 2; ++findOnly) {
+        SetScanListsWithFindOnly(findOnly != 0);
+        ListAllFiles(tree_.Path("P"), listed[findOnly], true);  // in the order the system returns them
+    }
+    SetScanListsWithFindOnly(false);
+    EXPECT_EQ(listed[0], listed[1]);
+    EXPECT_EQ(listed[0].size(), 6u);
+    EXPECT_NE(std::find(listed[0].begin(), listed[0].end(), tree_.Path("P\\\xE9t\xE9.JPG")), listed[0].end());
 }
 
 TEST_F(CatalogueTest, MissingFolderEmptiesTheResultAndKeepsTheRoot) {
