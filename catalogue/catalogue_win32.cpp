@@ -180,6 +180,9 @@ void TPicList::SaveToFile(const std::string& path) const {
     // The old catalogue stays untouched until the new one is complete on
     // disk; the replace is one step, so no moment exists without a whole
     // catalogue file.
+    // No location (the installation path is missing): the temporary file
+    // would land in the current folder, so fail before writing anything.
+    if (path.empty()) throw FileError("Cannot create file", path, ERROR_PATH_NOT_FOUND);
     const std::string temp = CatalogueTempPath(path);
     {
         TKernelHandle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,

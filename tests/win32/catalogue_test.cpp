@@ -521,3 +521,33 @@ TEST_F(CatalogueTest, DefaultCatalogueFromTheInstallationPhotos) {
 }
 
 }  // namespace
+
+// ---- the catalogue part of SaveSettings ----
+
+#include "app/registry_win32.h"
+#include "app/settings_win32.h"
+
+namespace {
+
+TEST_F(CatalogueTest, SaveSettingsWritesTheCatalogueOrRaises) {
+    PicList.AddFolder("Root");
+    PicList.ItemAt(PicList.AddFolder("C:\\Photos")).Pictures.Add("C:\\Photos\\a.jpg");
+
+    // No file yet: the file's own folder is made first.
+    Settings.CatalogueFile = tree_.Path("Quorvane\\piclist.dat");
+    SaveSettings();
+    EXPECT_EQ(ReadAll(Settings.CatalogueFile), StreamBytes(PicList));
+
+    // Two missing folder levels: only one is made, so the write fails and
+    // the failure reaches the caller after the registry values are written.
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+    Settings.CatalogueFile = tree_.Path("a\\b\\piclist.dat");
+    EXPECT_THROW(SaveSettings(), Exception);
+    EXPECT_TRUE(ReadRegString(OpenRegKey(HKEY_CURRENT_USER, kSettingsKey).Get(), "Delay").has_value());
+
+    Settings.CatalogueFile.clear();
+    EXPECT_THROW(SaveSettings(), Exception);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+}
+
+}  // namespace
