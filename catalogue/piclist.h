@@ -115,6 +115,7 @@ public:
     int Count() const { return static_cast<int>(items_.size()); }
     // The entry itself; its Pictures can be changed through it.
     const TFolderItem& GetItem(int i) const;
+    TFolderItem& GetItem(int i) { return ItemAt(i); }
     TFolderItem& ItemAt(int i);
     int AddFolder(const std::string& path);
     // Appends an entry holding item's values; the entry takes over item's
