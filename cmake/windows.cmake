@@ -37,6 +37,14 @@ add_test(NAME win_tests COMMAND win_tests)
 set_tests_properties(win_tests PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
 set_tests_properties(core_tests PROPERTIES RESOURCE_LOCK wine)
 
+# Small programs the end-to-end tests drive the product with from outside.
+file(GLOB QV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp)
+foreach(tool ${QV_TEST_TOOLS})
+  get_filename_component(name ${tool} NAME_WE)
+  add_executable(${name} ${tool})
+  qv_target_defaults(${name})
+endforeach()
+
 # Separate binaries: each folder under plugins/ builds one DLL.
 file(GLOB QV_PLUGIN_DIRS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/plugins/*/CMakeLists.txt)
 foreach(p ${QV_PLUGIN_DIRS})
