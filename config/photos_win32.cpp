@@ -208,39 +208,46 @@ private:
 // Inserting on the tree's own thread costs a few microseconds an item; a
 // message across threads for every item would cost far more.
 struct TFillBatch {
-    int Entry = 0;       // catalogue entry whose pictures are inserted
-    int Slot = 0;        // slot written into the items' data
-    int First = 0;       // first picture index of the run
-    int Last = 0;        // one past the last
-    bool Node = false;   // insert the entry's folder node instead of pictures
+    bool Nodes = false;          // folder nodes of entries First..Last-1, else pictures of Entry
+    int Entry = 0;               // catalogue entry whose pictures are inserted
+    int First = 0;               // first entry or picture index of the run
+    int Last = 0;                // one past the last
     HTREEITEM Parent = nullptr;  // the folder node, or null for root-level pictures
 };
 
 constexpr int kFillBatchSize = 2000;
 
-HTREEITEM FillBatch(const TFillBatch& b) {
-    if (b.Node)
-        return Insert(TVI_ROOT, TVI_LAST, PicList.GetItem(b.Entry).FolderPath, ItemData(b.Slot, 0));
-    const TPictureList& pictures = PicList.GetItem(b.Entry).Pictures;
-    const int last = std::min(b.Last, pictures.Count());
-    HTREEITEM parent = b.Parent ? b.Parent : TVI_ROOT;
-    for (int j = b.First; j < last; ++j)
-        Insert(parent, TVI_LAST, FileNamePart(pictures.Item(j)), ItemData(b.Slot, j + 1));
-    return nullptr;
+void FillBatch(const TFillBatch& b) {
+    // One repaint for the run rather than one per item.
+    ::SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
+    if (b.Nodes) {
+        for (int i = b.First; i < b.Last && i < PicList.Count(); ++i) {
+            TFolderItem& folder = PicList.ItemAt(i);
+            folder.TreeNode =
+                reinterpret_cast<std::uintptr_t>(Insert(TVI_ROOT, TVI_LAST, folder.FolderPath, ItemData(i, 0)));
+        }
+    } else {
+        const TPictureList& pictures = PicList.GetItem(b.Entry).Pictures;
+        const int last = std::min(b.Last, pictures.Count());
+        const int slot = b.Entry;  // the fill gives entry i the slot i
+        HTREEITEM parent = b.Parent ? b.Parent : TVI_ROOT;
+        for (int j = b.First; j < last; ++j)
+            Insert(parent, TVI_LAST, FileNamePart(pictures.Item(j)), ItemData(slot, j + 1));
+    }
+    ::SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(tree, nullptr, FALSE);
 }
 
-HTREEITEM SendBatch(const TFillBatch& b) {
-    return reinterpret_cast<HTREEITEM>(
-        ::SendMessageA(Dialog.Main, kFillBatchMessage, 0, reinterpret_cast<LPARAM>(&b)));
+void SendBatch(const TFillBatch& b) {
+    ::SendMessageA(Dialog.Main, kFillBatchMessage, 0, reinterpret_cast<LPARAM>(&b));
 }
 
 // Sends the pictures of one entry in runs, checking the stop request
 // between them.
-void SendPictures(int entry, int slot, HTREEITEM parent, int count) {
+void SendPictures(int entry, HTREEITEM parent, int count) {
     for (int first = 0; first < count && !fillStop; first += kFillBatchSize) {
         TFillBatch b;
         b.Entry = entry;
-        b.Slot = slot;
         b.First = first;
         b.Last = std::min(count, first + kFillBatchSize);
         b.Parent = parent;
@@ -255,19 +262,23 @@ DWORD WINAPI TreeFillMain(void*) {
     fillRunning = true;
 
     // The slots were given out by StartTreeFill, so that the dialog thread
-    // can read the table while this thread inserts.
+    // can read the table while this thread inserts. All folder nodes go in
+    // before any picture: the tree control finds an item's parent by a
+    // search from its first item, which stays short that way.
     const int count = std::min(PicList.Count(), TSlotTable::kMaxSlot + 1);
+    for (int first = 1; first < count && !fillStop; first += kFillBatchSize) {
+        TFillBatch nodes;
+        nodes.Nodes = true;
+        nodes.First = first;
+        nodes.Last = std::min(count, first + kFillBatchSize);
+        SendBatch(nodes);
+    }
     for (int i = 1; i < count && !fillStop; ++i) {
-        TFillBatch node;
-        node.Entry = i;
-        node.Slot = i;
-        node.Node = true;
-        HTREEITEM item = SendBatch(node);
-        SendPictures(i, i, item, std::min(PicList.GetItem(i).Pictures.Count(), kMaxTreeChildren));
-        PicList.ItemAt(i).TreeNode = reinterpret_cast<std::uintptr_t>(item);
+        HTREEITEM node = reinterpret_cast<HTREEITEM>(PicList.GetItem(i).TreeNode);
+        if (node) SendPictures(i, node, std::min(PicList.GetItem(i).Pictures.Count(), kMaxTreeChildren));
     }
     // Positions must fit the low 16 bits of the item data.
-    if (count > 0) SendPictures(0, 0, nullptr, std::min(PicList.GetItem(0).Pictures.Count(), 0xFFFF));
+    if (count > 0) SendPictures(0, nullptr, std::min(PicList.GetItem(0).Pictures.Count(), 0xFFFF));
 
     // The selection and properties are brought up to date on the dialog's
     // own thread, which owns the preview bitmap and the picture loading.
@@ -579,8 +590,8 @@ void SyncPhotosPage() {
 HWND PhotosTree() { return tree; }
 
 LRESULT InsertFillBatch(LPARAM batch) {
-    const TFillBatch* b = reinterpret_cast<const TFillBatch*>(batch);
-    return b ? reinterpret_cast<LRESULT>(FillBatch(*b)) : 0;
+    if (const TFillBatch* b = reinterpret_cast<const TFillBatch*>(batch)) FillBatch(*b);
+    return 0;
 }
 
 void SetFolderBrowser(TFolderBrowser browser) { folderBrowser = std::move(browser); }
