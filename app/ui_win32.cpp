@@ -8,7 +8,8 @@ TMessageBoxResponder responder;  // set only by in-process tests
 
 int ShowMessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type) {
     if (responder) return responder(text, caption, type);
-    return ::MessageBoxA(owner, text.c_str(), caption.c_str(), type);
+    // An empty caption asks for the system's default one.
+    return ::MessageBoxA(owner, text.c_str(), caption.empty() ? nullptr : caption.c_str(), type);
 }
 
 int ShowMessage(const std::string& text, UINT type) {
