@@ -720,6 +720,19 @@ TEST_F(ConfigDialog, ToolTipsCoverTheButtons) {
     EXPECT_STREQ(text, "Run screensaver");
 }
 
+TEST_F(ConfigDialog, TakenWindowClassIsReportedAndNothingIsShown) {
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = ::DefWindowProcA;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = kDialogClass;
+    ASSERT_NE(::RegisterClassA(&wc), 0);
+    EXPECT_FALSE(CreateConfigDialog());
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0], "Register class failed");
+    EXPECT_EQ(Dialog.Main, nullptr);
+    EXPECT_FALSE(dialogEnded);
+}
+
 // --- the wrappers on their own -------------------------------------------
 
 class Controls : public ::testing::Test {
