@@ -248,6 +248,30 @@ std::uint32_t MxcsrOf(const CONTEXT& c) {
     return mxcsr;
 }
 
+// A stack overflow leaves the faulting thread a few kilobytes of stack,
+// too little for writing the report: that runs on a thread of its own.
+struct TDeferredReport {
+    TFaultText text;
+    std::uint32_t address = 0;
+    std::uint32_t flags = 0;
+};
+TDeferredReport deferredReport;
+
+DWORD WINAPI DeferredReportThread(void*) {
+    ReportException(deferredReport.text.Message, deferredReport.text.ClassText, deferredReport.address,
+                    deferredReport.flags);
+}
+
+[[noreturn]] void ReportOnFreshStack(const TFaultText& text, std::uint32_t address, std::uint32_t flags) {
+    deferredReport.text = text;
+    deferredReport.address = address;
+    deferredReport.flags = flags;
+    TKernelHandle thread(CreateThread(nullptr, 256 * 1024, DeferredReportThread, nullptr, 0, nullptr));
+    // The report ends the process; the wait only keeps this thread still.
+    if (thread) WaitForSingleObject(thread.Get(), INFINITE);
+    ReportException(text.Message, text.ClassText, address, flags);
+}
+
 }  // namespace
 
 // ---- Hooks -------------------------------------------------------------
@@ -317,7 +341,9 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
     for (DWORD i = 0; i < 2 && i < r.NumberParameters; ++i) params[i] = std::uint32_t(r.ExceptionInformation[i]);
     TFaultText text = DescribeFault(r.ExceptionCode, Address(r.ExceptionAddress), r.NumberParameters, params,
                                     MxcsrOf(*pointers->ContextRecord));
-    ReportException(text.Message, text.ClassText, Address(r.ExceptionAddress), RunFlags.load() | kCaughtAtThreadTop);
+    const std::uint32_t flags = RunFlags.load() | kCaughtAtThreadTop;
+    if (r.ExceptionCode == EXCEPTION_STACK_OVERFLOW) ReportOnFreshStack(text, Address(r.ExceptionAddress), flags);
+    ReportException(text.Message, text.ClassText, Address(r.ExceptionAddress), flags);
 }
 
 void ThreadTopHandler() { ReportCurrentException(RunFlags.load() | kCaughtAtThreadTop); }

@@ -388,3 +388,32 @@ TEST(CrashReportDeathTest, FullScreenRunWaitsForTheViewerThenEnds) {
         ::testing::ExitedWithCode(217), "");
     EXPECT_NE(ReadWhole(folder + "\\BugReport.html"), "");
 }
+
+namespace {
+
+volatile int recursionLimit = 1 << 30;
+
+__attribute__((noinline)) int Recurse(int depth) {
+    volatile char pad[512];
+    pad[0] = char(depth);
+    if (depth >= recursionLimit) return pad[0];
+    return Recurse(depth + 1) + pad[0];
+}
+
+}  // namespace
+
+TEST(CrashReportDeathTest, StackOverflowIsReportedFromAFreshStack) {
+    const std::string folder = FreshFolder("overflow");
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            Recurse(0);
+        },
+        ::testing::ExitedWithCode(217), "");
+    const std::string page = ReadWhole(folder + "\\BugReport.html");
+    EXPECT_TRUE(Contains(page, "\r\nException: Stack overflow\r\n")) << page.substr(0, 600);
+    // The trace along thousands of recursive frames is cut, not lost.
+    std::vector<std::string> trace = Block(page, "StackTrace: ");
+    EXPECT_GE(trace.size(), 100u);
+    EXPECT_EQ(Block(page, "Raw stack dump: ").size(), 20u);
+}
