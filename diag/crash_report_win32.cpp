@@ -11,6 +11,7 @@
 #include "app/exception.h"
 #include "app/handles_win32.h"
 #include "app/settings.h"
+#include "app/settings_win32.h"
 #include "app/site.h"
 #include "app/state.h"
 #include "diag/sysinfo_win32.h"
@@ -131,28 +132,7 @@ bool IsNt() {
     return GetVersionExA(&v) && v.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-std::string ShellFolderAppData() {
-    TRegKey key;
-    if (RegOpenKeyExA(HKEY_CURRENT_USER, "Software\\Microsoft\\Windows\\CurrentVersion\\Explorer\\Shell Folders", 0,
-                      KEY_READ, key.Put()) != ERROR_SUCCESS)
-        return "";
-    char value[MAX_PATH + 1] = {};
-    DWORD size = MAX_PATH, type = 0;
-    if (RegQueryValueExA(key.Get(), "AppData", nullptr, &type, reinterpret_cast<BYTE*>(value), &size) !=
-            ERROR_SUCCESS ||
-        (type != REG_SZ && type != REG_EXPAND_SZ))
-        return "";
-    value[size < sizeof(value) ? size : sizeof(value) - 1] = '\0';
-    return value;
-}
-
 bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
-
-// Creates `path` itself, not its parents; failures are left to the file
-// creation that follows.
-void EnsureFolderOneLevel(const std::string& path) {
-    if (!path.empty() && !PathExists(path)) CreateDirectoryA(path.c_str(), nullptr);
-}
 
 std::string ReportFolderNow() { return folderForTests.empty() ? CurrentReportFolder() : folderForTests; }
 
@@ -162,7 +142,7 @@ bool WriteReport(const std::string& message, const std::string& classText, std::
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     TReportPathChoice choice = ChooseReportPath(folder, PathExists, [&] { return unit(reportRandom); });
     ReportPath = choice.Path;
-    if (!choice.Exists) EnsureFolderOneLevel(folder);
+    if (!choice.Exists) EnsureFolder(folder);
     TKernelHandle file(CreateFileA(ReportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
@@ -380,7 +360,7 @@ void SetReportWindow(HWND window) { reportWindow.store(window); }
 
 void SetReportFolderForTests(const std::string& folder) { folderForTests = folder; }
 
-std::string CurrentReportFolder() { return ReportFolder(ShellFolderAppData(), Settings.InstallPath); }
+std::string CurrentReportFolder() { return ReportFolder(ShellFolder("AppData"), Settings.InstallPath); }
 
 void ReportException(const std::string& message, const std::string& classText, std::uint32_t address,
                      std::uint32_t flags) {
@@ -422,6 +402,8 @@ void ReportException(const std::string& message, const std::string& classText, s
 
 void ReportException(const std::exception* e, std::uint32_t flags) {
     const std::uint32_t address = lastRaiseAddress.load();
+    // Inside a catch block the exception being handled says the most.
+    if (!e && std::current_exception()) ReportCurrentException(flags);
     if (!e) ReportException("", "Exception object (unknown) is not of class Exception.", address, flags);
     if (auto* ours = dynamic_cast<const Exception*>(e)) ReportException(ours->what(), Demangle(typeid(*ours).name()), address, flags);
     ReportException("", "Exception object " + Demangle(typeid(*e).name()) + " is not of class Exception.", address,

@@ -49,7 +49,9 @@ void InstallCrashHooks();
 // that of the throw.
 [[noreturn]] void ReportCurrentException(std::uint32_t flags);
 
-// The same for an exception object the caller holds (null: nothing known).
+// The same for an exception object the caller holds. Null inside a catch
+// block reports the exception being handled (as ReportCurrentException);
+// null elsewhere reports an unknown object.
 [[noreturn]] void ReportException(const std::exception* e, std::uint32_t flags);
 
 // ---- Hooks (installed by InstallCrashHooks) ----------------------------
