@@ -55,14 +55,31 @@ std::string folderForTests;
 std::string pageBuffer;
 std::mt19937 reportRandom;
 
+// Reads this process's memory without faulting: through the system for
+// anything that may be unmapped, directly for the two ranges that cannot be
+// (the live part of the calling thread's stack, and the program's own code).
+// The raise hook reads on every throw, so the direct path matters.
 class TProcessMemory : public TMemoryReader {
 public:
+    TProcessMemory() = default;
+    TProcessMemory(std::uint32_t stackLow, std::uint32_t stackHigh, std::uint32_t codeStart, std::uint32_t codeEnd)
+        : stackLow_(stackLow), stackHigh_(stackHigh), codeStart_(codeStart), codeEnd_(codeEnd) {}
+
     bool Read(std::uint32_t address, void* out, std::size_t size) const override {
+        const std::uint64_t end = std::uint64_t(address) + size;
+        if ((address >= stackLow_ && end <= stackHigh_) || (address >= codeStart_ && end <= codeEnd_)) {
+            std::memcpy(out, reinterpret_cast<const void*>(std::uintptr_t(address)), size);
+            return true;
+        }
         SIZE_T got = 0;
         return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(std::uintptr_t(address)), out,
                                  size, &got) &&
                got == size;
     }
+
+private:
+    std::uint32_t stackLow_ = 0, stackHigh_ = 0;
+    std::uint32_t codeStart_ = 0, codeEnd_ = 0;
 };
 
 std::uint32_t Address(const void* p) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(p)); }
@@ -85,6 +102,20 @@ void AddModule(HMODULE module, const char* name) {
     modules.Add(r.Start, r.End, name);
 }
 
+std::uint32_t CurrentStackPointer() {
+    std::uint32_t sp;
+    __asm__ volatile("movl %%esp, %0" : "=r"(sp));
+    return sp;
+}
+
+// A reader whose direct ranges are valid for as long as the caller's frame
+// lives; the program's code is the module table's first entry.
+TProcessMemory FastReader() {
+    const bool haveExe = modules.Built() && modules.Count() > 0;
+    return TProcessMemory(CurrentStackPointer(), StackTop(), haveExe ? modules.At(0).CodeStart : 0,
+                          haveExe ? modules.At(0).CodeEnd : 0);
+}
+
 void BuildModuleTable() {
     if (modules.Built()) return;
     modules.Clear();
@@ -104,18 +135,14 @@ void BuildModuleTable() {
 void CaptureTrace(std::string& text, std::uint32_t frame, const char* prefix) {
     BuildModuleTable();
     text.assign(prefix);
-    WalkFrames(frame, StackTop(), TProcessMemory(), modules, text, kTraceCapacity);
+    WalkFrames(frame, StackTop(), FastReader(), modules, text, kTraceCapacity);
 }
 
 void CaptureDump() {
     StackDumpText.clear();
-    FormatStackDump(DumpStart, TProcessMemory(), StackDumpText);
-}
-
-std::uint32_t CurrentStackPointer() {
-    std::uint32_t sp;
-    __asm__ volatile("movl %%esp, %0" : "=r"(sp));
-    return sp;
+    // The first 64 KiB of the address space are never mapped: no dump
+    // before a fault has set its start.
+    if (DumpStart >= 0x10000) FormatStackDump(DumpStart, FastReader(), StackDumpText);
 }
 
 std::string Demangle(const char* name) {
@@ -288,7 +315,7 @@ void RaiseHook(void* object, void* raiseAddress, std::uint32_t frameCount, void*
             FrameValue = -2;
         } else {
             std::uint32_t first = 0;
-            FrameValue = TProcessMemory().Read(Address(frames), &first, 4) ? std::int32_t(first) : -1;
+            FrameValue = FastReader().Read(Address(frames), &first, 4) ? std::int32_t(first) : -1;
         }
     }
     if (previousRaiseHook) previousRaiseHook(object, raiseAddress, frameCount, frames);
