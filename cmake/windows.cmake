@@ -11,6 +11,9 @@ target_compile_definitions(qwin PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT
 # The crash report's raise hook wraps the C++ run time's throw; every program
 # that links the Win32 layer (quorvane, win_tests, benchmarks) needs the wrap.
 target_link_options(qwin INTERFACE "LINKER:--wrap=__cxa_throw")
+# All of the layer's objects are linked, so its system imports go with it
+# (benchmarks link qwin without naming them).
+target_link_libraries(qwin INTERFACE ${QV_SYSTEM_LIBS})
 
 add_executable(quorvane WIN32 ${CMAKE_SOURCE_DIR}/app/main_win32.cpp)
 # Icon and cursor are drawn at build time; the resource script finds them
