@@ -1,6 +1,7 @@
 #include "diag/crash_report_win32.h"
 
 #include <gtest/gtest.h>
+#include <xmmintrin.h>
 
 #include <cstdio>
 #include <cstring>
@@ -419,4 +420,34 @@ TEST(CrashReportDeathTest, StackOverflowIsReportedFromAFreshStack) {
     std::vector<std::string> trace = Block(page, "StackTrace: ");
     EXPECT_GE(trace.size(), 100u);
     EXPECT_EQ(Block(page, "Raw stack dump: ").size(), 20u);
+}
+
+namespace {
+
+volatile float zeroDivisor = 0.0f;
+
+__attribute__((noinline)) float DivideWithTraps(float x) {
+    _mm_setcsr(_mm_getcsr() & ~_MM_MASK_DIV_ZERO);
+    return x / zeroDivisor;
+}
+
+}  // namespace
+
+// The show's crash-test key divides by zero with the SSE trap unmasked.
+TEST(CrashReportDeathTest, SseDivisionByZeroIsNamed) {
+    const std::string folder = FreshFolder("divide");
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            RunFlags = kRunFullScreen | kRunRenderLoop;
+            std::printf("%f", double(DivideWithTraps(1.0f)));
+        },
+        ::testing::ExitedWithCode(217), "");
+    const std::string page = ReadWhole(folder + "\\BugReport.html");
+    EXPECT_TRUE(Contains(page, "\r\nException: Floating point division by zero\r\n")) << page.substr(0, 700);
+    EXPECT_TRUE(Contains(page, "\r\nException class: EZeroDivide\r\n"));
+    EXPECT_EQ(Block(page, "Raw stack dump: ").size(), 20u);
+    std::vector<std::uint32_t> trace = TraceAddresses(Block(page, "StackTrace: "));
+    ASSERT_GE(trace.size(), 1u);
+    EXPECT_EQ(CallTarget(trace[0]), ToAddress(reinterpret_cast<const void*>(&DivideWithTraps)));
 }
