@@ -25,7 +25,9 @@ __attribute__((noinline)) int Depth2(int i) {
     }
     return 0;
 }
-__attribute__((noinline)) int Depth1(int i) { return Depth2(i) + 0 * i; }
+__attribute__((noinline)) int Depth1(int i) {
+    return Depth2(i) + 0 * i;
+}
 
 double MicrosecondsPerThrow() {
     LARGE_INTEGER f, a, b;

@@ -62,7 +62,8 @@ std::mt19937 reportRandom;
 class TProcessMemory : public TMemoryReader {
 public:
     TProcessMemory() = default;
-    TProcessMemory(std::uint32_t stackLow, std::uint32_t stackHigh, std::uint32_t codeStart, std::uint32_t codeEnd)
+    TProcessMemory(std::uint32_t stackLow, std::uint32_t stackHigh, std::uint32_t codeStart,
+                   std::uint32_t codeEnd)
         : stackLow_(stackLow), stackHigh_(stackHigh), codeStart_(codeStart), codeEnd_(codeEnd) {}
 
     bool Read(std::uint32_t address, void* out, std::size_t size) const override {
@@ -72,8 +73,8 @@ public:
             return true;
         }
         SIZE_T got = 0;
-        return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(std::uintptr_t(address)), out,
-                                 size, &got) &&
+        return ReadProcessMemory(GetCurrentProcess(), reinterpret_cast<const void*>(std::uintptr_t(address)),
+                                 out, size, &got) &&
                got == size;
     }
 
@@ -82,7 +83,9 @@ private:
     std::uint32_t codeStart_ = 0, codeEnd_ = 0;
 };
 
-std::uint32_t Address(const void* p) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(p)); }
+std::uint32_t Address(const void* p) {
+    return std::uint32_t(reinterpret_cast<std::uintptr_t>(p));
+}
 
 // The current thread's stack base, from its thread information block.
 std::uint32_t StackTop() {
@@ -125,7 +128,8 @@ void BuildModuleTable() {
         std::size_t n = source(plugins, TModuleTable::kCapacity - 1);
         if (n > TModuleTable::kCapacity - 1) n = TModuleTable::kCapacity - 1;
         for (std::size_t i = 0; i < n; ++i) {
-            if (plugins[i].Module) AddModule(plugins[i].Module, plugins[i].FileName ? plugins[i].FileName : "");
+            if (plugins[i].Module)
+                AddModule(plugins[i].Module, plugins[i].FileName ? plugins[i].FileName : "");
         }
     }
     modules.MarkBuilt();
@@ -159,9 +163,13 @@ bool IsNt() {
     return GetVersionExA(&v) && v.dwPlatformId == VER_PLATFORM_WIN32_NT;
 }
 
-bool PathExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+bool PathExists(const std::string& path) {
+    return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
 
-std::string ReportFolderNow() { return folderForTests.empty() ? CurrentReportFolder() : folderForTests; }
+std::string ReportFolderNow() {
+    return folderForTests.empty() ? CurrentReportFolder() : folderForTests;
+}
 
 bool WriteReport(const std::string& message, const std::string& classText, std::uint32_t address,
                  std::uint32_t flags) {
@@ -229,7 +237,8 @@ void ShowReport(std::uint32_t flags) {
     si.cb = sizeof(si);
     si.lpDesktop = desktop;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi)) return;
+    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return;
     TKernelHandle process(pi.hProcess);
     TKernelHandle thread(pi.hThread);
     // A full-screen run under NT sits on the screen-saver desktop: keep the
@@ -298,7 +307,9 @@ extern "C" {
 }
 }
 
-TRaiseHook SetRaiseHook(TRaiseHook hook) { return raiseHookSlot.exchange(hook); }
+TRaiseHook SetRaiseHook(TRaiseHook hook) {
+    return raiseHookSlot.exchange(hook);
+}
 
 void RaiseHook(void* object, void* raiseAddress, std::uint32_t frameCount, void* const* frames) {
     if (filterRunning.load() || hookRunning.exchange(true)) return;
@@ -345,15 +356,19 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
     // place that can still tell the user what happened.
     const EXCEPTION_RECORD& r = *pointers->ExceptionRecord;
     std::uint32_t params[2] = {0, 0};
-    for (DWORD i = 0; i < 2 && i < r.NumberParameters; ++i) params[i] = std::uint32_t(r.ExceptionInformation[i]);
+    for (DWORD i = 0; i < 2 && i < r.NumberParameters; ++i)
+        params[i] = std::uint32_t(r.ExceptionInformation[i]);
     TFaultText text = DescribeFault(r.ExceptionCode, Address(r.ExceptionAddress), r.NumberParameters, params,
                                     MxcsrOf(*pointers->ContextRecord));
     const std::uint32_t flags = RunFlags.load() | kCaughtAtThreadTop;
-    if (r.ExceptionCode == EXCEPTION_STACK_OVERFLOW) ReportOnFreshStack(text, Address(r.ExceptionAddress), flags);
+    if (r.ExceptionCode == EXCEPTION_STACK_OVERFLOW)
+        ReportOnFreshStack(text, Address(r.ExceptionAddress), flags);
     ReportException(text.Message, text.ClassText, Address(r.ExceptionAddress), flags);
 }
 
-void ThreadTopHandler() { ReportCurrentException(RunFlags.load() | kCaughtAtThreadTop); }
+void ThreadTopHandler() {
+    ReportCurrentException(RunFlags.load() | kCaughtAtThreadTop);
+}
 
 // ---- Installation ------------------------------------------------------
 
@@ -379,15 +394,25 @@ std::string GetStackTrace(std::uint32_t frame) {
     return text;
 }
 
-const TModuleTable& CrashModules() { return modules; }
+const TModuleTable& CrashModules() {
+    return modules;
+}
 
-void SetPluginModuleSource(TPluginModuleSource source) { pluginSource.store(source); }
+void SetPluginModuleSource(TPluginModuleSource source) {
+    pluginSource.store(source);
+}
 
-void SetReportWindow(HWND window) { reportWindow.store(window); }
+void SetReportWindow(HWND window) {
+    reportWindow.store(window);
+}
 
-void SetReportFolderForTests(const std::string& folder) { folderForTests = folder; }
+void SetReportFolderForTests(const std::string& folder) {
+    folderForTests = folder;
+}
 
-std::string CurrentReportFolder() { return ReportFolder(ShellFolder("AppData"), Settings.InstallPath); }
+std::string CurrentReportFolder() {
+    return ReportFolder(ShellFolder("AppData"), Settings.InstallPath);
+}
 
 void ReportException(const std::string& message, const std::string& classText, std::uint32_t address,
                      std::uint32_t flags) {
@@ -432,9 +457,10 @@ void ReportException(const std::exception* e, std::uint32_t flags) {
     // Inside a catch block the exception being handled says the most.
     if (!e && std::current_exception()) ReportCurrentException(flags);
     if (!e) ReportException("", "Exception object (unknown) is not of class Exception.", address, flags);
-    if (auto* ours = dynamic_cast<const Exception*>(e)) ReportException(ours->what(), Demangle(typeid(*ours).name()), address, flags);
-    ReportException("", "Exception object " + Demangle(typeid(*e).name()) + " is not of class Exception.", address,
-                    flags);
+    if (auto* ours = dynamic_cast<const Exception*>(e))
+        ReportException(ours->what(), Demangle(typeid(*ours).name()), address, flags);
+    ReportException("", "Exception object " + Demangle(typeid(*e).name()) + " is not of class Exception.",
+                    address, flags);
 }
 
 void ReportCurrentException(std::uint32_t flags) {

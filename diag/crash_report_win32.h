@@ -68,14 +68,14 @@ TRaiseHook SetRaiseHook(TRaiseHook hook);
 
 // ---- Capture state -----------------------------------------------------
 
-extern EXCEPTION_RECORD FaultRecord;    // last fault seen by the filter
-extern CONTEXT FaultContext;            // its processor context
-extern std::uint32_t FaultMarker;       // fault address + 5
-extern std::string StackTraceText;      // "no", a trace, or "failed", "failed1", "failed2"
-extern std::string StackDumpText;       // "no" or the raw dump
+extern EXCEPTION_RECORD FaultRecord;  // last fault seen by the filter
+extern CONTEXT FaultContext;          // its processor context
+extern std::uint32_t FaultMarker;     // fault address + 5
+extern std::string StackTraceText;    // "no", a trace, or "failed", "failed1", "failed2"
+extern std::string StackDumpText;     // "no" or the raw dump
 extern std::uint32_t DumpStart;
 extern std::string RegistersText;
-extern std::int32_t FrameValue;         // 0 none, -2 no frames, -1 unreadable
+extern std::int32_t FrameValue;  // 0 none, -2 no frames, -1 unreadable
 extern std::string ReportPath;
 
 // Call-site lines along the saved frame pointers from `frame` (0: the

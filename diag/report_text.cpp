@@ -10,11 +10,20 @@ std::string HtmlEscape(std::string_view text) {
     out.reserve(text.size());
     for (char c : text) {
         switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
+        case '&':
+            out += "&amp;";
+            break;
+        case '<':
+            out += "&lt;";
+            break;
+        case '>':
+            out += "&gt;";
+            break;
+        case '"':
+            out += "&quot;";
+            break;
+        default:
+            out += c;
         }
     }
     return out;
@@ -40,7 +49,7 @@ std::string FormatRegisters(const TRegisterValues& regs) {
     const struct {
         const char* name;
         std::uint32_t value;
-    } fields[] = {{"EAX=", regs.Eax}, {" EBX=", regs.Ebx}, {" ECX=", regs.Ecx}, {" EDX=", regs.Edx},
+    } fields[] = {{"EAX=", regs.Eax},  {" EBX=", regs.Ebx}, {" ECX=", regs.Ecx}, {" EDX=", regs.Edx},
                   {" ESI=", regs.Esi}, {" EDI=", regs.Edi}, {" EBP=", regs.Ebp}, {" ESP=", regs.Esp}};
     std::string out;
     for (const auto& f : fields) {
@@ -174,18 +183,25 @@ TFaultText DescribeFault(std::uint32_t code, std::uint32_t address, std::uint32_
     switch (code) {
     case kAccessViolation: {
         std::string m = "Access violation at address " + Hex8(address);
-        if (paramCount >= 2) m += std::string(params[0] == 0 ? ": read from " : ": write to ") + Hex8(params[1]);
+        if (paramCount >= 2)
+            m += std::string(params[0] == 0 ? ": read from " : ": write to ") + Hex8(params[1]);
         return {m, "EAccessViolation"};
     }
-    case 0xC0000094u: return {"Integer division by zero", "EDivByZero"};
-    case 0xC0000095u: return {"Integer overflow", "EIntOverflow"};
-    case 0xC000008Eu: return {"Floating point division by zero", "EZeroDivide"};
-    case 0xC0000091u: return {"Floating point overflow", "EOverflow"};
-    case 0xC0000093u: return {"Floating point underflow", "EUnderflow"};
+    case 0xC0000094u:
+        return {"Integer division by zero", "EDivByZero"};
+    case 0xC0000095u:
+        return {"Integer overflow", "EIntOverflow"};
+    case 0xC000008Eu:
+        return {"Floating point division by zero", "EZeroDivide"};
+    case 0xC0000091u:
+        return {"Floating point overflow", "EOverflow"};
+    case 0xC0000093u:
+        return {"Floating point underflow", "EUnderflow"};
     case 0xC000008Du:
     case 0xC000008Fu:
     case 0xC0000090u:
-    case 0xC0000092u: return {"Invalid floating point operation", "EInvalidOp"};
+    case 0xC0000092u:
+        return {"Invalid floating point operation", "EInvalidOp"};
     case 0xC00002B4u:
     case 0xC00002B5u:
         // SSE traps share one code; the status word says which one fired.
@@ -193,10 +209,14 @@ TFaultText DescribeFault(std::uint32_t code, std::uint32_t address, std::uint32_
         if (mxcsr & 0x08) return {"Floating point overflow", "EOverflow"};
         if (mxcsr & 0x10) return {"Floating point underflow", "EUnderflow"};
         return {"Invalid floating point operation", "EInvalidOp"};
-    case 0xC00000FDu: return {"Stack overflow", "EStackOverflow"};
-    case 0xC0000096u: return {"Privileged instruction", "EPrivilege"};
-    case 0xC000001Du: return {"Illegal instruction at address " + Hex8(address), "EExternalException"};
-    default: return {"Processor exception " + Hex8(code) + " at address " + Hex8(address), "EExternalException"};
+    case 0xC00000FDu:
+        return {"Stack overflow", "EStackOverflow"};
+    case 0xC0000096u:
+        return {"Privileged instruction", "EPrivilege"};
+    case 0xC000001Du:
+        return {"Illegal instruction at address " + Hex8(address), "EExternalException"};
+    default:
+        return {"Processor exception " + Hex8(code) + " at address " + Hex8(address), "EExternalException"};
     }
 }
 

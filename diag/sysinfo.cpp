@@ -77,67 +77,95 @@ std::string CpuNameFor(std::uint8_t vendor, int family, int model, int stepping,
         switch (family) {
         case 4:
             switch (model) {
-            case 1: return "Intel 486DX Processor";
-            case 2: return "Intel 486SX Processor";
-            case 3: return "Intel DX2 Processor";
-            case 5: return "Intel SX2 Processor";
-            case 7: return "Write-Back Enhanced Intel DX2 Processor";
-            case 8: return "Intel DX4 Processor";
-            default: return "Intel 486 Processor";
+            case 1:
+                return "Intel 486DX Processor";
+            case 2:
+                return "Intel 486SX Processor";
+            case 3:
+                return "Intel DX2 Processor";
+            case 5:
+                return "Intel SX2 Processor";
+            case 7:
+                return "Write-Back Enhanced Intel DX2 Processor";
+            case 8:
+                return "Intel DX4 Processor";
+            default:
+                return "Intel 486 Processor";
             }
-        case 5: return "Pentium";
+        case 5:
+            return "Pentium";
         case 6:
             switch (model) {
-            case 1: return "Pentium Pro";
-            case 3: return "Pentium II";
+            case 1:
+                return "Pentium Pro";
+            case 3:
+                return "Pentium II";
             case 5:
                 if (l2Cache == 0) return "Celeron";
                 if (l2Cache == 1024 || l2Cache == 2048) return "Pentium II Xeon";
                 return "Pentium II";
-            case 6: return (l2Cache == 0 || l2Cache == 128) ? "Celeron" : "Pentium II";
-            case 7: return (l2Cache == 1024 || l2Cache == 2048) ? "Pentium III Xeon" : "Pentium III";
+            case 6:
+                return (l2Cache == 0 || l2Cache == 128) ? "Celeron" : "Pentium II";
+            case 7:
+                return (l2Cache == 1024 || l2Cache == 2048) ? "Pentium III Xeon" : "Pentium III";
             case 8:
                 if (brandIndex == 1) return "Celeron";
                 if (brandIndex == 3) return "Pentium III Xeon";
                 return "Pentium III";
-            case 10: return "Pentium III Xeon";
-            case 11: return "Pentium III";
-            default: return "P6 (Model " + std::to_string(model) + ")";
+            case 10:
+                return "Pentium III Xeon";
+            case 11:
+                return "Pentium III";
+            default:
+                return "P6 (Model " + std::to_string(model) + ")";
             }
         case 15:
             if (brandIndex == 1) return "Celeron";
             if (brandIndex == 14) return "Xeon";
             return "Pentium 4";
-        default: return "Intel" + fms;
+        default:
+            return "Intel" + fms;
         }
     case kVendorCyrix:
         switch (family) {
-        case 4: return "Cyrix MediaGX";
+        case 4:
+            return "Cyrix MediaGX";
         case 5:
             if (model == 2) return "Cyrix 6x86";
             if (model == 4) return "Cyrix GXm";
             return current;
-        case 6: return "6x86MX";
-        default: return std::to_string(family) + "x86";
+        case 6:
+            return "6x86MX";
+        default:
+            return std::to_string(family) + "x86";
         }
     case kVendorAmd:
         switch (family) {
-        case 4: return "Am486(R) or Am5x86";
+        case 4:
+            return "Am486(R) or Am5x86";
         case 5:
             switch (model) {
             case 0:
             case 1:
             case 2:
-            case 3: return "AMD-K5 (Model " + std::to_string(model) + ")";
-            case 6: return "AMD-K6(R)";
-            case 7: return "AMD-K6";
-            case 8: return "AMD-K6(R) -2";
-            case 9: return "AMD-K6(R) -3";
-            default: return "Unknown AMD Model (" + std::to_string(model) + ")";
+            case 3:
+                return "AMD-K5 (Model " + std::to_string(model) + ")";
+            case 6:
+                return "AMD-K6(R)";
+            case 7:
+                return "AMD-K6";
+            case 8:
+                return "AMD-K6(R) -2";
+            case 9:
+                return "AMD-K6(R) -3";
+            default:
+                return "Unknown AMD Model (" + std::to_string(model) + ")";
             }
-        default: return "AMD" + fms;
+        default:
+            return "AMD" + fms;
         }
-    default: return current;
+    default:
+        return current;
     }
 }
 
@@ -229,12 +257,12 @@ std::int32_t MeasureSpeed(TSpeedClock& clock) {
     return std::int32_t(std::lrint(totalCycles / totalMicroseconds));
 }
 
-std::string SystemText(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor, std::uint32_t build,
-                       const std::string& servicePack) {
+std::string SystemText(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
+                       std::uint32_t build, const std::string& servicePack) {
     const bool nt = platformId == 2;
     const std::uint32_t shownBuild = nt ? build : (build & 0xFFFF);
-    return std::string(nt ? "Windows NT " : "Windows ") + std::to_string(major) + "." + std::to_string(minor) +
-           " Build: " + std::to_string(shownBuild) + " " + servicePack;
+    return std::string(nt ? "Windows NT " : "Windows ") + std::to_string(major) + "." +
+           std::to_string(minor) + " Build: " + std::to_string(shownBuild) + " " + servicePack;
 }
 
 std::string ProcessorText(std::uint32_t processors, const std::string& cpuName, std::int32_t mhz) {

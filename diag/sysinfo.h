@@ -61,7 +61,7 @@ public:
     virtual std::int64_t Frequency() = 0;  // performance-counter counts per second; 0 when absent
     virtual std::int64_t Counter() = 0;
     virtual std::uint64_t TimeStamp() = 0;
-    virtual void RaisePriority() = 0;      // for one measurement pass
+    virtual void RaisePriority() = 0;  // for one measurement pass
     virtual void RestorePriority() = 0;
 
 protected:
@@ -81,8 +81,8 @@ std::int32_t MeasureSpeed(TSpeedClock& clock);
 
 // "Windows NT 6.1 Build: 7601 Service Pack 1"; on other platforms the build
 // keeps only its low 16 bits.
-std::string SystemText(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor, std::uint32_t build,
-                       const std::string& servicePack);
+std::string SystemText(std::uint32_t platformId, std::uint32_t major, std::uint32_t minor,
+                       std::uint32_t build, const std::string& servicePack);
 
 // "2x Pentium III, 800 MHz"; no count prefix for one processor.
 std::string ProcessorText(std::uint32_t processors, const std::string& cpuName, std::int32_t mhz);

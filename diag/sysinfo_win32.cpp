@@ -38,7 +38,8 @@ public:
     std::uint64_t TimeStamp() override { return __rdtsc(); }
     void RaisePriority() override {
         saved_ = GetThreadPriority(GetCurrentThread());
-        if (saved_ != THREAD_PRIORITY_ERROR_RETURN) SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
+        if (saved_ != THREAD_PRIORITY_ERROR_RETURN)
+            SetThreadPriority(GetCurrentThread(), THREAD_PRIORITY_TIME_CRITICAL);
     }
     void RestorePriority() override {
         if (saved_ != THREAD_PRIORITY_ERROR_RETURN) SetThreadPriority(GetCurrentThread(), saved_);
@@ -74,7 +75,8 @@ std::string SystemText() {
         v.dwOSVersionInfoSize = sizeof(v);
         if (!GetVersionExA(&v)) return "";
         v.szCSDVersion[sizeof(v.szCSDVersion) - 1] = '\0';
-        return SystemText(v.dwPlatformId, v.dwMajorVersion, v.dwMinorVersion, v.dwBuildNumber, v.szCSDVersion);
+        return SystemText(v.dwPlatformId, v.dwMajorVersion, v.dwMinorVersion, v.dwBuildNumber,
+                          v.szCSDVersion);
     } catch (...) {
         return "";
     }

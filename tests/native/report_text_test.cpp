@@ -16,7 +16,8 @@ class TFakeMemory : public TMemoryReader {
 public:
     TFakeMemory(std::uint32_t base, std::size_t size) : base_(base), bytes_(size, 0) {}
     bool Read(std::uint32_t address, void* out, std::size_t size) const override {
-        if (address < base_ || std::uint64_t(address) + size > std::uint64_t(base_) + bytes_.size()) return false;
+        if (address < base_ || std::uint64_t(address) + size > std::uint64_t(base_) + bytes_.size())
+            return false;
         std::memcpy(out, bytes_.data() + (address - base_), size);
         return true;
     }
@@ -57,8 +58,9 @@ TReportData SampleReport() {
     d.Acceleration = "ICD";
     d.Adapter = "Mesa (llvmpipe)";
     d.Resolution = "1280x1024";
-    d.Registers = "EAX=00000001 EBX=00000002 ECX=00000003 EDX=00000004 ESI=00000005 EDI=00000006 "
-                  "EBP=00000007 ESP=00000008";
+    d.Registers =
+        "EAX=00000001 EBX=00000002 ECX=00000003 EDX=00000004 ESI=00000005 EDI=00000006 "
+        "EBP=00000007 ESP=00000008";
     d.StackTrace = "\r\n00401000\r\n00402000\r\n";
     d.StackDump = "00 01 02 03 04 05 06 07 - 08 09 0A 0B 0C 0D 0E 0F\r\n";
     return d;
@@ -182,8 +184,9 @@ TEST(ReportPage, FaultAndFrameLinesOnlyWhenTheyApply) {
     d.FrameValue = 0x0012FF40;
     page.clear();
     BuildReportPage(d, "x", page);
-    EXPECT_NE(page.find("\r\n\r\nExceptionInfo: Error when read from DEADBEEF\r\nFrame: 0012FF40\r\nStackTrace: "),
-              std::string::npos);
+    EXPECT_NE(
+        page.find("\r\n\r\nExceptionInfo: Error when read from DEADBEEF\r\nFrame: 0012FF40\r\nStackTrace: "),
+        std::string::npos);
 
     d.FaultCode = 0xC0000094;  // another fault code: no access line
     page.clear();
@@ -352,8 +355,8 @@ TEST(FrameWalk, FollowsTheChainAndNamesCallSites) {
     p.Frame(0x10100, 0x10140, 0x401100);
     p.Frame(0x10140, 0x10180, 0x00777777);  // return outside code: skipped
     p.Frame(0x10180, 0x101C0, 0x401200);
-    p.Frame(0x101C0, 0x101F0, 0x401300);    // no call recognised: the return address itself
-    p.Frame(0x101F0, 0, 0x401400);          // saved pointer unusable: skipped, walk ends
+    p.Frame(0x101C0, 0x101F0, 0x401300);  // no call recognised: the return address itself
+    p.Frame(0x101F0, 0, 0x401400);        // saved pointer unusable: skipped, walk ends
     std::string out;
     WalkFrames(0x10100, 0x10400, p.memory, p.modules, out, 1 << 16);
     EXPECT_EQ(out, "004010FB\r\n004011FE\r\n00401300\r\n");
@@ -431,7 +434,8 @@ TEST(FaultText, AccessViolationAndSseDivision) {
     EXPECT_EQ(t.Message, "Access violation at address 00401234: write to 00000000");
     EXPECT_EQ(t.ClassText, "EAccessViolation");
     std::uint32_t none[2] = {0, 0};
-    EXPECT_EQ(DescribeFault(0xC00002B4, 0, 0, none, 0x1F80 | 0x04).Message, "Floating point division by zero");
+    EXPECT_EQ(DescribeFault(0xC00002B4, 0, 0, none, 0x1F80 | 0x04).Message,
+              "Floating point division by zero");
     EXPECT_EQ(DescribeFault(0xC00002B4, 0, 0, none, 0x1F80 | 0x01).ClassText, "EInvalidOp");
     EXPECT_EQ(DescribeFault(0xC000008E, 0, 0, none, 0).ClassText, "EZeroDivide");
     EXPECT_EQ(DescribeFault(0xE0001234, 0x10, 0, none, 0).Message,

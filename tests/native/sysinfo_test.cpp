@@ -98,7 +98,8 @@ TEST(CpuNames, CyrixAndAmdTables) {
     EXPECT_EQ(Name(kVendorCyrix, 6, 0), "6x86MX");
     EXPECT_EQ(Name(kVendorCyrix, 7, 0), "7x86");
     EXPECT_EQ(Name(kVendorAmd, 4, 3), "Am486(R) or Am5x86");
-    for (int m = 0; m <= 3; ++m) EXPECT_EQ(Name(kVendorAmd, 5, m), "AMD-K5 (Model " + std::to_string(m) + ")");
+    for (int m = 0; m <= 3; ++m)
+        EXPECT_EQ(Name(kVendorAmd, 5, m), "AMD-K5 (Model " + std::to_string(m) + ")");
     EXPECT_EQ(Name(kVendorAmd, 5, 6), "AMD-K6(R)");
     EXPECT_EQ(Name(kVendorAmd, 5, 7), "AMD-K6");
     EXPECT_EQ(Name(kVendorAmd, 5, 8), "AMD-K6(R) -2");
@@ -270,7 +271,8 @@ TEST(SystemTexts, PlatformsProcessorsMemoryDisplay) {
     EXPECT_EQ(AccelerationText(0x40 | 0x1000), "MCD");
     EXPECT_EQ(AccelerationText(0x40), "No");
     EXPECT_EQ(AccelerationText(0x1000), "No");
-    EXPECT_EQ(AdapterText("Mesa", "llvmpipe (LLVM 15.0.6, 256 bits)"), "Mesa (llvmpipe (LLVM 15.0.6, 256 bits))");
+    EXPECT_EQ(AdapterText("Mesa", "llvmpipe (LLVM 15.0.6, 256 bits)"),
+              "Mesa (llvmpipe (LLVM 15.0.6, 256 bits))");
     EXPECT_EQ(ResolutionText(0, 0), "0x0");
     EXPECT_EQ(ResolutionText(1280, 1024), "1280x1024");
 }

@@ -46,7 +46,8 @@ std::string FreshFolder(const char* name) {
     TFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &fd));
     if (find) {
         do {
-            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) DeleteFileA((folder + "\\" + fd.cFileName).c_str());
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA((folder + "\\" + fd.cFileName).c_str());
         } while (FindNextFileA(find.Get(), &fd));
     }
     return folder;
@@ -71,7 +72,9 @@ std::string ReadWhole(const std::string& path) {
     return s.str();
 }
 
-bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
 
 // The lines that follow `caption` (on its own line or on the next ones) up
 // to the next empty line.
@@ -93,7 +96,9 @@ void Arm(const std::string& folder) {
     SetEnvironmentVariableA("QV_REPORT_VIEWER", "cmd.exe /c rem");
 }
 
-std::uint32_t ToAddress(const void* p) { return std::uint32_t(reinterpret_cast<std::uintptr_t>(p)); }
+std::uint32_t ToAddress(const void* p) {
+    return std::uint32_t(reinterpret_cast<std::uintptr_t>(p));
+}
 
 // The program's code range, from the module table.
 TCodeRange MainCode() {
@@ -102,7 +107,9 @@ TCodeRange MainCode() {
     return {m.CodeStart, m.CodeEnd};
 }
 
-bool InRange(std::uint32_t a, const TCodeRange& r) { return a >= r.Start && a < r.End; }
+bool InRange(std::uint32_t a, const TCodeRange& r) {
+    return a >= r.Start && a < r.End;
+}
 
 std::vector<std::uint32_t> TraceAddresses(const std::vector<std::string>& lines) {
     std::vector<std::uint32_t> out;
@@ -115,7 +122,9 @@ std::vector<std::uint32_t> TraceAddresses(const std::vector<std::string>& lines)
 
 volatile std::uintptr_t zeroAddress = 0;
 
-__attribute__((noinline)) void WriteThrough(volatile int* p) { *p = 1; }
+__attribute__((noinline)) void WriteThrough(volatile int* p) {
+    *p = 1;
+}
 
 __attribute__((noinline, noclone)) std::string TraceHere() {
     std::string t = GetStackTrace(0);
@@ -199,7 +208,8 @@ TEST(CrashTrace, RaiseHookRecordsEveryThrow) {
 TEST(CrashTrace, SystemTextsOfThisMachine) {
     EXPECT_TRUE(std::regex_match(SystemText(), std::regex("Windows (NT )?[0-9]+\\.[0-9]+ Build: [0-9]+ .*")))
         << SystemText();
-    EXPECT_TRUE(std::regex_match(ProcessorText(), std::regex("([0-9]+x )?.+, [0-9]+ MHz"))) << ProcessorText();
+    EXPECT_TRUE(std::regex_match(ProcessorText(), std::regex("([0-9]+x )?.+, [0-9]+ MHz")))
+        << ProcessorText();
     EXPECT_GT(IdentifyCpu().RawMHz, 0);
     EXPECT_TRUE(std::regex_match(MemoryText(), std::regex("[0-9]+ of [0-9]+ MB"))) << MemoryText();
     EXPECT_EQ(OpenGLVersionText(), "");  // no current context on this thread
@@ -222,7 +232,8 @@ namespace {
 // A window with a current OpenGL context on the calling thread, kept for
 // the rest of the (crashing) process.
 void MakeCurrentGLContext() {
-    HWND wnd = CreateWindowExA(0, "STATIC", "gl", WS_POPUP, 0, 0, 320, 200, nullptr, nullptr, nullptr, nullptr);
+    HWND wnd =
+        CreateWindowExA(0, "STATIC", "gl", WS_POPUP, 0, 0, 320, 200, nullptr, nullptr, nullptr, nullptr);
     HDC dc = GetDC(wnd);
     PIXELFORMATDESCRIPTOR pfd{};
     pfd.nSize = sizeof(pfd);
@@ -256,9 +267,10 @@ TEST(CrashReportDeathTest, WriteToAddressZeroWritesTheReport) {
     EXPECT_TRUE(Contains(page, "\r\nOpenGL version: ")) << page;
     EXPECT_TRUE(Contains(page, "Mesa")) << page;
     EXPECT_TRUE(Contains(page, "\r\nResolution: 320x200\r\n")) << page;
-    EXPECT_TRUE(std::regex_search(page, std::regex("\r\nRegisters:\r\nEAX=[0-9A-F]{8} EBX=[0-9A-F]{8} ECX=[0-9A-F]{8} "
-                                                   "EDX=[0-9A-F]{8} ESI=[0-9A-F]{8} EDI=[0-9A-F]{8} "
-                                                   "EBP=[0-9A-F]{8} ESP=[0-9A-F]{8}\r\n")));
+    EXPECT_TRUE(std::regex_search(
+        page, std::regex("\r\nRegisters:\r\nEAX=[0-9A-F]{8} EBX=[0-9A-F]{8} ECX=[0-9A-F]{8} "
+                         "EDX=[0-9A-F]{8} ESI=[0-9A-F]{8} EDI=[0-9A-F]{8} "
+                         "EBP=[0-9A-F]{8} ESP=[0-9A-F]{8}\r\n")));
     EXPECT_FALSE(Contains(page, "ESP=00000000"));
     EXPECT_FALSE(Contains(page, "\r\nFrame: "));
 
