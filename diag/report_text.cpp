@@ -301,7 +301,7 @@ TReportPathChoice ChooseReportPath(const std::string& folder,
     choice.Path = folder + "\\BugReport.html";
     choice.Exists = exists(choice.Path);
     for (int tries = 0; choice.Exists && tries < kReportNameTries; ++tries) {
-        // Round() of the specification: halves go to the even neighbour.
+        // Halves go to the even neighbour.
         long n = std::lrint(random() * 9999.0);
         choice.Path = folder + "\\BugReport" + std::to_string(n) + ".html";
         choice.Exists = exists(choice.Path);
