@@ -7,6 +7,7 @@
 #include "app/handles_win32.h"
 #include "app/state.h"
 #include "config/dialog_win32.h"
+#include "diag/crash_report_win32.h"
 
 std::string ModeText;
 std::string ArgumentText;
@@ -72,9 +73,6 @@ void ChangePassword(HWND owner) {
     if (change) change("SCRSAVE", owner, 0, 0);
 }
 
-void ReportEscapedError(const std::exception* /*error*/, std::uint32_t /*flags*/) {
-    // Until a problem report can be written, an escaped error ends the
-    // process with the report's exit code so that it is never mistaken for
-    // a clean exit.
-    ::ExitProcess(217);
+void ReportEscapedError(const std::exception* error, std::uint32_t flags) {
+    ReportException(error, flags);
 }

@@ -15,7 +15,7 @@
 #include "config/layout.h"
 #include "config/photos_win32.h"
 #include "config/preview_win32.h"
-#include "config/site.h"
+#include "app/site.h"
 
 TDialogState Dialog;
 
