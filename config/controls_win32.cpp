@@ -549,7 +549,7 @@ bool AddToolTip(HWND tooltip, HWND control, const char* text) {
     // The 40-byte form of the tool description, which every version of the
     // control accepts.
     TTTOOLINFOA info = {};
-    info.cbSize = TTTOOLINFOA_V2_SIZE;
+    info.cbSize = TTTOOLINFOA_V1_SIZE;
     info.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
     info.uId = reinterpret_cast<UINT_PTR>(control);
     info.lpszText = const_cast<char*>(text ? text : "");
