@@ -700,6 +700,7 @@ TEST_F(ConfigDialog, PreviewRunsWithUnsavedChangesAndCancelStillDiscards) {
     EXPECT_TRUE(foundEmptyDuringRun);
     EXPECT_EQ(FoundList, dialogFound);
     EXPECT_EQ(DialogBusyCursor.load(), nullptr);
+    EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, IDC_ARROW));
     Click(kIdCancel);
     EXPECT_TRUE(dialogEnded);
     EXPECT_EQ(::GetFileAttributesA(catalogueFile.c_str()), INVALID_FILE_ATTRIBUTES);
@@ -731,6 +732,24 @@ TEST_F(ConfigDialog, TakenWindowClassIsReportedAndNothingIsShown) {
     EXPECT_EQ(boxes[0], "Register class failed");
     EXPECT_EQ(Dialog.Main, nullptr);
     EXPECT_FALSE(dialogEnded);
+}
+
+TEST_F(ConfigDialog, CatalogueDownToEmptyRootClearsThePane) {
+    OpenPhotos();
+    AddFolder(MakeFolder(root, "only", 1));
+    Select(Roots()[0]);
+    // Something on show, as a picture would be.
+    TBitmap& preview = *Dialog.PreviewBitmap;
+    std::memset(preview.Bits, 0xFF, static_cast<std::size_t>(preview.Width) * preview.Height * 4);
+    DrawPane(Dialog.PaneDC);
+    EXPECT_EQ(::GetPixel(Dialog.PaneDC, 10, 10), RGB(255, 255, 255));
+    Command(kIdRemove);
+    Pump();
+    EXPECT_EQ(PicList.Count(), 1);
+    EXPECT_TRUE(Roots().empty());
+    EXPECT_EQ(preview.Bits[0], 0);
+    EXPECT_EQ(::GetPixel(Dialog.PaneDC, 10, 10), RGB(0, 0, 0));
+    EXPECT_EQ(Label("Width : "), "Width : ");
 }
 
 // --- the wrappers on their own -------------------------------------------
