@@ -28,7 +28,9 @@
 namespace {
 
 using Clock = std::chrono::steady_clock;
-double Ms(Clock::time_point a, Clock::time_point b) { return std::chrono::duration<double, std::milli>(b - a).count(); }
+double Ms(Clock::time_point a, Clock::time_point b) {
+    return std::chrono::duration<double, std::milli>(b - a).count();
+}
 
 struct TFigures {
     double shown = 0;
@@ -103,9 +105,7 @@ int main() {
     TFigures full[3];
     for (TFigures& f : full) f = OpenOnce();
 
-    auto best = [](TFigures* f, double TFigures::*m) {
-        return std::min({f[0].*m, f[1].*m, f[2].*m});
-    };
+    auto best = [](TFigures* f, double TFigures::*m) { return std::min({f[0].*m, f[1].*m, f[2].*m}); };
     std::printf("catalogue of 100 folders, 70000 pictures: %ld tree items\n", full[0].items);
     std::printf("%-28s %9.1f ms   %-28s %9.1f ms\n", "start to shown, full", best(full, &TFigures::shown),
                 "start to shown, empty", best(empty, &TFigures::shown));

@@ -57,7 +57,9 @@ FARPROC drawThemeBackground = nullptr;
 FARPROC closeThemeData = nullptr;
 bool themesActive = false;
 
-HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
+HINSTANCE Instance() {
+    return ::GetModuleHandleA(nullptr);
+}
 
 template <typename Fn>
 Fn Resolve(HMODULE module, const char* name) {
@@ -65,8 +67,8 @@ Fn Resolve(HMODULE module, const char* name) {
 }
 
 WNDPROC Subclass(HWND wnd, WNDPROC proc, WNDPROC& saved) {
-    WNDPROC old = reinterpret_cast<WNDPROC>(
-        ::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
+    WNDPROC old =
+        reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
     if (!saved) saved = old;
     return old;
 }
@@ -82,8 +84,9 @@ HWND Finish(HWND wnd, HFONT font) {
 
 HWND Make(DWORD exStyle, const char* cls, const char* text, DWORD style, HWND parent, int id, int x, int y,
           int w, int h) {
-    return ::CreateWindowExA(exStyle, cls, text ? text : "", style, Scaled(x), Scaled(y), Scaled(w), Scaled(h),
-                             parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+    return ::CreateWindowExA(exStyle, cls, text ? text : "", style, Scaled(x), Scaled(y), Scaled(w),
+                             Scaled(h), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(),
+                             nullptr);
 }
 
 std::string ClassOf(HWND wnd) {
@@ -131,8 +134,8 @@ LRESULT ColourHandling(TColourOwner owner, WNDPROC saved, HWND self, UINT msg, W
     }
     if (cls == "Button") {
         const LONG type = ::GetWindowLongA(control, GWL_STYLE) & BS_TYPEMASK;
-        const bool check = type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE ||
-                           type == BS_AUTO3STATE;
+        const bool check =
+            type == BS_CHECKBOX || type == BS_AUTOCHECKBOX || type == BS_3STATE || type == BS_AUTO3STATE;
         const bool radio = type == BS_RADIOBUTTON || type == BS_AUTORADIOBUTTON;
         if (check) {
             if (owner == TColourOwner::Group) {
@@ -316,8 +319,9 @@ HWND CreatePageWindow(HWND parent, const RECT& r) {
     wc.hbrBackground = reinterpret_cast<HBRUSH>(static_cast<INT_PTR>(COLOR_BTNHIGHLIGHT + 1));
     wc.lpszClassName = kPageClass;
     ::RegisterClassA(&wc);  // fails harmlessly for every page after the first
-    HWND page = ::CreateWindowExA(WS_EX_CONTROLPARENT, kPageClass, "Page", WS_CHILD, r.left, r.top,
-                                  r.right - r.left - 1, r.bottom - r.top - 1, parent, nullptr, Instance(), nullptr);
+    HWND page =
+        ::CreateWindowExA(WS_EX_CONTROLPARENT, kPageClass, "Page", WS_CHILD, r.left, r.top,
+                          r.right - r.left - 1, r.bottom - r.top - 1, parent, nullptr, Instance(), nullptr);
     return Finish(page, controlFont);
 }
 
@@ -331,17 +335,27 @@ HWND MakeLink(HWND parent, int id, const char* text, int x, int y, int w, int h)
 
 }  // namespace
 
-int ScreenDpi() { return screenDpi; }
-int Scaled(int value) { return ScaleToDpi(value, screenDpi); }
-int Unscaled(int pixels) { return UnscaleFromDpi(pixels, screenDpi); }
+int ScreenDpi() {
+    return screenDpi;
+}
+int Scaled(int value) {
+    return ScaleToDpi(value, screenDpi);
+}
+int Unscaled(int pixels) {
+    return UnscaleFromDpi(pixels, screenDpi);
+}
 
-void SetControlFont(HFONT font) { controlFont = font; }
-HFONT ControlFont() { return controlFont; }
+void SetControlFont(HFONT font) {
+    controlFont = font;
+}
+HFONT ControlFont() {
+    return controlFont;
+}
 
 HWND CreateTabControl(HWND parent, int id, const char* text, int x, int y, int w, int h) {
     ::InitCommonControls();
-    HWND wnd = Make(0, WC_TABCONTROLA, text, WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | TCS_HOTTRACK, parent, id, x,
-                    y, w, h);
+    HWND wnd = Make(0, WC_TABCONTROLA, text, WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | TCS_HOTTRACK, parent,
+                    id, x, y, w, h);
     if (!wnd) return nullptr;
     RegisterControl(id, wnd);
     Subclass(wnd, TabProc, savedTabProc);
@@ -349,8 +363,8 @@ HWND CreateTabControl(HWND parent, int id, const char* text, int x, int y, int w
 }
 
 HWND CreateGroupBox(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    HWND wnd = Make(WS_EX_CONTROLPARENT, "BUTTON", text, WS_CHILD | WS_CLIPSIBLINGS | BS_GROUPBOX, parent, id, x,
-                    y, w, h);
+    HWND wnd = Make(WS_EX_CONTROLPARENT, "BUTTON", text, WS_CHILD | WS_CLIPSIBLINGS | BS_GROUPBOX, parent, id,
+                    x, y, w, h);
     if (!wnd) return nullptr;
     Subclass(wnd, GroupProc, savedGroupProc);
     return Finish(wnd, controlFont);
@@ -359,8 +373,8 @@ HWND CreateGroupBox(HWND parent, int id, const char* text, int x, int y, int w, 
 HWND CreateTreeView(HWND parent, int id, const char* text, int x, int y, int w, int h) {
     ::InitCommonControls();
     HWND wnd = Make(WS_EX_CLIENTEDGE, WC_TREEVIEWA, text,
-                    WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES | TVS_LINESATROOT |
-                        TVS_SHOWSELALWAYS,
+                    WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES |
+                        TVS_LINESATROOT | TVS_SHOWSELALWAYS,
                     parent, id, x, y, w, h);
     if (!wnd) return nullptr;
     RegisterControl(id, wnd);
@@ -369,8 +383,8 @@ HWND CreateTreeView(HWND parent, int id, const char* text, int x, int y, int w, 
 }
 
 HWND CreatePushButton(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    HWND wnd = Make(0, "BUTTON", text, WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_PUSHBUTTON, parent, id, x, y,
-                    w, h);
+    HWND wnd = Make(0, "BUTTON", text, WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_PUSHBUTTON, parent, id, x,
+                    y, w, h);
     if (!wnd) return nullptr;
     RegisterControl(id, wnd);
     Subclass(wnd, ButtonProc, savedButtonProc);
@@ -378,8 +392,8 @@ HWND CreatePushButton(HWND parent, int id, const char* text, int x, int y, int w
 }
 
 HWND CreateCheckBox(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    HWND wnd = Make(0, "BUTTON", text, WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_AUTOCHECKBOX, parent, id, x,
-                    y, w, h);
+    HWND wnd = Make(0, "BUTTON", text, WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_AUTOCHECKBOX, parent, id,
+                    x, y, w, h);
     if (!wnd) return nullptr;
     RegisterControl(id, wnd);
     Subclass(wnd, ButtonProc, savedButtonProc);
@@ -454,8 +468,12 @@ std::string LinkTarget(HWND link) {
     return target;
 }
 
-void SetLinkOpener(TLinkOpener opener) { linkOpener = std::move(opener); }
-void ClearLinkTargets() { linkTargets.clear(); }
+void SetLinkOpener(TLinkOpener opener) {
+    linkOpener = std::move(opener);
+}
+void ClearLinkTargets() {
+    linkTargets.clear();
+}
 
 TmyTabControl::TmyTabControl(HWND tab) : tab_(tab) {
     for (int& n : windowCount_) n = -1;
@@ -489,7 +507,8 @@ void TmyTabControl::AddWindow(int page, HWND window) {
 
 void TmyTabControl::ShowPage(int index) {
     if (currentPage_ >= 0 && currentPage_ <= lastPage_)
-        for (int i = 0; i <= windowCount_[currentPage_]; ++i) ::ShowWindow(windows_[currentPage_][i], SW_HIDE);
+        for (int i = 0; i <= windowCount_[currentPage_]; ++i)
+            ::ShowWindow(windows_[currentPage_][i], SW_HIDE);
     if (index >= 0 && index <= lastPage_)
         for (int i = 0; i <= windowCount_[index]; ++i) ::ShowWindow(windows_[index][i], SW_SHOW);
     currentPage_ = index;
@@ -529,7 +548,9 @@ void FocusControl(int id) {
     ::SetFocus(wnd);
 }
 
-HWND LastFocusedControl() { return lastFocused; }
+HWND LastFocusedControl() {
+    return lastFocused;
+}
 
 void SetAfterPaintHook(TAfterPaint hook, HWND tab) {
     afterPaint = hook;
@@ -578,4 +599,6 @@ void UnloadThemeLibrary() {
     themeLibrary.Reset();
 }
 
-bool ThemesActive() { return themesActive; }
+bool ThemesActive() {
+    return themesActive;
+}

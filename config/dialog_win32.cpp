@@ -9,13 +9,13 @@
 #include "app/appdata_win32.h"
 #include "app/exception.h"
 #include "app/modes_win32.h"
+#include "app/settings_win32.h"
+#include "app/site.h"
 #include "app/state.h"
 #include "app/ui_win32.h"
-#include "app/settings_win32.h"
 #include "config/layout.h"
 #include "config/photos_win32.h"
 #include "config/preview_win32.h"
-#include "app/site.h"
 
 TDialogState Dialog;
 
@@ -27,7 +27,9 @@ void CheckAccelerationAtStart() {
     // The OpenGL acceleration check joins here with the run mode.
 }
 
-HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
+HINSTANCE Instance() {
+    return ::GetModuleHandleA(nullptr);
+}
 
 struct TTip {
     HWND TDialogState::*Button;
@@ -36,8 +38,10 @@ struct TTip {
 
 void BuildMorePage(HWND page) {
     CreateHeadingLabel(page, 0, "More Screensavers", 40, 24, 500, 32);
-    CreateLabel(page, 0, "Quorvane is made by a small team that builds screensavers for people", 40, 80, 500, 20);
-    CreateLabel(page, 0, "who like to look at their own pictures. Besides this photo flight", 40, 100, 500, 20);
+    CreateLabel(page, 0, "Quorvane is made by a small team that builds screensavers for people", 40, 80, 500,
+                20);
+    CreateLabel(page, 0, "who like to look at their own pictures. Besides this photo flight", 40, 100, 500,
+                20);
     CreateLabel(page, 0, "through space we work on further savers for your photographs:", 40, 120, 500, 20);
     CreateProductHeadingLabel(page, 0, "- a quiet slide show with soft cross-fades", 60, 156, 480, 20);
     CreateProductHeadingLabel(page, 0, "- a wall of pictures that turn like tiles", 60, 180, 480, 20);
@@ -156,7 +160,8 @@ LRESULT HandleMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
                 break;
             }
             if (::GetFocus() != Dialog.Tab) ::SetFocus(Dialog.Tab);
-            if (Dialog.Tabs) Dialog.Tabs->ShowPage(static_cast<int>(::SendMessageA(Dialog.Tab, TCM_GETCURSEL, 0, 0)));
+            if (Dialog.Tabs)
+                Dialog.Tabs->ShowPage(static_cast<int>(::SendMessageA(Dialog.Tab, TCM_GETCURSEL, 0, 0)));
         } else if (hdr->idFrom == kIdTree && (hdr->code == TVN_SELCHANGEDA || hdr->code == TVN_SELCHANGEDW)) {
             ShowProperties();
         }
@@ -211,11 +216,13 @@ void PumpPending() {
 
 }  // namespace
 
-void SetDialogEndHook(TDialogEnd end) { dialogEnd = end; }
+void SetDialogEndHook(TDialogEnd end) {
+    dialogEnd = end;
+}
 
 bool CreateConfigDialog() {
     Dialog = TDialogState();
-    RunFlags |= kRunDialog;  // 1
+    RunFlags |= kRunDialog;      // 1
     CheckAccelerationAtStart();  // 2
 
     InitApplicationData();  // 3

@@ -6,11 +6,15 @@ namespace {
 
 // nearbyint rounds in the current mode, which is to-nearest-even unless
 // someone changed it; the dialog never does.
-int RoundEven(double v) { return static_cast<int>(std::nearbyint(v)); }
+int RoundEven(double v) {
+    return static_cast<int>(std::nearbyint(v));
+}
 
 }  // namespace
 
-int ScaleToDpi(int value, int dpi) { return RoundEven(static_cast<double>(value) * dpi / 96.0); }
+int ScaleToDpi(int value, int dpi) {
+    return RoundEven(static_cast<double>(value) * dpi / 96.0);
+}
 
 int UnscaleFromDpi(int pixels, int dpi) {
     if (dpi <= 0) return pixels;
@@ -48,7 +52,8 @@ int TSlotTable::EntryOf(int slot) const {
 }
 
 void TSlotTable::Set(int slot, int entry) {
-    if (static_cast<std::size_t>(slot) >= entries_.size()) entries_.resize(static_cast<std::size_t>(slot) + 1, 0);
+    if (static_cast<std::size_t>(slot) >= entries_.size())
+        entries_.resize(static_cast<std::size_t>(slot) + 1, 0);
     entries_[static_cast<std::size_t>(slot)] = static_cast<std::uint32_t>(entry);
 }
 

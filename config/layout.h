@@ -31,8 +31,12 @@ std::string FileNamePart(std::string_view path);
 constexpr std::uint32_t ItemData(int slot, int position) {
     return (static_cast<std::uint32_t>(slot) << 16) + static_cast<std::uint32_t>(position);
 }
-constexpr int ItemSlot(std::uint32_t data) { return static_cast<int>(data >> 16); }
-constexpr int ItemPosition(std::uint32_t data) { return static_cast<int>(data & 0xFFFF); }
+constexpr int ItemSlot(std::uint32_t data) {
+    return static_cast<int>(data >> 16);
+}
+constexpr int ItemPosition(std::uint32_t data) {
+    return static_cast<int>(data & 0xFFFF);
+}
 
 // Most pictures of one folder entry that the tree shows.
 constexpr int kMaxTreeChildren = 65500;

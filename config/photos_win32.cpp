@@ -59,7 +59,8 @@ HTREEITEM Insert(HTREEITEM parent, HTREEITEM after, const std::string& text, std
     ins.item.mask = TVIF_TEXT | TVIF_PARAM;
     ins.item.pszText = const_cast<char*>(text.c_str());
     ins.item.lParam = static_cast<LPARAM>(data);
-    return reinterpret_cast<HTREEITEM>(::SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
+    return reinterpret_cast<HTREEITEM>(
+        ::SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
 }
 
 std::uint32_t DataOf(HTREEITEM item) {
@@ -79,12 +80,17 @@ void SetData(HTREEITEM item, std::uint32_t data) {
 }
 
 HTREEITEM Next(HTREEITEM item, UINT how) {
-    return reinterpret_cast<HTREEITEM>(::SendMessageA(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
+    return reinterpret_cast<HTREEITEM>(
+        ::SendMessageA(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
 }
 
-HTREEITEM Selection() { return Next(nullptr, TVGN_CARET); }
+HTREEITEM Selection() {
+    return Next(nullptr, TVGN_CARET);
+}
 
-void Select(HTREEITEM item) { ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item)); }
+void Select(HTREEITEM item) {
+    ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+}
 
 // Inserts the pictures of `entry` under `node`, at most kMaxTreeChildren.
 void InsertPictures(HTREEITEM node, int entry, int slot) {
@@ -96,7 +102,9 @@ void InsertPictures(HTREEITEM node, int entry, int slot) {
 
 // --- properties box --------------------------------------------------------
 
-void SetText(HWND wnd, const std::string& text) { ::SetWindowTextA(wnd, text.c_str()); }
+void SetText(HWND wnd, const std::string& text) {
+    ::SetWindowTextA(wnd, text.c_str());
+}
 
 void ResetLabels() {
     SetText(widthLabel, "Width : ");
@@ -127,7 +135,9 @@ void SwitchMode(bool folder) {
     if (folder != folderMode) ApplyMode(folder);
 }
 
-void SetCheck(HWND check, bool on) { ::SendMessageA(check, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0); }
+void SetCheck(HWND check, bool on) {
+    ::SendMessageA(check, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
+}
 
 // The selection as (slot, position, entry); false for none or a stale item.
 struct TDecoded {
@@ -223,8 +233,8 @@ void FillBatch(const TFillBatch& b) {
     if (b.Nodes) {
         for (int i = b.First; i < b.Last && i < PicList.Count(); ++i) {
             TFolderItem& folder = PicList.ItemAt(i);
-            folder.TreeNode =
-                reinterpret_cast<std::uintptr_t>(Insert(TVI_ROOT, TVI_LAST, folder.FolderPath, ItemData(i, 0)));
+            folder.TreeNode = reinterpret_cast<std::uintptr_t>(
+                Insert(TVI_ROOT, TVI_LAST, folder.FolderPath, ItemData(i, 0)));
         }
     } else {
         const TPictureList& pictures = PicList.GetItem(b.Entry).Pictures;
@@ -465,7 +475,8 @@ bool ShellOpenFile(HWND owner, const std::string& filter, std::vector<std::strin
     ofn.nFilterIndex = 1;
     ofn.lpstrFile = buffer.data();
     ofn.nMaxFile = static_cast<DWORD>(kBufferSize);
-    ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
+    ofn.Flags =
+        OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
     if (!::GetOpenFileNameA(&ofn)) {
         error = ::CommDlgExtendedError();
         return false;
@@ -484,13 +495,15 @@ void BuildPhotosPage(HWND page) {
     addFolderButton = CreatePushButton(leftBox, kIdAddFolder, "Add folder", 10, 276, 90, 20);
     removeButton = CreatePushButton(leftBox, kIdRemove, "Remove", 110, 276, 90, 20);
     addPhotoButton = CreatePushButton(leftBox, kIdAddPhoto, "Add photo", 10, 306, 90, 20);
-    Dialog.Pane = CreatePicturePane(page, kIdPicturePane, kPaneClass, PaneProc, 236, 20, Scaled(320), Scaled(240));
+    Dialog.Pane =
+        CreatePicturePane(page, kIdPicturePane, kPaneClass, PaneProc, 236, 20, Scaled(320), Scaled(240));
     propertiesBox = CreateGroupBox(page, 0, "Image properties", 226, 275, 340, 88);
     widthLabel = CreateLabel(propertiesBox, 0, "Width : ", 20, 20, 120, 20);
     heightLabel = CreateLabel(propertiesBox, 0, "Height : ", 20, 43, 120, 20);
     formatLabel = CreateLabel(propertiesBox, 0, "Format : ", 20, 66, 120, 20);
     refreshButton = CreatePushButton(propertiesBox, kIdRefreshFolder, "Refresh folder", 170, 20, 103, 25);
-    includeCheck = CreateCheckBox(propertiesBox, kIdIncludeSubdirs, "Include subdirectories", 20, 40, 150, 20);
+    includeCheck =
+        CreateCheckBox(propertiesBox, kIdIncludeSubdirs, "Include subdirectories", 20, 40, 150, 20);
     autoCheck = CreateCheckBox(propertiesBox, kIdAutoRefresh, "Auto Refresh", 180, 50, 150, 20);
     sizeLabel = CreateLabel(propertiesBox, 0, "Size : ", 170, 20, 120, 20);
     // Created in image mode: the folder controls start hidden.
@@ -502,7 +515,8 @@ void AddPhotosToolTips(HWND tooltip) {
     AddToolTip(tooltip, addPhotoButton, "Add a photo to the list");
     AddToolTip(tooltip, removeButton, "Remove the selected folder or image from the list");
     AddToolTip(tooltip, refreshButton, "Refresh the folder selected in the list");
-    AddToolTip(tooltip, autoCheck, "Refresh the folder selected in the list automatically at the program start");
+    AddToolTip(tooltip, autoCheck,
+               "Refresh the folder selected in the list automatically at the program start");
     AddToolTip(tooltip, includeCheck, "Search for images in subdirectories of the selected folder");
     AddToolTip(tooltip, Dialog.Pane, "Preview of pictures");
 }
@@ -527,7 +541,9 @@ void StartTreeFill() {
     if (!fillThread) fillRunning = false;
 }
 
-bool TreeFillRunning() { return fillRunning; }
+bool TreeFillRunning() {
+    return fillRunning;
+}
 
 void WaitForTreeFill() {
     while (fillRunning) {
@@ -574,7 +590,9 @@ void PhotosCommand(int id) {
     }
 }
 
-void ShowProperties() { ShowPropertiesOf(Selection()); }
+void ShowProperties() {
+    ShowPropertiesOf(Selection());
+}
 
 void SyncPhotosPage() {
     HTREEITEM sel = Selection();
@@ -587,17 +605,25 @@ void SyncPhotosPage() {
     ShowPropertiesOf(sel);
 }
 
-HWND PhotosTree() { return tree; }
+HWND PhotosTree() {
+    return tree;
+}
 
 LRESULT InsertFillBatch(LPARAM batch) {
     if (const TFillBatch* b = reinterpret_cast<const TFillBatch*>(batch)) FillBatch(*b);
     return 0;
 }
 
-void SetFolderBrowser(TFolderBrowser browser) { folderBrowser = std::move(browser); }
-void SetFilePicker(TFilePicker picker) { filePicker = std::move(picker); }
+void SetFolderBrowser(TFolderBrowser browser) {
+    folderBrowser = std::move(browser);
+}
+void SetFilePicker(TFilePicker picker) {
+    filePicker = std::move(picker);
+}
 
-std::string PluginFilter() { return BuildOpenFilter(PluginFilterFormats()); }
+std::string PluginFilter() {
+    return BuildOpenFilter(PluginFilterFormats());
+}
 
 std::string BrowseForFolder(HWND owner, const std::string& title) {
     if (!Dialog.ComInitialised) {
@@ -607,9 +633,11 @@ std::string BrowseForFolder(HWND owner, const std::string& title) {
     std::string start;
     if (TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey))
         start = ReadRegString(key.Get(), "DialogPath").value_or(std::string());
-    const std::string path = folderBrowser ? folderBrowser(owner, title, start) : ShellBrowse(owner, title, start);
+    const std::string path =
+        folderBrowser ? folderBrowser(owner, title, start) : ShellBrowse(owner, title, start);
     if (path.empty()) return path;
-    if (TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey)) WriteRegString(key.Get(), "DialogPath", path);
+    if (TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey))
+        WriteRegString(key.Get(), "DialogPath", path);
     return path;
 }
 
@@ -617,7 +645,8 @@ std::vector<std::string> AskForPictures(HWND owner) {
     const std::string filter = PluginFilter();
     std::vector<std::string> paths;
     unsigned error = 0;
-    const bool ok = filePicker ? filePicker(owner, filter, paths, error) : ShellOpenFile(owner, filter, paths, error);
+    const bool ok =
+        filePicker ? filePicker(owner, filter, paths, error) : ShellOpenFile(owner, filter, paths, error);
     if (!ok) {
         if (error != 0) ShowMessage("Fails = " + std::to_string(error));
         return {};

@@ -41,7 +41,8 @@ HWND PhotosTree();
 
 // Seams for the modal dialogs, so that in-process tests can answer them.
 // The product shows the real folder browser and open-file dialog.
-using TFolderBrowser = std::function<std::string(HWND owner, const std::string& title, const std::string& start)>;
+using TFolderBrowser =
+    std::function<std::string(HWND owner, const std::string& title, const std::string& start)>;
 // Returns false with an error code for a failed dialog (0 for Cancel).
 using TFilePicker = std::function<bool(HWND owner, const std::string& filter, std::vector<std::string>& paths,
                                        unsigned& error)>;

@@ -12,4 +12,6 @@ void LoadPreviewPicture(TBitmap& target, const std::string& path, TPreviewInfo& 
         info.FileSize = static_cast<std::int32_t>(attributes.nFileSizeLow);
 }
 
-std::vector<TFilterFormat> PluginFilterFormats() { return {}; }
+std::vector<TFilterFormat> PluginFilterFormats() {
+    return {};
+}

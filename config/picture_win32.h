@@ -10,7 +10,7 @@
 // preview pane with its properties, and the formats the plug-ins offer.
 
 struct TPreviewInfo {
-    std::int32_t Width = 0;        // natural size; 0 when nothing was decoded
+    std::int32_t Width = 0;  // natural size; 0 when nothing was decoded
     std::int32_t Height = 0;
     const char* Format = nullptr;  // the plug-in's description; null when nothing was decoded
     std::int32_t FileSize = -1;    // bytes; -1 when the file could not be opened

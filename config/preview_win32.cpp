@@ -58,7 +58,9 @@ void DrawPaneFrame(HWND tab) {
 
 }  // namespace
 
-void SetPreviewRunner(TPreviewRunner runner) { previewRunner = runner; }
+void SetPreviewRunner(TPreviewRunner runner) {
+    previewRunner = runner;
+}
 
 LRESULT CALLBACK PaneProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     if (msg != WM_PAINT) return ::DefWindowProcA(wnd, msg, wp, lp);
@@ -108,24 +110,25 @@ void RunPreview() {
     ::SetCursor(starting);
 
     {
-    Dialog.PreviewRunning = true;
-    struct TRunEnd {
-        std::vector<std::string>& found;
-        ~TRunEnd() {
-            Dialog.PreviewRunning = false;
-            DialogBusyCursor = nullptr;
-            found.swap(FoundList);
-            ScanRoot.clear();
-        }
-    } runEnd{dialogFound};
-    if (previewRunner)
-        previewRunner();
-    else
-        RunFullScreenSaver();
+        Dialog.PreviewRunning = true;
+        struct TRunEnd {
+            std::vector<std::string>& found;
+            ~TRunEnd() {
+                Dialog.PreviewRunning = false;
+                DialogBusyCursor = nullptr;
+                found.swap(FoundList);
+                ScanRoot.clear();
+            }
+        } runEnd{dialogFound};
+        if (previewRunner)
+            previewRunner();
+        else
+            RunFullScreenSaver();
     }
     // The whole dialog was under the saver's window: paint all of it anew,
     // and give the pointer its arrow back.
     if (Dialog.Main)
-        ::RedrawWindow(Dialog.Main, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        ::RedrawWindow(Dialog.Main, nullptr, nullptr,
+                       RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
     ::SetCursor(::LoadCursorA(nullptr, IDC_ARROW));
 }

@@ -24,11 +24,11 @@ TEST(DialogScaling, TiesGoToEven) {
 }
 
 TEST(DialogScaling, InverseRoundsTheSameWay) {
-    EXPECT_EQ(UnscaleFromDpi(874, 144), 583);   // 582.67
-    EXPECT_EQ(UnscaleFromDpi(3, 144), 2);       // 2.0
-    EXPECT_EQ(UnscaleFromDpi(15, 120), 12);     // 12.0
-    EXPECT_EQ(UnscaleFromDpi(5, 192), 2);       // 2.5 -> 2
-    EXPECT_EQ(UnscaleFromDpi(7, 192), 4);       // 3.5 -> 4
+    EXPECT_EQ(UnscaleFromDpi(874, 144), 583);  // 582.67
+    EXPECT_EQ(UnscaleFromDpi(3, 144), 2);      // 2.0
+    EXPECT_EQ(UnscaleFromDpi(15, 120), 12);    // 12.0
+    EXPECT_EQ(UnscaleFromDpi(5, 192), 2);      // 2.5 -> 2
+    EXPECT_EQ(UnscaleFromDpi(7, 192), 4);      // 3.5 -> 4
     EXPECT_EQ(UnscaleFromDpi(-21, 96), -21);
 }
 
@@ -122,9 +122,9 @@ TEST(OpenFilter, GroupsByDescriptionAndListsBmpOnce) {
 }
 
 TEST(OpenFilter, EmptyDescriptionClosesAGroupAndIsNotListed) {
-    const std::vector<TFilterFormat> formats = {
-        {".tif", "TIFF"}, {".xyz", ""}, {".tiff", "TIFF"}};
-    EXPECT_EQ(BuildOpenFilter(formats), "All formats\0*.tif;*.tiff\0TIFF (*.tif)\0*.tif\0TIFF (*.tiff)\0*.tiff\0\0"s);
+    const std::vector<TFilterFormat> formats = {{".tif", "TIFF"}, {".xyz", ""}, {".tiff", "TIFF"}};
+    EXPECT_EQ(BuildOpenFilter(formats),
+              "All formats\0*.tif;*.tiff\0TIFF (*.tif)\0*.tif\0TIFF (*.tiff)\0*.tiff\0\0"s);
 }
 
 TEST(OpenFilter, NoFormatsStillMakesAWellFormedFilter) {

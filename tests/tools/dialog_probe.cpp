@@ -26,8 +26,8 @@ void Print(HWND w) {
     HWND parent = ::GetParent(w);
     if (parent && (::GetWindowLongA(w, GWL_STYLE) & WS_CHILD))
         ::MapWindowPoints(nullptr, parent, reinterpret_cast<POINT*>(&r), 2);
-    std::printf("%s|%s|%d|%ld|%ld|%ld|%ld|%d\n", cls, text, ::GetDlgCtrlID(w), r.left, r.top, r.right - r.left,
-                r.bottom - r.top, ::IsWindowVisible(w) ? 1 : 0);
+    std::printf("%s|%s|%d|%ld|%ld|%ld|%ld|%d\n", cls, text, ::GetDlgCtrlID(w), r.left, r.top,
+                r.right - r.left, r.bottom - r.top, ::IsWindowVisible(w) ? 1 : 0);
 }
 
 BOOL CALLBACK PrintChild(HWND w, LPARAM) {

@@ -178,12 +178,13 @@ protected:
             if (!folderAnswers.empty()) folderAnswers.erase(folderAnswers.begin());
             return answer;
         });
-        SetFilePicker([this](HWND, const std::string& filter, std::vector<std::string>& paths, unsigned& error) {
-            filters.push_back(filter);
-            paths = fileAnswer;
-            error = fileError;
-            return fileError == 0 && !fileAnswer.empty();
-        });
+        SetFilePicker(
+            [this](HWND, const std::string& filter, std::vector<std::string>& paths, unsigned& error) {
+                filters.push_back(filter);
+                paths = fileAnswer;
+                error = fileError;
+                return fileError == 0 && !fileAnswer.empty();
+            });
         dialogEnded = false;
         Settings = TSettings();
     }
@@ -240,7 +241,8 @@ protected:
 
     HWND Tree() { return PhotosTree(); }
     HTREEITEM Item(HTREEITEM from, UINT how) {
-        return reinterpret_cast<HTREEITEM>(::SendMessageA(Tree(), TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(from)));
+        return reinterpret_cast<HTREEITEM>(
+            ::SendMessageA(Tree(), TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(from)));
     }
     std::vector<HTREEITEM> Roots() {
         std::vector<HTREEITEM> v;
@@ -449,7 +451,8 @@ TEST_F(ConfigDialog, OptionsRevealsButtonsAndMovesToPhotos) {
 TEST_F(ConfigDialog, ChoosingAnotherTabShowsItsPageAndTheButtons) {
     Open();
     ChooseTab(kPageAbout);
-    for (int i = 0; i < 3; ++i) EXPECT_EQ(::IsWindowVisible(Dialog.Tabs->PageWindow(i)) != 0, i == kPageAbout);
+    for (int i = 0; i < 3; ++i)
+        EXPECT_EQ(::IsWindowVisible(Dialog.Tabs->PageWindow(i)) != 0, i == kPageAbout);
     // The page's first paint revealed the buttons.
     EXPECT_TRUE(ById(kIdOk).Visible);
     EXPECT_FALSE(ById(kIdOptions).Visible);
@@ -787,7 +790,8 @@ TEST_F(Controls, ThirteenthTargetFallsBackToItsText) {
     HWND mail = CreateLinkLabel(parent.Get(), 0, "me@quorvane.example", 0, 0, 50, 20);
     ::SendMessageA(mail, WM_LBUTTONDOWN, MK_LBUTTON, 0);
     ::SendMessageA(links[3], WM_LBUTTONDOWN, MK_LBUTTON, 0);
-    EXPECT_EQ(opened, (std::vector<std::string>{"mailto:me@quorvane.example", "https://www.quorvane.example/t3"}));
+    EXPECT_EQ(opened,
+              (std::vector<std::string>{"mailto:me@quorvane.example", "https://www.quorvane.example/t3"}));
 }
 
 TEST_F(Controls, TabPagesHoldAtMostTheirTableAndSwitchWindows) {
@@ -802,8 +806,8 @@ TEST_F(Controls, TabPagesHoldAtMostTheirTableAndSwitchWindows) {
     // More windows than a page holds are refused, not written past the table.
     std::vector<TWindow> extra;
     for (int i = 0; i < TmyTabControl::kMaxWindows + 5; ++i) {
-        extra.emplace_back(::CreateWindowExA(0, "STATIC", "x", WS_CHILD | WS_VISIBLE, 0, 0, 5, 5, parent.Get(),
-                                             nullptr, ::GetModuleHandleA(nullptr), nullptr));
+        extra.emplace_back(::CreateWindowExA(0, "STATIC", "x", WS_CHILD | WS_VISIBLE, 0, 0, 5, 5,
+                                             parent.Get(), nullptr, ::GetModuleHandleA(nullptr), nullptr));
         tabs.AddWindow(1, extra.back().Get());
     }
     EXPECT_FALSE(::IsWindowVisible(extra[0].Get()));
