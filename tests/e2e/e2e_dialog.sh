@@ -5,7 +5,7 @@
 # <build>/e2e-shots for a person to look at.
 set -u
 source "$(dirname "$0")/lib.sh"
-export QV_WINEPREFIX="${QV_WINEPREFIX:-$BUILD/wineprefix}"
+export QV_WINEPREFIX="${QV_WINEPREFIX:-$(cd "$BUILD" && pwd)/wineprefix}"
 PROBE="$BUILD/bin/dialog_probe.exe"
 SHOTS="$BUILD/e2e-shots"
 mkdir -p "$SHOTS"
@@ -14,7 +14,7 @@ SHELL_FOLDERS='HKCU\Software\Microsoft\Windows\CurrentVersion\Explorer\Shell Fol
 DESKTOP='HKCU\Control Panel\Desktop'
 
 work="$(mktemp -d)"
-mkdir -p "$work/install" "$work/pictures"
+mkdir -p "$work/pictures"
 wine_path() { "$RUN" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
 reg_value() {  # prints the data of one registry value, empty when missing
     "$RUN" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 \{1,\}REG_[A-Z_]* \{1,\}//p"
@@ -27,7 +27,10 @@ restore() {
 }
 trap restore EXIT
 
-"$RUN" reg add 'HKLM\Software\Tessilund\Quorvane' /v Path /d "$(wine_path "$work/install")" /f >/dev/null 2>&1
+# The build's program folder holds the image plug-ins; the sample photos, when
+# built, make the folder the Photos page shows.
+"$RUN" reg add 'HKLM\Software\Tessilund\Quorvane' /v Path /d "$(wine_path "$BUILD/bin")" /f >/dev/null 2>&1
+[ -d "$BUILD/Photos" ] && cp "$BUILD/Photos/"* "$work/pictures/" 2>/dev/null
 # Wine keeps "AppData" pointing into the prefix, so the catalogue goes there.
 CATALOGUE="$("$RUN" winepath -u "$(reg_value "$SHELL_FOLDERS" AppData)" 2>/dev/null | tr -d '\r')/Quorvane/piclist.dat"
 export DISPLAY="$(cat "$BUILD/.xvfb.display")"
@@ -44,14 +47,21 @@ fresh_user() {
 
 PID=""
 start_dialog() {
-    "$RUN" "$SCR" /c >/dev/null 2>&1 &
+    # A dialog left from an earlier run would answer in this one's place.
+    "$RUN" "$PROBE" close >/dev/null 2>&1 && sleep 2
+    "$RUN" "$SCR" /c >"$work/dialog.log" 2>&1 &
     PID=$!
-    for _ in $(seq 1 300); do
-        if xdotool search --name '^Quorvane$' >/dev/null 2>&1 && "$RUN" "$PROBE" list >/dev/null 2>&1; then
+    for _ in $(seq 1 120); do
+        if "$RUN" "$PROBE" list >/dev/null 2>&1 && xdotool search --name '^Quorvane$' >/dev/null 2>&1; then
             sleep 1  # let the first paint and the tree fill finish
             return 0
         fi
-        sleep 0.1
+        if ! kill -0 "$PID" 2>/dev/null; then
+            wait "$PID"
+            echo "dialog process ended early with $?:"; cat "$work/dialog.log"
+            return 1
+        fi
+        sleep 0.5
     done
     return 1
 }
@@ -98,7 +108,7 @@ scale() { python3 -c "import sys; print(round($1 * $2 / 96))"; }
 
 # --- 96 DPI: layout, first state, Esc and Enter, Options ---------------------
 fresh_user
-if start_dialog; then pass "/c shows the window Quorvane"; else fail "no dialog window"; fi
+if start_dialog; then pass "/c shows the window Quorvane"; else fail "no dialog window"; finish; fi
 LIST="$(listing)"
 first="$(echo "$LIST" | head -1 | cut -d'|' -f1-2)"
 [ "$first" = "WSSW_Quorvane|Quorvane" ] && pass "class WSSW_Quorvane, text Quorvane" || fail "main window is '$first'"
