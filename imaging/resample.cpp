@@ -223,17 +223,22 @@ void PackAxis(TPackedAxis& packed, const TContributorList& list, std::int32_t D)
 
 // ---- Horizontal pass: one row of BGRx pixels -> one work row of BGR ---------------
 
+// Source samples are bitmap pixels (blue, green, red, unused; Rgb false) or
+// decoder line pixels (red, green, blue; Rgb true); the work buffer is always
+// blue, green, red.
+template <bool Rgb>
 void HorizontalRowPlain(const std::uint8_t* src, const TContributorList& list, std::int32_t D,
                         std::uint8_t* out) {
+    constexpr int kBlue = Rgb ? 2 : 0, kRed = Rgb ? 0 : 2;
     for (std::int32_t c = 0; c < D; ++c) {
         const TContributorEntry& e = list[c];
         std::uint32_t b = 0, g = 0, r = 0;
         for (std::int32_t t = 0; t < e.n; ++t) {
             const std::uint8_t* px = src + e.p[t].pixel;
             const auto w = static_cast<std::uint32_t>(e.p[t].weight);
-            b += px[0] * w;
+            b += px[kBlue] * w;
             g += px[1] * w;
-            r += px[2] * w;
+            r += px[kRed] * w;
         }
         out[c * 3] = ClampSum(b);
         out[c * 3 + 1] = ClampSum(g);
@@ -258,7 +263,9 @@ inline __m128i SumsToBytes(__m128i a, __m128i b) {
     return _mm_packus_epi16(words, words);
 }
 
-template <TWeightMode Mode>
+// Loads 4 bytes per sample: for 3-byte line pixels the caller pads the line
+// so that the last sample's extra byte is readable.
+template <TWeightMode Mode, bool Rgb>
 void HorizontalRowSimd(const std::uint8_t* src, const TPackedAxis& packed, std::int32_t D,
                        std::uint8_t* out) {
     const __m128i zero = _mm_setzero_si128();
@@ -280,20 +287,21 @@ void HorizontalRowSimd(const std::uint8_t* src, const TPackedAxis& packed, std::
         __m128i acc = accHi;
         if constexpr (Mode == TWeightMode::Split) acc = _mm_add_epi32(_mm_slli_epi32(accHi, 8), accLo);
         const auto bytes = static_cast<std::uint32_t>(_mm_cvtsi128_si32(SumsToBytes(acc, acc)));
-        out[c * 3] = static_cast<std::uint8_t>(bytes);
+        out[c * 3] = static_cast<std::uint8_t>(Rgb ? bytes >> 16 : bytes);
         out[c * 3 + 1] = static_cast<std::uint8_t>(bytes >> 8);
-        out[c * 3 + 2] = static_cast<std::uint8_t>(bytes >> 16);
+        out[c * 3 + 2] = static_cast<std::uint8_t>(Rgb ? bytes : bytes >> 16);
     }
 }
 #endif
 
+template <bool Rgb>
 void HorizontalRow(const std::uint8_t* src, const TContributorList& list, const TPackedAxis& packed,
                    std::int32_t D, std::uint8_t* out) {
 #if QV_HAVE_SSE2
-    if (packed.mode == TWeightMode::Narrow) return HorizontalRowSimd<TWeightMode::Narrow>(src, packed, D, out);
-    if (packed.mode == TWeightMode::Split) return HorizontalRowSimd<TWeightMode::Split>(src, packed, D, out);
+    if (packed.mode == TWeightMode::Narrow) return HorizontalRowSimd<TWeightMode::Narrow, Rgb>(src, packed, D, out);
+    if (packed.mode == TWeightMode::Split) return HorizontalRowSimd<TWeightMode::Split, Rgb>(src, packed, D, out);
 #endif
-    HorizontalRowPlain(src, list, D, out);
+    HorizontalRowPlain<Rgb>(src, list, D, out);
 }
 
 // ---- Vertical pass: work rows -> one destination row of BGR --------------------
@@ -386,7 +394,7 @@ void ScatterRow(const std::uint8_t* row, std::int32_t count, std::uint8_t* dst, 
 struct TResizeBuffers {
     TSharedBlock work;      // dstW x srcH x 3 bytes + kVectorSlack
     TSharedBlock rowOut;    // one destination row of BGR, rounded up for vector stores
-    TSharedBlock rowIn;     // one source line as BGRx (progressive only)
+    TSharedBlock rowIn;     // one decoder line plus padding for 4-byte loads (progressive only)
     TContributorList list;
     TPackedAxis packed;
 
@@ -443,7 +451,7 @@ void Stretch(const TFilter& filter, const TPixelView& source, const TPixelView& 
     PackAxis(buf.packed, buf.list, width);
     const std::int32_t srcRow = sw * 4, workRow = width * 3;
     for (std::int32_t r = 0; r < sh; ++r) {
-        HorizontalRow(source.Bits + static_cast<std::ptrdiff_t>(r) * srcRow, buf.list, buf.packed, width,
+        HorizontalRow<false>(source.Bits + static_cast<std::ptrdiff_t>(r) * srcRow, buf.list, buf.packed, width,
                       buf.work.Data() + static_cast<std::ptrdiff_t>(r) * workRow);
     }
     VerticalPass(buf, filter, support, sh, width, height, PixelAt(target, x, y),
@@ -564,23 +572,18 @@ void ProcessLine(const std::uint8_t* line, std::int32_t r) {
         progressive.Free();
         AllocateBuffers(progressive, ResSourcewidth, ResSourceheight, ScaledWidth, ScaledHeight,
                         filter.Support);
-        progressive.rowIn = TSharedBlock(CheckedBytes(width, 4, 1, "line buffer"));
-        // The line arrives as red, green, blue; it is laid out as a bitmap row
-        // (blue, green, red, unused) so that both ways in share one loop, and
-        // the horizontal weights step 4 bytes per sample accordingly.
-        FillContributors(progressive.list, filter, filter.Support, ResSourcewidth, ScaledWidth, 4);
+        progressive.rowIn = TSharedBlock(CheckedBytes(std::int64_t{width} * 3 + 4, 1, 1, "line buffer"));
+        std::memset(progressive.rowIn.Data() + std::ptrdiff_t{width} * 3, 0, 4);
+        FillContributors(progressive.list, filter, filter.Support, ResSourcewidth, ScaledWidth, 3);
         PackAxis(progressive.packed, progressive.list, ScaledWidth);
     } else if (!progressive.work.Data()) {
         throw Exception("ResizeLine: line " + std::to_string(r) + " arrived after the resize was freed");
     }
+    // The decoder's line holds exactly width * 3 bytes; the copy adds the
+    // padding that lets the loops load 4 bytes for the last pixel.
     std::uint8_t* row = progressive.rowIn.Data();
-    for (std::int32_t p = 0; p < width; ++p) {
-        row[p * 4] = line[p * 3 + 2];
-        row[p * 4 + 1] = line[p * 3 + 1];
-        row[p * 4 + 2] = line[p * 3];
-        row[p * 4 + 3] = 0;
-    }
-    HorizontalRow(row, progressive.list, progressive.packed, ScaledWidth,
+    std::memcpy(row, line, static_cast<std::size_t>(width) * 3);
+    HorizontalRow<true>(row, progressive.list, progressive.packed, ScaledWidth,
                   progressive.work.Data() + static_cast<std::ptrdiff_t>(r) * ScaledWidth * 3);
     if (r == ResSourceheight - 1) FinishResampling();
 }
@@ -618,7 +621,7 @@ bool InitResize(std::int32_t w, std::int32_t h) {
         const std::int32_t sw = swap ? rect.Height : rect.Width, sh = swap ? rect.Width : rect.Height;
         const std::int32_t srcW = swap ? h : w, srcH = swap ? w : h;
         CheckedBytes(std::int64_t{CheckedBytes(sw, srcH, 3, "work buffer")} + kVectorSlack, 1, 1, "work buffer");
-        CheckedBytes(srcW, 4, 1, "line buffer");
+        CheckedBytes(std::int64_t{srcW} * 3 + 4, 1, 1, "line buffer");
         CheckedBytes(std::max(sw, sh), ContributorCapacity(srcW, srcH, sw, sh, Filters[filterIndex].Support),
                      sizeof(TContributor), "contributor arrays");
     } else if (!larger) {
