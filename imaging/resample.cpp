@@ -554,8 +554,23 @@ void FinishResampling() {
     progressive.Free();
 }
 
+// The rectangle must lie in the target and match the picture the lines
+// belong to; checked per line because the target is only borrowed.
+void CheckPlacement() {
+    const TRect32& t = TargetRect;
+    const bool swap = SwapsAxes(Orientation);
+    const std::int32_t alongRow = swap ? t.Height : t.Width, acrossRows = swap ? t.Width : t.Height;
+    const bool inside = ResizeBMP && ResizeBMP->Bits && t.Left >= 0 && t.Top >= 0 &&
+                        std::int64_t{t.Left} + t.Width <= ResizeBMP->Width &&
+                        std::int64_t{t.Top} + t.Height <= ResizeBMP->Height;
+    const bool matches = Resampling ? alongRow == ScaledWidth && acrossRows == ScaledHeight
+                                    : alongRow == ResSourcewidth && acrossRows == ResSourceheight;
+    if (!inside || !matches) throw Exception("internal error in ResizeLine: target does not match the picture");
+}
+
 void ProcessLine(const std::uint8_t* line, std::int32_t r) {
     if (!line) throw Exception("ResizeLine: line " + std::to_string(r) + " has no pixels");
+    CheckPlacement();
     const std::int32_t width = ResSourcewidth;
     if (!Resampling) {
         std::ptrdiff_t step = 0;
@@ -593,6 +608,9 @@ void ProcessLine(const std::uint8_t* line, std::int32_t r) {
 bool InitResize(std::int32_t w, std::int32_t h) {
     ProgressiveUsed = true;
     if (!ResizeBMP) throw Exception("ResizeBMP not assigned");
+    // Re-planning under a running resize would pair its lines with another
+    // rectangle; only the protocol's own line -1 may call this.
+    if (ResizeStarted) throw Exception("internal error in InitResize, a resize is under way");
     const std::int32_t tw = ResizeBMP->Width, th = ResizeBMP->Height;
     // Nothing sensible can be drawn for an empty picture or target; the
     // decoder then delivers the whole picture and preparation handles it.
@@ -681,6 +699,8 @@ void FreeResize() {
 }
 
 void ArmResize(TPixelView* target, std::uint8_t fitMode) {
+    // A resize left over from an earlier picture cannot continue into a new target.
+    if (ResizeStarted) FreeResize();
     StartResize = true;
     ResizeBMP = target;
     ResizeFitMode = fitMode;

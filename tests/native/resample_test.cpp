@@ -399,6 +399,15 @@ TEST_F(ResampleTest, ProtocolViolationsRaiseTheirMessages) {
               "ResSourcewidth=40, width=41, ResSourceheight=30, height=30");
     EXPECT_EQ(prevLine, 0) << "state stays as it was at the raise";
     EXPECT_TRUE(ResizeStarted);
+
+    // Re-planning under a running resize would pair its lines with another
+    // rectangle; arming for the next picture drops the old resize instead.
+    EXPECT_EQ(ThrownText([] { InitResize(20, 20); }), "internal error in InitResize, a resize is under way");
+    TImage other(10, 10);
+    ArmResize(&other.view, 2);
+    EXPECT_FALSE(ResizeStarted);
+    EXPECT_EQ(TCountingAllocator::live, 0);
+    EXPECT_EQ(ThrownText([&] { ResizeLine(data, 1, 40, 30); }), "not ResizeStarted and curLine=1, height=30");
 }
 
 TEST_F(ResampleTest, InitResizeCases) {
