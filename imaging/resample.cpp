@@ -85,6 +85,10 @@ std::int32_t ContributorCapacity(std::int32_t srcW, std::int32_t srcH, std::int3
 
 void FillContributors(TContributorList& list, const TFilter& filter, float support, std::int32_t L,
                       std::int32_t D, std::int32_t u) {
+    if (L <= 0 || D <= 0 || D > list.Count()) {
+        throw Exception("internal error in FillContributors, L=" + std::to_string(L) + ", D=" + std::to_string(D) +
+                        ", entries=" + std::to_string(list.Count()));
+    }
     const float s = static_cast<float>(D) / static_cast<float>(L);
     const bool shrinking = s < 1.0f;
     const float width = shrinking ? support / s : support;
@@ -445,6 +449,18 @@ std::uint8_t* PixelAt(const TPixelView& view, std::int64_t x, std::int64_t y) {
 void Stretch(const TFilter& filter, const TPixelView& source, const TPixelView& target, float support,
              std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t height) {
     const std::int32_t sw = source.Width, sh = source.Height;
+    if (width <= 0 || height <= 0 || sw <= 0 || sh <= 0) return;
+    if (!source.Bits || !target.Bits || x < 0 || y < 0 || std::int64_t{x} + width > target.Width ||
+        std::int64_t{y} + height > target.Height) {
+        throw Exception("Resample: rectangle (" + std::to_string(x) + ", " + std::to_string(y) + ", " +
+                        std::to_string(width) + ", " + std::to_string(height) + ") is not inside the " +
+                        std::to_string(target.Width) + " x " + std::to_string(target.Height) + " target");
+    }
+    // A negative or non-finite window has no meaning (and NaN would reach
+    // the float-to-integer conversions of the window bounds).
+    if (!(support > 0.0f) || !std::isfinite(support)) {
+        throw Exception("Resample: support " + std::to_string(support) + " is not a positive number");
+    }
     TResizeBuffers buf;
     AllocateBuffers(buf, sw, sh, width, height, support);
     FillContributors(buf.list, filter, support, sw, width, 4);
@@ -463,12 +479,6 @@ void Resample(std::int32_t x, std::int32_t y, std::int32_t width, std::int32_t h
     if (width <= 0 || height <= 0 || source.Width <= 0 || source.Height <= 0) return;
     if (filterIndex < 0 || filterIndex >= kFilterCount) {
         throw Exception("Resample: filter index " + std::to_string(filterIndex) + " is not 0..6");
-    }
-    if (!source.Bits || !target.Bits || x < 0 || y < 0 || std::int64_t{x} + width > target.Width ||
-        std::int64_t{y} + height > target.Height) {
-        throw Exception("Resample: rectangle (" + std::to_string(x) + ", " + std::to_string(y) + ", " +
-                        std::to_string(width) + ", " + std::to_string(height) + ") is not inside the " +
-                        std::to_string(target.Width) + " x " + std::to_string(target.Height) + " target");
     }
     const TFilter& filter = Filters[filterIndex];
     Stretch(filter, source, target, support == 0.0f ? filter.Support : support, x, y, width, height);

@@ -492,6 +492,9 @@ TEST_F(ResampleTest, EmptyOrMisplacedRectangles) {
     EXPECT_EQ(dst.bytes, std::vector<std::uint8_t>(8 * 8 * 4, 1));
     EXPECT_THROW(Resample(1, 0, 8, 8, kFilterBox, 0.0f, src.view, dst.view), Exception);
     EXPECT_THROW(Resample(0, 0, 8, 8, 7, 0.0f, src.view, dst.view), Exception);
+    EXPECT_THROW(Resample(0, 0, 8, 8, kFilterBox, -1.0f, src.view, dst.view), Exception);
+    EXPECT_THROW(Resample(0, 0, 8, 8, kFilterBox, 1e30f, src.view, dst.view), EPictureTooLarge);
+    EXPECT_EQ(dst.bytes, std::vector<std::uint8_t>(8 * 8 * 4, 1)) << "a refused call draws nothing";
 }
 
 }  // namespace
