@@ -151,11 +151,15 @@ struct TPackedAxis {
     TSharedBlock startBlock;   // int32 per entry + 1: first pair of each entry
     TSharedBlock pixelBlock;   // int32 pix0, pix1 per pair
     TSharedBlock weightBlock;  // 16 bytes per pair (Narrow) or 32 (Split: hi then lo)
+    TSharedBlock runBlock;     // int32 per entry: leading pairs readable as 4 adjacent pixels
     const std::int32_t* start = nullptr;
     const std::int32_t* pixels = nullptr;
     const std::uint8_t* weights = nullptr;
+    const std::int32_t* run = nullptr;
 
     void Free() {
+        runBlock.Reset();
+        run = nullptr;
         startBlock.Reset();
         pixelBlock.Reset();
         weightBlock.Reset();
@@ -173,7 +177,9 @@ void StoreBroadcast(std::uint8_t* dst, std::uint32_t word) {
     for (int lane = 0; lane < 4; ++lane) std::memcpy(dst + lane * 4, &word, 4);
 }
 
-void PackAxis(TPackedAxis& packed, const TContributorList& list, std::int32_t D) {
+// `adjacentStep` is the byte distance of neighbouring samples when the loops
+// may read four of them with one 16-byte load (bitmap pixels), else 0.
+void PackAxis(TPackedAxis& packed, const TContributorList& list, std::int32_t D, std::int32_t adjacentStep = 0) {
     packed.Free();
     std::int32_t lo = 0, hi = 0;
     std::int64_t pairs = 0;
@@ -197,6 +203,17 @@ void PackAxis(TPackedAxis& packed, const TContributorList& list, std::int32_t D)
     packed.startBlock = TSharedBlock(CheckedBytes(D + std::int64_t{1}, 4, 1, "weight table"));
     packed.pixelBlock = TSharedBlock(CheckedBytes(pairs, 8, 1, "weight table"));
     packed.weightBlock = TSharedBlock(CheckedBytes(pairs, vecBytes, 1, "weight table"));
+    packed.runBlock = TSharedBlock(CheckedBytes(D, 4, 1, "weight table"));
+    auto* run = reinterpret_cast<std::int32_t*>(packed.runBlock.Data());
+    for (std::int32_t i = 0; i < D; ++i) {
+        const TContributorEntry& e = list[i];
+        bool adjacent = adjacentStep > 0;
+        for (std::int32_t t = 1; adjacent && t < e.n; ++t) adjacent = e.p[t].pixel == e.p[t - 1].pixel + adjacentStep;
+        // Whole groups of four real taps only: a padding tap's neighbour may
+        // lie past the end of the row.
+        run[i] = adjacent ? (e.n / 4) * 2 : 0;
+    }
+    packed.run = run;
     auto* start = reinterpret_cast<std::int32_t*>(packed.startBlock.Data());
     auto* pixels = reinterpret_cast<std::int32_t*>(packed.pixelBlock.Data());
     std::uint8_t* weights = packed.weightBlock.Data();
@@ -276,7 +293,30 @@ void HorizontalRowSimd(const std::uint8_t* src, const TPackedAxis& packed, std::
     for (std::int32_t c = 0; c < D; ++c) {
         __m128i accHi = zero, accLo = zero;
         const std::int32_t end = packed.start[c + 1];
-        for (std::int32_t pair = packed.start[c]; pair < end; ++pair) {
+        std::int32_t pair = packed.start[c];
+        if constexpr (!Rgb) {
+            // Four adjacent pixels per load: p0 p1 p2 p3 -> b0 b1 g0 g1 r0 r1 x0 x1 | b2 b3 g2 g3 ...
+            const std::int32_t runEnd = pair + packed.run[c];
+            const std::uint8_t* quad = src + packed.pixels[pair * 2];
+            for (; pair < runEnd; pair += 2, quad += 16) {
+                const __m128i v = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(quad)),
+                                                    _MM_SHUFFLE(3, 1, 2, 0));
+                const __m128i x = _mm_unpacklo_epi8(v, _mm_unpackhi_epi64(v, v));
+                const __m128i x01 = _mm_unpacklo_epi8(x, zero), x23 = _mm_unpackhi_epi8(x, zero);
+                if constexpr (Mode == TWeightMode::Narrow) {
+                    const std::uint8_t* w = packed.weights + pair * 16;
+                    accHi = _mm_add_epi32(accHi, _mm_madd_epi16(x01, LoadWeights(w)));
+                    accHi = _mm_add_epi32(accHi, _mm_madd_epi16(x23, LoadWeights(w + 16)));
+                } else {
+                    const std::uint8_t* w = packed.weights + pair * 32;
+                    accHi = _mm_add_epi32(accHi, _mm_madd_epi16(x01, LoadWeights(w)));
+                    accLo = _mm_add_epi32(accLo, _mm_madd_epi16(x01, LoadWeights(w + 16)));
+                    accHi = _mm_add_epi32(accHi, _mm_madd_epi16(x23, LoadWeights(w + 32)));
+                    accLo = _mm_add_epi32(accLo, _mm_madd_epi16(x23, LoadWeights(w + 48)));
+                }
+            }
+        }
+        for (; pair < end; ++pair) {
             const __m128i p0 = LoadPixel(src + packed.pixels[pair * 2]);
             const __m128i p1 = LoadPixel(src + packed.pixels[pair * 2 + 1]);
             // b0 b1 g0 g1 r0 r1 x0 x1 as 16-bit lanes: each multiply-add yields one channel.
@@ -464,7 +504,7 @@ void Stretch(const TFilter& filter, const TPixelView& source, const TPixelView& 
     TResizeBuffers buf;
     AllocateBuffers(buf, sw, sh, width, height, support);
     FillContributors(buf.list, filter, support, sw, width, 4);
-    PackAxis(buf.packed, buf.list, width);
+    PackAxis(buf.packed, buf.list, width, 4);
     const std::int32_t srcRow = sw * 4, workRow = width * 3;
     for (std::int32_t r = 0; r < sh; ++r) {
         HorizontalRow<false>(source.Bits + static_cast<std::ptrdiff_t>(r) * srcRow, buf.list, buf.packed, width,
