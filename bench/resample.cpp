@@ -155,7 +155,11 @@ void Job(const char* name, std::int32_t sw, std::int32_t sh, std::int32_t tw, st
 
 int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
+#if defined(_WIN32)
+    wallTime = true;
+#else
     wallTime = argc > 2 && std::strcmp(argv[2], "wall") == 0;
+#endif
     std::printf("best of %d runs, %s time\n", runs, wallTime ? "wall" : "thread processor");
     Job("photo into panel", 4000, 3000, 960, 720, runs);
     Job("full HD halved", 1920, 1080, 960, 540, runs);
