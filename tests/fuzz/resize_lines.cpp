@@ -74,8 +74,10 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     const std::int32_t line = static_cast<std::int8_t>(in.Byte());
                     const std::int32_t w = in.Byte() & 1 ? width : in.Dimension();
                     const std::int32_t h = in.Byte() & 1 ? height : in.Dimension();
+                    // A line always holds w pixels; wider ones than we care to
+                    // allocate are sent without pixels.
                     std::vector<std::uint8_t> pixels(w > 0 && w <= 4096 ? static_cast<std::size_t>(w) * 3 : 1, 7);
-                    ResizeLine(reinterpret_cast<std::intptr_t>(pixels.data()), line, w, h);
+                    ResizeLine(w > 0 && w <= 4096 ? reinterpret_cast<std::intptr_t>(pixels.data()) : 0, line, w, h);
                     break;
                 }
                 case 6:
