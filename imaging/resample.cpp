@@ -17,7 +17,14 @@ namespace {
 bool useSimd = QV_HAVE_SSE2 != 0;
 
 // Round to nearest, ties to even (the default rounding mode of both builds).
-std::int32_t RoundEven(double v) { return static_cast<std::int32_t>(std::nearbyint(v)); }
+// Saturates instead of overflowing: a renormalisation by a tiny total could
+// otherwise push a weight past 32 bits.
+std::int32_t RoundEven(double v) {
+    const double r = std::nearbyint(v);
+    if (!(r >= -2147483648.0)) return INT32_MIN;
+    if (r > 2147483647.0) return INT32_MAX;
+    return static_cast<std::int32_t>(r);
+}
 
 // Bytes beyond the last work-buffer row: the vertical loops read whole
 // 16-byte vectors, so the last row's tail may run up to 15 bytes past it.
