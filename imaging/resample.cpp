@@ -29,6 +29,8 @@ std::int32_t RoundEven(double v) {
 // Bytes beyond the last work-buffer row: the vertical loops read whole
 // 16-byte vectors, so the last row's tail may run up to 15 bytes past it.
 constexpr std::int32_t kVectorSlack = 16;
+// Bytes after a copied decoder line: a 16-byte load at its last 3-byte pixel.
+constexpr std::int32_t kLinePadding = 16;
 
 // Divide a 16.16 sum by 65536 rounding toward zero and clamp to a byte. The
 // sum is computed with 32-bit wrap-around (unsigned) so that the loops are
@@ -291,8 +293,8 @@ inline __m128i SumsToBytes(__m128i a, __m128i b) {
     return _mm_packus_epi16(words, words);
 }
 
-// Loads 4 bytes per sample: for 3-byte line pixels the caller pads the line
-// so that the last sample's extra byte is readable.
+// Loads 4 or 16 bytes at a sample: for 3-byte line pixels the caller pads the
+// line so that loads at its last pixels stay inside the buffer.
 template <TWeightMode Mode, bool Rgb>
 void HorizontalRowSimd(const std::uint8_t* src, const TPackedAxis& packed, std::int32_t D,
                        std::uint8_t* out) {
@@ -301,15 +303,25 @@ void HorizontalRowSimd(const std::uint8_t* src, const TPackedAxis& packed, std::
         __m128i accHi = zero, accLo = zero;
         const std::int32_t end = packed.start[c + 1];
         std::int32_t pair = packed.start[c];
-        if constexpr (!Rgb) {
-            // Four adjacent pixels per load: p0 p1 p2 p3 -> b0 b1 g0 g1 r0 r1 x0 x1 | b2 b3 g2 g3 ...
+        {
+            // Four adjacent pixels per load, regrouped so that each channel's
+            // samples of pixels 0 and 1 (and of 2 and 3) share a 32-bit lane.
             const std::int32_t runEnd = pair + packed.run[c];
             const std::uint8_t* quad = src + packed.pixels[pair * 2];
-            for (; pair < runEnd; pair += 2, quad += 16) {
-                const __m128i v = _mm_shuffle_epi32(_mm_loadu_si128(reinterpret_cast<const __m128i*>(quad)),
-                                                    _MM_SHUFFLE(3, 1, 2, 0));
-                const __m128i x = _mm_unpacklo_epi8(v, _mm_unpackhi_epi64(v, v));
-                const __m128i x01 = _mm_unpacklo_epi8(x, zero), x23 = _mm_unpackhi_epi8(x, zero);
+            for (; pair < runEnd; pair += 2, quad += Rgb ? 12 : 16) {
+                const __m128i v = _mm_loadu_si128(reinterpret_cast<const __m128i*>(quad));
+                __m128i x01, x23;
+                if constexpr (Rgb) {
+                    // r0 g0 b0 r1 g1 b1 r2 g2 b2 r3 g3 b3 -> r0 r1 g0 g1 b0 b1 .. | r2 r3 g2 g3 b2 b3 ..
+                    x01 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(v, _mm_srli_si128(v, 3)), zero);
+                    x23 = _mm_unpacklo_epi8(_mm_unpacklo_epi8(_mm_srli_si128(v, 6), _mm_srli_si128(v, 9)), zero);
+                } else {
+                    // p0 p1 p2 p3 -> b0 b1 g0 g1 r0 r1 x0 x1 | b2 b3 g2 g3 r2 r3 x2 x3
+                    const __m128i t = _mm_shuffle_epi32(v, _MM_SHUFFLE(3, 1, 2, 0));
+                    const __m128i x = _mm_unpacklo_epi8(t, _mm_unpackhi_epi64(t, t));
+                    x01 = _mm_unpacklo_epi8(x, zero);
+                    x23 = _mm_unpackhi_epi8(x, zero);
+                }
                 if constexpr (Mode == TWeightMode::Narrow) {
                     const std::uint8_t* w = packed.weights + pair * 16;
                     accHi = _mm_add_epi32(accHi, _mm_madd_epi16(x01, LoadWeights(w)));
@@ -644,15 +656,16 @@ void ProcessLine(const std::uint8_t* line, std::int32_t r) {
         progressive.Free();
         AllocateBuffers(progressive, ResSourcewidth, ResSourceheight, ScaledWidth, ScaledHeight,
                         filter.Support);
-        progressive.rowIn = TSharedBlock(CheckedBytes(std::int64_t{width} * 3 + 4, 1, 1, "line buffer"));
-        std::memset(progressive.rowIn.Data() + std::ptrdiff_t{width} * 3, 0, 4);
+        progressive.rowIn =
+            TSharedBlock(CheckedBytes(std::int64_t{width} * 3 + kLinePadding, 1, 1, "line buffer"));
+        std::memset(progressive.rowIn.Data() + std::ptrdiff_t{width} * 3, 0, kLinePadding);
         FillContributors(progressive.list, filter, filter.Support, ResSourcewidth, ScaledWidth, 3);
-        PackAxis(progressive.packed, progressive.list, ScaledWidth);
+        PackAxis(progressive.packed, progressive.list, ScaledWidth, 3);
     } else if (!progressive.work.Data()) {
         throw Exception("ResizeLine: line " + std::to_string(r) + " arrived after the resize was freed");
     }
     // The decoder's line holds exactly width * 3 bytes; the copy adds the
-    // padding that lets the loops load 4 bytes for the last pixel.
+    // padding that lets the loops load whole vectors at the last pixels.
     std::uint8_t* row = progressive.rowIn.Data();
     std::memcpy(row, line, static_cast<std::size_t>(width) * 3);
     HorizontalRow<true>(row, progressive.list, progressive.packed, ScaledWidth,
@@ -696,7 +709,7 @@ bool InitResize(std::int32_t w, std::int32_t h) {
         const std::int32_t sw = swap ? rect.Height : rect.Width, sh = swap ? rect.Width : rect.Height;
         const std::int32_t srcW = swap ? h : w, srcH = swap ? w : h;
         CheckedBytes(std::int64_t{CheckedBytes(sw, srcH, 3, "work buffer")} + kVectorSlack, 1, 1, "work buffer");
-        CheckedBytes(std::int64_t{srcW} * 3 + 4, 1, 1, "line buffer");
+        CheckedBytes(std::int64_t{srcW} * 3 + kLinePadding, 1, 1, "line buffer");
         CheckedBytes(std::max(sw, sh), ContributorCapacity(srcW, srcH, sw, sh, Filters[filterIndex].Support),
                      sizeof(TContributor), "contributor arrays");
     } else if (!larger) {

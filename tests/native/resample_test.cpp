@@ -312,8 +312,12 @@ TEST_F(ResampleTest, ProgressiveEqualsWholePicture) {
             const TRect32 r = FittedRect(123, 77, tw, th);
             EXPECT_EQ(TargetRect.Left, r.Left);
             EXPECT_EQ(TargetRect.Top, r.Top);
+            // The whole picture through the plain loops: checks the line
+            // loops' SIMD reads of 3-byte pixels as well.
+            SetResampleSimd(false);
             Resample(r.Left, r.Top, r.Width, r.Height, fitMode == 1 ? kFilterHermite : kFilterLanczos3, 0.0f,
                      src.view, whole.view);
+            SetResampleSimd(true);
             EXPECT_EQ(whole.bytes, prog.bytes) << "fitMode " << int(fitMode) << " enlarge " << enlarge;
             DisarmResize();
         }
