@@ -5,8 +5,8 @@
 
 // The screensaver host's command line.
 struct TCommandLine {
-    std::string ModeText;      // mode letter(s), lower case
-    std::string ArgumentText;  // window-handle argument, lower case
+    std::string ModeText;         // mode letter(s), lower case
+    std::string ArgumentText;     // window-handle argument, lower case
     std::int32_t HostWindow = 0;  // 0 when absent or not a number
 };
 

@@ -102,8 +102,8 @@ struct TWindowTraits {
 using TKernelHandle = TUniqueHandle<TKernelTraits>;  // files, threads, events
 using TFindHandle = TUniqueHandle<TFindTraits>;
 using TRegKey = TUniqueHandle<TRegKeyTraits>;
-using TGdiObject = TUniqueHandle<TGdiTraits>;        // bitmaps, fonts, brushes, pens
-using TMemDC = TUniqueHandle<TMemDCTraits>;          // DCs from CreateCompatibleDC
+using TGdiObject = TUniqueHandle<TGdiTraits>;  // bitmaps, fonts, brushes, pens
+using TMemDC = TUniqueHandle<TMemDCTraits>;    // DCs from CreateCompatibleDC
 using TModule = TUniqueHandle<TModuleTraits>;
 using TWindow = TUniqueHandle<TWindowTraits>;
 

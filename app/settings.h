@@ -9,21 +9,21 @@
 // settings_win32.cpp.
 
 struct TSettings {
-    std::int32_t Delay = 0;         // milliseconds, saved back only
-    std::int32_t Convert = 0;       // milliseconds, saved back only
-    std::int32_t Order = 0;         // 0..7: 1 forward, 2 random, 4 backward
-    bool RandomStart = false;       // bit value 8 of "Order"
-    bool ResumeLast = false;        // bit value 16 of "Order"
-    std::int32_t StopKey = 0;       // saved back only
-    bool MouseMove = false;         // saved back only
-    std::int32_t Effdata = 0;       // held as 74 - n of the stored n
-    bool rtresize = false;          // decode with the progressive resize callback
-    bool ShrinkToFit = false;       // not stored
-    bool EnlargeToFit = false;      // not stored
-    std::uint8_t FitMode = 0;       // 0..2, not stored
-    bool ScanSubfolders = false;    // folder walks descend into subfolders
-    std::string InstallPath;        // machine-wide "Path"
-    std::string CatalogueFile;      // full path of piclist.dat, empty when unknown
+    std::int32_t Delay = 0;       // milliseconds, saved back only
+    std::int32_t Convert = 0;     // milliseconds, saved back only
+    std::int32_t Order = 0;       // 0..7: 1 forward, 2 random, 4 backward
+    bool RandomStart = false;     // bit value 8 of "Order"
+    bool ResumeLast = false;      // bit value 16 of "Order"
+    std::int32_t StopKey = 0;     // saved back only
+    bool MouseMove = false;       // saved back only
+    std::int32_t Effdata = 0;     // held as 74 - n of the stored n
+    bool rtresize = false;        // decode with the progressive resize callback
+    bool ShrinkToFit = false;     // not stored
+    bool EnlargeToFit = false;    // not stored
+    std::uint8_t FitMode = 0;     // 0..2, not stored
+    bool ScanSubfolders = false;  // folder walks descend into subfolders
+    std::string InstallPath;      // machine-wide "Path"
+    std::string CatalogueFile;    // full path of piclist.dat, empty when unknown
 };
 
 extern TSettings Settings;

@@ -6,12 +6,12 @@
 
 // What the program is doing; every crash report carries it.
 enum RunFlag : std::uint32_t {
-    kRunDialog = 0x01,        // configuration dialog is open
-    kRunFullScreen = 0x02,    // full-screen saver run
-    kRunPreview = 0x04,       // preview run inside a host window
+    kRunDialog = 0x01,           // configuration dialog is open
+    kRunFullScreen = 0x02,       // full-screen saver run
+    kRunPreview = 0x04,          // preview run inside a host window
     kRunCreatingContext = 0x08,  // render thread is creating its GL context
-    kRunRenderLoop = 0x10,    // render loop runs
-    kRunTeardown = 0x18,      // both bits: the runtime is being torn down
+    kRunRenderLoop = 0x10,       // render loop runs
+    kRunTeardown = 0x18,         // both bits: the runtime is being torn down
     // Never stored, only added to the value handed to the crash report:
     kCaughtByEntry = 0x20,
     kCaughtInLoader = 0x40,

@@ -6,7 +6,8 @@
 
 // The one seam for message boxes. The product shows the real box; an
 // in-process test installs a responder that answers instead.
-using TMessageBoxResponder = std::function<int(const std::string& text, const std::string& caption, UINT type)>;
+using TMessageBoxResponder =
+    std::function<int(const std::string& text, const std::string& caption, UINT type)>;
 
 int ShowMessage(const std::string& text, UINT type = MB_OK);  // captioned "Quorvane", no owner
 int ShowMessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type);

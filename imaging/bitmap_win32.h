@@ -11,11 +11,11 @@
 //    the buffer's owner keeps it.
 class TBitmap {
 public:
-    TBitmap(int width, int height);               // Create
-    TBitmap(int width, int height, void* bits);   // CreateFromBits
+    TBitmap(int width, int height);              // Create
+    TBitmap(int width, int height, void* bits);  // CreateFromBits
     TBitmap(const TBitmap&) = delete;
     TBitmap& operator=(const TBitmap&) = delete;
-    ~TBitmap();                                   // Destroy
+    ~TBitmap();  // Destroy
 
     static int RowBytes(int width) { return width * 4; }
 

@@ -1,0 +1,10 @@
+#include <windows.h>
+
+#include "app/modes_win32.h"
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
+    // Module initialisation has run as static construction by now.
+    ParseProcessCommandLine(::GetCommandLineA());
+    DispatchMode();
+    ::ExitProcess(0);
+}

@@ -1,0 +1,79 @@
+#include "app/modes_win32.h"
+
+#include <cstdint>
+
+#include "app/cmdline.h"
+#include "app/exception.h"
+#include "app/handles_win32.h"
+#include "app/state.h"
+
+std::string ModeText;
+std::string ArgumentText;
+HWND HostWindow = nullptr;
+
+namespace {
+
+// Runs one mode; an escaping error goes to the report with the entry's mark,
+// then every loop of the runtime is asked to stop.
+template <typename Mode>
+void Guarded(Mode mode) {
+    try {
+        mode();
+    } catch (const std::exception& e) {
+        ReportEscapedError(&e, RunFlags.load() | kCaughtByEntry);
+        StopRequested = 1;
+    } catch (...) {
+        ReportEscapedError(nullptr, RunFlags.load() | kCaughtByEntry);
+        StopRequested = 1;
+    }
+}
+
+[[noreturn]] void ModeNotBuilt(const char* what) {
+    throw Exception(std::string(what) + " is not available in this build");
+}
+
+}  // namespace
+
+void ParseProcessCommandLine(const char* raw) {
+    const TCommandLine cl = ParseCommandLine(SplitCommandLine(raw ? raw : ""));
+    ModeText = cl.ModeText;
+    ArgumentText = cl.ArgumentText;
+    // Window handles are 32-bit values; sign-extend as the system does.
+    HostWindow = reinterpret_cast<HWND>(static_cast<std::intptr_t>(cl.HostWindow));
+}
+
+void DispatchMode() {
+    switch (ModeOf(ModeText)) {
+    case TMode::Config:
+        Guarded([] { ModeNotBuilt("The configuration dialog"); });
+        break;
+    case TMode::Preview:
+        if (HostWindow == nullptr || !::IsWindow(HostWindow)) return;
+        Guarded([] { ModeNotBuilt("The preview"); });
+        break;
+    case TMode::Run:
+        Guarded([] { ModeNotBuilt("The full-screen show"); });
+        break;
+    case TMode::Password:
+        ChangePassword(HostWindow);
+        break;
+    case TMode::Unknown:
+        break;
+    }
+}
+
+void ChangePassword(HWND owner) {
+    TModule mpr(LoadSystemLibrary("MPR.DLL"));
+    if (!mpr) return;
+    using PwdChangePasswordFn = DWORD(WINAPI*)(LPCSTR, HWND, DWORD, DWORD);
+    auto change = reinterpret_cast<PwdChangePasswordFn>(
+        reinterpret_cast<void*>(::GetProcAddress(mpr.Get(), "PwdChangePasswordA")));
+    if (change) change("SCRSAVE", owner, 0, 0);
+}
+
+void ReportEscapedError(const std::exception* /*error*/, std::uint32_t /*flags*/) {
+    // Until a problem report can be written, an escaped error ends the
+    // process with the report's exit code so that it is never mistaken for
+    // a clean exit.
+    ::ExitProcess(217);
+}

@@ -1,0 +1,22 @@
+#pragma once
+#include <windows.h>
+
+#include <cstdint>
+#include <exception>
+#include <string>
+
+// The command line's result, kept for the life of the process.
+extern std::string ModeText;
+extern std::string ArgumentText;
+extern HWND HostWindow;
+
+// Parses the process command line into ModeText, ArgumentText, HostWindow.
+void ParseProcessCommandLine(const char* raw);
+// Runs the mode the command line names; returns when the mode returns.
+void DispatchMode();
+// The Windows 9x password change through "MPR.DLL"; does nothing without it.
+void ChangePassword(HWND owner);
+
+// Where an error that escaped a mode ends up. Ends the process with exit
+// code 217 once the report is written.
+void ReportEscapedError(const std::exception* error, std::uint32_t flags);

@@ -1,0 +1,95 @@
+#include "app/settings_win32.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <utility>
+#include <vector>
+
+#include "app/registry_win32.h"
+#include "app/settings.h"
+#include "app/ui_win32.h"
+#include "catalogue/compare.h"
+
+namespace {
+
+void LoadLegacyFolders() {
+    LegacyFolders.clear();
+    TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kFoldersKey);
+    if (!key) return;
+    DWORD valueCount = 0;
+    DWORD maxName = 0;
+    if (::RegQueryInfoKeyA(key.Get(), nullptr, nullptr, nullptr, nullptr, nullptr, nullptr, &valueCount,
+                           &maxName, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
+        return;
+    std::vector<std::string> names;
+    std::vector<char> name(static_cast<std::size_t>(maxName) + 2);
+    for (DWORD i = 0; i < valueCount; ++i) {
+        DWORD len = static_cast<DWORD>(name.size());
+        if (::RegEnumValueA(key.Get(), i, name.data(), &len, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            continue;
+        names.emplace_back(name.data(), len);
+    }
+    std::sort(names.begin(), names.end(), CatalogueLess);
+    for (const std::string& n : names) {
+        // A value of another type than a string is not a folder: skip it.
+        if (std::optional<std::string> folder = ReadRegString(key.Get(), n.c_str()))
+            LegacyFolders.push_back(*folder);
+    }
+}
+
+}  // namespace
+
+void LoadSettings() {
+    LoadLegacyFolders();
+
+    TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
+    ApplyKeyDefaults(Settings, static_cast<bool>(key));
+    if (key) {
+        HKEY k = key.Get();
+        Settings.Delay = ReadSettingInt(k, "Delay", 5000);
+        Settings.Convert = ReadSettingInt(k, "Convert", 5000);
+        SplitOrder(ReadSettingInt(k, "Order", 2), Settings);
+        Settings.StopKey = ReadSettingInt(k, "StopKey", 1);
+        Settings.MouseMove = ReadSettingInt(k, "MouseMove", 1) != 0;
+        Settings.rtresize = ReadSettingInt(k, "rtresize", 1) != 0;
+        Settings.Effdata = kEffdataBias - ReadSettingInt(k, "Effdata", 75);
+    }
+
+    Settings.InstallPath.clear();
+    if (TRegKey machine = OpenRegKey(HKEY_LOCAL_MACHINE, kSettingsKey, KEY_READ))
+        Settings.InstallPath = ReadRegString(machine.Get(), "Path").value_or(std::string());
+
+    Settings.CatalogueFile.clear();
+    if (Settings.InstallPath.empty()) {
+        ShowMessage("Corrupted registry.\r\nPlease, Reinstall Quorvane");
+        return;
+    }
+    Settings.CatalogueFile = CatalogueFileFor(Settings.InstallPath, ShellFolder("AppData"));
+}
+
+void SaveSettings() {
+    TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
+    for (const auto& [name, value] : SettingsToSave(Settings)) WriteRegString(key.Get(), name.c_str(), value);
+
+    if (!Settings.CatalogueFile.empty() &&
+        ::GetFileAttributesA(Settings.CatalogueFile.c_str()) == INVALID_FILE_ATTRIBUTES)
+        EnsureFolder(FolderPart(Settings.CatalogueFile));
+    // The catalogue write joins here with the catalogue module.
+}
+
+std::string ShellFolder(const char* name) {
+    TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kShellFoldersKey, KEY_READ);
+    return ReadRegString(key.Get(), name).value_or(std::string());
+}
+
+std::string MyPicturesFolder() {
+    return ShellFolder("My Pictures");
+}
+
+void EnsureFolder(const std::string& path) {
+    if (path.empty()) return;
+    if (::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return;
+    ::CreateDirectoryA(path.c_str(), nullptr);
+}

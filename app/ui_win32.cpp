@@ -1,0 +1,20 @@
+#include "app/ui_win32.h"
+
+#include <utility>
+
+namespace {
+TMessageBoxResponder responder;  // set only by in-process tests
+}
+
+int ShowMessageBoxA(HWND owner, const std::string& text, const std::string& caption, UINT type) {
+    if (responder) return responder(text, caption, type);
+    return ::MessageBoxA(owner, text.c_str(), caption.c_str(), type);
+}
+
+int ShowMessage(const std::string& text, UINT type) {
+    return ShowMessageBoxA(nullptr, text, "Quorvane", type);
+}
+
+void SetMessageBoxResponder(TMessageBoxResponder r) {
+    responder = std::move(r);
+}

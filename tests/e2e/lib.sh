@@ -1,0 +1,21 @@
+# Helpers for the end-to-end tests: the real quorvane.scr driven from outside.
+#   $1: path of quorvane.scr   $2: the Windows build folder
+SCR="$1"
+BUILD="$2"
+RUN="${QV_WINE_RUN:?QV_WINE_RUN names scripts/wine-run}"
+FAILED=0
+
+fail() { echo "FAIL: $*"; FAILED=1; }
+pass() { echo "ok: $*"; }
+
+# Runs the saver with a time limit; prints its exit code (124 on timeout).
+run_scr() {
+    local limit="$1"; shift
+    timeout "$limit" "$RUN" "$SCR" "$@" >/dev/null 2>&1
+    echo $?
+}
+
+finish() {
+    if [ "$FAILED" -ne 0 ]; then exit 1; fi
+    echo "all checks passed"
+}

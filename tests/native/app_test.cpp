@@ -1,0 +1,178 @@
+#include <gtest/gtest.h>
+
+#include "app/appdata.h"
+#include "app/cmdline.h"
+#include "app/random.h"
+#include "app/settings.h"
+
+namespace {
+
+TCommandLine Parse(const std::string& raw) {
+    return ParseCommandLine(SplitCommandLine("\"C:\\Program Files\\Quorvane\\quorvane.scr\" " + raw));
+}
+
+TEST(CommandLine, HostFormsAreRecognised) {
+    struct Case {
+        const char* raw;
+        const char* mode;
+        const char* arg;
+        std::int32_t hwnd;
+        TMode kind;
+    } cases[] = {
+        {"/s", "s", "", 0, TMode::Run},
+        {"-S", "s", "", 0, TMode::Run},
+        {"/p 1234", "p", "1234", 1234, TMode::Preview},
+        {"/p:1234", "p", "1234", 1234, TMode::Preview},
+        {"/c:1234", "c", "1234", 1234, TMode::Config},
+        {"/a 1234", "a", "1234", 1234, TMode::Password},
+        {"/C", "c", "", 0, TMode::Config},
+        {"", "", "", 0, TMode::Config},
+        {"/sx", "sx", "", 0, TMode::Unknown},
+        {"/p:abc", "p", "abc", 0, TMode::Preview},
+        {"/p", "p", "", 0, TMode::Preview},
+        {"/p 0", "p", "0", 0, TMode::Preview},
+        {"/P:-5", "p", "-5", -5, TMode::Preview},
+        {"/p 99999999999", "p", "99999999999", 0, TMode::Preview},
+        {"/p:12:34", "p", "12:34", 0, TMode::Preview},
+        {"s", "", "", 0, TMode::Config},  // the first character is dropped whatever it is
+        {"/c:", "c", "", 0, TMode::Config},
+        {"/p \"1234\"", "p", "1234", 1234, TMode::Preview},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.raw);
+        const TCommandLine cl = Parse(c.raw);
+        EXPECT_EQ(cl.ModeText, c.mode);
+        EXPECT_EQ(cl.ArgumentText, c.arg);
+        EXPECT_EQ(cl.HostWindow, c.hwnd);
+        EXPECT_EQ(ModeOf(cl.ModeText), c.kind);
+    }
+}
+
+TEST(CommandLine, SplitsQuotedProgramPathsAndIgnoresExtraArguments) {
+    EXPECT_EQ(SplitCommandLine("prog.scr  /p   42 extra"), (std::vector<std::string>{"/p", "42", "extra"}));
+    EXPECT_EQ(SplitCommandLine("\"C:\\a b\\q.scr\" /s"), (std::vector<std::string>{"/s"}));
+    EXPECT_TRUE(SplitCommandLine("").empty());
+    EXPECT_TRUE(SplitCommandLine("   ").empty());
+    EXPECT_EQ(Parse("/S extra more").ArgumentText, "extra");
+}
+
+TEST(CommandLine, HugeAndHostileInputIsHandled) {
+    std::string huge = "/p:" + std::string(1 << 20, '9');
+    EXPECT_EQ(Parse(huge).HostWindow, 0);
+    std::string junk;
+    for (int i = 1; i < 256; ++i) junk += static_cast<char>(i);
+    const TCommandLine cl = Parse(junk);
+    EXPECT_EQ(ModeOf(cl.ModeText), TMode::Unknown);
+    // Only A-Z is lowered; bytes above 0x7F stay as they were.
+    EXPECT_EQ(Parse("/\xC4X").ModeText, "\xC4x");
+}
+
+TEST(Settings, IntegerDecodingClampsAndFallsBack) {
+    EXPECT_EQ(DecodeSettingInt(std::string("-5"), 5000), 0);
+    EXPECT_EQ(DecodeSettingInt(std::string("abc"), 5000), 5000);
+    EXPECT_EQ(DecodeSettingInt(std::string("1500000000"), 5000), kSettingMax);
+    EXPECT_EQ(DecodeSettingInt(std::string("2147483647"), 5000), kSettingMax);
+    EXPECT_EQ(DecodeSettingInt(std::string("2147483648"), 5000), 5000);  // not a 32-bit integer
+    EXPECT_EQ(DecodeSettingInt(std::string("-2147483648"), 5000), 0);
+    EXPECT_EQ(DecodeSettingInt(std::string(""), 7), 7);
+    EXPECT_EQ(DecodeSettingInt(std::nullopt, 7), 7);
+    EXPECT_EQ(DecodeSettingInt(std::string(" 12"), 7), 7);
+    EXPECT_EQ(DecodeSettingInt(std::string("12 "), 7), 7);
+    EXPECT_EQ(DecodeSettingInt(std::string("+12"), 7), 12);
+    EXPECT_EQ(DecodeSettingInt(std::string("-"), 7), 7);
+    EXPECT_EQ(DecodeSettingInt(std::string(1 << 20, '0') + "42", 7), 42);
+    EXPECT_EQ(DecodeSettingInt(std::string(1 << 20, '9'), 7), 7);
+}
+
+TEST(Settings, OrderSplitsAndRecombines) {
+    TSettings s;
+    SplitOrder(25, s);
+    EXPECT_EQ(s.Order, 1);
+    EXPECT_TRUE(s.RandomStart);
+    EXPECT_TRUE(s.ResumeLast);
+    EXPECT_EQ(CombineOrder(s), 25);
+
+    SplitOrder(40, s);
+    EXPECT_EQ(s.Order, 0);
+    EXPECT_TRUE(s.RandomStart);
+    EXPECT_FALSE(s.ResumeLast);
+    EXPECT_EQ(CombineOrder(s), 8);
+}
+
+TEST(Settings, SavedValuesComeInOrderAndNormalised) {
+    TSettings s;
+    ApplyKeyDefaults(s, true);
+    s.MouseMove = true;
+    s.Order = 7;
+    s.ResumeLast = true;
+    s.Effdata = 74;  // stored n = 0
+    const auto values = SettingsToSave(s);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"Delay", "5000"}, {"Convert", "5000"}, {"Order", "23"},
+        {"StopKey", "1"},  {"MouseMove", "1"},  {"Effdata", "0"},
+    };
+    EXPECT_EQ(values, expected);
+
+    TSettings d;
+    ApplyKeyDefaults(d, true);
+    EXPECT_EQ(d.Effdata, -1);
+    EXPECT_EQ(SettingsToSave(d)[5].second, "75");
+}
+
+TEST(Settings, DefaultsDependOnWhetherTheKeyOpened) {
+    TSettings opened;
+    opened.RandomStart = true;
+    ApplyKeyDefaults(opened, true);
+    EXPECT_EQ(opened.Order, 2);
+    EXPECT_TRUE(opened.EnlargeToFit);
+    EXPECT_EQ(opened.FitMode, 2);
+    EXPECT_TRUE(opened.RandomStart);  // only the registry read changes it
+
+    TSettings closed;
+    closed.MouseMove = true;
+    ApplyKeyDefaults(closed, false);
+    EXPECT_FALSE(closed.EnlargeToFit);
+    EXPECT_EQ(closed.FitMode, 1);
+    EXPECT_TRUE(closed.MouseMove);
+    EXPECT_TRUE(closed.ScanSubfolders);
+    EXPECT_TRUE(closed.rtresize);
+}
+
+TEST(Settings, CatalogueLocation) {
+    EXPECT_EQ(CatalogueFileFor("C:\\Q", ""), "C:\\Q\\piclist.dat");
+    EXPECT_EQ(CatalogueFileFor("C:\\Q", "C:\\Users\\a\\AppData"),
+              "C:\\Users\\a\\AppData\\Quorvane\\piclist.dat");
+    EXPECT_EQ(FolderPart("C:\\a\\b\\piclist.dat"), "C:\\a\\b\\");
+    EXPECT_EQ(FolderPart("C:piclist.dat"), "C:");
+    EXPECT_EQ(FolderPart("a/b"), "a/");
+    EXPECT_EQ(FolderPart("piclist.dat"), "");
+}
+
+TEST(MessageFont, HeightFollowsScreenWidth) {
+    EXPECT_EQ(MessageFontHeight(320), -18);
+    EXPECT_EQ(MessageFontHeight(639), -18);
+    EXPECT_EQ(MessageFontHeight(640), -16);
+    EXPECT_EQ(MessageFontHeight(1000), -16);
+    EXPECT_EQ(MessageFontHeight(1001), -18);
+    EXPECT_EQ(MessageFontHeight(1299), -18);
+    EXPECT_EQ(MessageFontHeight(1300), -20);
+    EXPECT_EQ(MessageFontHeight(2000), -20);
+    EXPECT_EQ(MessageFontHeight(2001), -18);
+}
+
+TEST(Random, SeededSequenceIsTheStandardGenerator) {
+    // MT19937 seeded with 5489 yields 3499211612 first; times 2^-32.
+    SeedRandom(5489);
+    EXPECT_DOUBLE_EQ(RandomUnit(), 3499211612.0 / 4294967296.0);
+    for (int i = 0; i < 1000; ++i) {
+        const double r = RandomUnit();
+        ASSERT_GE(r, 0.0);
+        ASSERT_LT(r, 1.0);
+    }
+    EXPECT_EQ(RoundHalfEven(2.5), 2.0);
+    EXPECT_EQ(RoundHalfEven(3.5), 4.0);
+    EXPECT_EQ(RoundHalfEven(-0.5), 0.0);
+    EXPECT_EQ(RoundHalfEven(1.4999), 1.0);
+}
+
+}  // namespace

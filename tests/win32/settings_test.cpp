@@ -1,0 +1,199 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/registry_win32.h"
+#include "app/settings.h"
+#include "app/settings_win32.h"
+#include "app/ui_win32.h"
+
+namespace {
+
+// Each test starts from no product key for the user and a known machine key,
+// and answers message boxes through the seam instead of showing them.
+class SettingsStore : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+        SetInstallPath("C:\\Program Files\\Quorvane");
+        SetMessageBoxResponder([this](const std::string& text, const std::string& caption, UINT type) {
+            boxes.push_back(caption + "|" + text + "|" + std::to_string(type));
+            return IDOK;
+        });
+        Settings = TSettings();
+        Settings.MouseMove = true;
+    }
+    void TearDown() override {
+        SetMessageBoxResponder(nullptr);
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+    }
+
+    static void SetInstallPath(const char* path) {
+        TRegKey key = CreateRegKey(HKEY_LOCAL_MACHINE, kSettingsKey);
+        ASSERT_TRUE(key);
+        if (path)
+            WriteRegString(key.Get(), "Path", path);
+        else
+            ::RegDeleteValueA(key.Get(), "Path");
+    }
+    static void SetUserValue(const char* name, const std::string& value) {
+        TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
+        ASSERT_TRUE(WriteRegString(key.Get(), name, value));
+    }
+    static std::optional<std::string> UserValue(const char* name) {
+        TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kSettingsKey);
+        return ReadRegString(key.Get(), name);
+    }
+
+    std::vector<std::string> boxes;
+};
+
+TEST_F(SettingsStore, NewUserGetsKeyAndDefaultsButNoValues) {
+    LoadSettings();
+    EXPECT_TRUE(OpenRegKey(HKEY_CURRENT_USER, kSettingsKey));
+    EXPECT_EQ(Settings.Order, 2);
+    EXPECT_EQ(Settings.Delay, 5000);
+    EXPECT_EQ(Settings.Convert, 5000);
+    EXPECT_EQ(Settings.StopKey, 1);
+    EXPECT_EQ(Settings.Effdata, -1);
+    EXPECT_TRUE(Settings.MouseMove);
+    EXPECT_TRUE(Settings.rtresize);
+    EXPECT_TRUE(Settings.EnlargeToFit);
+    EXPECT_EQ(Settings.FitMode, 2);
+    EXPECT_EQ(Settings.InstallPath, "C:\\Program Files\\Quorvane");
+    for (const char* name : {"Delay", "Convert", "Order", "StopKey", "MouseMove", "Effdata"})
+        EXPECT_FALSE(UserValue(name)) << name;
+    EXPECT_TRUE(boxes.empty());
+
+    SaveSettings();
+    EXPECT_EQ(UserValue("Delay"), "5000");
+    EXPECT_EQ(UserValue("Order"), "2");
+    EXPECT_EQ(UserValue("MouseMove"), "1");
+    EXPECT_EQ(UserValue("Effdata"), "75");
+    EXPECT_FALSE(UserValue("rtresize"));  // never written
+}
+
+TEST_F(SettingsStore, OrderRoundTripsNormalised) {
+    SetUserValue("Order", "25");
+    LoadSettings();
+    EXPECT_EQ(Settings.Order, 1);
+    EXPECT_TRUE(Settings.RandomStart);
+    EXPECT_TRUE(Settings.ResumeLast);
+    SaveSettings();
+    EXPECT_EQ(UserValue("Order"), "25");
+
+    SetUserValue("Order", "40");
+    LoadSettings();
+    EXPECT_EQ(Settings.Order, 0);
+    EXPECT_TRUE(Settings.RandomStart);
+    EXPECT_FALSE(Settings.ResumeLast);
+    SaveSettings();
+    EXPECT_EQ(UserValue("Order"), "8");
+}
+
+TEST_F(SettingsStore, BadValuesReadAsDefaultsOrClamp) {
+    struct Case {
+        std::string stored;
+        std::int32_t expected;
+    } cases[] = {
+        {"-5", 0}, {"abc", 5000}, {"1500000000", 1000000000}, {"", 5000}, {std::string(3 << 20, '7'), 5000}};
+    for (const Case& c : cases) {
+        SetUserValue("Delay", c.stored);
+        LoadSettings();
+        EXPECT_EQ(Settings.Delay, c.expected) << c.stored.substr(0, 20);
+    }
+
+    TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
+    const DWORD dword = 1234;
+    ::RegSetValueExA(key.Get(), "Delay", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword), sizeof dword);
+    const BYTE binary[] = {'1', '2'};
+    ::RegSetValueExA(key.Get(), "Convert", 0, REG_BINARY, binary, sizeof binary);
+    // A string value stored without its terminator still reads.
+    const char unterminated[] = {'4', '2'};
+    ::RegSetValueExA(key.Get(), "StopKey", 0, REG_SZ, reinterpret_cast<const BYTE*>(unterminated), 2);
+    LoadSettings();
+    EXPECT_EQ(Settings.Delay, 5000);
+    EXPECT_EQ(Settings.Convert, 5000);
+    EXPECT_EQ(Settings.StopKey, 42);
+}
+
+TEST_F(SettingsStore, EffdataIsHeldAsOffset) {
+    LoadSettings();
+    EXPECT_EQ(Settings.Effdata, -1);
+    SetUserValue("Effdata", "-1");
+    LoadSettings();
+    EXPECT_EQ(Settings.Effdata, 74);
+    SaveSettings();
+    EXPECT_EQ(UserValue("Effdata"), "0");
+}
+
+TEST_F(SettingsStore, LegacyFoldersAreSortedAndNonStringsSkipped) {
+    TRegKey folders = CreateRegKey(HKEY_CURRENT_USER, kFoldersKey);
+    ASSERT_TRUE(folders);
+    WriteRegString(folders.Get(), "b", "C:\\Second");
+    WriteRegString(folders.Get(), "A", "C:\\First");
+    WriteRegString(folders.Get(), "\xC9t\xE9", "C:\\Fourth");
+    WriteRegString(folders.Get(), "c", "C:\\Third");
+    const DWORD dword = 7;
+    ::RegSetValueExA(folders.Get(), "bb", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword), sizeof dword);
+    LoadSettings();
+    EXPECT_EQ(LegacyFolders,
+              (std::vector<std::string>{"C:\\First", "C:\\Second", "C:\\Third", "C:\\Fourth"}));
+}
+
+TEST_F(SettingsStore, CatalogueFileFollowsAppData) {
+    LoadSettings();
+    const std::string appData = ShellFolder("AppData");
+    if (appData.empty())
+        EXPECT_EQ(Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
+    else
+        EXPECT_EQ(Settings.CatalogueFile, appData + "\\Quorvane\\piclist.dat");
+}
+
+TEST_F(SettingsStore, MissingAppDataPutsCatalogueInInstallFolder) {
+    TRegKey shell = OpenRegKey(HKEY_CURRENT_USER, kShellFoldersKey, KEY_READ | KEY_WRITE);
+    ASSERT_TRUE(shell);
+    const std::optional<std::string> saved = ReadRegString(shell.Get(), "AppData");
+    ::RegDeleteValueA(shell.Get(), "AppData");
+    LoadSettings();
+    EXPECT_EQ(Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
+    WriteRegString(shell.Get(), "AppData", "");
+    LoadSettings();
+    EXPECT_EQ(Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
+    if (saved) WriteRegString(shell.Get(), "AppData", *saved);
+    LoadSettings();
+    if (saved && !saved->empty()) {
+        EXPECT_EQ(Settings.CatalogueFile, *saved + "\\Quorvane\\piclist.dat");
+    }
+}
+
+TEST_F(SettingsStore, EmptyInstallPathWarnsAndLeavesCatalogueFileEmpty) {
+    SetInstallPath(nullptr);
+    SetUserValue("Delay", "1234");
+    LoadSettings();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0],
+              "Quorvane|Corrupted registry.\r\nPlease, Reinstall Quorvane|" + std::to_string(MB_OK));
+    EXPECT_TRUE(Settings.CatalogueFile.empty());
+    EXPECT_EQ(Settings.Delay, 1234);  // start-up goes on with what was read
+    SetInstallPath("C:\\Program Files\\Quorvane");
+}
+
+TEST(EnsureFolder, CreatesOneLevelOnly) {
+    char temp[MAX_PATH];
+    ASSERT_GT(::GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string base = std::string(temp) + "qv_ensure_" + std::to_string(::GetCurrentProcessId());
+    EnsureFolder(base + "\\a\\b");
+    EXPECT_EQ(::GetFileAttributesA((base + "\\a").c_str()), INVALID_FILE_ATTRIBUTES);
+    EnsureFolder(base + "\\");
+    const DWORD attrs = ::GetFileAttributesA(base.c_str());
+    ASSERT_NE(attrs, INVALID_FILE_ATTRIBUTES);
+    EXPECT_TRUE(attrs & FILE_ATTRIBUTE_DIRECTORY);
+    EnsureFolder(base);  // existing: nothing happens
+    ::RemoveDirectoryA(base.c_str());
+}
+
+}  // namespace
