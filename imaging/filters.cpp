@@ -17,9 +17,11 @@ namespace {
 float KernelSin(float t) {
     const double kPi = 3.14159265358979323846;
     double a = t;
-    // Reduce to [-π/2, π/2]: sin(a) = (-1)^k sin(a - kπ).
-    double k = std::nearbyint(a / kPi);
-    double y = a - k * kPi;
+    // Reduce to about [-π/2, π/2]: sin(a) = (-1)^k sin(a - kπ). Any integer
+    // near a/π will do; plain conversion avoids the C library's rounding
+    // functions, which are slow in the MinGW runtime.
+    const long long odd = static_cast<long long>(a / kPi + (a >= 0 ? 0.5 : -0.5));
+    const double y = a - static_cast<double>(odd) * kPi;
     double y2 = y * y;
     // Taylor series to y^23; the first omitted term is below 1e-18 here.
     double term = y, sum = y;
@@ -27,7 +29,6 @@ float KernelSin(float t) {
         term = -term * y2 / static_cast<double>((2 * n) * (2 * n + 1));
         sum += term;
     }
-    long long odd = static_cast<long long>(k);
     if (odd % 2 != 0) sum = -sum;
     return static_cast<float>(sum);
 }

@@ -19,11 +19,28 @@ bool useSimd = QV_HAVE_SSE2 != 0;
 // Round to nearest, ties to even (the default rounding mode of both builds).
 // Saturates instead of overflowing: a renormalisation by a tiny total could
 // otherwise push a weight past 32 bits.
+// Adding and subtracting 1.5 * 2^52 leaves no fraction bits, so the addition
+// itself rounds to nearest with ties to even; the C library's nearbyint does
+// the same but saves and restores the floating-point environment on every
+// call, which in the MinGW runtime made weight tables cost more than the
+// pixel loops.
 std::int32_t RoundEven(double v) {
-    const double r = std::nearbyint(v);
-    if (!(r >= -2147483648.0)) return INT32_MIN;
-    if (r > 2147483647.0) return INT32_MAX;
-    return static_cast<std::int32_t>(r);
+    if (!(v >= -2147483648.0)) return INT32_MIN;
+    if (v > 2147483647.0) return INT32_MAX;
+    constexpr double kShifter = 6755399441055744.0;
+    volatile double shifted = v + kShifter;  // volatile: the sum must be rounded to double, not folded away
+    return static_cast<std::int32_t>(shifted - kShifter);
+}
+
+// Floor and Ceil of window bounds by conversion (the bounds are far inside
+// 64 bits once the contributor capacity has been checked).
+std::int64_t FloorToInt(float v) {
+    const auto t = static_cast<std::int64_t>(v);
+    return static_cast<float>(t) > v ? t - 1 : t;
+}
+std::int64_t CeilToInt(float v) {
+    const auto t = static_cast<std::int64_t>(v);
+    return static_cast<float>(t) < v ? t + 1 : t;
 }
 
 // Bytes beyond the last work-buffer row: the vertical loops read whole
@@ -94,9 +111,9 @@ std::int32_t ContributorCapacity(std::int32_t srcW, std::int32_t srcH, std::int3
 
 void FillContributors(TContributorList& list, const TFilter& filter, float support, std::int32_t L,
                       std::int32_t D, std::int32_t u) {
-    if (L <= 0 || D <= 0 || D > list.Count()) {
+    if (L <= 0 || D <= 0 || D > list.Count() || !(support > 0.0f) || !std::isfinite(support)) {
         throw Exception("internal error in FillContributors, L=" + std::to_string(L) + ", D=" + std::to_string(D) +
-                        ", entries=" + std::to_string(list.Count()));
+                        ", entries=" + std::to_string(list.Count()) + ", support=" + std::to_string(support));
     }
     const float s = static_cast<float>(D) / static_cast<float>(L);
     const bool shrinking = s < 1.0f;
@@ -106,8 +123,8 @@ void FillContributors(TContributorList& list, const TFilter& filter, float suppo
         entry.n = 0;
         std::int64_t total = 0;
         const float center = static_cast<float>(i) / s;
-        const auto left = static_cast<std::int64_t>(std::floor(center - width));
-        const auto right = static_cast<std::int64_t>(std::ceil(center + width));
+        const std::int64_t left = FloorToInt(center - width);
+        const std::int64_t right = CeilToInt(center + width);
         for (std::int64_t j = left; j <= right; ++j) {
             const float dist = center - static_cast<float>(j);
             std::int32_t weight;
@@ -211,7 +228,12 @@ void PackAxis(TPackedAxis& packed, const TContributorList& list, std::int32_t D,
     const std::int32_t vecBytes = packed.mode == TWeightMode::Narrow ? 16 : 32;
     packed.startBlock = TSharedBlock(CheckedBytes(D + std::int64_t{1}, 4, 1, "weight table"));
     packed.pixelBlock = TSharedBlock(CheckedBytes(pairs, 8, 1, "weight table"));
-    packed.weightBlock = TSharedBlock(CheckedBytes(pairs, vecBytes, 1, "weight table"));
+    // 15 spare bytes to start the table on a 16-byte boundary: the MinGW heap
+    // aligns to 8 only, and weight vectors straddling cache lines cost the
+    // inner loops dearly.
+    packed.weightBlock =
+        TSharedBlock(CheckedBytes(std::int64_t{CheckedBytes(pairs, vecBytes, 1, "weight table")} + 15, 1, 1,
+                                  "weight table"));
     packed.runBlock = TSharedBlock(CheckedBytes(D, 4, 1, "weight table"));
     auto* run = reinterpret_cast<std::int32_t*>(packed.runBlock.Data());
     for (std::int32_t i = 0; i < D; ++i) {
@@ -226,6 +248,7 @@ void PackAxis(TPackedAxis& packed, const TContributorList& list, std::int32_t D,
     auto* start = reinterpret_cast<std::int32_t*>(packed.startBlock.Data());
     auto* pixels = reinterpret_cast<std::int32_t*>(packed.pixelBlock.Data());
     std::uint8_t* weights = packed.weightBlock.Data();
+    weights += (16 - reinterpret_cast<std::uintptr_t>(weights) % 16) % 16;
     std::int32_t pair = 0;
     for (std::int32_t i = 0; i < D; ++i) {
         const TContributorEntry& e = list[i];
@@ -283,9 +306,9 @@ inline __m128i LoadPixel(const std::uint8_t* p) {
     return _mm_cvtsi32_si128(v);
 }
 
-inline __m128i LoadWeights(const std::uint8_t* p) {
-    return _mm_loadu_si128(reinterpret_cast<const __m128i*>(p));
-}
+// Weight vectors are 16-byte aligned (see PackAxis), so the load can fold
+// into the multiply-add.
+inline __m128i LoadWeights(const std::uint8_t* p) { return _mm_load_si128(reinterpret_cast<const __m128i*>(p)); }
 
 // Sums of four 16.16 lanes -> clamped bytes in the low 4 bytes (of each 4-lane group).
 inline __m128i SumsToBytes(__m128i a, __m128i b) {
