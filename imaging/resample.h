@@ -131,11 +131,15 @@ extern std::int32_t prevLine;
 // The line callback handed to plug-ins. curLine = -1 announces the picture
 // (low 16 bits of `data` = orientation); curLine >= 0 delivers row curLine,
 // `data` pointing to `width` pixels of red, green, blue. Returns 1 to go on,
-// 0 when progressive delivery is refused (only at line -1).
+// 0 when progressive delivery is refused (only at line -1). Protocol
+// violations and refused sizes raise Exception: whoever hands this to a
+// plug-in must catch in a plain-C thunk rather than unwind through the
+// plug-in's frames, and rethrow once the decoder has returned.
 std::int32_t ResizeLine(std::intptr_t data, std::int32_t curLine, std::int32_t width, std::int32_t height);
 // Prepares a resize of a w x h picture (display orientation) into ResizeBMP.
 bool InitResize(std::int32_t w, std::int32_t h);
-// Releases the work buffer and weight tables of a resize that stopped early.
+// Releases the work buffer and weight tables of a resize that stopped early
+// and ends it (ResizeStarted false), so no later line can reach them.
 void FreeResize();
 
 // Picture preparation's side of the state: arm before a decode with the
