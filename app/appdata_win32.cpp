@@ -7,6 +7,7 @@
 #include "app/settings.h"
 #include "app/settings_win32.h"
 #include "app/state.h"
+#include "imaging/plugins_win32.h"
 
 LOGFONTA MessageFont;
 TGdiObject MessageFontHandles[2];
@@ -38,13 +39,15 @@ void InitApplicationData() {
 
     LoadSettings();
 
-    // Plug-ins, the extension list and the catalogue join here in this
-    // order: LoadPlugins, BuildExtensionList, LoadCatalogue.
+    LoadPlugins();
+    BuildExtensionList();
+    // The catalogue joins here: LoadCatalogue.
 
     LaunchedFromDialog = false;
 }
 
 void FreeApplicationData() {
+    UnloadPlugins();
     LegacyFolders.clear();
     for (TGdiObject& font : MessageFontHandles) font.Reset();
     ::ExitProcess(0);
