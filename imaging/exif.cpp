@@ -81,3 +81,27 @@ std::uint16_t JpegExifOrientation(const std::uint8_t* data, std::size_t size) {
     }
     return 0;
 }
+
+void OrientPixels(const std::uint32_t* src, std::int32_t w, std::int32_t h, std::uint16_t orientation,
+                  std::uint32_t* dst) {
+    if (orientation < 1 || orientation > 8) orientation = 1;
+    const bool swap = orientation >= 5;
+    const std::ptrdiff_t dw = swap ? h : w, dh = swap ? w : h;
+    for (std::ptrdiff_t r = 0; r < h; ++r) {
+        const std::uint32_t* row = src + r * w;
+        for (std::ptrdiff_t p = 0; p < w; ++p) {
+            std::ptrdiff_t x = p, y = r;
+            switch (orientation) {
+                case 2: x = dw - 1 - p; y = r; break;
+                case 3: x = dw - 1 - p; y = dh - 1 - r; break;
+                case 4: x = p; y = dh - 1 - r; break;
+                case 5: x = r; y = p; break;
+                case 6: x = dw - 1 - r; y = p; break;
+                case 7: x = dw - 1 - r; y = dh - 1 - p; break;
+                case 8: x = r; y = dh - 1 - p; break;
+                default: break;
+            }
+            dst[y * dw + x] = row[p];
+        }
+    }
+}

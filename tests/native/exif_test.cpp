@@ -108,3 +108,21 @@ TEST(Exif, IfdOffsetAndEntryCountPointingOutsideAreRejected) {
     t[2] = 43;  // not TIFF
     EXPECT_EQ(TiffOrientation(t.data(), t.size()), 0);
 }
+
+TEST(OrientPixels, EachOrientationTurnsTheStoredPictureUpright) {
+    // Stored 3 x 2 picture, pixel value = 10 * row + column.
+    const std::uint32_t src[6] = {0, 1, 2, 10, 11, 12};
+    struct Case {
+        std::uint16_t orientation;
+        std::uint32_t want[6];  // upright, row by row
+    } cases[] = {
+        {1, {0, 1, 2, 10, 11, 12}},  {2, {2, 1, 0, 12, 11, 10}}, {3, {12, 11, 10, 2, 1, 0}},
+        {4, {10, 11, 12, 0, 1, 2}},  {5, {0, 10, 1, 11, 2, 12}}, {6, {10, 0, 11, 1, 12, 2}},
+        {7, {12, 2, 11, 1, 10, 0}},  {8, {2, 12, 1, 11, 0, 10}}, {9, {0, 1, 2, 10, 11, 12}},
+    };
+    for (const Case& c : cases) {
+        std::uint32_t dst[6] = {};
+        OrientPixels(src, 3, 2, c.orientation, dst);
+        for (int i = 0; i < 6; ++i) EXPECT_EQ(dst[i], c.want[i]) << "orientation " << c.orientation << " at " << i;
+    }
+}
