@@ -17,6 +17,7 @@
 std::vector<PluginEntry> PluginTable;
 std::vector<TModule> PluginModules;
 TLineCallback PluginLineCallback = nullptr;
+std::uint32_t ProgressiveLineCount = 0;
 
 namespace {
 
@@ -183,6 +184,7 @@ const TSharedMemoryEntries& SharedMemoryEntries() {
 
 std::int32_t QV_CDECL GuardedResizeLine(std::intptr_t data, std::int32_t curLine, std::int32_t width,
                                         std::int32_t height) {
+    ++ProgressiveLineCount;
     if (PendingLineError) return 0;
     try {
         return ResizeLine(data, curLine, width, height);

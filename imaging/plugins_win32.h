@@ -35,6 +35,9 @@ extern TLineCallback PluginLineCallback;
 // resampler's ResizeLine and keeps any exception on the host's side of the
 // boundary: the error is held, the plug-in sees 0 (stop), and DecodePicture
 // raises it again once the decoder has returned.
+// Calls that reached GuardedResizeLine since start-up (line -1 included);
+// lets tests and diagnostics tell which way a picture travelled.
+extern std::uint32_t ProgressiveLineCount;
 std::int32_t QV_CDECL GuardedResizeLine(std::intptr_t data, std::int32_t curLine, std::int32_t width,
                                         std::int32_t height);
 

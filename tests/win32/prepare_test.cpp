@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "app/exception.h"
 #include "imaging/prepare_win32.h"
 #include "imaging/resample.h"
 #include "tests/win32/plugin_fixture.h"
@@ -60,6 +61,7 @@ protected:
     void SetUp() override {
         folder.AddFastmm();
         folder.Add(ProductDll("imgbmp.dll"));
+        Settings.rtresize = true;  // plug-ins receive the line-callback slot only with it on
         folder.Load();
         Settings.FitMode = 1;
         Settings.rtresize = false;
@@ -83,7 +85,9 @@ TEST_F(Prepare, EqualSizeIsCopiedPixelForPixelOnBothPaths) {
         TBitmap target(400, 300);
         FillWhite(target);
         PictureInfo info;
+        const std::uint32_t lines = ProgressiveLineCount;
         LoadPicture(target, file, info);
+        EXPECT_EQ(ProgressiveLineCount - lines, progressive ? 301u : 0u);
         EXPECT_EQ(info.Width, 400);
         EXPECT_EQ(info.Height, 300);
         EXPECT_STREQ(info.Format, "Windows bitmap");
@@ -104,7 +108,9 @@ TEST_F(Prepare, ProgressiveAndWholePictureResamplingGiveTheSameBytes) {
         Settings.rtresize = false;
         LoadPicture(whole, file, info);
         Settings.rtresize = true;
+        const std::uint32_t count = ProgressiveLineCount;
         LoadPicture(lines, file, info);
+        EXPECT_EQ(ProgressiveLineCount - count, 302u);
         EXPECT_EQ(std::memcmp(whole.Bits, lines.Bits, 160 * 120 * 4), 0) << int(mode);
         EXPECT_TRUE(RectIs(Covered(whole), 0, 0, 159, 119)) << int(mode);
         EXPECT_FALSE(StartResize);
@@ -232,6 +238,36 @@ TEST_F(Prepare, UnclaimedMissingAndCorruptFilesLeaveBlackWithTheirInfo) {
             EXPECT_EQ(info.FileSize, c.fileSize) << c.file;
         }
     }
+}
+
+// ---- Progressive protocol errors ----------------------------------------------------
+
+TEST(PrepareErrors, ALineProtocolErrorReachesTheCallerAndLeavesNothingArmed) {
+    ::SetEnvironmentVariableA("QVT_tp_badlines_REFUSED", nullptr);
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_badlines.dll"));
+    Settings.rtresize = true;
+    folder.Load();
+    const std::uint32_t word = 0;
+    WriteFileBytes(folder.File("x.bad"), &word, 4);
+    Settings.FitMode = 1;
+    Settings.rtresize = true;
+    TBitmap target(3, 2);
+    PictureInfo info;
+    try {
+        LoadPicture(target, folder.File("x.bad"), info);
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "prevLine=0, curLine=2");
+    }
+    char value[4];
+    EXPECT_GT(::GetEnvironmentVariableA("QVT_tp_badlines_REFUSED", value, sizeof value), 0u);
+    EXPECT_FALSE(StartResize);
+    EXPECT_FALSE(ResizeStarted);
+    EXPECT_FALSE(ProgressiveUsed);
+    EXPECT_EQ(PluginLineCallback, nullptr);
+    EXPECT_EQ(GetPictureBuffer(16), GetPictureBuffer(16));  // host state still usable
 }
 
 // ---- Resources ----------------------------------------------------------------------

@@ -110,6 +110,7 @@ protected:
     void SetUp() override {
         folder.AddFastmm();
         folder.Add(ProductDll("imgwic.dll"));
+        Settings.rtresize = true;  // plug-ins receive the line-callback slot only with it on
         folder.Load();
         Settings.FitMode = 1;
         Settings.rtresize = false;
@@ -175,7 +176,9 @@ TEST_F(WicPlugin, EveryExifOrientationShowsUprightOnBothPaths) {
             Settings.rtresize = progressive;
             TBitmap target(kW, kH);
             PictureInfo info;
+            const std::uint32_t lines = ProgressiveLineCount;
             LoadPicture(target, file, info);
+            EXPECT_EQ(ProgressiveLineCount - lines, progressive ? static_cast<std::uint32_t>(sh + 1) : 0u);
             EXPECT_EQ(info.Width, kW) << orientation;
             EXPECT_EQ(info.Height, kH) << orientation;
             for (int q = 0; q < 4; ++q) {
@@ -222,7 +225,9 @@ TEST_F(WicPlugin, LargeJpegShrinksThroughTheResamplerOnBothPaths) {
         Settings.FitMode = 2;
         TBitmap target(200, 160);
         PictureInfo info;
+        const std::uint32_t lines = ProgressiveLineCount;
         LoadPicture(target, file, info);
+        EXPECT_EQ(ProgressiveLineCount - lines, progressive ? 601u : 0u);
         EXPECT_EQ(info.Width, 800);
         // 800 x 600 into 200 x 160: 200 x 150 at top 5.
         EXPECT_EQ(Px(target, 100, 4), 0u);

@@ -93,7 +93,21 @@ void CheckRegisters(const HostServices& s) {
     ::SetEnvironmentVariableA(name, wanted);
     *naturalWidth = 3;
     *naturalHeight = 2;
-#if defined(QVT_DELIVER_NOTHING)
+#if defined(QVT_BAD_LINES)
+    // Skips line 1: the host's resampler must reject line 2, and the error
+    // must come back to us as a plain 0, not as an exception.
+    (void)source;
+    (void)pixels;
+    const TLineCallback callback = Services.LineCallbackSlot ? *Services.LineCallbackSlot : nullptr;
+    *width = 3;
+    *height = 2;
+    if (!callback) return 0;
+    std::uint8_t line[9] = {};
+    if (callback(1, -1, 3, 2) == 1 && callback(reinterpret_cast<std::intptr_t>(line), 0, 3, 2) == 1 &&
+        callback(reinterpret_cast<std::intptr_t>(line), 2, 3, 2) == 0)
+        Mark("REFUSED");
+    return 1;
+#elif defined(QVT_DELIVER_NOTHING)
     (void)source;
     (void)pixels;
     *width = 0;
