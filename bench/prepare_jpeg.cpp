@@ -9,6 +9,7 @@
 // PeakMemory) beside the baseline's, with the ratios.
 #ifdef _WIN32
 #include <windows.h>
+
 #include <psapi.h>
 #include <wincodec.h>
 
@@ -80,7 +81,8 @@ bool WriteFixture(const std::string& path, const GUID& container, UINT w, UINT h
             BYTE* p = &bgr[(static_cast<std::size_t>(y) * w + x) * 3];
             p[0] = static_cast<BYTE>(std::min(255, std::max(0, static_cast<int>(x * 255 / w) + n)));
             p[1] = static_cast<BYTE>(std::min(255, std::max(0, static_cast<int>(y * 255 / h) + n)));
-            p[2] = static_cast<BYTE>(std::min(255, std::max(0, static_cast<int>(((x / 64 + y / 64) & 1) * 120 + 60) + n)));
+            p[2] = static_cast<BYTE>(
+                std::min(255, std::max(0, static_cast<int>(((x / 64 + y / 64) & 1) * 120 + 60) + n)));
         }
     std::wstring wide(path.begin(), path.end());
     IWICStream* stream = nullptr;
@@ -122,12 +124,13 @@ bool BareDecode(const std::string& path) {
     IWICBitmapSource* bgr = nullptr;
     std::wstring wide(path.begin(), path.end());
     UINT w = 0, h = 0;
-    bool ok = SUCCEEDED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                           __uuidof(IWICImagingFactory), reinterpret_cast<void**>(&factory))) &&
-              SUCCEEDED(factory->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
-                                                           WICDecodeMetadataCacheOnDemand, &decoder)) &&
-              SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(&w, &h)) &&
-              SUCCEEDED(ConvertBitmapSource(kBgr32, frame, &bgr));
+    bool ok =
+        SUCCEEDED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
+                                     reinterpret_cast<void**>(&factory))) &&
+        SUCCEEDED(factory->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
+                                                     WICDecodeMetadataCacheOnDemand, &decoder)) &&
+        SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(&w, &h)) &&
+        SUCCEEDED(ConvertBitmapSource(kBgr32, frame, &bgr));
     if (ok) {
         std::vector<BYTE> pixels(static_cast<std::size_t>(w) * h * 4);
         ok = SUCCEEDED(bgr->CopyPixels(nullptr, w * 4, static_cast<UINT>(pixels.size()), pixels.data()));
@@ -187,7 +190,8 @@ bool RunChild(const std::string& mode, const std::string& path, double& ms, doub
     si.hStdOutput = writeEnd;
     si.hStdError = ::GetStdHandle(STD_ERROR_HANDLE);
     PROCESS_INFORMATION pi{};
-    const BOOL started = ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
+    const BOOL started =
+        ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi);
     ::CloseHandle(writeEnd);
     std::string out;
     if (started) {
@@ -209,6 +213,9 @@ bool RunChild(const std::string& mode, const std::string& path, double& ms, doub
 
 int main(int argc, char** argv) {
     if (argc == 4 && std::strcmp(argv[1], "child") == 0) return Child(argv[2], argv[3]);
+    // "keep" leaves the fixtures in the temporary folder, for comparisons
+    // with other programs on the very same files.
+    const bool keep = argc == 2 && std::strcmp(argv[1], "keep") == 0;
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     char temp[MAX_PATH];
     ::GetTempPathA(MAX_PATH, temp);
@@ -216,7 +223,8 @@ int main(int argc, char** argv) {
         const char* name;
         const GUID* container;
         UINT w, h;
-    } fixtures[] = {{"qvbench_6000x4000_q90.jpg", &kJpeg, 6000, 4000}, {"qvbench_1920x1080.png", &kPng, 1920, 1080}};
+    } fixtures[] = {{"qvbench_6000x4000_q90.jpg", &kJpeg, 6000, 4000},
+                    {"qvbench_1920x1080.png", &kPng, 1920, 1080}};
     std::printf("%-28s %-11s %10s %10s %8s %8s\n", "file", "job", "ms", "peak MB", "x time", "x peak");
     for (const Fixture& f : fixtures) {
         const std::string path = std::string(temp) + f.name;
@@ -238,7 +246,7 @@ int main(int argc, char** argv) {
             std::printf("%-28s %-11s %10.1f %10.1f %8.2f %8.2f\n", f.name, mode, ms, peak, ms / baseMs,
                         peak / basePeak);
         }
-        ::DeleteFileA(path.c_str());
+        if (!keep) ::DeleteFileA(path.c_str());
     }
     return 0;
 }

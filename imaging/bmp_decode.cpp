@@ -16,10 +16,10 @@ std::int32_t S32(const std::uint8_t* p) {
 }
 
 constexpr std::size_t kFileHeader = 14;
-constexpr std::uint32_t kCoreHeader = 12;    // OS/2 1.x
-constexpr std::uint32_t kInfoHeader = 40;    // Windows 3.x and later
-constexpr std::uint32_t kMaxHeader = 124;    // Windows 5 header
-constexpr std::uint32_t kOs2v2Header = 64;   // OS/2 2.x: its extra fields are ignored
+constexpr std::uint32_t kCoreHeader = 12;   // OS/2 1.x
+constexpr std::uint32_t kInfoHeader = 40;   // Windows 3.x and later
+constexpr std::uint32_t kMaxHeader = 124;   // Windows 5 header
+constexpr std::uint32_t kOs2v2Header = 64;  // OS/2 2.x: its extra fields are ignored
 
 // A mask must be one run of set bits; anything else has no sensible meaning.
 bool ChannelFromMask(std::uint32_t mask, TBmpChannel& channel) {
@@ -50,16 +50,22 @@ std::uint8_t Expand(std::uint32_t pixel, const TBmpChannel& c) {
 
 bool ValidCombination(std::uint16_t bits, std::uint32_t compression) {
     switch (compression) {
-        case kBmpRgb: return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
-        case kBmpRle8: return bits == 8;
-        case kBmpRle4: return bits == 4;
-        case kBmpBitfields:
-        case kBmpAlphaBitfields: return bits == 16 || bits == 32;
-        default: return false;
+    case kBmpRgb:
+        return bits == 1 || bits == 4 || bits == 8 || bits == 16 || bits == 24 || bits == 32;
+    case kBmpRle8:
+        return bits == 8;
+    case kBmpRle4:
+        return bits == 4;
+    case kBmpBitfields:
+    case kBmpAlphaBitfields:
+        return bits == 16 || bits == 32;
+    default:
+        return false;
     }
 }
 
-void PutPixel(std::uint8_t* out, const TBmpInfo& info, std::int64_t x, std::int64_t fileRow, const std::uint8_t* bgr) {
+void PutPixel(std::uint8_t* out, const TBmpInfo& info, std::int64_t x, std::int64_t fileRow,
+              const std::uint8_t* bgr) {
     const std::int64_t y = info.TopDown ? fileRow : info.Height - 1 - fileRow;
     std::uint8_t* p = out + (y * info.Width + x) * 4;
     p[0] = bgr[0];
@@ -73,43 +79,43 @@ void PutPixel(std::uint8_t* out, const TBmpInfo& info, std::int64_t x, std::int6
 void DecodeRow(const std::uint8_t* src, const TBmpInfo& info, std::uint8_t* dst) {
     const std::int32_t w = info.Width;
     switch (info.BitCount) {
-        case 1:
-        case 4:
-        case 8: {
-            const std::uint32_t bits = info.BitCount, mask = (1u << bits) - 1;
-            for (std::int32_t x = 0; x < w; ++x, dst += 4) {
-                const std::uint32_t bitPos = static_cast<std::uint32_t>(x) * bits;
-                const std::uint32_t index = (src[bitPos >> 3] >> (8 - bits - (bitPos & 7))) & mask;
-                std::memcpy(dst, info.Palette[index], 4);
-            }
-            break;
+    case 1:
+    case 4:
+    case 8: {
+        const std::uint32_t bits = info.BitCount, mask = (1u << bits) - 1;
+        for (std::int32_t x = 0; x < w; ++x, dst += 4) {
+            const std::uint32_t bitPos = static_cast<std::uint32_t>(x) * bits;
+            const std::uint32_t index = (src[bitPos >> 3] >> (8 - bits - (bitPos & 7))) & mask;
+            std::memcpy(dst, info.Palette[index], 4);
         }
-        case 16:
-            for (std::int32_t x = 0; x < w; ++x, dst += 4) {
-                const std::uint32_t v = U16(src + x * 2);
-                dst[0] = Expand(v, info.Blue);
-                dst[1] = Expand(v, info.Green);
-                dst[2] = Expand(v, info.Red);
-                dst[3] = 0;
-            }
-            break;
-        case 24:
-            for (std::int32_t x = 0; x < w; ++x, dst += 4, src += 3) {
-                dst[0] = src[0];
-                dst[1] = src[1];
-                dst[2] = src[2];
-                dst[3] = 0;
-            }
-            break;
-        default:
-            for (std::int32_t x = 0; x < w; ++x, dst += 4) {
-                const std::uint32_t v = U32(src + x * 4);
-                dst[0] = Expand(v, info.Blue);
-                dst[1] = Expand(v, info.Green);
-                dst[2] = Expand(v, info.Red);
-                dst[3] = 0;
-            }
-            break;
+        break;
+    }
+    case 16:
+        for (std::int32_t x = 0; x < w; ++x, dst += 4) {
+            const std::uint32_t v = U16(src + x * 2);
+            dst[0] = Expand(v, info.Blue);
+            dst[1] = Expand(v, info.Green);
+            dst[2] = Expand(v, info.Red);
+            dst[3] = 0;
+        }
+        break;
+    case 24:
+        for (std::int32_t x = 0; x < w; ++x, dst += 4, src += 3) {
+            dst[0] = src[0];
+            dst[1] = src[1];
+            dst[2] = src[2];
+            dst[3] = 0;
+        }
+        break;
+    default:
+        for (std::int32_t x = 0; x < w; ++x, dst += 4) {
+            const std::uint32_t v = U32(src + x * 4);
+            dst[0] = Expand(v, info.Blue);
+            dst[1] = Expand(v, info.Green);
+            dst[2] = Expand(v, info.Red);
+            dst[3] = 0;
+        }
+        break;
     }
 }
 

@@ -62,7 +62,7 @@ std::uint16_t JpegExifOrientation(const std::uint8_t* data, std::size_t size) {
             ++pos;
             continue;
         }
-        if (marker == kSos || marker == kEoi) return 0;  // the tables are over
+        if (marker == kSos || marker == kEoi) return 0;              // the tables are over
         if ((marker >= 0xD0 && marker <= 0xD7) || marker == 0x01) {  // no length field
             pos += 2;
             continue;
@@ -87,21 +87,24 @@ void OrientPixels(const std::uint32_t* src, std::int32_t w, std::int32_t h, std:
     if (orientation < 1 || orientation > 8) orientation = 1;
     const bool swap = orientation >= 5;
     const std::ptrdiff_t dw = swap ? h : w, dh = swap ? w : h;
+    // Each stored row becomes a run in the upright picture: where its first
+    // pixel lands (x, y) and the index step to the next pixel.
     for (std::ptrdiff_t r = 0; r < h; ++r) {
-        const std::uint32_t* row = src + r * w;
-        for (std::ptrdiff_t p = 0; p < w; ++p) {
-            std::ptrdiff_t x = p, y = r;
-            switch (orientation) {
-                case 2: x = dw - 1 - p; y = r; break;
-                case 3: x = dw - 1 - p; y = dh - 1 - r; break;
-                case 4: x = p; y = dh - 1 - r; break;
-                case 5: x = r; y = p; break;
-                case 6: x = dw - 1 - r; y = p; break;
-                case 7: x = dw - 1 - r; y = dh - 1 - p; break;
-                case 8: x = r; y = dh - 1 - p; break;
-                default: break;
-            }
-            dst[y * dw + x] = row[p];
+        std::ptrdiff_t x = 0, y = r, step = 1;
+        // clang-format off
+        switch (orientation) {
+        case 2: x = dw - 1, y = r, step = -1; break;
+        case 3: x = dw - 1, y = dh - 1 - r, step = -1; break;
+        case 4: x = 0, y = dh - 1 - r, step = 1; break;
+        case 5: x = r, y = 0, step = dw; break;
+        case 6: x = dw - 1 - r, y = 0, step = dw; break;
+        case 7: x = dw - 1 - r, y = dh - 1, step = -dw; break;
+        case 8: x = r, y = dh - 1, step = -dw; break;
+        default: break;
         }
+        // clang-format on
+        const std::uint32_t* row = src + r * w;
+        std::ptrdiff_t at = y * dw + x;
+        for (std::ptrdiff_t p = 0; p < w; ++p, at += step) dst[at] = row[p];
     }
 }

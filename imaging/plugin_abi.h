@@ -24,12 +24,12 @@
 constexpr std::uint32_t kPluginMaxVersion = 0x10300;  // 66304: newer plug-ins are refused
 
 // PluginInfo.Flags bits.
-constexpr std::uint32_t kPluginTakesFileName = 2;       // decoders get a file name, not a PluginFile
-constexpr std::uint32_t kPluginWantsShutdown = 8;       // Notify also receives the shutdown notice
+constexpr std::uint32_t kPluginTakesFileName = 2;      // decoders get a file name, not a PluginFile
+constexpr std::uint32_t kPluginWantsShutdown = 8;      // Notify also receives the shutdown notice
 constexpr std::uint32_t kPluginWantsServices = 65536;  // Notify is present and wants HostServices
 
 // HostServices.Status values.
-constexpr std::int32_t kHostStatusOffered = 1;      // bit 0 set on entry; the plug-in clears it to accept
+constexpr std::int32_t kHostStatusOffered = 1;       // bit 0 set on entry; the plug-in clears it to accept
 constexpr std::int32_t kHostStatusShutdown = 65536;  // the shutdown notice
 
 constexpr std::int32_t kPluginFileLimit = 0x7FFFFFFA;

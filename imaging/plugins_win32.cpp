@@ -26,7 +26,7 @@ constexpr std::size_t kFileNameMax = 100;
 TModule MemoryManager;           // fastmm.dll as loaded by LoadPlugins
 TSharedMemoryEntries SharedMem;  // its three entries, or the failing ones
 
-void* PictureBuffer = nullptr;     // from the shared allocator
+void* PictureBuffer = nullptr;  // from the shared allocator
 std::int32_t PictureBufferSize = 0;
 
 // An exception raised by ResizeLine while a plug-in's decoder is on the
@@ -226,8 +226,8 @@ void BuildExtensionList() {
 }
 
 bool DecodePicture(const std::string& fileName, std::unique_ptr<TBitmap>* picture, const char** format,
-                   std::int32_t* fileSize, std::int32_t width, std::int32_t height, std::int32_t* naturalWidth,
-                   std::int32_t* naturalHeight) {
+                   std::int32_t* fileSize, std::int32_t width, std::int32_t height,
+                   std::int32_t* naturalWidth, std::int32_t* naturalHeight) {
     if (Settings.FitMode == 2) {
         width = width > INT32_MAX / 2 ? INT32_MAX : width * 2;
         height = height > INT32_MAX / 2 ? INT32_MAX : height * 2;

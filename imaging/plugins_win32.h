@@ -17,9 +17,9 @@
 
 // One accepted plug-in, in order of acceptance.
 struct PluginEntry {
-    PluginInfo Info;       // copy of the plug-in's block; its pointers stay valid while Module is loaded
-    bool Enabled = false;  // true once accepted
-    std::string FileName;  // the library's name without folder, at most 100 characters
+    PluginInfo Info;           // copy of the plug-in's block; its pointers stay valid while Module is loaded
+    bool Enabled = false;      // true once accepted
+    std::string FileName;      // the library's name without folder, at most 100 characters
     HMODULE Module = nullptr;  // owned by PluginModules
 };
 
@@ -52,8 +52,8 @@ void BuildExtensionList();
 // plug-in's description of the format; `fileSize` the file's size or -1.
 // The wanted size is doubled for FitMode 2.
 bool DecodePicture(const std::string& fileName, std::unique_ptr<TBitmap>* picture, const char** format,
-                   std::int32_t* fileSize, std::int32_t width, std::int32_t height, std::int32_t* naturalWidth,
-                   std::int32_t* naturalHeight);
+                   std::int32_t* fileSize, std::int32_t width, std::int32_t height,
+                   std::int32_t* naturalWidth, std::int32_t* naturalHeight);
 // The one host-owned picture buffer (contract: C convention, byte count in).
 void* QV_CDECL GetPictureBuffer(std::int32_t bytes);
 void FreePictureBuffer();

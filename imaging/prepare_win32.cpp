@@ -95,8 +95,8 @@ void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info
                 FreePictureBuffer();
             }
         } release{picture};
-        const bool decoded = DecodePicture(fileName, &picture, &format, &fileSize, target.Width, target.Height,
-                                           &naturalWidth, &naturalHeight);
+        const bool decoded = DecodePicture(fileName, &picture, &format, &fileSize, target.Width,
+                                           target.Height, &naturalWidth, &naturalHeight);
         if (decoded && picture) {
             const bool writtenProgressively = PluginLineCallback && StartResize && ProgressiveUsed;
             if (!writtenProgressively) FitPicture(target, *picture);
@@ -162,8 +162,8 @@ void FitPictureGdi(TBitmap& target, const TBitmap& source) {
         const TRect32 r = FittedRect(sw, sh, tw, th);
         UseHalftone(target.DC);
         const BITMAPINFO bmi = TopDownInfo(source);
-        ::StretchDIBits(target.DC, r.Left, r.Top, r.Width - 1, r.Height - 1, 0, 0, sw - 1, sh - 1, source.Bits,
-                        &bmi, DIB_RGB_COLORS, SRCCOPY);
+        ::StretchDIBits(target.DC, r.Left, r.Top, r.Width - 1, r.Height - 1, 0, 0, sw - 1, sh - 1,
+                        source.Bits, &bmi, DIB_RGB_COLORS, SRCCOPY);
     } else {
         // Centred without scaling; GDI clipping crops a larger picture.
         const int left = (tw - sw) / 2, top = (th - sh) / 2;

@@ -10,10 +10,11 @@
 // runs on one thread at a time.
 
 struct PictureInfo {
-    std::int32_t Width = 0;          // natural width from the decoder; 0 when nothing was decoded
-    std::int32_t Height = 0;         // natural height; 0 when nothing was decoded
-    const char* Format = nullptr;    // the plug-in's format description (owned by the plug-in); null when nothing was decoded
-    std::int32_t FileSize = -1;      // bytes; -1 when the file could not be opened
+    std::int32_t Width = 0;   // natural width from the decoder; 0 when nothing was decoded
+    std::int32_t Height = 0;  // natural height; 0 when nothing was decoded
+    const char* Format =
+        nullptr;  // the plug-in's format description (owned by the plug-in); null when nothing was decoded
+    std::int32_t FileSize = -1;  // bytes; -1 when the file could not be opened
 };
 
 // Decodes `fileName` and fits it into `target`; a picture that cannot be

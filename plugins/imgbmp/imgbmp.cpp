@@ -91,12 +91,22 @@ std::int32_t QV_CDECL DecodeBmp(const void* source, std::int32_t* width, std::in
 }
 
 const char* const kExtensions[] = {".bmp", ".dib", ".rle"};
-const char* const kDescriptions[] = {"Windows bitmap", "Windows bitmap", "Windows bitmap (run-length encoded)"};
+const char* const kDescriptions[] = {"Windows bitmap", "Windows bitmap",
+                                     "Windows bitmap (run-length encoded)"};
 const TDecoderFunc kDecoders[] = {DecodeBmp, DecodeBmp, DecodeBmp};
 
 const PluginInfo kInfo = {
-    kPluginMaxVersion, 0, "Bitmap", kPluginTakesFileName | kPluginWantsShutdown | kPluginWantsServices, 0, 0,
-    3, kExtensions, kDescriptions, kDecoders, HostNotify,
+    kPluginMaxVersion,
+    0,
+    "Bitmap",
+    kPluginTakesFileName | kPluginWantsShutdown | kPluginWantsServices,
+    0,
+    0,
+    3,
+    kExtensions,
+    kDescriptions,
+    kDecoders,
+    HostNotify,
 };
 
 }  // namespace

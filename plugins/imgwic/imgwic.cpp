@@ -4,6 +4,7 @@
 // by line to the host's resampler, or whole through GetPictureBuffer.
 // HRESULT chains stay in here: the host sees only the plain C contract.
 #include <windows.h>
+
 #include <wincodec.h>
 
 #include <cstdint>
@@ -17,15 +18,16 @@
 // at a reduced size (JPEG at 1/2, 1/4, 1/8 on Windows).
 MIDL_INTERFACE("3B16811B-6A43-4ec9-B713-3D5A0C13B940")
 IWICBitmapSourceTransform : public IUnknown {
-    virtual HRESULT STDMETHODCALLTYPE CopyPixels(const WICRect* rect, UINT width, UINT height,
-                                                 WICPixelFormatGUID* format, WICBitmapTransformOptions transform,
-                                                 UINT stride, UINT bufferSize, BYTE* buffer) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetClosestSize(UINT* width, UINT* height) = 0;
-    virtual HRESULT STDMETHODCALLTYPE GetClosestPixelFormat(WICPixelFormatGUID* format) = 0;
-    virtual HRESULT STDMETHODCALLTYPE DoesSupportTransform(WICBitmapTransformOptions transform, BOOL* supported) = 0;
+    virtual HRESULT STDMETHODCALLTYPE CopyPixels(
+        const WICRect* rect, UINT width, UINT height, WICPixelFormatGUID* format,
+        WICBitmapTransformOptions transform, UINT stride, UINT bufferSize, BYTE* buffer) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetClosestSize(UINT * width, UINT * height) = 0;
+    virtual HRESULT STDMETHODCALLTYPE GetClosestPixelFormat(WICPixelFormatGUID * format) = 0;
+    virtual HRESULT STDMETHODCALLTYPE DoesSupportTransform(WICBitmapTransformOptions transform,
+                                                           BOOL * supported) = 0;
 };
-__CRT_UUID_DECL(IWICBitmapSourceTransform, 0x3B16811B, 0x6A43, 0x4ec9, 0xB7, 0x13, 0x3D, 0x5A, 0x0C, 0x13, 0xB9,
-                0x40)
+__CRT_UUID_DECL(IWICBitmapSourceTransform, 0x3B16811B, 0x6A43, 0x4ec9, 0xB7, 0x13, 0x3D, 0x5A, 0x0C, 0x13,
+                0xB9, 0x40)
 
 namespace {
 
@@ -76,7 +78,8 @@ private:
 // Memory from the process heap, freed on every path.
 class THeapBlock {
 public:
-    explicit THeapBlock(std::size_t bytes) : p_(bytes ? ::HeapAlloc(::GetProcessHeap(), 0, bytes) : nullptr) {}
+    explicit THeapBlock(std::size_t bytes)
+        : p_(bytes ? ::HeapAlloc(::GetProcessHeap(), 0, bytes) : nullptr) {}
     THeapBlock(const THeapBlock&) = delete;
     THeapBlock& operator=(const THeapBlock&) = delete;
     ~THeapBlock() {
@@ -160,20 +163,24 @@ void ListDecoders() {
                                   reinterpret_cast<void**>(factory.Put()))))
         return;
     TComPtr<IEnumUnknown> components;
-    if (FAILED(factory->CreateComponentEnumerator(WICDecoder, WICComponentEnumerateDefault, components.Put())))
+    if (FAILED(
+            factory->CreateComponentEnumerator(WICDecoder, WICComponentEnumerateDefault, components.Put())))
         return;
     for (;;) {
         TComPtr<IUnknown> item;
         ULONG fetched = 0;
         if (components->Next(1, item.Put(), &fetched) != S_OK || fetched != 1) break;
         TComPtr<IWICBitmapDecoderInfo> info;
-        if (FAILED(item->QueryInterface(__uuidof(IWICBitmapDecoderInfo), reinterpret_cast<void**>(info.Put()))))
+        if (FAILED(
+                item->QueryInterface(__uuidof(IWICBitmapDecoderInfo), reinterpret_cast<void**>(info.Put()))))
             continue;
         IWICBitmapDecoderInfo* decoder = info.Get();
-        const std::wstring name = ReadWicString(
-            [decoder](UINT n, WCHAR* text, UINT* actual) { return decoder->GetFriendlyName(n, text, actual); });
-        const std::wstring extensions = ReadWicString(
-            [decoder](UINT n, WCHAR* text, UINT* actual) { return decoder->GetFileExtensions(n, text, actual); });
+        const std::wstring name = ReadWicString([decoder](UINT n, WCHAR* text, UINT* actual) {
+            return decoder->GetFriendlyName(n, text, actual);
+        });
+        const std::wstring extensions = ReadWicString([decoder](UINT n, WCHAR* text, UINT* actual) {
+            return decoder->GetFileExtensions(n, text, actual);
+        });
         AddExtensions(extensions, Narrow(name));
     }
 }
@@ -229,8 +236,8 @@ std::uint16_t ReadOrientation(IWICBitmapFrameDecode* frame, const char* fileName
 
 // Where the codec can scale while decoding and the host wants less than
 // the natural size, a reduced frame no smaller than the fitted size.
-bool ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, UINT w, UINT h, std::int32_t wantW,
-                  std::int32_t wantH, bool swapped, TComPtr<IWICBitmap>& scaled) {
+bool ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, UINT w, UINT h,
+                  std::int32_t wantW, std::int32_t wantH, bool swapped, TComPtr<IWICBitmap>& scaled) {
     if (wantW <= 0 || wantH <= 0) return false;
     const double boxW = swapped ? wantH : wantW, boxH = swapped ? wantW : wantH;
     const double scale = boxW / w < boxH / h ? boxW / w : boxH / h;
@@ -249,9 +256,8 @@ bool ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, UIN
     const std::uint64_t bytes = std::uint64_t{sw} * sh * 4;
     if (bytes > INT32_MAX) return false;
     THeapBlock buffer(static_cast<std::size_t>(bytes));
-    if (!buffer.Get() ||
-        FAILED(transform->CopyPixels(nullptr, sw, sh, &format, WICBitmapTransformRotate0, sw * 4,
-                                     static_cast<UINT>(bytes), buffer.Get())))
+    if (!buffer.Get() || FAILED(transform->CopyPixels(nullptr, sw, sh, &format, WICBitmapTransformRotate0,
+                                                      sw * 4, static_cast<UINT>(bytes), buffer.Get())))
         return false;
     return SUCCEEDED(factory->CreateBitmapFromMemory(sw, sh, format, sw * 4, static_cast<UINT>(bytes),
                                                      buffer.Get(), scaled.Put()));
@@ -259,7 +265,8 @@ bool ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, UIN
 
 // Line -1 with the orientation, then every stored line as red, green, blue.
 // False when the host refused at line -1.
-bool DeliverLines(TLineCallback callback, IWICBitmapSource* source, UINT w, UINT h, std::uint16_t orientation) {
+bool DeliverLines(TLineCallback callback, IWICBitmapSource* source, UINT w, UINT h,
+                  std::uint16_t orientation) {
     const auto sw = static_cast<std::int32_t>(w), sh = static_cast<std::int32_t>(h);
     if (callback(orientation, -1, sw, sh) != 1) return false;
     TComPtr<IWICBitmapSource> rgb;
@@ -294,8 +301,8 @@ void* DeliverWhole(IWICBitmapSource* source, UINT w, UINT h, std::uint16_t orien
     return out;
 }
 
-std::int32_t Decode(const char* fileName, std::int32_t* width, std::int32_t* height, std::int32_t* naturalWidth,
-                    std::int32_t* naturalHeight, void** pixels) {
+std::int32_t Decode(const char* fileName, std::int32_t* width, std::int32_t* height,
+                    std::int32_t* naturalWidth, std::int32_t* naturalHeight, void** pixels) {
     const std::int32_t wantW = *width, wantH = *height;
     *width = 0;
     *height = 0;

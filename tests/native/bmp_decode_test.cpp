@@ -20,8 +20,8 @@ void Put32(Bytes& b, std::size_t at, std::uint32_t v) {
 }
 
 // A BITMAPINFOHEADER file: headers, `extra` (palette or masks), then pixels.
-Bytes InfoFile(std::int32_t w, std::int32_t h, std::uint16_t bits, std::uint32_t compression, const Bytes& extra,
-               const Bytes& pixels, std::uint32_t colorsUsed = 0) {
+Bytes InfoFile(std::int32_t w, std::int32_t h, std::uint16_t bits, std::uint32_t compression,
+               const Bytes& extra, const Bytes& pixels, std::uint32_t colorsUsed = 0) {
     // Sized once: GCC 12 misreads growing inserts into a fresh vector as
     // out-of-bounds copies.
     Bytes b(54 + extra.size() + pixels.size());

@@ -54,7 +54,8 @@ Bytes Tiff(bool bigEndian, std::uint16_t orientation, std::uint16_t type = 3, in
 Bytes Jpeg(const Bytes& tiff) {
     Bytes j = {0xFF, 0xD8, 0xFF, 0xE0, 0x00, 0x04, 0x4A, 0x46};
     const std::size_t len = tiff.size() + 8;
-    j.insert(j.end(), {0xFF, 0xE1, static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len & 0xFF)});
+    j.insert(j.end(),
+             {0xFF, 0xE1, static_cast<std::uint8_t>(len >> 8), static_cast<std::uint8_t>(len & 0xFF)});
     j.insert(j.end(), {'E', 'x', 'i', 'f', 0, 0});
     j.insert(j.end(), tiff.begin(), tiff.end());
     j.insert(j.end(), {0xFF, 0xDA, 0x00, 0x02, 0x12, 0x34});
@@ -90,8 +91,10 @@ TEST(Exif, EveryTruncationIsSafeAndFindsNothingOnceTheTagIsCut) {
     const std::size_t tagEnd = 8 + 10 + 8 + 2 + 12 + 10;  // through the orientation value
     for (std::size_t n = 0; n < j.size(); ++n) {
         const std::uint16_t o = JpegExifOrientation(j.data(), n);
-        if (n < tagEnd) EXPECT_EQ(o, 0) << n;
-        else EXPECT_EQ(o, 6) << n;
+        if (n < tagEnd)
+            EXPECT_EQ(o, 0) << n;
+        else
+            EXPECT_EQ(o, 6) << n;
     }
 }
 
@@ -116,13 +119,14 @@ TEST(OrientPixels, EachOrientationTurnsTheStoredPictureUpright) {
         std::uint16_t orientation;
         std::uint32_t want[6];  // upright, row by row
     } cases[] = {
-        {1, {0, 1, 2, 10, 11, 12}},  {2, {2, 1, 0, 12, 11, 10}}, {3, {12, 11, 10, 2, 1, 0}},
-        {4, {10, 11, 12, 0, 1, 2}},  {5, {0, 10, 1, 11, 2, 12}}, {6, {10, 0, 11, 1, 12, 2}},
-        {7, {12, 2, 11, 1, 10, 0}},  {8, {2, 12, 1, 11, 0, 10}}, {9, {0, 1, 2, 10, 11, 12}},
+        {1, {0, 1, 2, 10, 11, 12}}, {2, {2, 1, 0, 12, 11, 10}}, {3, {12, 11, 10, 2, 1, 0}},
+        {4, {10, 11, 12, 0, 1, 2}}, {5, {0, 10, 1, 11, 2, 12}}, {6, {10, 0, 11, 1, 12, 2}},
+        {7, {12, 2, 11, 1, 10, 0}}, {8, {2, 12, 1, 11, 0, 10}}, {9, {0, 1, 2, 10, 11, 12}},
     };
     for (const Case& c : cases) {
         std::uint32_t dst[6] = {};
         OrientPixels(src, 3, 2, c.orientation, dst);
-        for (int i = 0; i < 6; ++i) EXPECT_EQ(dst[i], c.want[i]) << "orientation " << c.orientation << " at " << i;
+        for (int i = 0; i < 6; ++i)
+            EXPECT_EQ(dst[i], c.want[i]) << "orientation " << c.orientation << " at " << i;
     }
 }

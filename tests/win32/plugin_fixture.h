@@ -28,7 +28,8 @@ inline std::string TestPluginDll(const std::string& name) {
 }
 
 inline void WriteFileBytes(const std::string& path, const void* data, std::size_t size) {
-    HANDLE f = ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE f =
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     ASSERT_NE(f, INVALID_HANDLE_VALUE) << path;
     DWORD written = 0;
     ::WriteFile(f, data, static_cast<DWORD>(size), &written, nullptr);
@@ -106,7 +107,8 @@ public:
     void Add(const std::string& source, const std::string& as = {}) {
         std::string name = as;
         if (name.empty()) name = source.substr(source.find_last_of('\\') + 1);
-        ASSERT_TRUE(::CopyFileA(source.c_str(), File(name).c_str(), FALSE)) << source << " " << ::GetLastError();
+        ASSERT_TRUE(::CopyFileA(source.c_str(), File(name).c_str(), FALSE))
+            << source << " " << ::GetLastError();
     }
     void AddFastmm() { Add(ProductDll("fastmm.dll")); }
     std::string File(const std::string& name) const { return path_ + "\\" + name; }

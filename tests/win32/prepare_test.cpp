@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <psapi.h>
 
 #include <gtest/gtest.h>
@@ -178,9 +179,9 @@ TEST_F(Prepare, WithoutShrinkingLargerPicturesAreCropped) {
         RECT covered;
         int srcX, srcY;  // source pixel at the covered rectangle's top left
     } cases[] = {
-        {800, 600, {0, 0, 399, 299}, 200, 150},   // both ways: the centred part
-        {800, 200, {0, 50, 399, 249}, 0, 0},      // only wider: leftmost columns, centred vertically
-        {200, 600, {100, 0, 299, 299}, 0, 0},     // only taller: top rows, centred horizontally
+        {800, 600, {0, 0, 399, 299}, 200, 150},  // both ways: the centred part
+        {800, 200, {0, 50, 399, 249}, 0, 0},     // only wider: leftmost columns, centred vertically
+        {200, 600, {100, 0, 299, 299}, 0, 0},    // only taller: top rows, centred horizontally
     };
     for (const Case& c : cases) {
         TBitmap source(c.sw, c.sh);
@@ -189,7 +190,8 @@ TEST_F(Prepare, WithoutShrinkingLargerPicturesAreCropped) {
         target.ShrinkToFit = false;
         FitPicture(target, source);
         const RECT r = Covered(target);
-        EXPECT_TRUE(RectIs(r, c.covered.left, c.covered.top, c.covered.right, c.covered.bottom)) << c.sw << "x" << c.sh;
+        EXPECT_TRUE(RectIs(r, c.covered.left, c.covered.top, c.covered.right, c.covered.bottom))
+            << c.sw << "x" << c.sh;
         EXPECT_EQ(Px(target, r.left, r.top), Pattern(c.srcX, c.srcY)) << c.sw << "x" << c.sh;
     }
 }
@@ -276,11 +278,12 @@ namespace {
 
 SIZE_T PrivateBytes() {
     using TGetInfo = BOOL(WINAPI*)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
-    static const auto get = reinterpret_cast<TGetInfo>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo")));
+    static const auto get = reinterpret_cast<TGetInfo>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo")));
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
-    if (!get || !get(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
+    if (!get ||
+        !get(::GetCurrentProcess(), reinterpret_cast<PROCESS_MEMORY_COUNTERS*>(&counters), sizeof counters))
         return 0;
     // Wine reports the private commit as the page-file usage.
     return counters.PrivateUsage ? counters.PrivateUsage : counters.PagefileUsage;

@@ -1,4 +1,5 @@
 #include <windows.h>
+
 #include <wincodec.h>
 
 #include <gtest/gtest.h>
@@ -28,7 +29,8 @@ void Encode(const std::string& path, const GUID& container, const Pixels& pixels
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     IWICImagingFactory* factory = nullptr;
     ASSERT_HRESULT_SUCCEEDED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER,
-                                                __uuidof(IWICImagingFactory), reinterpret_cast<void**>(&factory)));
+                                                __uuidof(IWICImagingFactory),
+                                                reinterpret_cast<void**>(&factory)));
     IWICStream* stream = nullptr;
     IWICBitmapEncoder* encoder = nullptr;
     IWICBitmapFrameEncode* frame = nullptr;
@@ -75,10 +77,11 @@ std::vector<std::uint8_t> ReadAll(const std::string& path) {
 void AddExifOrientation(const std::string& path, std::uint16_t orientation) {
     std::vector<std::uint8_t> jpeg = ReadAll(path);
     ASSERT_GT(jpeg.size(), 2u);
-    const std::uint8_t tiff[] = {'M', 'M', 0, 42, 0, 0, 0, 8, 0, 1, 0x01, 0x12, 0, 3, 0, 0, 0, 1,
-                                 0, static_cast<std::uint8_t>(orientation), 0, 0, 0, 0, 0, 0};
-    std::vector<std::uint8_t> segment = {0xFF, 0xE1, 0, static_cast<std::uint8_t>(2 + 6 + sizeof tiff),
-                                         'E', 'x', 'i', 'f', 0, 0};
+    const std::uint8_t tiff[] = {'M',  'M',  0, 42, 0, 0, 0, 8, 0, 1,
+                                 0x01, 0x12, 0, 3,  0, 0, 0, 1, 0, static_cast<std::uint8_t>(orientation),
+                                 0,    0,    0, 0,  0, 0};
+    std::vector<std::uint8_t> segment = {
+        0xFF, 0xE1, 0, static_cast<std::uint8_t>(2 + 6 + sizeof tiff), 'E', 'x', 'i', 'f', 0, 0};
     segment.insert(segment.end(), tiff, tiff + sizeof tiff);
     jpeg.insert(jpeg.begin() + 2, segment.begin(), segment.end());
     WriteFileBytes(path, jpeg.data(), jpeg.size());
@@ -138,7 +141,8 @@ TEST_F(WicPlugin, DeclaresTheInstalledDecodersExtensionsLowerCaseWithTheDot) {
 TEST_F(WicPlugin, LosslessPictureArrivesPixelForPixelOnBothPaths) {
     Pixels pixels(static_cast<std::size_t>(kW) * kH);
     for (int y = 0; y < kH; ++y)
-        for (int x = 0; x < kW; ++x) pixels[y * kW + x] = static_cast<std::uint32_t>(x * 4 << 16 | y * 5 << 8 | (x ^ y));
+        for (int x = 0; x < kW; ++x)
+            pixels[y * kW + x] = static_cast<std::uint32_t>(x * 4 << 16 | y * 5 << 8 | (x ^ y));
     const std::string file = folder.File("p.png");
     Encode(file, kPng, pixels, kW, kH);
     for (bool progressive : {false, true}) {

@@ -41,7 +41,10 @@ std::int32_t AsmFreeMem(TSharedFreeMem f, void* p) {
 void* AsmReallocMem(TSharedReallocMem f, void** p, std::int32_t size) {
     void* result;
     std::int32_t clobbered;
-    asm volatile("call *%3" : "=a"(result), "=d"(clobbered) : "a"(p), "S"(f), "d"(size) : "ecx", "memory", "cc");
+    asm volatile("call *%3"
+                 : "=a"(result), "=d"(clobbered)
+                 : "a"(p), "S"(f), "d"(size)
+                 : "ecx", "memory", "cc");
     (void)clobbered;
     return result;
 }
@@ -85,7 +88,8 @@ void CheckRegisters(const HostServices& s) {
 }
 
 [[maybe_unused]] std::int32_t QV_CDECL Decode(const void* source, std::int32_t* width, std::int32_t* height,
-                             std::int32_t* naturalWidth, std::int32_t* naturalHeight, void** pixels) {
+                                              std::int32_t* naturalWidth, std::int32_t* naturalHeight,
+                                              void** pixels) {
     Mark("DECODED");
     char name[96], wanted[32];
     wsprintfA(name, "QVT_%s_WANTED", QVT_NAME);
@@ -145,13 +149,21 @@ const char* const kExtensions[] = {QVT_EXT};
 const char* const kDescriptions[] = {QVT_NAME " picture"};
 const TDecoderFunc kDecoders[] = {Decode};
 const PluginInfo kInfo = {
-    QVT_VERSION, 0, QVT_NAME,
+    QVT_VERSION,
+    0,
+    QVT_NAME,
 #if defined(QVT_FILE_RECORD)
     kPluginWantsShutdown | kPluginWantsServices,
 #else
     kPluginTakesFileName | kPluginWantsShutdown | kPluginWantsServices,
 #endif
-    0, 0, 1, kExtensions, kDescriptions, kDecoders, Notify,
+    0,
+    0,
+    1,
+    kExtensions,
+    kDescriptions,
+    kDecoders,
+    Notify,
 };
 #endif
 
