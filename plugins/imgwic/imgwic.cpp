@@ -34,7 +34,6 @@ namespace {
 const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
 const GUID kFormat32bppBGR = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0e}};
 const GUID kFormat32bppBGRA = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0f}};
-const GUID kFormat24bppRGB = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0d}};
 
 // Owns one COM interface pointer.
 template <typename T>
@@ -264,18 +263,30 @@ bool ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, UIN
 }
 
 // Line -1 with the orientation, then every stored line as red, green, blue.
-// False when the host refused at line -1.
+// False when the host refused at line -1, or when the lines cannot be made
+// (checked before line -1, so that the whole-picture path can still run).
+// Rows are converted to 32-bit BGR, the one target every WIC converter
+// offers, and reordered here.
 bool DeliverLines(TLineCallback callback, IWICBitmapSource* source, UINT w, UINT h,
                   std::uint16_t orientation) {
     const auto sw = static_cast<std::int32_t>(w), sh = static_cast<std::int32_t>(h);
+    TComPtr<IWICBitmapSource> bgr;
+    THeapBlock row(std::size_t{w} * 4), line(std::size_t{w} * 3);
+    if (std::uint64_t{w} * 4 > INT32_MAX || !row.Get() || !line.Get() ||
+        FAILED(::WICConvertBitmapSource(kFormat32bppBGR, source, bgr.Put())))
+        return false;
     if (callback(orientation, -1, sw, sh) != 1) return false;
-    TComPtr<IWICBitmapSource> rgb;
-    THeapBlock line(std::size_t{w} * 3);
-    if (FAILED(::WICConvertBitmapSource(kFormat24bppRGB, source, rgb.Put())) || !line.Get()) return true;
+    BYTE* rgb = line.Get();
     for (std::int32_t y = 0; y < sh; ++y) {
         const WICRect rect{0, y, sw, 1};
-        if (FAILED(rgb->CopyPixels(&rect, w * 3, w * 3, line.Get()))) break;
-        if (callback(reinterpret_cast<std::intptr_t>(line.Get()), y, sw, sh) != 1) break;
+        if (FAILED(bgr->CopyPixels(&rect, w * 4, w * 4, row.Get()))) break;
+        const BYTE* px = row.Get();
+        for (UINT x = 0; x < w; ++x, px += 4) {
+            rgb[x * 3] = px[2];
+            rgb[x * 3 + 1] = px[1];
+            rgb[x * 3 + 2] = px[0];
+        }
+        if (callback(reinterpret_cast<std::intptr_t>(rgb), y, sw, sh) != 1) break;
     }
     return true;
 }

@@ -8,6 +8,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "imaging/exif.h"
@@ -18,6 +19,7 @@ namespace {
 
 const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
 const GUID kJpeg = {0x19e4a5aa, 0x5662, 0x4fc5, {0xa0, 0xc0, 0x17, 0x58, 0x02, 0x8e, 0x10, 0x57}};
+const GUID kTiff = {0x163bcc30, 0xe2e9, 0x4f0b, {0x96, 0x1d, 0xa3, 0xe9, 0xfd, 0xb7, 0x88, 0xa3}};
 const GUID kPng = {0x1b7cfaf4, 0x713f, 0x473c, {0xbb, 0xcd, 0x61, 0x37, 0x42, 0x5f, 0xae, 0xaf}};
 const GUID kBgr24 = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0c}};
 
@@ -143,21 +145,44 @@ TEST_F(WicPlugin, LosslessPictureArrivesPixelForPixelOnBothPaths) {
     for (int y = 0; y < kH; ++y)
         for (int x = 0; x < kW; ++x)
             pixels[y * kW + x] = static_cast<std::uint32_t>(x * 4 << 16 | y * 5 << 8 | (x ^ y));
-    const std::string file = folder.File("p.png");
-    Encode(file, kPng, pixels, kW, kH);
+    for (const auto& [name, container] : {std::pair{"p.png", kPng}, std::pair{"t.tif", kTiff}}) {
+        const std::string file = folder.File(name);
+        Encode(file, container, pixels, kW, kH);
+        for (bool progressive : {false, true}) {
+            Settings.rtresize = progressive;
+            TBitmap target(kW, kH);
+            PictureInfo info;
+            LoadPicture(target, file, info);
+            EXPECT_EQ(info.Width, kW);
+            EXPECT_EQ(info.Height, kH);
+            ASSERT_NE(info.Format, nullptr);
+            EXPECT_EQ(info.FileSize, static_cast<std::int32_t>(ReadAll(file).size()));
+            int wrong = 0;
+            for (int y = 0; y < kH; ++y)
+                for (int x = 0; x < kW; ++x) wrong += Px(target, x, y) != pixels[y * kW + x];
+            EXPECT_EQ(wrong, 0) << name << " progressive " << progressive;
+        }
+    }
+}
+
+TEST_F(WicPlugin, AnimatedGifShowsItsFirstFrame) {
+    // Two 4 x 4 frames, red then blue.
+    const std::uint8_t gif[] = {
+        0x47, 0x49, 0x46, 0x38, 0x39, 0x61, 0x04, 0x00, 0x04, 0x00, 0xf0, 0x00, 0x00, 0xff, 0x00, 0x00,
+        0x00, 0x00, 0x00, 0x21, 0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x21, 0xff, 0x0b, 0x4e, 0x45,
+        0x54, 0x53, 0x43, 0x41, 0x50, 0x45, 0x32, 0x2e, 0x30, 0x03, 0x01, 0x00, 0x00, 0x00, 0x2c, 0x00,
+        0x00, 0x00, 0x00, 0x04, 0x00, 0x04, 0x00, 0x00, 0x02, 0x04, 0x84, 0x8f, 0x09, 0x05, 0x00, 0x21,
+        0xf9, 0x04, 0x00, 0x00, 0x00, 0x00, 0x00, 0x2c, 0x00, 0x00, 0x00, 0x00, 0x04, 0x00, 0x04, 0x00,
+        0x80, 0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0x02, 0x04, 0x84, 0x8f, 0x09, 0x05, 0x00, 0x3b};
+    WriteFileBytes(folder.File("a.gif"), gif, sizeof gif);
     for (bool progressive : {false, true}) {
         Settings.rtresize = progressive;
-        TBitmap target(kW, kH);
+        TBitmap target(4, 4);
         PictureInfo info;
-        LoadPicture(target, file, info);
-        EXPECT_EQ(info.Width, kW);
-        EXPECT_EQ(info.Height, kH);
-        ASSERT_NE(info.Format, nullptr);
-        EXPECT_EQ(info.FileSize, static_cast<std::int32_t>(ReadAll(file).size()));
-        int wrong = 0;
-        for (int y = 0; y < kH; ++y)
-            for (int x = 0; x < kW; ++x) wrong += Px(target, x, y) != pixels[y * kW + x];
-        EXPECT_EQ(wrong, 0) << "progressive " << progressive;
+        LoadPicture(target, folder.File("a.gif"), info);
+        EXPECT_EQ(info.Width, 4);
+        for (int y = 0; y < 4; ++y)
+            for (int x = 0; x < 4; ++x) EXPECT_EQ(Px(target, x, y), 0xFF0000u) << progressive;
     }
 }
 
