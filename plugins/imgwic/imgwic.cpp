@@ -33,6 +33,7 @@ namespace {
 
 const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
 const GUID kFormat32bppBGR = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0e}};
+const GUID kFormat24bppBGR = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0c}};
 const GUID kFormat32bppBGRA = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0f}};
 
 // Owns one COM interface pointer.
@@ -265,23 +266,28 @@ bool ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, UIN
 // Line -1 with the orientation, then every stored line as red, green, blue.
 // False when the host refused at line -1, or when the lines cannot be made
 // (checked before line -1, so that the whole-picture path can still run).
-// Rows are converted to 32-bit BGR, the one target every WIC converter
-// offers, and reordered here.
+// JPEG frames are 24-bit BGR already and are read as they are; every other
+// format goes through the 32-bit BGR converter that WIC offers for all.
 bool DeliverLines(TLineCallback callback, IWICBitmapSource* source, UINT w, UINT h,
                   std::uint16_t orientation) {
     const auto sw = static_cast<std::int32_t>(w), sh = static_cast<std::int32_t>(h);
-    TComPtr<IWICBitmapSource> bgr;
-    THeapBlock row(std::size_t{w} * 4), line(std::size_t{w} * 3);
-    if (std::uint64_t{w} * 4 > INT32_MAX || !row.Get() || !line.Get() ||
-        FAILED(::WICConvertBitmapSource(kFormat32bppBGR, source, bgr.Put())))
-        return false;
+    WICPixelFormatGUID format{};
+    TComPtr<IWICBitmapSource> converted;
+    IWICBitmapSource* rows = source;
+    if (FAILED(source->GetPixelFormat(&format)) || format != kFormat24bppBGR) {
+        if (FAILED(::WICConvertBitmapSource(kFormat32bppBGR, source, converted.Put()))) return false;
+        rows = converted.Get();
+    }
+    const UINT bytesPerPixel = rows == source ? 3 : 4;
+    THeapBlock row(std::size_t{w} * bytesPerPixel), line(std::size_t{w} * 3);
+    if (std::uint64_t{w} * 4 > INT32_MAX || !row.Get() || !line.Get()) return false;
     if (callback(orientation, -1, sw, sh) != 1) return false;
     BYTE* rgb = line.Get();
     for (std::int32_t y = 0; y < sh; ++y) {
         const WICRect rect{0, y, sw, 1};
-        if (FAILED(bgr->CopyPixels(&rect, w * 4, w * 4, row.Get()))) break;
+        if (FAILED(rows->CopyPixels(&rect, w * bytesPerPixel, w * bytesPerPixel, row.Get()))) break;
         const BYTE* px = row.Get();
-        for (UINT x = 0; x < w; ++x, px += 4) {
+        for (UINT x = 0; x < w; ++x, px += bytesPerPixel) {
             rgb[x * 3] = px[2];
             rgb[x * 3 + 1] = px[1];
             rgb[x * 3 + 2] = px[0];
