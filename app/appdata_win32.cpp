@@ -7,6 +7,8 @@
 #include "app/settings.h"
 #include "app/settings_win32.h"
 #include "app/state.h"
+#include "catalogue/piclist.h"
+#include "catalogue/scan.h"
 #include "imaging/plugins_win32.h"
 
 LOGFONTA MessageFont;
@@ -36,19 +38,23 @@ void InitApplicationData() {
 
     ExtensionList.clear();
     LegacyFolders.clear();
+    FoundList.clear();
+    PicList.Clear();
 
     LoadSettings();
+    ScanRoot.clear();
 
     LoadPlugins();
     BuildExtensionList();
-    // The catalogue joins here: LoadCatalogue.
+    LoadCatalogue();
 
     LaunchedFromDialog = false;
 }
 
 void FreeApplicationData() {
-    UnloadPlugins();
+    FreeCatalogue();  // FoundList and the catalogue
     LegacyFolders.clear();
     for (TGdiObject& font : MessageFontHandles) font.Reset();
+    UnloadPlugins();  // also unloads fastmm.dll
     ::ExitProcess(0);
 }
