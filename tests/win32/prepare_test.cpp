@@ -144,6 +144,22 @@ TEST_F(Prepare, SmallPictureEnlargedUsesGdiStretching) {
     }
 }
 
+TEST_F(Prepare, RefusedLineDeliveryFallsBackToTheWholePicture) {
+    // A small picture being enlarged is not resampled: the host refuses the
+    // lines at -1 and the plug-in hands over the whole picture instead.
+    const std::string file = WriteBmp("small.bmp", 40, 30);
+    Settings.rtresize = true;
+    TBitmap target(640, 480);
+    target.EnlargeToFit = true;
+    PictureInfo info;
+    const std::uint32_t lines = ProgressiveLineCount;
+    LoadPicture(target, file, info);
+    EXPECT_EQ(ProgressiveLineCount - lines, 1u);
+    EXPECT_EQ(info.Width, 40);
+    EXPECT_EQ(::GetStretchBltMode(target.DC), HALFTONE);
+    EXPECT_TRUE(RectIs(Covered(target), 0, 0, 639, 479));
+}
+
 TEST_F(Prepare, WidthTenIsNeverResampledElevenIs) {
     for (int width : {10, 11}) {
         TBitmap source(width, 101);  // shrunk to width x 100
