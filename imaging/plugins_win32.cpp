@@ -33,16 +33,28 @@ std::int32_t PictureBufferSize = 0;
 // stack; raised again by DecodePicture after the decoder returns.
 std::exception_ptr PendingLineError;
 
-// Stand-ins when fastmm.dll is missing: every use of the shared allocator
-// fails cleanly instead of calling through a null pointer.
-void* QV_REGCALL NoGetMem(std::int32_t) {
-    return nullptr;
+// Stand-ins when fastmm.dll is missing or incomplete: the same contract on
+// the process heap, so that the user, told to reinstall, still sees pictures
+// instead of a crash at the first allocation. Host and plug-ins keep sharing
+// one heap, through these entries.
+void* QV_REGCALL HeapGetMem(std::int32_t size) {
+    return size > 0 ? ::HeapAlloc(::GetProcessHeap(), 0, static_cast<SIZE_T>(size)) : nullptr;
 }
-std::int32_t QV_REGCALL NoFreeMem(void* p) {
-    return p ? 1 : -1;
+std::int32_t QV_REGCALL HeapFreeMem(void* p) {
+    if (!p) return -1;
+    return ::HeapFree(::GetProcessHeap(), 0, p) ? 0 : 1;
 }
-void* QV_REGCALL NoReallocMem(void**, std::int32_t) {
-    return nullptr;
+void* QV_REGCALL HeapReallocMem(void** p, std::int32_t size) {
+    if (!p) return nullptr;
+    if (size <= 0) {
+        if (*p) ::HeapFree(::GetProcessHeap(), 0, *p);
+        *p = nullptr;
+        return nullptr;
+    }
+    void* block = *p ? ::HeapReAlloc(::GetProcessHeap(), 0, *p, static_cast<SIZE_T>(size))
+                     : ::HeapAlloc(::GetProcessHeap(), 0, static_cast<SIZE_T>(size));
+    if (block) *p = block;
+    return block;
 }
 
 // The resampler's view of the same memory manager (plain C convention).
@@ -57,10 +69,10 @@ void* HostReallocMem(void** p, std::int32_t size) {
 }
 const TSharedAllocator kHostAllocator{HostGetMem, HostFreeMem, HostReallocMem};
 
-void UseFailingEntries() {
-    SharedMem.GetMem = NoGetMem;
-    SharedMem.FreeMem = NoFreeMem;
-    SharedMem.ReallocMem = NoReallocMem;
+void UseHeapEntries() {
+    SharedMem.GetMem = HeapGetMem;
+    SharedMem.FreeMem = HeapFreeMem;
+    SharedMem.ReallocMem = HeapReallocMem;
 }
 
 template <typename F>
@@ -91,13 +103,13 @@ void LoadMemoryManager() {
     MemoryManager.Reset(::LoadLibraryA(path.c_str()));
     if (!LoadedOk(MemoryManager.Get())) {
         MemoryManager.Release();  // a failed load returns no handle to free
-        UseFailingEntries();
+        UseHeapEntries();
         ShowMessage("Can't load \"fastmm.dll\". Please reinstall Quorvane.");
     } else {
         SharedMem.GetMem = Entry<TSharedGetMem>(MemoryManager.Get(), "FastMemory_GetMem");
         SharedMem.FreeMem = Entry<TSharedFreeMem>(MemoryManager.Get(), "FastMemory_FreeMem");
         SharedMem.ReallocMem = Entry<TSharedReallocMem>(MemoryManager.Get(), "FastMemory_ReallocMem");
-        if (!SharedMem.GetMem || !SharedMem.FreeMem || !SharedMem.ReallocMem) UseFailingEntries();
+        if (!SharedMem.GetMem || !SharedMem.FreeMem || !SharedMem.ReallocMem) UseHeapEntries();
     }
     SetSharedAllocator(&kHostAllocator);
 }

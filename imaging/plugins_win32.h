@@ -61,8 +61,8 @@ void FreePictureBuffer();
 // shutdown notice to those that asked for it, and empties ExtensionList.
 void UnloadPlugins();
 
-// The shared-memory entries handed to plug-ins (fastmm.dll's exports, or
-// entries that always fail when it could not be loaded).
+// The shared-memory entries handed to plug-ins: fastmm.dll's exports, or the
+// same contract on the process heap when it could not be loaded.
 struct TSharedMemoryEntries {
     TSharedGetMem GetMem = nullptr;
     TSharedFreeMem FreeMem = nullptr;

@@ -59,8 +59,22 @@ TEST(PluginDiscovery, FolderWithoutLibrariesGivesAnEmptyTableAndNoDecoding) {
     EXPECT_FALSE(d.ok);
     EXPECT_EQ(d.fileSize, -1);
     EXPECT_EQ(d.naturalWidth, 0);
-    // With no memory manager the picture buffer cannot be had, but asking is safe.
-    EXPECT_EQ(GetPictureBuffer(16), nullptr);
+}
+
+TEST(PluginDiscovery, WithoutFastmmPicturesStillDecodeFromTheProcessHeap) {
+    TInstallFolder folder;
+    folder.Add(ProductDll("imgbmp.dll"));
+    folder.Load();
+    ASSERT_EQ(folder.Messages.size(), 1u);  // the user is still told to reinstall
+    ASSERT_EQ(PluginTable.size(), 1u);
+    const auto bmp = MakeBmp24(3, 3, [](int x, int y) { return static_cast<std::uint32_t>(0x100 * x + y); });
+    WriteFileBytes(folder.File("p.bmp"), bmp.data(), bmp.size());
+    const TDecoded d = Decode(folder.File("p.bmp"));
+    ASSERT_TRUE(d.ok);
+    std::uint32_t px;
+    std::memcpy(&px, d.picture->Bits + (1 * 3 + 2) * 4, 4);
+    EXPECT_EQ(px & 0xFFFFFF, 0x201u);
+    EXPECT_EQ(SharedMemoryEntries().FreeMem(nullptr), -1);
 }
 
 TEST(PluginDiscovery, FastmmFoundByTheScanIsReleasedButStaysLoadedUntilUnload) {
