@@ -24,7 +24,7 @@ namespace {
 constexpr std::size_t kFileNameMax = 100;
 
 TModule MemoryManager;           // fastmm.dll as loaded by LoadPlugins
-TSharedMemoryEntries SharedMem;  // its three entries, or the failing ones
+TSharedMemoryEntries SharedMem;  // its three entries, or the process-heap ones; empty once unloaded
 
 void* PictureBuffer = nullptr;  // from the shared allocator
 std::int32_t PictureBufferSize = 0;
@@ -58,14 +58,16 @@ void* QV_REGCALL HeapReallocMem(void** p, std::int32_t size) {
 }
 
 // The resampler's view of the same memory manager (plain C convention).
+// A block still alive after UnloadPlugins cannot be returned to the unloaded
+// manager; it is left alone rather than freed through a null entry.
 void* HostGetMem(std::int32_t size) {
-    return SharedMem.GetMem(size);
+    return SharedMem.GetMem ? SharedMem.GetMem(size) : nullptr;
 }
 std::int32_t HostFreeMem(void* p) {
-    return SharedMem.FreeMem(p);
+    return SharedMem.FreeMem ? SharedMem.FreeMem(p) : -1;
 }
 void* HostReallocMem(void** p, std::int32_t size) {
-    return SharedMem.ReallocMem(p, size);
+    return SharedMem.ReallocMem ? SharedMem.ReallocMem(p, size) : nullptr;
 }
 const TSharedAllocator kHostAllocator{HostGetMem, HostFreeMem, HostReallocMem};
 
@@ -250,6 +252,7 @@ bool DecodePicture(const std::string& fileName, std::unique_ptr<TBitmap>* pictur
     if (picture) picture->reset();
 
     const std::string key = LowerAscii(ExtensionOf(LowerAscii(fileName)));
+    const bool linesArmed = PluginLineCallback && StartResize;
     bool succeeded = false;
     for (const PluginEntry& entry : PluginTable) {
         if (succeeded) break;
@@ -282,6 +285,12 @@ bool DecodePicture(const std::string& fileName, std::unique_ptr<TBitmap>* pictur
                 if (picture) *picture = std::make_unique<TBitmap>(gotWidth, gotHeight, pixels);
                 if (format && entry.Info.Descriptions) *format = entry.Info.Descriptions[j];
                 succeeded = true;
+            } else if (linesArmed) {
+                // The next plug-in starts the line protocol afresh: a resize
+                // the failed one began or refused must not reject it.
+                if (ResizeStarted) FreeResize();
+                ProgressiveUsed = false;
+                StartResize = true;
             }
             break;  // a plug-in that failed is not asked about its other formats
         }

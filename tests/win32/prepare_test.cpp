@@ -6,6 +6,7 @@
 
 #include <cstring>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/exception.h"
@@ -286,6 +287,31 @@ TEST(PrepareErrors, ALineProtocolErrorReachesTheCallerAndLeavesNothingArmed) {
     EXPECT_FALSE(ProgressiveUsed);
     EXPECT_EQ(PluginLineCallback, nullptr);
     EXPECT_EQ(GetPictureBuffer(16), GetPictureBuffer(16));  // host state still usable
+}
+
+TEST(PrepareErrors, APluginThatFailsHalfwayThroughItsLinesLeavesTheNextOneAFreshStart) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_half.dll"), "a_half.dll");
+    folder.Add(ProductDll("imgbmp.dll"));
+    Settings.rtresize = true;
+    folder.Load();
+    ASSERT_EQ(PluginTable.size(), 2u);
+    Settings.FitMode = 1;
+    const auto bytes = MakeBmp24(40, 30, Pattern);
+    WriteFileBytes(folder.File("p.bmp"), bytes.data(), bytes.size());
+    for (const auto& [w, h] : {std::pair{40, 30}, std::pair{20, 15}}) {  // copied, then resampled
+        TBitmap target(w, h);
+        PictureInfo info;
+        const std::uint32_t lines = ProgressiveLineCount;
+        LoadPicture(target, folder.File("p.bmp"), info);
+        EXPECT_EQ(ProgressiveLineCount - lines, 2u + 31u);  // two from the failed plug-in
+        EXPECT_STREQ(info.Format, "Windows bitmap");
+        EXPECT_TRUE(RectIs(Covered(target), 0, 0, w - 1, h - 1));
+        if (w == 40) {
+            EXPECT_EQ(Px(target, 39, 29), Pattern(39, 29));
+        }
+    }
 }
 
 // ---- Resources ----------------------------------------------------------------------

@@ -111,6 +111,16 @@ void CheckRegisters(const HostServices& s) {
         callback(reinterpret_cast<std::intptr_t>(line), 2, 3, 2) == 0)
         Mark("REFUSED");
     return 1;
+#elif defined(QVT_HALF_LINES)
+    // Starts the line protocol, delivers one of two lines, then fails.
+    (void)source;
+    (void)pixels;
+    const TLineCallback callback = Services.LineCallbackSlot ? *Services.LineCallbackSlot : nullptr;
+    std::uint8_t line[9] = {};
+    if (callback && callback(1, -1, 3, 2) == 1) callback(reinterpret_cast<std::intptr_t>(line), 0, 3, 2);
+    *width = 0;
+    *height = 0;
+    return 0;
 #elif defined(QVT_DELIVER_NOTHING)
     (void)source;
     (void)pixels;
