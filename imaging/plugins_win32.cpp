@@ -101,8 +101,10 @@ std::string ExtensionOf(const std::string& name) {
 }
 
 void LoadMemoryManager() {
+    // Without an installation folder the path would name the root of the
+    // current drive, where no library of ours lies; nothing is loaded.
     const std::string path = Settings.InstallPath + "\\fastmm.dll";
-    MemoryManager.Reset(::LoadLibraryA(path.c_str()));
+    MemoryManager.Reset(Settings.InstallPath.empty() ? nullptr : ::LoadLibraryA(path.c_str()));
     if (!LoadedOk(MemoryManager.Get())) {
         MemoryManager.Release();  // a failed load returns no handle to free
         UseHeapEntries();
@@ -217,7 +219,9 @@ void LoadPlugins() {
     PluginModules.clear();
     std::vector<std::string> files;
 
-    if (FileExists(Settings.InstallPath + "\\*.*")) {
+    // An empty installation path would scan the root of the current drive and
+    // load whatever libraries lie there: no plug-ins then.
+    if (!Settings.InstallPath.empty() && FileExists(Settings.InstallPath + "\\*.*")) {
         std::vector<std::string> all;
         ListAllFiles(Settings.InstallPath, all, false);
         for (std::string& path : all)
