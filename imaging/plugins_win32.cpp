@@ -11,6 +11,7 @@
 #include "app/ui_win32.h"
 #include "catalogue/compare.h"
 #include "catalogue/scan.h"
+#include "diag/crash_report_win32.h"
 #include "imaging/resample.h"
 #include "imaging/shared_alloc.h"
 
@@ -192,6 +193,18 @@ bool DeliveryFits(std::int32_t width, std::int32_t height, void* pixels) {
     return need <= PictureBufferSize;
 }
 
+// The crash report's view of the table: the accepted libraries in order.
+// The table is fixed between LoadPlugins and UnloadPlugins; afterwards it is
+// empty and so is this list.
+std::size_t ListPluginModules(TCrashModule* out, std::size_t capacity) {
+    std::size_t n = 0;
+    for (const PluginEntry& entry : PluginTable) {
+        if (n == capacity) break;
+        out[n++] = TCrashModule{entry.Module, entry.FileName.c_str()};
+    }
+    return n;
+}
+
 }  // namespace
 
 const TSharedMemoryEntries& SharedMemoryEntries() {
@@ -229,6 +242,7 @@ void LoadPlugins() {
         std::sort(files.begin(), files.end(), CatalogueLess);
     }
     for (const std::string& path : files) LoadOnePlugin(path);
+    SetPluginModuleSource(ListPluginModules);
 }
 
 void BuildExtensionList() {
