@@ -330,3 +330,46 @@ TEST(PictureBuffer, SameSizeSamePointerOtherSizeReallocatedZeroIsNull) {
     FreePictureBuffer();
     FreePictureBuffer();  // twice is harmless
 }
+
+// ---- Shared memory manager ----------------------------------------------------------
+
+TEST(Fastmm, FourThreadsAllocatingResizingAndFreeingAtOnceKeepTheirBlocks) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Load();
+    struct TWork {
+        int id;
+        int failures;
+    } work[4] = {{1, 0}, {2, 0}, {3, 0}, {4, 0}};
+    LPTHREAD_START_ROUTINE body = [](LPVOID param) WINAPI -> DWORD {
+        auto* w = static_cast<TWork*>(param);
+        const TSharedMemoryEntries& mm = SharedMemoryEntries();
+        for (int i = 0; i < 3000; ++i) {
+            const std::int32_t size = 16 + (i * 37 + w->id * 11) % 4000;
+            auto* p = static_cast<std::uint8_t*>(mm.GetMem(size));
+            if (!p) {
+                ++w->failures;
+                continue;
+            }
+            std::memset(p, w->id, static_cast<std::size_t>(size));
+            void* block = p;
+            auto* q = static_cast<std::uint8_t*>(mm.ReallocMem(&block, size * 2));
+            if (!q || q != block) ++w->failures;
+            for (std::int32_t k = 0; q && k < size; ++k)
+                if (q[k] != w->id) {
+                    ++w->failures;
+                    break;
+                }
+            if (mm.FreeMem(block) != 0) ++w->failures;
+        }
+        return 0;
+    };
+    TKernelHandle threads[4];
+    HANDLE raw[4];
+    for (int t = 0; t < 4; ++t) {
+        threads[t].Reset(::CreateThread(nullptr, 0, body, &work[t], 0, nullptr));
+        raw[t] = threads[t].Get();
+    }
+    ::WaitForMultipleObjects(4, raw, TRUE, INFINITE);
+    for (const TWork& w : work) EXPECT_EQ(w.failures, 0) << w.id;
+}
