@@ -1,17 +1,27 @@
 #include "config/picture_win32.h"
 
-#include <windows.h>
+#include "imaging/plugins_win32.h"
+#include "imaging/prepare_win32.h"
 
 void LoadPreviewPicture(TBitmap& target, const std::string& path, TPreviewInfo& info) {
-    info = TPreviewInfo();
-    target.Clear();
-    WIN32_FILE_ATTRIBUTE_DATA attributes;
-    if (::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &attributes) &&
-        !(attributes.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && attributes.nFileSizeHigh == 0 &&
-        attributes.nFileSizeLow <= 0x7FFFFFFF)
-        info.FileSize = static_cast<std::int32_t>(attributes.nFileSizeLow);
+    PictureInfo picture;
+    LoadPicture(target, path, picture);
+    info.Width = picture.Width;
+    info.Height = picture.Height;
+    info.Format = picture.Format;
+    info.FileSize = picture.FileSize;
 }
 
 std::vector<TFilterFormat> PluginFilterFormats() {
-    return {};
+    std::vector<TFilterFormat> formats;
+    for (const PluginEntry& entry : PluginTable) {
+        if (!entry.Enabled) continue;
+        const PluginInfo& info = entry.Info;
+        for (int j = 0; j < info.FormatCount; ++j) {
+            const char* extension = info.Extensions ? info.Extensions[j] : nullptr;
+            const char* description = info.Descriptions ? info.Descriptions[j] : nullptr;
+            formats.push_back({extension ? extension : "", description ? description : ""});
+        }
+    }
+    return formats;
 }
