@@ -21,6 +21,7 @@
 #include "config/layout.h"
 #include "config/photos_win32.h"
 #include "config/preview_win32.h"
+#include "imaging/plugins_win32.h"
 
 namespace {
 
@@ -121,17 +122,33 @@ void RemoveTree(const std::string& dir) {
     ::RemoveDirectoryA(dir.c_str());
 }
 
-void WriteFile(const std::string& path, std::size_t bytes) {
+// A 32-bit bottom-up BMP of 16 x height pixels: its file is height x 64
+// bytes plus the 54 of the headers.
+void WriteBmp(const std::string& path, int height) {
+    const std::uint32_t pixels = 16u * static_cast<std::uint32_t>(height) * 4u;
+    BITMAPFILEHEADER fh = {};
+    fh.bfType = 0x4D42;
+    fh.bfOffBits = sizeof(BITMAPFILEHEADER) + sizeof(BITMAPINFOHEADER);
+    fh.bfSize = fh.bfOffBits + pixels;
+    BITMAPINFOHEADER ih = {};
+    ih.biSize = sizeof ih;
+    ih.biWidth = 16;
+    ih.biHeight = height;
+    ih.biPlanes = 1;
+    ih.biBitCount = 32;
+    ih.biCompression = BI_RGB;
     std::ofstream f(path, std::ios::binary);
-    f << std::string(bytes, 'x');
+    f.write(reinterpret_cast<const char*>(&fh), sizeof fh);
+    f.write(reinterpret_cast<const char*>(&ih), sizeof ih);
+    f << std::string(pixels, '\x7F');
 }
 
-// A folder of pictures named a.bmp, b.bmp, ... of 1, 2, 3 ... KiB, so that
-// the "Size : " label tells which one is shown.
+// A folder of pictures named a.bmp, b.bmp, ... 16, 32, 48 ... pixels high
+// and so of 1, 2, 3 ... KiB: the properties tell which one is shown.
 std::string MakeFolder(const std::string& root, const std::string& name, int count) {
     const std::string dir = root + "\\" + name;
     ::CreateDirectoryA(dir.c_str(), nullptr);
-    for (int i = 0; i < count; ++i) WriteFile(dir + "\\" + char('a' + i) + ".bmp", 1024u * (i + 1));
+    for (int i = 0; i < count; ++i) WriteBmp(dir + "\\" + char('a' + i) + ".bmp", 16 * (i + 1));
     return dir;
 }
 
@@ -151,6 +168,10 @@ protected:
         RemoveTree(root);
         ::CreateDirectoryA(root.c_str(), nullptr);
         ::CreateDirectoryA((root + "\\install").c_str(), nullptr);
+        // The real bitmap plug-in and memory manager, as installed.
+        for (const char* dll : {"fastmm.dll", "imgbmp.dll"})
+            ::CopyFileA((std::string(QV_BIN_DIR) + "/" + dll).c_str(), (root + "\\install\\" + dll).c_str(),
+                        FALSE);
         ::CreateDirectoryA((root + "\\appdata").c_str(), nullptr);
 
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
@@ -197,6 +218,7 @@ protected:
         SetFilePicker(nullptr);
         SetDialogEndHook(nullptr);
         SetMessageBoxResponder(nullptr);
+        UnloadPlugins();  // the plug-ins live in the folder removed below
         {
             TRegKey shell = CreateRegKey(HKEY_CURRENT_USER, kShellFoldersKey);
             if (savedAppData)
@@ -212,11 +234,10 @@ protected:
         RemoveTree(root);
     }
 
-    // Opens the dialog and waits for the tree to be filled. The plug-ins
-    // are outside this test, so the scans accept what they would: .bmp.
+    // Opens the dialog and waits for the tree to be filled.
     void Open() {
         ASSERT_TRUE(CreateConfigDialog());
-        ExtensionList = {".bmp"};
+        ASSERT_FALSE(ExtensionList.empty());  // the bitmap plug-in was loaded
         WaitForTreeFill();
         Pump();
     }
@@ -554,6 +575,16 @@ TEST_F(ConfigDialog, RemovingThirdOfFiveRenumbersTheRest) {
     Select(ChildrenOf(node)[2]);
     EXPECT_EQ(BoxTitle(), "Image properties");
     EXPECT_EQ(Label("Size : "), "Size : 3 Kb");
+    EXPECT_EQ(Label("Width : "), "Width : 16");
+    EXPECT_EQ(Label("Height : "), "Height : 48");
+    EXPECT_NE(Label("Format : "), "Format : ");
+    // The picture sits in the middle of the black preview.
+    const TBitmap& preview = *Dialog.PreviewBitmap;
+    auto pixel = [&](int x, int y) {
+        return preview.Bits[(static_cast<std::size_t>(y) * preview.Width + x) * 4];
+    };
+    EXPECT_EQ(pixel(preview.Width / 2, preview.Height / 2), 0x7F);
+    EXPECT_EQ(pixel(2, 2), 0);
     Command(kIdRemove);
     Pump();
     const std::vector<HTREEITEM> kids = ChildrenOf(node);
@@ -564,6 +595,7 @@ TEST_F(ConfigDialog, RemovingThirdOfFiveRenumbersTheRest) {
     Select(kids[2]);
     EXPECT_EQ(ItemText(kids[2]), "d.bmp");
     EXPECT_EQ(Label("Size : "), "Size : 4 Kb");  // the former fourth picture
+    EXPECT_EQ(Label("Height : "), "Height : 64");
 }
 
 TEST_F(ConfigDialog, RemovingAFolderKeepsLaterFoldersRight) {
