@@ -6,6 +6,7 @@
 #include "app/exception.h"
 #include "app/handles_win32.h"
 #include "app/state.h"
+#include "render/runloop_win32.h"
 
 std::string ModeText;
 std::string ArgumentText;
@@ -49,10 +50,10 @@ void DispatchMode() {
         break;
     case TMode::Preview:
         if (HostWindow == nullptr || !::IsWindow(HostWindow)) return;
-        Guarded([] { ModeNotBuilt("The preview"); });
+        Guarded([] { RunSaver(HostWindow); });
         break;
     case TMode::Run:
-        Guarded([] { ModeNotBuilt("The full-screen show"); });
+        Guarded([] { RunSaver(nullptr); });
         break;
     case TMode::Password:
         ChangePassword(HostWindow);
