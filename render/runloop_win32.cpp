@@ -1,6 +1,5 @@
 #include "render/runloop_win32.h"
 
-#include <mmsystem.h>
 #include <shellapi.h>
 
 #include <cmath>
@@ -58,22 +57,48 @@ namespace {
 // Threads of the run start with 32 KiB of committed stack.
 constexpr SIZE_T kThreadStack = 32 * 1024;
 
-DWORD mainThreadId = 0;          // the thread that pumps the saver window's messages
-bool timerPeriodRaised = false;  // timeBeginPeriod(1) is in force for this run [M, R]
+DWORD mainThreadId = 0;  // the thread that pumps the saver window's messages
 
-// Milliseconds from the multimedia timer, which ticks every millisecond
-// while the run holds its period at 1 ms (GetTickCount steps by 10 to 16).
-std::uint32_t Now() { return ::timeGetTime(); }
+// The system timer runs at 1 ms for the run, so that Sleep(1) between
+// frames sleeps about 1 ms instead of a whole 10 to 16 ms scheduler tick.
+// "winmm.dll" is loaded at run time from the system folder.
+struct TTimerPeriod {
+    TModule winmm;
+    bool raised = false;
+    using TPeriodFn = UINT(WINAPI*)(UINT);
+    TPeriodFn Function(const char* name) const {
+        return reinterpret_cast<TPeriodFn>(reinterpret_cast<void*>(::GetProcAddress(winmm.Get(), name)));
+    }
+};
+TTimerPeriod timerPeriod;  // [M, R]: raised by RunSaver, restored by the teardown
 
 void RaiseTimerResolution() {
-    if (!timerPeriodRaised && ::timeBeginPeriod(1) == TIMERR_NOERROR) timerPeriodRaised = true;
+    if (timerPeriod.raised) return;
+    if (!timerPeriod.winmm) timerPeriod.winmm.Reset(LoadSystemLibrary("winmm.dll"));
+    if (!timerPeriod.winmm) return;
+    if (auto begin = timerPeriod.Function("timeBeginPeriod")) timerPeriod.raised = begin(1) == 0;
 }
 
 void RestoreTimerResolution() {
-    if (timerPeriodRaised) {
-        ::timeEndPeriod(1);
-        timerPeriodRaised = false;
-    }
+    if (!timerPeriod.raised) return;
+    if (auto end = timerPeriod.Function("timeEndPeriod")) end(1);
+    timerPeriod.raised = false;
+}
+
+// Milliseconds from the performance counter: really millisecond-accurate,
+// unlike GetTickCount, which steps by 10 to 16 ms. Wraps like a tick count.
+std::uint32_t Now() {
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER f;
+        return ::QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 0;
+    }();
+    if (frequency == 0) return ::GetTickCount();
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    // Whole seconds and the remainder apart, so the product cannot overflow.
+    const LONGLONG seconds = counter.QuadPart / frequency;
+    const LONGLONG rest = counter.QuadPart % frequency;
+    return static_cast<std::uint32_t>(seconds * 1000 + rest * 1000 / frequency);
 }
 
 // Raised by the armed crash test: exercises the crash report.
