@@ -10,8 +10,17 @@ qv_target_defaults(qwin)
 target_compile_definitions(qwin PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
 
 add_executable(quorvane WIN32 ${CMAKE_SOURCE_DIR}/app/main_win32.cpp)
-file(GLOB QV_RESOURCES CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/app/*.rc)
-target_sources(quorvane PRIVATE ${QV_RESOURCES})
+# Icon and cursor are drawn at build time; the resource script finds them
+# through the include path.
+set(QV_ICON_DIR ${CMAKE_BINARY_DIR}/icons)
+add_custom_command(OUTPUT ${QV_ICON_DIR}/quorvane.ico ${QV_ICON_DIR}/link.cur
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-icons ${QV_ICON_DIR}
+  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-icons
+  COMMENT "Drawing the icon and cursor")
+set_source_files_properties(${CMAKE_SOURCE_DIR}/app/quorvane.rc PROPERTIES
+  OBJECT_DEPENDS "${QV_ICON_DIR}/quorvane.ico;${QV_ICON_DIR}/link.cur;${CMAKE_SOURCE_DIR}/app/quorvane.manifest")
+target_sources(quorvane PRIVATE ${CMAKE_SOURCE_DIR}/app/quorvane.rc)
+target_include_directories(quorvane PRIVATE ${QV_ICON_DIR} ${CMAKE_SOURCE_DIR}/app)
 qv_target_defaults(quorvane)
 set_target_properties(quorvane PROPERTIES SUFFIX ".scr")
 target_link_libraries(quorvane PRIVATE qwin qcore ${QV_SYSTEM_LIBS})
@@ -21,7 +30,8 @@ target_link_libraries(quorvane PRIVATE qwin qcore ${QV_SYSTEM_LIBS})
 file(GLOB QV_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
 add_executable(win_tests ${QV_WIN_TESTS})
 qv_target_defaults(win_tests)
-target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS})
+target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version)
+add_dependencies(win_tests quorvane)
 target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
 add_test(NAME win_tests COMMAND win_tests)
 set_tests_properties(win_tests PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
@@ -46,3 +56,28 @@ foreach(script ${QV_E2E})
   set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine TIMEOUT 300
                        ENVIRONMENT "QV_WINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run")
 endforeach()
+
+# The bundled sample photos and the installer that ships everything.
+set(QV_PHOTO_DIR ${CMAKE_BINARY_DIR}/Photos)
+add_custom_command(OUTPUT ${QV_PHOTO_DIR}/.made
+  COMMAND ${CMAKE_COMMAND} -E rm -rf ${QV_PHOTO_DIR}
+  COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-photos ${QV_PHOTO_DIR}
+  COMMAND ${CMAKE_COMMAND} -E touch ${QV_PHOTO_DIR}/.made
+  DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-photos
+  COMMENT "Making the sample photos")
+add_custom_target(photos ALL DEPENDS ${QV_PHOTO_DIR}/.made)
+
+find_program(MAKENSIS makensis REQUIRED)
+set(QV_INSTALLER ${CMAKE_BINARY_DIR}/bin/QuorvaneSetup.exe)
+set(QV_SHIPPED_TARGETS quorvane)
+foreach(t fastmm imgbmp imgwic)
+  if(TARGET ${t})
+    list(APPEND QV_SHIPPED_TARGETS ${t})
+  endif()
+endforeach()
+add_custom_command(OUTPUT ${QV_INSTALLER}
+  COMMAND ${MAKENSIS} -V2 -INPUTCHARSET UTF8 -DBINDIR=${CMAKE_BINARY_DIR}/bin -DPHOTODIR=${QV_PHOTO_DIR}
+          -DOUTFILE=${QV_INSTALLER} -DVERSION=${PROJECT_VERSION} ${CMAKE_SOURCE_DIR}/installer/quorvane.nsi
+  DEPENDS ${CMAKE_SOURCE_DIR}/installer/quorvane.nsi ${QV_PHOTO_DIR}/.made ${QV_SHIPPED_TARGETS}
+  COMMENT "Building the installer")
+add_custom_target(installer ALL DEPENDS ${QV_INSTALLER})

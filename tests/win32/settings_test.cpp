@@ -153,6 +153,23 @@ TEST_F(SettingsStore, CatalogueFileFollowsAppData) {
         EXPECT_EQ(Settings.CatalogueFile, appData + "\\Quorvane\\piclist.dat");
 }
 
+TEST_F(SettingsStore, MissingAppDataPutsCatalogueInInstallFolder) {
+    TRegKey shell = OpenRegKey(HKEY_CURRENT_USER, kShellFoldersKey, KEY_READ | KEY_WRITE);
+    ASSERT_TRUE(shell);
+    const std::optional<std::string> saved = ReadRegString(shell.Get(), "AppData");
+    ::RegDeleteValueA(shell.Get(), "AppData");
+    LoadSettings();
+    EXPECT_EQ(Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
+    WriteRegString(shell.Get(), "AppData", "");
+    LoadSettings();
+    EXPECT_EQ(Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
+    if (saved) WriteRegString(shell.Get(), "AppData", *saved);
+    LoadSettings();
+    if (saved && !saved->empty()) {
+        EXPECT_EQ(Settings.CatalogueFile, *saved + "\\Quorvane\\piclist.dat");
+    }
+}
+
 TEST_F(SettingsStore, EmptyInstallPathWarnsAndLeavesCatalogueFileEmpty) {
     SetInstallPath(nullptr);
     SetUserValue("Delay", "1234");
