@@ -167,10 +167,14 @@ void OpenDriverPage() {
 
 // The render thread could not go on: make sure the main thread, which may
 // be waiting for the context or pumping messages, notices and ends the run.
+void WakeMainThread() {
+    if (mainThreadId != 0) ::PostThreadMessageA(mainThreadId, WM_NULL, 0, 0);
+}
+
 void ReleaseMainThread() {
     RenderFailed = true;
     ContextPending = false;
-    if (mainThreadId != 0) ::PostThreadMessageA(mainThreadId, WM_NULL, 0, 0);
+    WakeMainThread();
 }
 
 void StopLoader(TKernelHandle& loader) {
@@ -320,6 +324,10 @@ DWORD WINAPI RenderThreadMain(void*) {
         ReleaseGL();
         RenderDone = true;
         ::SendMessageA(SaverWindow, WM_CLOSE, 0, 0);
+        // The sent WM_CLOSE is handled inside the main thread's GetMessage
+        // and returns nothing to its loop; a posted message lets it see
+        // RenderDone.
+        WakeMainThread();
     } catch (const std::exception& e) {
         Report(&e, RunFlags.load());
         StopRequested = 1;
