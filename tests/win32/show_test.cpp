@@ -183,17 +183,19 @@ TEST_F(ShowSequencing, MessagesAreRedCentredOneLineAboveTheMiddle) {
     const TRedArea a = RedPixels(bitmap);
     ASSERT_GT(a.count, 50);
     TEXTMETRICA tm{};
+    SIZE extent{};
     {
         TSelectGuard font(bitmap.DC, MessageFontHandles[0].Get());
         ::GetTextMetricsA(bitmap.DC, &tm);
+        ::GetTextExtentPoint32A(bitmap.DC, kNoPicturesMessage, 20, &extent);
     }
     const int top = MessageLineTop(480, tm.tmHeight, 0);
     EXPECT_GE(a.top, top);
     EXPECT_LE(a.bottom, top + tm.tmHeight);
     EXPECT_LT(a.bottom, 240 - tm.tmHeight / 2);  // wholly above the line through the centre
     EXPECT_NEAR((a.left + a.right) / 2.0, 320.0, 4.0);
-    // "No pictures selected" is 20 characters of a fixed-pitch font.
-    EXPECT_NEAR(a.right - a.left + 1, 20 * tm.tmAveCharWidth, 2 * tm.tmAveCharWidth);
+    // The whole text, not a clipped part of it.
+    EXPECT_NEAR(a.right - a.left + 1, extent.cx, tm.tmAveCharWidth);
 
     // Lines split at carriage returns; the second sits one step lower.
     TBitmap two(640, 480);
