@@ -404,8 +404,21 @@ TEST(Acceleration, SoftwareFreeDriverAsksNothingAndIsRecorded) {
 // A whole preview run in this process, as the dialog starts one: the render
 // and loader threads run until the host is hidden, then the run returns.
 
+int hostBlackPixels = -1;  // of the host's client area on screen, just before it is hidden
+
 VOID CALLBACK HideHost(HWND wnd, UINT, UINT_PTR id, DWORD) {
     ::KillTimer(wnd, id);
+    RECT r{};
+    ::GetClientRect(wnd, &r);
+    POINT origin{0, 0};
+    ::ClientToScreen(wnd, &origin);
+    TWindowDC screen(nullptr);
+    TBitmap shot(r.right, r.bottom);
+    ::BitBlt(shot.DC, 0, 0, r.right, r.bottom, screen.Get(), origin.x, origin.y, SRCCOPY);
+    ::GdiFlush();
+    hostBlackPixels = 0;
+    for (int i = 0; i < r.right * r.bottom; ++i)
+        hostBlackPixels += (shot.Bits[i * 4] | shot.Bits[i * 4 + 1] | shot.Bits[i * 4 + 2]) == 0;
     ::ShowWindow(wnd, SW_HIDE);
 }
 
@@ -426,6 +439,8 @@ TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     EXPECT_EQ(Control, nullptr);
     EXPECT_FALSE(PictureRequested && PictureReady);
     EXPECT_GT(FramesPerSecond, 0);  // measured after the first second
+    // The scene's black space fills the host (a STATIC's face is grey).
+    EXPECT_GT(hostBlackPixels, 300 * 200 / 2);
     EXPECT_EQ(StopRequested, 1);
     // The loader prepared the first picture at least.
     ASSERT_FALSE(prepared.empty());
