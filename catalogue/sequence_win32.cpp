@@ -8,7 +8,7 @@
 #include "app/settings.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
-#include "imaging/picture_win32.h"
+#include "imaging/prepare_win32.h"
 
 namespace {
 
