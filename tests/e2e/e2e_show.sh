@@ -14,6 +14,8 @@ SHOW_PID=""
 
 cleanup() {
     if [ -n "$SHOW_PID" ] && kill -0 "$SHOW_PID" 2>/dev/null; then kill "$SHOW_PID" 2>/dev/null; fi
+    # QV_E2E_SHOTS names a folder that keeps the screenshots for a look.
+    if [ -n "${QV_E2E_SHOTS:-}" ]; then mkdir -p "$QV_E2E_SHOTS" && cp "$WORK"/*.png "$QV_E2E_SHOTS"/ 2>/dev/null; fi
     rm -rf "$WORK" "$INSTALL"
 }
 trap cleanup EXIT
