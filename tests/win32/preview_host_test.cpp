@@ -28,6 +28,14 @@ protected:
         ::CreateDirectoryA(install.c_str(), nullptr);
         ::CreateDirectoryA((install + "\\Photos").c_str(), nullptr);
         WriteRegString(machine.Get(), "Path", install);
+        // The installation folder holds the memory manager and the plug-ins.
+        WIN32_FIND_DATAA found;
+        TFindHandle find(::FindFirstFileA((std::string(QV_BIN_DIR) + "/*.dll").c_str(), &found));
+        for (bool more = static_cast<bool>(find); more; more = ::FindNextFileA(find.Get(), &found)) {
+            const std::string copy = install + "\\" + found.cFileName;
+            if (::CopyFileA((std::string(QV_BIN_DIR) + "/" + found.cFileName).c_str(), copy.c_str(), FALSE))
+                copied.push_back(copy);
+        }
 
         WNDCLASSA wc{};
         wc.lpfnWndProc = ::DefWindowProcA;
@@ -44,6 +52,7 @@ protected:
         if (host) ::DestroyWindow(host);
         TRegKey machine = CreateRegKey(HKEY_LOCAL_MACHINE, kSettingsKey);
         if (oldPath) WriteRegString(machine.Get(), "Path", *oldPath);
+        for (const std::string& f : copied) ::DeleteFileA(f.c_str());
         ::RemoveDirectoryA((install + "\\Photos").c_str());
         ::RemoveDirectoryA(install.c_str());
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
@@ -80,6 +89,7 @@ protected:
     TKernelHandle process;
     std::string install;
     std::optional<std::string> oldPath;
+    std::vector<std::string> copied;  // files put into the installation folder
 };
 
 TEST_F(PreviewHost, DrawsInsideTheHostIgnoresInputAndEndsWhenHidden) {
