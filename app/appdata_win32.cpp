@@ -7,6 +7,8 @@
 #include "app/settings.h"
 #include "app/settings_win32.h"
 #include "app/state.h"
+#include "catalogue/piclist.h"
+#include "catalogue/scan.h"
 
 LOGFONTA MessageFont;
 TGdiObject MessageFontHandles[2];
@@ -35,16 +37,21 @@ void InitApplicationData() {
 
     ExtensionList.clear();
     LegacyFolders.clear();
+    FoundList.clear();
+    PicList.Clear();
 
     LoadSettings();
+    ScanRoot.clear();
 
     // Plug-ins, the extension list and the catalogue join here in this
     // order: LoadPlugins, BuildExtensionList, LoadCatalogue.
+    LoadCatalogue();
 
     LaunchedFromDialog = false;
 }
 
 void FreeApplicationData() {
+    FreeCatalogue();  // FoundList and the catalogue
     LegacyFolders.clear();
     for (TGdiObject& font : MessageFontHandles) font.Reset();
     ::ExitProcess(0);

@@ -10,6 +10,7 @@
 #include "app/settings.h"
 #include "app/ui_win32.h"
 #include "catalogue/compare.h"
+#include "catalogue/piclist.h"
 
 namespace {
 
@@ -76,7 +77,7 @@ void SaveSettings() {
     if (!Settings.CatalogueFile.empty() &&
         ::GetFileAttributesA(Settings.CatalogueFile.c_str()) == INVALID_FILE_ATTRIBUTES)
         EnsureFolder(FolderPart(Settings.CatalogueFile));
-    // The catalogue write joins here with the catalogue module.
+    PicList.SaveToFile(Settings.CatalogueFile);  // raises to the caller
 }
 
 std::string ShellFolder(const char* name) {

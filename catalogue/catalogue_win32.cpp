@@ -1,0 +1,254 @@
+#include "catalogue/catalogue_win32.h"
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstring>
+#include <vector>
+
+#include "app/handles_win32.h"
+#include "app/settings.h"
+#include "app/settings_win32.h"
+#include "catalogue/piclist.h"
+#include "catalogue/scan.h"
+
+namespace {
+
+constexpr std::size_t kBufferSize = 1 << 16;
+
+TCatalogueRetryWait retryWait = nullptr;
+TCatalogueBeforeReplace beforeReplace = nullptr;
+
+std::string SystemMessage(DWORD code) {
+    char text[512];
+    const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
+                                          0, text, sizeof text, nullptr);
+    std::string message(text, length);
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
+        message.pop_back();
+    if (message.empty()) message = "System error " + std::to_string(code) + ".";
+    return message;
+}
+
+Exception FileError(const char* what, const std::string& path, DWORD code) {
+    return Exception(std::string(what) + " \"" + path + "\". " + SystemMessage(code));
+}
+
+// Reads through a 64 KiB buffer; reads at least that large go straight
+// into the caller's memory, so a picture block costs one copy.
+class TFileSource final : public TByteSource {
+public:
+    explicit TFileSource(HANDLE file) : file_(file) {
+        LARGE_INTEGER size;
+        known_ = ::GetFileSizeEx(file, &size) != 0 && size.QuadPart >= 0;
+        if (known_) remaining_ = std::uint64_t(size.QuadPart);
+    }
+
+    std::size_t Read(void* dst, std::size_t n) override {
+        char* out = static_cast<char*>(dst);
+        std::size_t done = 0;
+        while (done < n) {
+            if (pos_ < end_) {
+                const std::size_t take = std::min(n - done, end_ - pos_);
+                std::memcpy(out + done, buffer_.data() + pos_, take);
+                pos_ += take;
+                done += take;
+                continue;
+            }
+            const std::size_t want = n - done;
+            if (want >= buffer_.size()) {
+                const std::size_t got = ReadRaw(out + done, want);
+                done += got;
+                if (got < want) break;
+            } else {
+                end_ = ReadRaw(buffer_.data(), buffer_.size());
+                pos_ = 0;
+                if (end_ == 0) break;
+            }
+        }
+        if (known_) remaining_ -= std::min<std::uint64_t>(remaining_, done);
+        return done;
+    }
+
+    bool Remaining(std::uint64_t& bytes) const override {
+        bytes = remaining_;
+        return known_;
+    }
+
+private:
+    // Any read error counts as the end of the file.
+    std::size_t ReadRaw(char* dst, std::size_t n) {
+        std::size_t done = 0;
+        while (done < n) {
+            const DWORD chunk = DWORD(std::min<std::size_t>(n - done, 1u << 30));
+            DWORD got = 0;
+            if (!::ReadFile(file_, dst + done, chunk, &got, nullptr) || got == 0) break;
+            done += got;
+        }
+        return done;
+    }
+
+    HANDLE file_;  // not owned
+    bool known_ = false;
+    std::uint64_t remaining_ = 0;  // bytes of the file not yet handed out
+    // On the heap: the caller may run on a thread with a small stack.
+    std::vector<char> buffer_ = std::vector<char>(kBufferSize);
+    std::size_t pos_ = 0;
+    std::size_t end_ = 0;
+};
+
+class TFileSink final : public TByteSink {
+public:
+    TFileSink(HANDLE file, const std::string& path) : file_(file), path_(path) {}
+
+    void Write(const void* src, std::size_t n) override {
+        const char* in = static_cast<const char*>(src);
+        if (used_ + n <= buffer_.size()) {
+            std::memcpy(buffer_.data() + used_, in, n);
+            used_ += n;
+            return;
+        }
+        Flush();
+        if (n >= buffer_.size()) {
+            WriteRaw(in, n);
+        } else {
+            std::memcpy(buffer_.data(), in, n);
+            used_ = n;
+        }
+    }
+
+    void Flush() {
+        WriteRaw(buffer_.data(), used_);
+        used_ = 0;
+    }
+
+private:
+    void WriteRaw(const char* src, std::size_t n) {
+        std::size_t done = 0;
+        while (done < n) {
+            const DWORD chunk = DWORD(std::min<std::size_t>(n - done, 1u << 30));
+            DWORD wrote = 0;
+            if (!::WriteFile(file_, src + done, chunk, &wrote, nullptr) || wrote == 0)
+                throw FileError("Cannot write file", path_, ::GetLastError());
+            done += wrote;
+        }
+    }
+
+    HANDLE file_;  // not owned
+    const std::string& path_;  // not owned
+    std::vector<char> buffer_ = std::vector<char>(kBufferSize);
+    std::size_t used_ = 0;
+};
+
+bool FileExists(const std::string& path) {
+    if (path.empty()) return false;
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+
+}  // namespace
+
+void SetCatalogueRetryWait(TCatalogueRetryWait wait) { retryWait = wait; }
+void SetCatalogueBeforeReplace(TCatalogueBeforeReplace hook) { beforeReplace = hook; }
+
+std::string CatalogueTempPath(const std::string& path) {
+    // Per process, so two savers never write into each other's file.
+    return path + "." + std::to_string(::GetCurrentProcessId()) + ".tmp";
+}
+
+void TPicList::LoadFromFile(const std::string& path) {
+    // Another program (a virus scanner, a backup) may hold the file for a
+    // moment; two retries ride that out.
+    static const unsigned kWaits[] = {100, 500};
+    TKernelHandle file;
+    for (int attempt = 0;; ++attempt) {
+        file.Reset(::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+        if (file) break;
+        const DWORD error = ::GetLastError();
+        if (attempt == 2) throw FileError("Cannot open file", path, error);
+        if (retryWait)
+            retryWait(kWaits[attempt]);
+        else
+            ::Sleep(kWaits[attempt]);
+    }
+    TFileSource source(file.Get());
+    LoadFromStream(source);
+}
+
+void TPicList::SaveToFile(const std::string& path) const {
+    // The old catalogue stays untouched until the new one is complete on
+    // disk; the replace is one step, so no moment exists without a whole
+    // catalogue file.
+    // No location (the installation path is missing): the temporary file
+    // would land in the current folder, so fail before writing anything.
+    if (path.empty()) throw FileError("Cannot create file", path, ERROR_PATH_NOT_FOUND);
+    const std::string temp = CatalogueTempPath(path);
+    {
+        TKernelHandle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+                                         FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) throw FileError("Cannot create file", path, ::GetLastError());
+        try {
+            TFileSink sink(file.Get(), path);
+            SaveToStream(sink);
+            sink.Flush();
+            if (!::FlushFileBuffers(file.Get())) throw FileError("Cannot write file", path, ::GetLastError());
+        } catch (...) {
+            file.Reset();
+            ::DeleteFileA(temp.c_str());
+            throw;
+        }
+    }
+    if (beforeReplace) beforeReplace(temp);
+    if (!::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        const DWORD error = ::GetLastError();
+        ::DeleteFileA(temp.c_str());
+        throw FileError("Cannot create file", path, error);
+    }
+}
+
+void LoadCatalogue() {
+    const std::string& file = Settings.CatalogueFile;
+    if (FileExists(file)) {
+        PicList.LoadFromFile(file);
+        // Entry 0 is the root entry of single pictures and never rescanned.
+        for (int i = 1; i < PicList.Count(); ++i) {
+            TFolderItem& item = PicList.ItemAt(i);
+            if (!item.AutoRefresh) continue;
+            ScanFolder(item.FolderPath);
+            item.Pictures.Clear();
+            item.Pictures.Append(FoundList);
+        }
+    } else {
+        EnsureFolder(FolderPart(file));
+        BuildDefaultCatalogue();
+    }
+    if (PicList.Count() == 0) PicList.AddFolder("Root");
+}
+
+void BuildDefaultCatalogue() {
+    if (PicList.Count() == 0) PicList.AddFolder("Root");
+    std::vector<std::string> candidates = LegacyFolders;
+    if (candidates.empty()) {
+        // Without an installation folder "\Photos" would name a folder at
+        // the top of whatever drive is current; it is left out.
+        if (!Settings.InstallPath.empty()) {
+            std::string photos = Settings.InstallPath;
+            if (photos.back() != '\\') photos += '\\';
+            candidates.push_back(photos + "Photos");
+        }
+        const std::string pictures = MyPicturesFolder();
+        if (!pictures.empty()) candidates.push_back(pictures);
+    }
+    for (const std::string& folder : candidates) {
+        if (folder.empty()) continue;
+        ScanFolder(folder);
+        if (FoundList.empty()) continue;
+        PicList.ItemAt(PicList.AddFolder(folder)).Pictures.Append(FoundList);
+    }
+}
+
+void FreeCatalogue() {
+    std::vector<std::string>().swap(FoundList);
+    PicList.Clear();
+}

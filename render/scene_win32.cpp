@@ -1,0 +1,115 @@
+#include "render/scene_win32.h"
+
+#include <algorithm>
+#include <array>
+
+#include "render/scene_math.h"
+#include "render/textures_win32.h"
+
+TBitmap* SceneBitmap = nullptr;
+
+void SetupScene() {
+    // The model-view matrix is the identity here, so the light positions
+    // below are in eye coordinates: light 0 sits in the eye.
+    static const GLfloat kAmbient[4] = {0.7f, 0.7f, 0.7f, 1.0f};
+    static const GLfloat kLight0Position[4] = {0.0f, 0.0f, 0.0f, 1.0f};
+    static const GLfloat kLight1Position[4] = {0.0f, 0.0f, 0.0f, -1.0f};
+    static const GLfloat kFogColor[4] = {0.0f, 0.0f, 0.0f, 0.0f};
+
+    SetupPending = false;
+    GL.ShadeModel(GL_SMOOTH);
+    GL.Enable(GL_DEPTH_TEST);
+    GL.Enable(GL_CULL_FACE);
+    GL.Enable(GL_LIGHTING);
+    GL.LightModeli(GL_LIGHT_MODEL_TWO_SIDE, GL_FALSE);
+
+    GL.Enable(GL_LIGHT0);
+    GL.Lightfv(GL_LIGHT0, GL_POSITION, kLight0Position);
+    GL.Lightfv(GL_LIGHT0, GL_AMBIENT, kAmbient);
+    GL.Enable(GL_LIGHT1);
+    GL.Lightfv(GL_LIGHT1, GL_POSITION, kLight1Position);
+    GL.Lightfv(GL_LIGHT1, GL_AMBIENT, kAmbient);
+    GL.Disable(GL_FOG);
+
+    EyeX = 0.0;
+    EyeY = 0.0;
+    EyeZ = kEyeZ;
+    Yaw = 899;
+    Pitch = 0;
+
+    GL.Enable(GL_TEXTURE_2D);
+    GL.TexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    GL.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    GL.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+
+    GL.Enable(GL_FOG);
+    GL.Fogi(GL_FOG_MODE, GL_LINEAR);
+    GL.Fogfv(GL_FOG_COLOR, kFogColor);
+    GL.Fogf(GL_FOG_START, kFogStart);
+    GL.Fogf(GL_FOG_END, kFogEnd);
+    GL.Hint(GL_FOG_HINT, GL_NICEST);
+}
+
+void RenderFrame(TGLControl&) {
+    if (SetupPending) SetupScene();
+    if (UploadPending) {
+        if (SceneBitmap) UploadPicture(*SceneBitmap, PhotoPanel.PanelTextures);
+        PhotoPanel.TileCount = LastTileIndex + 1;
+        UploadPending = false;
+    }
+    GL.PolygonMode(GL_FRONT, GL_FILL);
+
+    const TVec3 target = LookAtPoint(EyeX, EyeY, EyeZ, Yaw, Pitch);
+    GLU.LookAt(EyeX, EyeY, EyeZ, target.x, target.y, target.z, 0.0, 0.0, 1.0);
+
+    GL.PushMatrix();
+    DrawPanel(PhotoPanel);
+    GL.PopMatrix();
+
+    GL.PushMatrix();
+    DrawStars();
+    GL.PopMatrix();
+}
+
+void DrawPanel(TPhotoPanel& panel) {
+    AdvancePanel(panel, FrameStep);
+    GL.Translatef(panel.OffsetX, panel.OffsetY, static_cast<GLfloat>(kEyeZ - panel.Distance));
+    if (!PanelDrawable(PanelWidth, PanelHeight) || panel.TileCount <= 0) return;
+
+    const int across = TilesAcross(PanelWidth);
+    const int tiles = std::min(panel.TileCount, kMaxTiles);
+    // Rows from the last uploaded one up to the first, columns left to right.
+    for (int row = (tiles - 1) / across; row >= 0; --row) {
+        for (int column = 0; column < across; ++column) {
+            const int index = row * across + column;
+            if (index >= tiles) break;
+            const auto quad =
+                TileQuad(TileRect(column, row, PanelWidth, PanelHeight), PanelWidth, PanelHeight);
+            GL.BindTexture(GL_TEXTURE_2D, panel.PanelTextures[index]);
+            GL.Begin(GL_QUADS);
+            for (const TPanelVertex& v : quad) {
+                GL.TexCoord2d(v.s, v.t);
+                GL.Vertex3d(v.x, v.y, 0.0);
+            }
+            GL.End();
+        }
+    }
+}
+
+void DrawStars() {
+    // Each star is a point at its own position, drawn in index order. One
+    // vertex array gives the same pixels as translating to every star and
+    // drawing a point at the origin, without a few thousand calls a frame.
+    static std::array<GLfloat, kStarCount * 3> positions;
+    const int k = StarCycleIndex(StarPhase);
+    for (int i = 0; i < kStarCount; ++i) {
+        positions[i * 3 + 0] = StarField[i].StarX;
+        positions[i * 3 + 1] = StarField[i].StarY;
+        positions[i * 3 + 2] = static_cast<GLfloat>(kEyeZ - StarDepth(i, StarPhase, k));
+    }
+    GL.BindTexture(GL_TEXTURE_2D, 0);
+    GL.EnableClientState(GL_VERTEX_ARRAY);
+    GL.VertexPointer(3, GL_FLOAT, 0, positions.data());
+    GL.DrawArrays(GL_POINTS, 0, kStarCount);
+    GL.DisableClientState(GL_VERTEX_ARRAY);
+}

@@ -1,0 +1,553 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <atomic>
+#include <fstream>
+#include <sstream>
+
+#include "app/settings.h"
+#include "catalogue/catalogue_win32.h"
+#include "catalogue/piclist.h"
+#include "catalogue/scan.h"
+
+namespace {
+
+using Strings = std::vector<std::string>;
+
+std::string ReadAll(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+void WriteAll(const std::string& path, const std::string& bytes) {
+    std::ofstream out(path, std::ios::binary | std::ios::trunc);
+    out << bytes;
+}
+
+bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Waits until `done` holds, for at most ten seconds.
+template <typename F>
+bool WaitFor(F done) {
+    for (int i = 0; i < 1000 && !done(); ++i) ::Sleep(10);
+    return done();
+}
+
+// Starts a Unix command from inside Wine; false where that is not possible.
+// Wine does not let the caller wait for a Unix process, so callers poll
+// for its effect.
+bool RunUnix(const std::string& command) {
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    std::string line = command;
+    if (!::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    return true;
+}
+
+std::string UnixPath(const std::string& windowsPath) {
+    using TUnixName = char*(CDECL*)(LPCWSTR);
+    auto unixName = reinterpret_cast<TUnixName>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+    if (!unixName) return {};
+    std::wstring wide(windowsPath.begin(), windowsPath.end());
+    char* name = unixName(wide.c_str());
+    if (!name) return {};
+    std::string out = name;
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    return out;
+}
+
+// A fresh folder under the temporary folder, removed with everything in it
+// (links are removed, never followed).
+class TTempTree {
+public:
+    TTempTree() {
+        static std::atomic<int> counter{0};
+        char temp[MAX_PATH];
+        ::GetTempPathA(MAX_PATH, temp);
+        root_ = std::string(temp) + "qvcat" + std::to_string(::GetCurrentProcessId()) + "_" +
+                std::to_string(counter++);
+        ::CreateDirectoryA(root_.c_str(), nullptr);
+    }
+    ~TTempTree() {
+        // rm does not follow links, which the Win32 calls under Wine may.
+        const std::string unixRoot = UnixPath(root_);
+        if (!unixRoot.empty() && RunUnix("/bin/rm -rf \"" + unixRoot + "\"")) WaitFor([&] { return !Exists(root_); });
+        if (Exists(root_)) Remove(root_);
+    }
+
+    const std::string& Root() const { return root_; }
+    std::string Path(const std::string& rel) const { return rel.empty() ? root_ : root_ + "\\" + rel; }
+
+    // Makes the file and every folder on its way.
+    std::string File(const std::string& rel, const std::string& bytes = "x", DWORD attributes = 0) const {
+        MakeParents(rel);
+        const std::string path = Path(rel);
+        WriteAll(path, bytes);
+        if (attributes) ::SetFileAttributesA(path.c_str(), attributes);
+        return path;
+    }
+    std::string Folder(const std::string& rel) const {
+        MakeParents(rel + "\\x");
+        return Path(rel);
+    }
+
+private:
+    void MakeParents(const std::string& rel) const {
+        for (std::size_t p = rel.find('\\'); p != std::string::npos; p = rel.find('\\', p + 1))
+            ::CreateDirectoryA(Path(rel.substr(0, p)).c_str(), nullptr);
+    }
+
+    static void Remove(const std::string& dir) {
+        WIN32_FIND_DATAA found;
+        HANDLE find = ::FindFirstFileA((dir + "\\*").c_str(), &found);
+        if (find != INVALID_HANDLE_VALUE) {
+            do {
+                const std::string name = found.cFileName;
+                if (name == "." || name == "..") continue;
+                const std::string path = dir + "\\" + name;
+                if (found.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+                    if (!::RemoveDirectoryA(path.c_str())) ::DeleteFileA(path.c_str());
+                } else if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+                    Remove(path);
+                } else {
+                    ::SetFileAttributesA(path.c_str(), FILE_ATTRIBUTE_NORMAL);
+                    ::DeleteFileA(path.c_str());
+                }
+            } while (::FindNextFileA(find, &found));
+            ::FindClose(find);
+        }
+        ::RemoveDirectoryA(dir.c_str());
+    }
+
+    std::string root_;
+};
+
+// Gives every test the process-wide state it expects and puts it back.
+class CatalogueTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        savedSettings_ = Settings;
+        savedExtensions_ = ExtensionList;
+        savedLegacy_ = LegacyFolders;
+        ExtensionList = {".jpg", ".png"};
+        LegacyFolders.clear();
+        Settings.ScanSubfolders = true;
+        FoundList.clear();
+        ScanRoot.clear();
+        PicList.Clear();
+    }
+    void TearDown() override {
+        Settings = savedSettings_;
+        ExtensionList = savedExtensions_;
+        LegacyFolders = savedLegacy_;
+        SetCatalogueRetryWait(nullptr);
+        SetCatalogueBeforeReplace(nullptr);
+        SetScanListsWithFindOnly(false);
+        FreeCatalogue();
+    }
+
+    TTempTree tree_;
+
+private:
+    TSettings savedSettings_;
+    Strings savedExtensions_;
+    Strings savedLegacy_;
+};
+
+// ---- which files are pictures ----
+
+TEST_F(CatalogueTest, ExtensionRuleOnRealFiles) {
+    for (const char* name : {"PHOTO.JPG", "a.Jpg", ".jpg", "a.jpg.txt", "jpg", "b.jpeg", "c.gif", "d.PnG"})
+        tree_.File(std::string("P\\") + name);
+    tree_.File("P\\hidden.jpg", "x", FILE_ATTRIBUTE_HIDDEN);
+    tree_.File("P\\system.jpg", "x", FILE_ATTRIBUTE_SYSTEM);
+    tree_.Folder("P\\folder.jpg");  // a folder is never a picture
+    ScanFolder(tree_.Path("P"));
+    const std::string p = tree_.Path("P") + "\\";
+    EXPECT_EQ(FoundList, (Strings{p + ".jpg", p + "a.Jpg", p + "d.PnG", p + "hidden.jpg", p + "PHOTO.JPG",
+                                  p + "system.jpg"}));
+    EXPECT_EQ(ScanRoot, tree_.Path("P"));
+}
+
+TEST_F(CatalogueTest, TrailingBackslashGivesTheSameResult) {
+    tree_.File("P\\a.jpg");
+    tree_.File("P\\s\\b.jpg");
+    ScanFolder(tree_.Path("P"));
+    const Strings plain = FoundList;
+    ScanFolder(tree_.Path("P") + "\\");
+    EXPECT_EQ(FoundList, plain);
+    EXPECT_EQ(plain.size(), 2u);
+    EXPECT_EQ(ScanRoot, tree_.Path("P"));
+}
+
+TEST_F(CatalogueTest, SubfoldersFollowScanSubfolders) {
+    tree_.File("P\\top.jpg");
+    tree_.File("P\\one\\two\\three\\deep.jpg");
+    tree_.File("P\\one\\mid.png");
+    Settings.ScanSubfolders = false;
+    ScanFolder(tree_.Path("P"));
+    EXPECT_EQ(FoundList, Strings{tree_.Path("P\\top.jpg")});
+    Settings.ScanSubfolders = true;
+    ScanFolder(tree_.Path("P"));
+    EXPECT_EQ(FoundList, (Strings{tree_.Path("P\\one\\mid.png"), tree_.Path("P\\one\\two\\three\\deep.jpg"),
+                                  tree_.Path("P\\top.jpg")}));
+}
+
+TEST_F(CatalogueTest, ResultIsSortedOverFullPaths) {
+    tree_.File("P\\Sub\\a.jpg");
+    tree_.File("P\\b.jpg");
+    tree_.File("P\\B2.jpg");
+    tree_.File("P\\a.jpg");
+    tree_.File("P\\\xC4.jpg");  // A umlaut sorts as its lower-case form, after z
+    tree_.File("P\\z.jpg");
+    ScanFolder(tree_.Path("P"));
+    EXPECT_EQ(FoundList, (Strings{tree_.Path("P\\a.jpg"), tree_.Path("P\\b.jpg"), tree_.Path("P\\B2.jpg"),
+                                  tree_.Path("P\\Sub\\a.jpg"), tree_.Path("P\\z.jpg"), tree_.Path("P\\\xC4.jpg")}));
+}
+
+TEST_F(CatalogueTest, BothListingRoutesAgree) {
+    for (const char* rel : {"P\\z.jpg", "P\\\xE9t\xE9.JPG", "P\\x y\\a.png", "P\\.jpg", "P\\n.txt", "P\\e\\f\\g.jpg"})
+        tree_.File(rel);
+    Strings listed[2];
+    for (int findOnly = 0; findOnly < 2; ++findOnly) {
+        SetScanListsWithFindOnly(findOnly != 0);
+        ListAllFiles(tree_.Path("P"), listed[findOnly], true);  // in the order the system returns them
+    }
+    SetScanListsWithFindOnly(false);
+    EXPECT_EQ(listed[0], listed[1]);
+    EXPECT_EQ(listed[0].size(), 6u);
+    EXPECT_NE(std::find(listed[0].begin(), listed[0].end(), tree_.Path("P\\\xE9t\xE9.JPG")), listed[0].end());
+}
+
+TEST_F(CatalogueTest, MissingFolderEmptiesTheResultAndKeepsTheRoot) {
+    tree_.File("P\\a.jpg");
+    ScanFolder(tree_.Path("P"));
+    ASSERT_EQ(FoundList.size(), 1u);
+    ScanFolder(tree_.Path("Missing"));
+    EXPECT_TRUE(FoundList.empty());
+    EXPECT_EQ(ScanRoot, tree_.Path("P"));
+    ScanFolder("");
+    EXPECT_TRUE(FoundList.empty());
+    EXPECT_EQ(ScanRoot, tree_.Path("P"));
+}
+
+TEST_F(CatalogueTest, NoExtensionsMeansNoPictures) {
+    tree_.File("P\\a.jpg");
+    ExtensionList.clear();
+    ScanFolder(tree_.Path("P"));
+    EXPECT_TRUE(FoundList.empty());
+    EXPECT_EQ(ScanRoot, tree_.Path("P"));  // the folder itself was found
+}
+
+TEST_F(CatalogueTest, ListAllFilesIgnoresExtensionsAndRestoresTheFlag) {
+    tree_.File("D\\a.dll");
+    tree_.File("D\\b.txt");
+    tree_.File("D\\sub\\c.dll");
+    Settings.ScanSubfolders = true;
+    Strings flat;
+    ListAllFiles(tree_.Path("D"), flat, false);
+    std::sort(flat.begin(), flat.end());
+    EXPECT_EQ(flat, (Strings{tree_.Path("D\\a.dll"), tree_.Path("D\\b.txt")}));
+    EXPECT_TRUE(Settings.ScanSubfolders);
+    Settings.ScanSubfolders = false;
+    Strings deep;
+    ListAllFiles(tree_.Path("D"), deep, true);
+    EXPECT_EQ(deep.size(), 3u);
+    EXPECT_FALSE(Settings.ScanSubfolders);
+}
+
+TEST_F(CatalogueTest, LinkBackUpTheTreeIsWalkedOnce) {
+    tree_.File("P\\a.jpg");
+    tree_.File("P\\sub\\b.jpg");
+    tree_.File("Outside\\c.jpg");
+    const std::string unixRoot = UnixPath(tree_.Root());
+    if (unixRoot.empty() || !RunUnix("/bin/ln -s \"" + unixRoot + "/P\" \"" + unixRoot + "/P/sub/loop\"") ||
+        !RunUnix("/bin/ln -s \"" + unixRoot + "/Outside\" \"" + unixRoot + "/P/out\"") ||
+        !WaitFor([&] { return Exists(tree_.Path("P\\sub\\loop")) && Exists(tree_.Path("P\\out")); }))
+        GTEST_SKIP() << "symbolic links cannot be made here";
+    ScanFolder(tree_.Path("P"));
+    // The loop is not entered; the link to a folder outside the walk is.
+    EXPECT_EQ(FoundList, (Strings{tree_.Path("P\\a.jpg"), tree_.Path("P\\out\\c.jpg"), tree_.Path("P\\sub\\b.jpg")}));
+    // Scanning from below the link still stops where the walk started.
+    ScanFolder(tree_.Path("P\\sub"));
+    EXPECT_EQ(FoundList,
+              (Strings{tree_.Path("P\\sub\\b.jpg"), tree_.Path("P\\sub\\loop\\a.jpg"), tree_.Path("P\\sub\\loop\\out\\c.jpg")}));
+}
+
+TEST_F(CatalogueTest, PathsBeyondTheSystemLimitAreSkipped) {
+    // A folder whose own path fits, holding a name that makes the full path
+    // too long for the ANSI functions.
+    const std::string folder = tree_.Folder("P\\" + std::string(200 - tree_.Root().size() % 50, 'f'));
+    const std::string shortName = folder + "\\a.jpg";
+    WriteAll(shortName, "x");
+    const std::string longName = std::string(MAX_PATH - folder.size(), 'n') + ".jpg";
+    const std::wstring wide = L"\\\\?\\" + std::wstring(folder.begin(), folder.end()) + L"\\" +
+                              std::wstring(longName.begin(), longName.end());
+    HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) GTEST_SKIP() << "long names cannot be made here";
+    ::CloseHandle(file);
+    ScanFolder(tree_.Path("P"));
+    EXPECT_EQ(FoundList, Strings{shortName});
+    ::DeleteFileW(wide.c_str());
+}
+
+// ---- the catalogue file ----
+
+TPicList& SampleList(TPicList& list) {
+    list.ItemAt(list.AddFolder("Root")).Pictures.Add("C:\\single.jpg");
+    TFolderItem& folder = list.ItemAt(list.AddFolder("C:\\Photos"));
+    folder.AutoRefresh = true;
+    folder.Pictures.Append({"C:\\Photos\\1.jpg", "C:\\Photos\\2.jpg"});
+    return list;
+}
+
+std::string StreamBytes(const TPicList& list) {
+    std::string out;
+    TStringSink sink(out);
+    list.SaveToStream(sink);
+    return out;
+}
+
+TEST_F(CatalogueTest, SaveToFileWritesTheFormatAndLeavesNoTemporaryFile) {
+    TPicList list;
+    SampleList(list);
+    const std::string path = tree_.Path("piclist.dat");
+    WriteAll(path, "old contents");
+    list.SaveToFile(path);
+    EXPECT_EQ(ReadAll(path), StreamBytes(list));
+    EXPECT_FALSE(Exists(CatalogueTempPath(path)));
+
+    TPicList back;
+    back.LoadFromFile(path);
+    EXPECT_EQ(StreamBytes(back), StreamBytes(list));
+}
+
+TEST_F(CatalogueTest, FailedSaveKeepsTheOldFile) {
+    const std::string path = tree_.Path("piclist.dat");
+    WriteAll(path, "the old catalogue");
+    // A folder where the temporary file must go: creating it fails.
+    ::CreateDirectoryA(CatalogueTempPath(path).c_str(), nullptr);
+    TPicList list;
+    SampleList(list);
+    EXPECT_THROW(list.SaveToFile(path), Exception);
+    EXPECT_EQ(ReadAll(path), "the old catalogue");
+
+    // A path in a folder that does not exist: nothing is written.
+    EXPECT_THROW(list.SaveToFile(tree_.Path("no\\such\\piclist.dat")), Exception);
+    EXPECT_FALSE(Exists(tree_.Path("no")));
+}
+
+TEST_F(CatalogueTest, SaveThatCannotBeWrittenKeepsTheOldFile) {
+    const std::string path = tree_.Path("piclist.dat");
+    WriteAll(path, "the old catalogue");
+    TPicList list;
+    list.AddFolder(std::string(70000, 'x'));  // longer than the record can say: the writer refuses
+    EXPECT_THROW(list.SaveToFile(path), Exception);
+    EXPECT_EQ(ReadAll(path), "the old catalogue");
+    EXPECT_FALSE(Exists(CatalogueTempPath(path)));
+}
+
+// Run only as the child of KilledSaveKeepsTheOldFile: saves the catalogue
+// named by the environment and is killed just before the replace.
+TEST(CatalogueChild, DISABLED_SaveAndDieBeforeReplace) {
+    char path[MAX_PATH];
+    if (!::GetEnvironmentVariableA("QV_CATALOGUE_CHILD", path, MAX_PATH)) GTEST_SKIP();
+    TPicList list;
+    SampleList(list);
+    SetCatalogueBeforeReplace([](const std::string&) { ::TerminateProcess(::GetCurrentProcess(), 77); });
+    list.SaveToFile(path);
+}
+
+TEST_F(CatalogueTest, KilledSaveKeepsTheOldFile) {
+    const std::string path = tree_.Path("piclist.dat");
+    TPicList old;
+    old.AddFolder("Root");
+    old.SaveToFile(path);
+    const std::string oldBytes = ReadAll(path);
+
+    char self[MAX_PATH];
+    ASSERT_NE(::GetModuleFileNameA(nullptr, self, MAX_PATH), 0u);
+    std::string command = std::string("\"") + self +
+                          "\" --gtest_filter=CatalogueChild.DISABLED_SaveAndDieBeforeReplace "
+                          "--gtest_also_run_disabled_tests";
+    ::SetEnvironmentVariableA("QV_CATALOGUE_CHILD", path.c_str());
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    const BOOL started =
+        ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    ::SetEnvironmentVariableA("QV_CATALOGUE_CHILD", nullptr);
+    ASSERT_TRUE(started);
+    ::WaitForSingleObject(process.hProcess, 60000);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    const DWORD childId = process.dwProcessId;
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    ASSERT_EQ(code, 77u) << "the child did not reach the replace";
+
+    // The complete new catalogue sits beside the untouched old one.
+    EXPECT_EQ(ReadAll(path), oldBytes);
+    TPicList loaded;
+    loaded.LoadFromFile(path);
+    EXPECT_EQ(loaded.Count(), 1);
+    const std::string childTemp = path + "." + std::to_string(childId) + ".tmp";
+    TPicList sample;
+    EXPECT_EQ(ReadAll(childTemp), StreamBytes(SampleList(sample)));
+}
+
+std::vector<unsigned> waits;
+HANDLE lockToRelease = nullptr;
+
+TEST_F(CatalogueTest, LoadFromFileRetriesALockedFile) {
+    const std::string path = tree_.Path("piclist.dat");
+    TPicList list;
+    SampleList(list);
+    list.SaveToFile(path);
+
+    // Locked for the first two attempts, released before the third.
+    waits.clear();
+    lockToRelease = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(lockToRelease, INVALID_HANDLE_VALUE);
+    SetCatalogueRetryWait([](unsigned ms) {
+        waits.push_back(ms);
+        if (waits.size() == 2) ::CloseHandle(lockToRelease);
+    });
+    TPicList back;
+    back.LoadFromFile(path);
+    EXPECT_EQ(waits, (std::vector<unsigned>{100, 500}));
+    EXPECT_EQ(StreamBytes(back), StreamBytes(list));
+
+    // Locked throughout: the third failure is raised.
+    waits.clear();
+    HANDLE lock = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    SetCatalogueRetryWait([](unsigned ms) { waits.push_back(ms); });
+    TPicList never;
+    try {
+        never.LoadFromFile(path);
+        ADD_FAILURE() << "a locked file loaded";
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("Cannot open file \"" + path + "\".", 0), 0u) << e.what();
+    }
+    ::CloseHandle(lock);
+    EXPECT_EQ(waits.size(), 2u);
+    EXPECT_EQ(never.Count(), 0);
+}
+
+// ---- start-up ----
+
+TEST_F(CatalogueTest, LoadCatalogueRescansAutoRefreshFolders) {
+    tree_.File("Fresh\\now.jpg");
+    tree_.File("Fresh\\deeper\\below.jpg");
+    tree_.File("Kept\\new.jpg");
+    TPicList file;
+    file.ItemAt(file.AddFolder("Root")).Pictures.Add("C:\\single.jpg");
+    TFolderItem& fresh = file.ItemAt(file.AddFolder(tree_.Path("Fresh")));
+    fresh.AutoRefresh = true;
+    fresh.IncludeSubdirs = false;  // the refresh at start descends anyway
+    fresh.Pictures.Add("stale.jpg");
+    TFolderItem& gone = file.ItemAt(file.AddFolder(tree_.Path("Gone")));
+    gone.AutoRefresh = true;
+    gone.Pictures.Add("was-here.jpg");
+    file.ItemAt(file.AddFolder(tree_.Path("Kept"))).Pictures.Add("listed-before.jpg");
+    Settings.CatalogueFile = tree_.Path("piclist.dat");
+    file.SaveToFile(Settings.CatalogueFile);
+
+    LoadCatalogue();
+    ASSERT_EQ(PicList.Count(), 4);
+    EXPECT_EQ(PicList.GetItem(0).Pictures.ToVector(), Strings{"C:\\single.jpg"});
+    EXPECT_EQ(PicList.GetItem(1).Pictures.ToVector(),
+              (Strings{tree_.Path("Fresh\\deeper\\below.jpg"), tree_.Path("Fresh\\now.jpg")}));
+    EXPECT_FALSE(PicList.GetItem(1).IncludeSubdirs);
+    EXPECT_TRUE(PicList.GetItem(2).Pictures.Empty());  // deleted folder: stays, without pictures
+    EXPECT_EQ(PicList.GetItem(2).FolderPath, tree_.Path("Gone"));
+    EXPECT_EQ(PicList.GetItem(3).Pictures.ToVector(), Strings{"listed-before.jpg"});
+}
+
+TEST_F(CatalogueTest, LoadCatalogueCompletesEmptyFilesWithTheRoot) {
+    Settings.CatalogueFile = tree_.Path("piclist.dat");
+    for (const std::string& bytes : {std::string(), std::string("PR\x00\x00\x02\x02", 6), std::string("garbage")}) {
+        WriteAll(Settings.CatalogueFile, bytes);
+        PicList.Clear();
+        LoadCatalogue();
+        ASSERT_EQ(PicList.Count(), 1);
+        EXPECT_EQ(PicList.GetItem(0).FolderPath, "Root");
+    }
+}
+
+TEST_F(CatalogueTest, DefaultCatalogueFromLegacyFolders) {
+    tree_.File("A\\1.jpg");
+    tree_.Folder("Empty");
+    tree_.File("B\\x\\2.png");
+    tree_.File("Inst\\Photos\\ignored.jpg");
+    LegacyFolders = {tree_.Path("A"), tree_.Path("Empty"), "", tree_.Path("B")};
+    Settings.InstallPath = tree_.Path("Inst");
+    Settings.CatalogueFile = tree_.Path("Data\\piclist.dat");
+    LoadCatalogue();
+    ASSERT_EQ(PicList.Count(), 3);
+    EXPECT_EQ(PicList.GetItem(0).FolderPath, "Root");
+    EXPECT_EQ(PicList.GetItem(1).FolderPath, tree_.Path("A"));
+    EXPECT_EQ(PicList.GetItem(2).Pictures.ToVector(), Strings{tree_.Path("B\\x\\2.png")});
+    // The file's folder is made; the file waits for the dialog's OK.
+    EXPECT_TRUE(Exists(tree_.Path("Data")));
+    EXPECT_FALSE(Exists(Settings.CatalogueFile));
+}
+
+TEST_F(CatalogueTest, DefaultCatalogueFromTheInstallationPhotos) {
+    tree_.File("Inst\\Photos\\sample.jpg");
+    Settings.InstallPath = tree_.Path("Inst");
+    Settings.CatalogueFile = tree_.Path("piclist.dat");
+    LoadCatalogue();
+    ASSERT_GE(PicList.Count(), 2);
+    EXPECT_EQ(PicList.GetItem(1).FolderPath, tree_.Path("Inst\\Photos"));
+    EXPECT_EQ(PicList.GetItem(1).Pictures.ToVector(), Strings{tree_.Path("Inst\\Photos\\sample.jpg")});
+    EXPECT_TRUE(PicList.GetItem(1).IncludeSubdirs);
+    EXPECT_FALSE(PicList.GetItem(1).AutoRefresh);
+
+    // No catalogue file location at all: still a usable catalogue.
+    PicList.Clear();
+    Settings.CatalogueFile.clear();
+    LoadCatalogue();
+    EXPECT_GE(PicList.Count(), 2);
+}
+
+}  // namespace
+
+// ---- the catalogue part of SaveSettings ----
+
+#include "app/registry_win32.h"
+#include "app/settings_win32.h"
+
+namespace {
+
+TEST_F(CatalogueTest, SaveSettingsWritesTheCatalogueOrRaises) {
+    PicList.AddFolder("Root");
+    PicList.ItemAt(PicList.AddFolder("C:\\Photos")).Pictures.Add("C:\\Photos\\a.jpg");
+
+    // No file yet: the file's own folder is made first.
+    Settings.CatalogueFile = tree_.Path("Quorvane\\piclist.dat");
+    SaveSettings();
+    EXPECT_EQ(ReadAll(Settings.CatalogueFile), StreamBytes(PicList));
+
+    // Two missing folder levels: only one is made, so the write fails and
+    // the failure reaches the caller after the registry values are written.
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+    Settings.CatalogueFile = tree_.Path("a\\b\\piclist.dat");
+    EXPECT_THROW(SaveSettings(), Exception);
+    EXPECT_TRUE(ReadRegString(OpenRegKey(HKEY_CURRENT_USER, kSettingsKey).Get(), "Delay").has_value());
+
+    Settings.CatalogueFile.clear();
+    EXPECT_THROW(SaveSettings(), Exception);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+}
+
+}  // namespace
