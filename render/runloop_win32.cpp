@@ -57,6 +57,7 @@ namespace {
 // Threads of the run start with 32 KiB of committed stack.
 constexpr SIZE_T kThreadStack = 32 * 1024;
 
+TFrameObserver frameObserver = nullptr;  // set only by measuring programs
 DWORD mainThreadId = 0;  // the thread that pumps the saver window's messages
 
 // The system timer runs at 1 ms for the run, so that Sleep(1) between
@@ -188,6 +189,8 @@ void StopLoader(TKernelHandle& loader) {
 }
 
 }  // namespace
+
+void SetFrameObserver(TFrameObserver observer) { frameObserver = observer; }
 
 std::string DriverKind() {
     HWND desktop = ::GetDesktopWindow();
@@ -370,6 +373,7 @@ void RenderLoop() {
             FrameStep = static_cast<float>(elapsed * 0.02);
             if (StarPhase < 0.0f) StarPhase = 200.0f;
             LastFrameTick = now;
+            if (frameObserver) frameObserver({TFrameEvent::Kind::Stepped, FrameStep, false});
 
             const std::uint32_t sinceRate = now - LastRateTick;
             if (sinceRate > 1000) {
@@ -397,9 +401,12 @@ void RenderLoop() {
                 PictureRequested = false;
                 LaunchPanel(PhotoPanel);
                 UploadPending = true;
+                if (frameObserver) frameObserver({TFrameEvent::Kind::Launched, FrameStep, false});
             }
             ::Sleep(1);
+            const bool uploadDue = UploadPending;
             if (StopRequested == 0 && Control) Control->Paint();
+            if (frameObserver) frameObserver({TFrameEvent::Kind::Drawn, FrameStep, uploadDue && !UploadPending});
         });
     }
     StopLoader(loader);
