@@ -50,7 +50,7 @@ const char* const kAccelerationMessage =
     "slow. Please install video drivers from your graphics accelerator's CD or from Internet. But if the "
     "screensaver work fast enough, just ignore this message. Would you like to download drivers from "
     "Internet now?";
-const char* const kDriverPage = "https://www.tessilund.com/quorvane/opengl.php?device=";
+const char* const kDriverPage = "https://www.quorvane.example/opengl.php?device=";
 
 namespace {
 
