@@ -347,6 +347,48 @@ TEST_F(SaverWindowRules, PasswordFlagWithoutTheSystemCheckLetsTheSaverEnd) {
         ::RegDeleteValueA(desktop.Get(), "ScreenSaveUsePassword");
 }
 
+#ifdef QV_TEST_PLUGIN_DIR
+// A planted "PASSWORD.CPL" beside the program and in the current folder
+// refuses every password; the saver loads the library from the system
+// folder only, where Wine has none, so it still ends.
+TEST_F(SaverWindowRules, PasswordLibraryComesFromTheSystemFolderOnly) {
+    const std::string fake = std::string(QV_TEST_PLUGIN_DIR) + "/fakepwd/PASSWORD.CPL";
+    {
+        TModule direct(::LoadLibraryA(fake.c_str()));
+        ASSERT_TRUE(direct) << fake;
+        using TVerify = BOOL(WINAPI*)(HWND);
+        auto verify = reinterpret_cast<TVerify>(
+            reinterpret_cast<void*>(::GetProcAddress(direct.Get(), "VerifyScreenSavePwd")));
+        ASSERT_NE(verify, nullptr);
+        ASSERT_FALSE(verify(nullptr));  // the stand-in really refuses
+    }
+    char exe[MAX_PATH];
+    std::string exeFolder(exe, ::GetModuleFileNameA(nullptr, exe, MAX_PATH));
+    exeFolder.resize(exeFolder.find_last_of('\\') + 1);
+    char cwd[MAX_PATH];
+    const std::string current = std::string(cwd, ::GetCurrentDirectoryA(MAX_PATH, cwd)) + "\\";
+    std::vector<std::string> planted;
+    for (const std::string& folder : {exeFolder, current}) {
+        const std::string target = folder + "PASSWORD.CPL";
+        if (::CopyFileA(fake.c_str(), target.c_str(), TRUE)) planted.push_back(target);
+    }
+    ASSERT_FALSE(planted.empty());
+
+    TRegKey desktop = CreateRegKey(HKEY_CURRENT_USER, "Control Panel\\Desktop");
+    const std::optional<std::string> old = ReadRegString(desktop.Get(), "ScreenSaveUsePassword");
+    WriteRegString(desktop.Get(), "ScreenSaveUsePassword", "1");
+    FullScreenWindow();
+    Key('Q');
+    EXPECT_EQ(StopRequested, 1);
+    EXPECT_EQ(::GetModuleHandleA("PASSWORD.CPL"), nullptr);
+    if (old)
+        WriteRegString(desktop.Get(), "ScreenSaveUsePassword", *old);
+    else
+        ::RegDeleteValueA(desktop.Get(), "ScreenSaveUsePassword");
+    for (const std::string& f : planted) ::DeleteFileA(f.c_str());
+}
+#endif
+
 TEST_F(SaverWindowRules, PreviewIgnoresInputAndFillsItsHost) {
     PreviewWindow();
     Key('Q');
