@@ -29,6 +29,9 @@ protected:
     void TearDown() override {
         SetMessageBoxResponder(nullptr);
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+        // SaveSettings writes the catalogue too; leave none behind for later
+        // runs of the program in this prefix.
+        if (!Settings.CatalogueFile.empty()) ::DeleteFileA(Settings.CatalogueFile.c_str());
     }
 
     static void SetInstallPath(const char* path) {
