@@ -8,8 +8,8 @@
 //     a picture against the median frame.
 // Usage: bench_show [seconds of the pacing show, default 60]
 #ifdef _WIN32
-#include <windows.h>
 #include <wincodec.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cmath>
@@ -99,7 +99,7 @@ struct TRecord {
     double start = 0.0;       // when the run was started
     double firstLaunch = -1;  // seconds from start to the first panel launch
     bool stopAtLaunch = false;
-    double stopAfter = 0.0;   // seconds of show, pacing run
+    double stopAfter = 0.0;          // seconds of show, pacing run
     std::vector<double> stepTimes;   // when each frame's step was computed
     std::vector<float> frameSteps;   // that step
     std::vector<double> drawnTimes;  // when each frame was drawn
@@ -208,8 +208,9 @@ int main(int argc, char** argv) {
     std::printf("  12-megapixel JPEG first  %8.1f\n", bigMs);
     std::printf("  64 x 48 JPEG first       %8.1f\n", smallMs);
     std::printf("  difference               %8.1f\n", bigMs - smallMs);
-    std::printf("  baseline: bare LoadPicture of the JPEG %8.1f  (difference / baseline = %.2f, goal <= 1.3)\n",
-                bareMs, (bigMs - smallMs) / bareMs);
+    std::printf(
+        "  baseline: bare LoadPicture of the JPEG %8.1f  (difference / baseline = %.2f, goal <= 1.3)\n",
+        bareMs, (bigMs - smallMs) / bareMs);
 
     // 2. Frame pacing over a show of 12-megapixel pictures.
     UseCatalogue({big, big, big, big, big, big, big, big});
@@ -249,5 +250,7 @@ int main(int argc, char** argv) {
     return 0;
 }
 #else
-int main() { return 0; }
+int main() {
+    return 0;
+}
 #endif

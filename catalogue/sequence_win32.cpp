@@ -26,11 +26,15 @@ bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path) {
 
 TPicturePreparer preparer = PrepareWithPipeline;
 
-std::string PathAt(std::int32_t i) { return PicList.PictureAt(i); }
+std::string PathAt(std::int32_t i) {
+    return PicList.PictureAt(i);
+}
 
 }  // namespace
 
-void SetPicturePreparer(TPicturePreparer p) { preparer = p ? p : PrepareWithPipeline; }
+void SetPicturePreparer(TPicturePreparer p) {
+    preparer = p ? p : PrepareWithPipeline;
+}
 
 void LoadNextPicture(TBitmap& bitmap) {
     const std::int32_t n = PicList.TotalCount();
@@ -38,9 +42,9 @@ void LoadNextPicture(TBitmap& bitmap) {
     options.Order = Settings.Order;
     options.RandomStart = Settings.RandomStart;
     options.ResumeLast = Settings.ResumeLast;
-    const TSequenceResult result = ChooseNextPicture(
-        ShowSequence, options, n, RandomUnit, ReadResumePosition,
-        [&](std::int32_t index) { return preparer(bitmap, PicList.PictureAt(index)); });
+    const TSequenceResult result =
+        ChooseNextPicture(ShowSequence, options, n, RandomUnit, ReadResumePosition,
+                          [&](std::int32_t index) { return preparer(bitmap, PicList.PictureAt(index)); });
     switch (result) {
     case TSequenceResult::Prepared:
         break;
@@ -81,8 +85,9 @@ void DrawMessage(TBitmap& bitmap, const std::string& text, COLORREF colour, cons
     const std::vector<std::string> lines = MessageLines(text);
     for (std::size_t k = 0; k < lines.size(); ++k) {
         const std::string& line = lines[k];
-        ::TextOutA(bitmap.DC, bitmap.Width / 2, MessageLineTop(bitmap.Height, th, static_cast<std::int32_t>(k)),
-                   line.c_str(), static_cast<int>(line.size()));
+        ::TextOutA(bitmap.DC, bitmap.Width / 2,
+                   MessageLineTop(bitmap.Height, th, static_cast<std::int32_t>(k)), line.c_str(),
+                   static_cast<int>(line.size()));
     }
     // The pixels are read straight from the section next; let GDI finish.
     ::GdiFlush();

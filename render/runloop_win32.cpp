@@ -58,7 +58,7 @@ namespace {
 constexpr SIZE_T kThreadStack = 32 * 1024;
 
 TFrameObserver frameObserver = nullptr;  // set only by measuring programs
-DWORD mainThreadId = 0;  // the thread that pumps the saver window's messages
+DWORD mainThreadId = 0;                  // the thread that pumps the saver window's messages
 
 // The system timer runs at 1 ms for the run, so that Sleep(1) between
 // frames sleeps about 1 ms instead of a whole 10 to 16 ms scheduler tick.
@@ -113,7 +113,9 @@ public:
     using Exception::Exception;
 };
 
-void Report(const std::exception* error, std::uint32_t flags) { ReportEscapedError(error, flags); }
+void Report(const std::exception* error, std::uint32_t flags) {
+    ReportEscapedError(error, flags);
+}
 
 template <typename Body>
 void Guard(std::uint32_t extraFlags, Body body) {
@@ -190,7 +192,9 @@ void StopLoader(TKernelHandle& loader) {
 
 }  // namespace
 
-void SetFrameObserver(TFrameObserver observer) { frameObserver = observer; }
+void SetFrameObserver(TFrameObserver observer) {
+    frameObserver = observer;
+}
 
 std::string DriverKind() {
     HWND desktop = ::GetDesktopWindow();
@@ -208,7 +212,8 @@ bool CheckAcceleration(bool onlyOnce) {
     const std::string kind = DriverKind();
     if (kind.empty()) return true;
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
-    const std::string stored = key ? ReadRegString(key.Get(), "driver").value_or(std::string()) : std::string();
+    const std::string stored =
+        key ? ReadRegString(key.Get(), "driver").value_or(std::string()) : std::string();
     if (kind != stored && key) WriteRegString(key.Get(), "driver", kind);
     bool result = true;
     if (kind == "No" && (!onlyOnce || stored.empty())) {
@@ -406,7 +411,8 @@ void RenderLoop() {
             ::Sleep(1);
             const bool uploadDue = UploadPending;
             if (StopRequested == 0 && Control) Control->Paint();
-            if (frameObserver) frameObserver({TFrameEvent::Kind::Drawn, FrameStep, uploadDue && !UploadPending});
+            if (frameObserver)
+                frameObserver({TFrameEvent::Kind::Drawn, FrameStep, uploadDue && !UploadPending});
         });
     }
     StopLoader(loader);

@@ -15,28 +15,29 @@ class TGLControl;
 // loader thread prepares the next picture into PictureBitmap on request.
 // Threads named in brackets: M main, R render, L loader.
 
-extern bool FullScreen;                 // no host window [M, R]; fixed before the render thread starts
-extern HWND ParentWindow;               // the preview's host, else null [M, R]
-extern HWND SaverWindow;                // destroyed by its own WM_CLOSE (teardown) [M, R]
-extern HDC SaverDC;                     // GetDC(SaverWindow); released by the teardown [M, R]
-extern std::int32_t SaverWidth;         // screen size in full screen, else the window's size
+extern bool FullScreen;          // no host window [M, R]; fixed before the render thread starts
+extern HWND ParentWindow;        // the preview's host, else null [M, R]
+extern HWND SaverWindow;         // destroyed by its own WM_CLOSE (teardown) [M, R]
+extern HDC SaverDC;              // GetDC(SaverWindow); released by the teardown [M, R]
+extern std::int32_t SaverWidth;  // screen size in full screen, else the window's size
 extern std::int32_t SaverHeight;
 // The bitmap the loader prepares each picture into and the scene uploads.
 // Written only between a release and the next take of the hand-over flags.
 extern std::unique_ptr<TBitmap> PictureBitmap;
 extern std::unique_ptr<TGLControl> Control;  // the render thread's control; null outside it [R]
 
-extern std::atomic<bool> ContextPending;    // from just before the render thread starts until its control exists
-extern std::atomic<bool> RenderFailed;      // the render thread ended through its error handler [R sets, M reads]
-extern std::atomic<bool> RenderDone;        // the render thread has finished [R sets, M reads]
+extern std::atomic<bool>
+    ContextPending;                     // from just before the render thread starts until its control exists
+extern std::atomic<bool> RenderFailed;  // the render thread ended through its error handler [R sets, M reads]
+extern std::atomic<bool> RenderDone;    // the render thread has finished [R sets, M reads]
 extern std::atomic<bool> PictureRequested;  // the loader was asked for a picture not yet taken [R, L]
 extern std::atomic<bool> PictureReady;      // the loader has a picture ready [R, L]
 extern std::atomic<bool> Paused;            // freezes the animation [M, R]
 extern std::atomic<bool> CrashTestArmed;    // F12 then F11: the next once-a-second check raises [M, R]
 
-extern std::uint32_t LastFrameTick;     // milliseconds
-extern std::uint32_t LastRateTick;      // milliseconds
-extern std::int32_t FrameCount;         // frames since LastRateTick
+extern std::uint32_t LastFrameTick;                // milliseconds
+extern std::uint32_t LastRateTick;                 // milliseconds
+extern std::int32_t FrameCount;                    // frames since LastRateTick
 extern std::atomic<std::int32_t> FramesPerSecond;  // last measured rate; -1 before the first
 
 // Runs the saver; host null means full screen. Returns only for a run the

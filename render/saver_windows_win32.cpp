@@ -33,7 +33,9 @@ void DeclareClass(const char* name, WNDPROC proc, HBRUSH background) {
 }
 
 // A stop that must pass the password check: 1 when it does, else 0.
-void RequestStop() { StopRequested = VerifyPassword() ? 1 : 0; }
+void RequestStop() {
+    StopRequested = VerifyPassword() ? 1 : 0;
+}
 
 void KeyRules(WPARAM key) {
     if (PausedByMonitor) {
@@ -83,11 +85,12 @@ HWND CreateSaverWindow(HWND host, int x, int y, int width, int height) {
     HWND wnd;
     if (host == nullptr) {
         wnd = ::CreateWindowExA(WS_EX_TOPMOST, kSaverClass, kSaverTitle,
-                                WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, x, y, width, height,
-                                nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+                                WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, x, y, width,
+                                height, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
     } else {
-        wnd = ::CreateWindowExA(0, kSaverClass, kSaverTitle, WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_MAXIMIZE,
-                                x, y, width, height, host, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+        wnd = ::CreateWindowExA(0, kSaverClass, kSaverTitle,
+                                WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_MAXIMIZE, x, y, width, height,
+                                host, nullptr, ::GetModuleHandleA(nullptr), nullptr);
         if (wnd) {
             // A maximised child fills its parent's client area; where the
             // system leaves the creation size, fit it by hand.
@@ -101,8 +104,8 @@ HWND CreateSaverWindow(HWND host, int x, int y, int width, int height) {
     }
     if (wnd == nullptr) {
         const DWORD error = ::GetLastError();
-        ShowMessageBoxA(nullptr, "Get Handle in ImageCreate failed\r\nError = " + std::to_string(error), "Error",
-                        MB_OK);
+        ShowMessageBoxA(nullptr, "Get Handle in ImageCreate failed\r\nError = " + std::to_string(error),
+                        "Error", MB_OK);
         TeardownRun();
         return nullptr;
     }
@@ -131,10 +134,11 @@ bool CoverOtherMonitors() {
         TMonitorEntry& m = MonitorTable[static_cast<std::size_t>(i)];
         m.Cover = ::CreateWindowExA(WS_EX_TOPMOST, kCoverClass, kSaverTitle,
                                     WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, m.Rect.left,
-                                    m.Rect.top, m.Rect.right - m.Rect.left, m.Rect.bottom - m.Rect.top, nullptr,
-                                    nullptr, ::GetModuleHandleA(nullptr), nullptr);
+                                    m.Rect.top, m.Rect.right - m.Rect.left, m.Rect.bottom - m.Rect.top,
+                                    nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
         if (m.Cover == nullptr)
-            throw Exception("Get Handle in BlackWindowCreate failed, Error = " + std::to_string(::GetLastError()));
+            throw Exception("Get Handle in BlackWindowCreate failed, Error = " +
+                            std::to_string(::GetLastError()));
         ::ShowWindow(m.Cover, SW_SHOW);
         ::UpdateWindow(m.Cover);
     }
@@ -158,7 +162,8 @@ bool VerifyPassword() {
     // Four bytes, whatever the value's type: a string "0" reads as 0x30.
     std::uint8_t raw[4] = {0, 0, 0, 0};
     DWORD size = sizeof raw;
-    if (::RegQueryValueExA(desktop.Get(), "ScreenSaveUsePassword", nullptr, nullptr, raw, &size) != ERROR_SUCCESS)
+    if (::RegQueryValueExA(desktop.Get(), "ScreenSaveUsePassword", nullptr, nullptr, raw, &size) !=
+        ERROR_SUCCESS)
         return true;
     if ((raw[0] | raw[1] | raw[2] | raw[3]) == 0) return true;
 

@@ -16,10 +16,10 @@ constexpr const char* kSaverTitle = "Tessilund Quorvane";
 // Mouse moves to new positions tolerated before a full-screen run ends.
 constexpr std::int32_t kMouseAllowance = 15;
 
-extern std::int32_t MouseAllowance;     // moves still tolerated; reset at every run start
-extern LPARAM LastMousePosition;        // last WM_MOUSEMOVE position word; never reset between runs
-extern bool PausedByMonitor;            // Paused was set because the monitor went off
-extern bool F12Seen;                    // the first F12 of the process arms the F11 crash test
+extern std::int32_t MouseAllowance;  // moves still tolerated; reset at every run start
+extern LPARAM LastMousePosition;     // last WM_MOUSEMOVE position word; never reset between runs
+extern bool PausedByMonitor;         // Paused was set because the monitor went off
+extern bool F12Seen;                 // the first F12 of the process arms the F11 crash test
 
 struct TMonitorEntry {
     RECT Rect;   // monitor rectangle in virtual-screen coordinates

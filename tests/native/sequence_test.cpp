@@ -30,12 +30,14 @@ struct TSeededRandom {
     double operator()() { return static_cast<std::uint32_t>(gen()) * (1.0 / 4294967296.0); }
 };
 
-std::string PathOf(std::int32_t i) { return "C:\\Pics\\p" + std::to_string(i) + ".jpg"; }
+std::string PathOf(std::int32_t i) {
+    return "C:\\Pics\\p" + std::to_string(i) + ".jpg";
+}
 
 // Runs `count` calls of a show and returns the indices prepared.
-std::vector<std::int32_t> Show(TShowSequence& seq, const TSequenceOptions& options, std::int32_t n, int count,
-                               TRandomUnit random = [] { return 0.5; },
-                               std::function<std::int32_t()> resume = [] { return -1; }) {
+std::vector<std::int32_t> Show(
+    TShowSequence& seq, const TSequenceOptions& options, std::int32_t n, int count,
+    TRandomUnit random = [] { return 0.5; }, std::function<std::int32_t()> resume = [] { return -1; }) {
     std::vector<std::int32_t> shown;
     for (int c = 0; c < count; ++c) {
         const TSequenceResult r = ChooseNextPicture(seq, options, n, random, resume, [&](std::int32_t i) {
@@ -83,10 +85,12 @@ TEST(SequenceStart, RandomStartCoversWholeRangeAndStaysInside) {
 TEST(SequenceStart, ResumeWinsOverRandomStartEvenWhenAbsent) {
     TShowSequence seq;
     int asked = 0;
-    auto shown = Show(seq, {kOrderForward, true, true}, 10, 2, [] { return 0.55; }, [&] {
-        ++asked;
-        return -1;
-    });
+    auto shown = Show(
+        seq, {kOrderForward, true, true}, 10, 2, [] { return 0.55; },
+        [&] {
+            ++asked;
+            return -1;
+        });
     EXPECT_EQ(shown, (std::vector<std::int32_t>{0, 1}));
     EXPECT_EQ(asked, 1);  // only at the start of the show
 }
@@ -202,11 +206,12 @@ TEST(SequenceShuffle, SmallerCatalogueKeepsTheTableAndItsStaleSlotsFail) {
     Show(seq, {kOrderRandom, false, false}, 10, 10, std::ref(random));
     std::set<std::int32_t> tried;
     for (int call = 0; call < 20; ++call) {
-        ChooseNextPicture(seq, {kOrderRandom, false, false}, 4, std::ref(random), [] { return -1; },
-                          [&](std::int32_t i) {
-                              tried.insert(i);
-                              return i < 4;  // an index beyond the catalogue has an empty path
-                          });
+        ChooseNextPicture(
+            seq, {kOrderRandom, false, false}, 4, std::ref(random), [] { return -1; },
+            [&](std::int32_t i) {
+                tried.insert(i);
+                return i < 4;  // an index beyond the catalogue has an empty path
+            });
     }
     EXPECT_EQ(seq.PicShowedSize, 10);
     EXPECT_LT(*tried.rbegin(), 10);
@@ -245,25 +250,29 @@ TEST(SequenceResume, MovedPictureIsFoundByExactSearch) {
 
     // The show then starts right after it.
     TShowSequence seq;
-    auto shown = Show(seq, {kOrderForward, false, true}, 8, 2, [] { return 0.5; },
-                      [&] { return ResolveResumePosition(std::string("1?C:\\Pics\\one.jpg"), 8, at); });
+    auto shown = Show(
+        seq, {kOrderForward, false, true}, 8, 2, [] { return 0.5; },
+        [&] { return ResolveResumePosition(std::string("1?C:\\Pics\\one.jpg"), 8, at); });
     EXPECT_EQ(shown, (std::vector<std::int32_t>{6, 7}));
 }
 
 TEST(SequenceResume, BadValuesStartAsIfThereWereNone) {
     auto at = [](std::int32_t i) { return PathOf(i); };
     for (const std::optional<std::string>& prev :
-         {std::optional<std::string>(), std::optional<std::string>(""), std::optional<std::string>("99?X:\\no.jpg"),
-          std::optional<std::string>("-1?X:\\no.jpg"), std::optional<std::string>("abc?X:\\no.jpg"),
-          std::optional<std::string>("?"), std::optional<std::string>("1x?" + PathOf(1) + "z")}) {
+         {std::optional<std::string>(), std::optional<std::string>(""),
+          std::optional<std::string>("99?X:\\no.jpg"), std::optional<std::string>("-1?X:\\no.jpg"),
+          std::optional<std::string>("abc?X:\\no.jpg"), std::optional<std::string>("?"),
+          std::optional<std::string>("1x?" + PathOf(1) + "z")}) {
         EXPECT_EQ(ResolveResumePosition(prev, 5, at), -1) << prev.value_or("<none>");
         TShowSequence fwd;
-        EXPECT_EQ(Show(fwd, {kOrderForward, false, true}, 5, 1, [] { return 0.5; },
-                       [&] { return ResolveResumePosition(prev, 5, at); }),
+        EXPECT_EQ(Show(
+                      fwd, {kOrderForward, false, true}, 5, 1, [] { return 0.5; },
+                      [&] { return ResolveResumePosition(prev, 5, at); }),
                   (std::vector<std::int32_t>{0}));
         TShowSequence back;
-        EXPECT_EQ(Show(back, {kOrderBackward, false, true}, 5, 1, [] { return 0.5; },
-                       [&] { return ResolveResumePosition(prev, 5, at); }),
+        EXPECT_EQ(Show(
+                      back, {kOrderBackward, false, true}, 5, 1, [] { return 0.5; },
+                      [&] { return ResolveResumePosition(prev, 5, at); }),
                   (std::vector<std::int32_t>{4}));
     }
     // An unconvertible index still lets the path be searched for.

@@ -43,12 +43,13 @@ protected:
         wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH));
         wc.lpszClassName = "QvPreviewHost";
         ::RegisterClassA(&wc);
-        host = ::CreateWindowExA(WS_EX_TOPMOST, "QvPreviewHost", "preview host", WS_POPUP | WS_VISIBLE, 100, 100,
-                                 320, 240, nullptr, nullptr, wc.hInstance, nullptr);
+        host = ::CreateWindowExA(WS_EX_TOPMOST, "QvPreviewHost", "preview host", WS_POPUP | WS_VISIBLE, 100,
+                                 100, 320, 240, nullptr, nullptr, wc.hInstance, nullptr);
         ASSERT_NE(host, nullptr);
     }
     void TearDown() override {
-        if (process && ::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT) ::TerminateProcess(process.Get(), 1);
+        if (process && ::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT)
+            ::TerminateProcess(process.Get(), 1);
         if (host) ::DestroyWindow(host);
         TRegKey machine = CreateRegKey(HKEY_LOCAL_MACHINE, kSettingsKey);
         if (oldPath) WriteRegString(machine.Get(), "Path", *oldPath);
@@ -59,14 +60,15 @@ protected:
     }
 
     void Start() {
-        const std::string command =
-            "\"" + std::string(QV_BIN_DIR) + "/quorvane.scr\" /p " + std::to_string(reinterpret_cast<UINT_PTR>(host));
+        const std::string command = "\"" + std::string(QV_BIN_DIR) + "/quorvane.scr\" /p " +
+                                    std::to_string(reinterpret_cast<UINT_PTR>(host));
         std::vector<char> line(command.begin(), command.end());
         line.push_back('\0');
         STARTUPINFOA si{};
         si.cb = sizeof si;
         PROCESS_INFORMATION pi{};
-        ASSERT_TRUE(::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
+        ASSERT_TRUE(
+            ::CreateProcessA(nullptr, line.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi));
         process.Reset(pi.hProcess);
         TKernelHandle thread(pi.hThread);
     }
@@ -79,8 +81,7 @@ protected:
             MSG msg;
             while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
             HANDLE h = process.Get();
-            if (::MsgWaitForMultipleObjects(1, &h, FALSE, 20, QS_ALLINPUT) == WAIT_OBJECT_0)
-                return true;
+            if (::MsgWaitForMultipleObjects(1, &h, FALSE, 20, QS_ALLINPUT) == WAIT_OBJECT_0) return true;
         }
         return ::WaitForSingleObject(process.Get(), 0) == WAIT_OBJECT_0;
     }

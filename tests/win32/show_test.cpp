@@ -71,7 +71,8 @@ protected:
             const std::string path = folder + "\\" + name;
             root.Pictures.Add(path);
             if (exists) {
-                TKernelHandle f(::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+                TKernelHandle f(
+                    ::CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
                 files.push_back(path);
             }
         }
@@ -145,7 +146,8 @@ TEST_F(ShowSequencing, MissingFilesAreSkippedUntilTheLimit) {
     LoadNextPicture(bitmap);
     LoadNextPicture(bitmap);
     LoadNextPicture(bitmap);
-    EXPECT_EQ(prepared, (std::vector<std::string>{Path("a.jpg"), Path("b.jpg"), Path("gone.jpg"), Path("a.jpg")}));
+    EXPECT_EQ(prepared,
+              (std::vector<std::string>{Path("a.jpg"), Path("b.jpg"), Path("gone.jpg"), Path("a.jpg")}));
     EXPECT_EQ(bitmap.Bits[0], 0x7F);
 
     // All unreadable: five attempts, then the message in red.
@@ -238,8 +240,8 @@ protected:
     }
     void PreviewWindow() {
         FullScreen = false;
-        host = ::CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200, nullptr,
-                                 nullptr, nullptr, nullptr);
+        host = ::CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200,
+                                 nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(host, nullptr);
         SaverWindow = CreateSaverWindow(host, 0, 0, 1280, 1024);
         ASSERT_NE(SaverWindow, nullptr);
@@ -467,8 +469,8 @@ VOID CALLBACK HideHost(HWND wnd, UINT, UINT_PTR id, DWORD) {
 TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     Catalogue({"a.jpg", "b.jpg"});
     Settings.Order = kOrderForward;
-    HWND host = ::CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320, 240, nullptr,
-                                  nullptr, nullptr, nullptr);
+    HWND host = ::CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320, 240,
+                                  nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(host, nullptr);
     ::SetTimer(host, 1, 2500, HideHost);
     LaunchedFromDialog = true;
