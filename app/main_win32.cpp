@@ -1,9 +1,11 @@
 #include <windows.h>
 
 #include "app/modes_win32.h"
+#include "diag/crash_report_win32.h"
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Module initialisation has run as static construction by now.
+    InstallCrashHooks();
     ParseProcessCommandLine(::GetCommandLineA());
     DispatchMode();
     ::ExitProcess(0);

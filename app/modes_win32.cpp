@@ -6,6 +6,7 @@
 #include "app/exception.h"
 #include "app/handles_win32.h"
 #include "app/state.h"
+#include "diag/crash_report_win32.h"
 #include "render/runloop_win32.h"
 
 std::string ModeText;
@@ -72,9 +73,6 @@ void ChangePassword(HWND owner) {
     if (change) change("SCRSAVE", owner, 0, 0);
 }
 
-void ReportEscapedError(const std::exception* /*error*/, std::uint32_t /*flags*/) {
-    // Until a problem report can be written, an escaped error ends the
-    // process with the report's exit code so that it is never mistaken for
-    // a clean exit.
-    ::ExitProcess(217);
+void ReportEscapedError(const std::exception* error, std::uint32_t flags) {
+    ReportException(error, flags);
 }

@@ -8,6 +8,12 @@ set(QV_SYSTEM_LIBS kernel32 user32 gdi32 advapi32 comctl32 comdlg32 shell32 ole3
 add_library(qwin OBJECT ${QV_WIN32_SOURCES})
 qv_target_defaults(qwin)
 target_compile_definitions(qwin PUBLIC WIN32_LEAN_AND_MEAN NOMINMAX _WIN32_WINNT=0x0601 WINVER=0x0601)
+# The crash report's raise hook wraps the C++ run time's throw; every program
+# that links the Win32 layer (quorvane, win_tests, benchmarks) needs the wrap.
+target_link_options(qwin INTERFACE "LINKER:--wrap=__cxa_throw")
+# All of the layer's objects are linked, so its system imports go with it
+# (benchmarks link qwin without naming them).
+target_link_libraries(qwin INTERFACE ${QV_SYSTEM_LIBS})
 
 add_executable(quorvane WIN32 ${CMAKE_SOURCE_DIR}/app/main_win32.cpp)
 # Icon and cursor are drawn at build time; the resource script finds them

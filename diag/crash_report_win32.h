@@ -1,0 +1,111 @@
+#pragma once
+#include <windows.h>
+
+#include <atomic>
+#include <cstdint>
+#include <exception>
+#include <string>
+
+#include "diag/report_text.h"
+
+// The crash report: three hooks capture the processor state and a stack
+// trace of every fault and every raised C++ exception; ReportException
+// writes BugReport.html, opens it in the browser and ends the process with
+// exit code 217.
+//
+// Wiring:
+//  - The entry calls InstallCrashHooks() before anything else.
+//  - A caller that cannot recover from an error calls, inside its catch
+//    block, ReportCurrentException(RunFlags | extra), extra being
+//    kCaughtByEntry, kCaughtInLoader, kRunRenderLoop (a frame) or 0 (the
+//    dialog). The caller's bit is OR-ed in, never added: 0x10 is also the
+//    stored render-loop bit, and adding it twice would read as 0x20.
+//  - An exception that escapes a thread body reaches std::terminate, whose
+//    handler reports it with RunFlags | kCaughtAtThreadTop.
+//  - A processor fault that no handler takes (access violation, division
+//    by zero, ...) reaches the unhandled-exception filter, which reports it
+//    with RunFlags | kCaughtAtThreadTop.
+//
+// The program must be linked with -Wl,--wrap=__cxa_throw (cmake/windows.cmake
+// puts it on every target that links the Win32 layer): the wrapper is how
+// the raise hook sees each throw.
+
+// Installs, in this order: the std::terminate handler, the process's
+// unhandled-exception filter (chaining the one installed before), and the
+// raise hook. Also prepares every buffer the report needs, so that a report
+// from a damaged process allocates as little as possible.
+void InstallCrashHooks();
+
+// Writes and shows the report, then ends the process: exit code 217, or 0
+// when another report is already in progress. `address` is where the error
+// was raised.
+[[noreturn]] void ReportException(const std::string& message, const std::string& classText,
+                                  std::uint32_t address, std::uint32_t flags);
+
+// For a catch block: reports the exception being handled. An object of the
+// program's Exception class gives its message and class name; any other
+// object gives an empty message and the class text
+// "Exception object <name> is not of class Exception.". The address is
+// that of the throw.
+[[noreturn]] void ReportCurrentException(std::uint32_t flags);
+
+// The same for an exception object the caller holds. Null inside a catch
+// block reports the exception being handled (as ReportCurrentException);
+// null elsewhere reports an unknown object.
+[[noreturn]] void ReportException(const std::exception* e, std::uint32_t flags);
+
+// ---- Hooks (installed by InstallCrashHooks) ----------------------------
+
+LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers);
+// `frames` holds `frameCount` frame addresses of the raising code.
+void RaiseHook(void* object, void* raiseAddress, std::uint32_t frameCount, void* const* frames);
+[[noreturn]] void ThreadTopHandler();
+
+using TRaiseHook = void (*)(void* object, void* raiseAddress, std::uint32_t frameCount, void* const* frames);
+// The run time's raise-notification slot, called before every C++ throw.
+// Returns the hook it replaces.
+TRaiseHook SetRaiseHook(TRaiseHook hook);
+
+// ---- Capture state -----------------------------------------------------
+
+extern EXCEPTION_RECORD FaultRecord;  // last fault seen by the filter
+extern CONTEXT FaultContext;          // its processor context
+extern std::uint32_t FaultMarker;     // fault address + 5
+extern std::string StackTraceText;    // "no", a trace, or "failed", "failed1", "failed2"
+extern std::string StackDumpText;     // "no" or the raw dump
+extern std::uint32_t DumpStart;
+extern std::string RegistersText;
+extern std::int32_t FrameValue;  // 0 none, -2 no frames, -1 unreadable
+extern std::string ReportPath;
+
+// Call-site lines along the saved frame pointers from `frame` (0: the
+// caller's frame). Builds the module table on first use; throws Exception
+// when a module's headers are not those of a PE image.
+std::string GetStackTrace(std::uint32_t frame);
+
+// The program as "mainexe", then the plug-ins; empty until the first trace.
+const TModuleTable& CrashModules();
+
+// One plug-in library for the module table.
+struct TCrashModule {
+    HMODULE Module;        // not owned
+    const char* FileName;  // without folder
+};
+// The plug-in host hands over its table once it is fixed: `source` fills at
+// most `capacity` entries and returns how many it filled. Plug-ins beyond
+// the twentieth are not entered.
+using TPluginModuleSource = std::size_t (*)(TCrashModule* out, std::size_t capacity);
+void SetPluginModuleSource(TPluginModuleSource source);
+
+// The saver window whose size the report shows (null: "0x0").
+void SetReportWindow(HWND window);
+
+// Folder the report is written to: "<AppData>\Quorvane" from the current
+// user's shell folders, or the installation folder when that is empty.
+std::string CurrentReportFolder();
+
+// Test seam: a fixed report folder instead of CurrentReportFolder() (empty:
+// the real one). The browser launch is replaced by the program named in the
+// environment variable QV_REPORT_VIEWER when that is set; the product
+// starts "explorer.exe".
+void SetReportFolderForTests(const std::string& folder);

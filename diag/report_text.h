@@ -1,0 +1,167 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+// Text builders of the crash report. Nothing here touches the operating
+// system: memory is read through TMemoryReader, so the same code walks a
+// real stack in the program and a made-up one in the tests.
+
+// Reads `size` bytes at a 32-bit address of the process being described.
+// Returns false, with `out` unspecified, when any byte is unreadable.
+class TMemoryReader {
+public:
+    virtual bool Read(std::uint32_t address, void* out, std::size_t size) const = 0;
+
+protected:
+    ~TMemoryReader() = default;
+};
+
+// Replaces & < > and " with their character references, so that no text
+// written into the report page can end its text area or add markup.
+std::string HtmlEscape(std::string_view text);
+
+// Eight upper-case hex digits.
+void AppendHex8(std::string& out, std::uint32_t value);
+std::string Hex8(std::uint32_t value);
+
+// The version constant as its four bytes from the most significant, in
+// decimal, joined by ".".
+std::string VersionText(std::uint32_t version);
+
+struct TRegisterValues {
+    std::uint32_t Eax = 0, Ebx = 0, Ecx = 0, Edx = 0, Esi = 0, Edi = 0, Ebp = 0, Esp = 0;
+};
+
+// "EAX=xxxxxxxx EBX=... ESP=xxxxxxxx".
+std::string FormatRegisters(const TRegisterValues& regs);
+
+// ---- Module table ------------------------------------------------------
+
+struct TModuleInfo {
+    std::uint32_t CodeStart = 0;
+    std::uint32_t CodeEnd = 0;  // CodeStart + size of code
+    char Name[104] = {};        // "mainexe" or the plug-in's file name (at most 100 characters)
+};
+
+// The program and up to 20 plug-ins. A fixed array, so that building it in
+// a damaged process does not need the heap.
+class TModuleTable {
+public:
+    static constexpr std::size_t kCapacity = 21;
+
+    bool Built() const { return built_; }
+    void MarkBuilt() { built_ = true; }
+    void Clear();
+    // False when the table is full.
+    bool Add(std::uint32_t codeStart, std::uint32_t codeEnd, std::string_view name);
+    bool InCode(std::uint32_t address) const;
+    std::size_t Count() const { return count_; }
+    const TModuleInfo& At(std::size_t i) const { return entries_[i]; }
+
+private:
+    TModuleInfo entries_[kCapacity];
+    std::size_t count_ = 0;
+    bool built_ = false;
+};
+
+struct TCodeRange {
+    std::uint32_t Start = 0;
+    std::uint32_t End = 0;
+};
+
+// The code range of the module image at `base`: base + BaseOfCode up to
+// that plus SizeOfCode. Throws Exception "Not a valid MZ-file!" or
+// "Not a valid PE-file!" when the headers are not those of a PE image.
+TCodeRange ModuleCodeRange(const TMemoryReader& memory, std::uint32_t base);
+
+// ---- Stack trace -------------------------------------------------------
+
+// Length of the call instruction that ends just before a return address,
+// from the eight bytes that precede it (bytes[0] is 8 before, bytes[7] is
+// 1 before); 0 when none is recognised.
+int CallInstructionLength(const std::uint8_t (&bytes)[8]);
+
+// The address of the call that a return address returns from, or the
+// return address itself when no call can be recognised there.
+std::uint32_t CallAddress(std::uint32_t returnAddress, const TMemoryReader& memory,
+                          const TModuleTable& modules);
+
+// Walks the chain of saved frame pointers from `startFrame` up to (not
+// including) `stackTop`, appending one "XXXXXXXX\r\n" line per frame whose
+// return address lies in a module's code. Frames must rise strictly, so a
+// corrupt chain that points back down ends the walk instead of looping.
+// Stops adding lines when `out` would grow beyond `maxChars`.
+void WalkFrames(std::uint32_t startFrame, std::uint32_t stackTop, const TMemoryReader& memory,
+                const TModuleTable& modules, std::string& out, std::size_t maxChars);
+
+// ---- Raw stack dump ----------------------------------------------------
+
+constexpr int kDumpLines = 20;
+
+// "00 11 22 33 44 55 66 77 - 88 99 AA BB CC DD EE FF\r\n"
+void AppendDumpLine(std::string& out, const std::uint8_t (&bytes)[16]);
+
+// Up to 20 lines of 16 bytes from `start` upward; an unreadable line ends it.
+void FormatStackDump(std::uint32_t start, const TMemoryReader& memory, std::string& out);
+
+// ---- Operating-system faults -------------------------------------------
+
+struct TFaultText {
+    std::string Message;
+    std::string ClassText;
+};
+
+// Message and class text for a processor fault that no handler caught.
+// `params` are the exception record's first two parameters; `mxcsr` is
+// the SSE status word of the faulting context (0 when unknown), used to
+// name the cause of an SSE floating-point trap.
+TFaultText DescribeFault(std::uint32_t code, std::uint32_t address, std::uint32_t paramCount,
+                         const std::uint32_t (&params)[2], std::uint32_t mxcsr);
+
+// ---- The page ----------------------------------------------------------
+
+struct TReportData {
+    std::string Message;
+    std::string ClassText;
+    std::uint32_t Address = 0;
+    std::uint32_t Flags = 0;
+    std::uint32_t Version = 0;
+    std::string System, Processor, Memory;
+    std::string OpenGLVersion, Acceleration, Adapter;
+    std::string Resolution;
+    std::string Registers;
+    std::uint32_t FaultCode = 0;
+    std::uint32_t FaultParamCount = 0;
+    std::uint32_t FaultParams[2] = {0, 0};
+    std::int32_t FrameValue = 0;
+    std::string StackTrace;
+    std::string StackDump;
+};
+
+constexpr std::uint32_t kAccessViolation = 0xC0000005u;
+
+// Appends the whole report page, every line ended by "\r\n". The form
+// posts to `formAction`; every other inserted text is escaped.
+void BuildReportPage(const TReportData& data, const char* formAction, std::string& out);
+
+// ---- Where the report goes ---------------------------------------------
+
+// "<appData>\Quorvane", or the installation folder when appData is empty.
+std::string ReportFolder(const std::string& appData, const std::string& installPath);
+
+struct TReportPathChoice {
+    std::string Path;
+    bool Exists = false;  // true only when all numbered tries were taken
+};
+
+constexpr int kReportNameTries = 10000;
+
+// "<folder>\BugReport.html", or while that exists "<folder>\BugReport<n>.html"
+// with n = Round(random() * 9999), at most 10000 times; the last
+// candidate is kept even if it exists. `random` yields values in [0, 1).
+TReportPathChoice ChooseReportPath(const std::string& folder,
+                                   const std::function<bool(const std::string&)>& exists,
+                                   const std::function<double()>& random);

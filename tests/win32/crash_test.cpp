@@ -1,0 +1,468 @@
+#include "diag/crash_report_win32.h"
+
+#include <gtest/gtest.h>
+#include <xmmintrin.h>
+
+#include <cstdio>
+#include <cstring>
+#include <fstream>
+#include <regex>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "app/exception.h"
+#include "app/handles_win32.h"
+#include "app/state.h"
+#include "diag/sysinfo_win32.h"
+
+// Each death test runs its statement in a fresh copy of this program, which
+// installs the hooks, crashes for real and writes its report into a folder
+// under the temporary folder; the parent then reads that report.
+
+namespace {
+
+std::size_t ListKernel32(TCrashModule* out, std::size_t capacity) {
+    if (capacity < 1) return 0;
+    out[0] = {GetModuleHandleA("kernel32.dll"), "kernel32.dll"};
+    return 1;
+}
+// Set before any trace can build the module table.
+const bool kPluginSourceSet = (SetPluginModuleSource(ListKernel32), true);
+
+std::string TestFolder(const char* name) {
+    char temp[MAX_PATH + 1] = {};
+    GetTempPathA(MAX_PATH, temp);
+    std::string root = std::string(temp) + "qv_crash_test";
+    CreateDirectoryA(root.c_str(), nullptr);
+    return root + "\\" + name;
+}
+
+// Empties (and creates) a test folder.
+std::string FreshFolder(const char* name) {
+    std::string folder = TestFolder(name);
+    CreateDirectoryA(folder.c_str(), nullptr);
+    WIN32_FIND_DATAA fd;
+    TFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &fd));
+    if (find) {
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+                DeleteFileA((folder + "\\" + fd.cFileName).c_str());
+        } while (FindNextFileA(find.Get(), &fd));
+    }
+    return folder;
+}
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    WIN32_FIND_DATAA fd;
+    TFindHandle find(FindFirstFileA((folder + "\\*").c_str(), &fd));
+    if (find) {
+        do {
+            if (!(fd.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.push_back(fd.cFileName);
+        } while (FindNextFileA(find.Get(), &fd));
+    }
+    return names;
+}
+
+std::string ReadWhole(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream s;
+    s << in.rdbuf();
+    return s.str();
+}
+
+bool Contains(const std::string& text, const std::string& part) {
+    return text.find(part) != std::string::npos;
+}
+
+// The lines that follow `caption` (on its own line or on the next ones) up
+// to the next empty line.
+std::vector<std::string> Block(const std::string& page, const std::string& caption) {
+    std::vector<std::string> lines;
+    std::size_t pos = page.find(caption);
+    if (pos == std::string::npos) return lines;
+    pos += caption.size();
+    if (page.compare(pos, 2, "\r\n") == 0) pos += 2;
+    for (std::size_t end; (end = page.find("\r\n", pos)) != std::string::npos && end != pos; pos = end + 2)
+        lines.push_back(page.substr(pos, end - pos));
+    return lines;
+}
+
+void Arm(const std::string& folder) {
+    InstallCrashHooks();
+    SetReportFolderForTests(folder);
+    // Stand-in for the browser: starts and ends at once.
+    SetEnvironmentVariableA("QV_REPORT_VIEWER", "cmd.exe /c rem");
+}
+
+std::uint32_t ToAddress(const void* p) {
+    return std::uint32_t(reinterpret_cast<std::uintptr_t>(p));
+}
+
+// The program's code range, from the module table.
+TCodeRange MainCode() {
+    GetStackTrace(0);
+    const TModuleInfo& m = CrashModules().At(0);
+    return {m.CodeStart, m.CodeEnd};
+}
+
+bool InRange(std::uint32_t a, const TCodeRange& r) {
+    return a >= r.Start && a < r.End;
+}
+
+std::vector<std::uint32_t> TraceAddresses(const std::vector<std::string>& lines) {
+    std::vector<std::uint32_t> out;
+    for (const std::string& l : lines) {
+        EXPECT_TRUE(std::regex_match(l, std::regex("[0-9A-F]{8}"))) << l;
+        out.push_back(std::uint32_t(std::stoul(l, nullptr, 16)));
+    }
+    return out;
+}
+
+volatile std::uintptr_t zeroAddress = 0;
+
+__attribute__((noinline)) void WriteThrough(volatile int* p) {
+    *p = 1;
+}
+
+__attribute__((noinline, noclone)) std::string TraceHere() {
+    std::string t = GetStackTrace(0);
+    asm volatile("" ::: "memory");
+    return t;
+}
+__attribute__((noinline, noclone)) std::string TraceMiddle() {
+    std::string t = TraceHere();
+    asm volatile("" ::: "memory");
+    return t + "";
+}
+__attribute__((noinline, noclone)) std::string TraceOuter() {
+    std::string t = TraceMiddle();
+    asm volatile("" ::: "memory");
+    return t + "";
+}
+
+// The target of the direct call instruction at `site`, or 0.
+std::uint32_t CallTarget(std::uint32_t site) {
+    const auto* code = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(site));
+    if (code[0] != 0xE8) return 0;
+    std::int32_t rel;
+    std::memcpy(&rel, code + 1, 4);
+    return site + 5 + std::uint32_t(rel);
+}
+
+}  // namespace
+
+TEST(CrashTrace, ModuleTableListsTheProgramAsMainexeThenPlugins) {
+    ASSERT_TRUE(kPluginSourceSet);
+    TCodeRange main = MainCode();
+    const TModuleTable& t = CrashModules();
+    ASSERT_EQ(t.Count(), 2u);
+    EXPECT_STREQ(t.At(0).Name, "mainexe");
+    EXPECT_TRUE(InRange(ToAddress(reinterpret_cast<const void*>(&TraceMiddle)), main));
+    EXPECT_STREQ(t.At(1).Name, "kernel32.dll");
+    // The plug-in's range comes from its own headers: inside its image.
+    const std::uint32_t base = ToAddress(GetModuleHandleA("kernel32.dll"));
+    EXPECT_GT(t.At(1).CodeStart, base);
+    EXPECT_GT(t.At(1).CodeEnd, t.At(1).CodeStart);
+    EXPECT_FALSE(InRange(t.At(1).CodeStart, main));
+}
+
+TEST(CrashTrace, FramePointerWalkFindsTheCallingFunctions) {
+    std::istringstream lines(TraceOuter());
+    std::vector<std::string> text;
+    for (std::string l; std::getline(lines, l);) {
+        if (!l.empty() && l.back() == '\r') l.pop_back();
+        text.push_back(l);
+    }
+    std::vector<std::uint32_t> sites = TraceAddresses(text);
+    ASSERT_GE(sites.size(), 3u);
+    // The first two call sites are the direct calls in TraceMiddle and
+    // TraceOuter; each names its callee exactly.
+    EXPECT_EQ(CallTarget(sites[0]), ToAddress(reinterpret_cast<const void*>(&TraceHere)));
+    EXPECT_EQ(CallTarget(sites[1]), ToAddress(reinterpret_cast<const void*>(&TraceMiddle)));
+    // Then the test body and gtest's runner in the program's code, and
+    // below them the system's start-up code in the listed kernel32.
+    TCodeRange main = MainCode();
+    EXPECT_TRUE(InRange(sites[2], main));
+    for (std::uint32_t s : sites) EXPECT_TRUE(CrashModules().InCode(s)) << std::hex << s;
+}
+
+TEST(CrashTrace, RaiseHookRecordsEveryThrow) {
+    InstallCrashHooks();
+    StackTraceText = "no";
+    FrameValue = 0;
+    try {
+        throw Exception("caught at once");
+    } catch (const Exception&) {
+    }
+    EXPECT_EQ(StackTraceText.substr(0, 2), "\r\n");
+    EXPECT_GE(StackTraceText.size(), 12u);
+    EXPECT_NE(FrameValue, 0);
+    // No fault happened yet in this process, so the dump starts nowhere.
+    if (DumpStart == 0) {
+        EXPECT_EQ(StackDumpText, "");
+    }
+    // Later tests of other modules throw by the thousand; they need not pay
+    // for traces nobody reads.
+    SetRaiseHook(nullptr);
+}
+
+TEST(CrashTrace, SystemTextsOfThisMachine) {
+    EXPECT_TRUE(std::regex_match(SystemText(), std::regex("Windows (NT )?[0-9]+\\.[0-9]+ Build: [0-9]+ .*")))
+        << SystemText();
+    EXPECT_TRUE(std::regex_match(ProcessorText(), std::regex("([0-9]+x )?.+, [0-9]+ MHz")))
+        << ProcessorText();
+    EXPECT_GT(IdentifyCpu().RawMHz, 0);
+    EXPECT_TRUE(std::regex_match(MemoryText(), std::regex("[0-9]+ of [0-9]+ MB"))) << MemoryText();
+    EXPECT_EQ(OpenGLVersionText(), "");  // no current context on this thread
+    EXPECT_EQ(AdapterText(), "");
+    EXPECT_EQ(ResolutionText(nullptr), "0x0");
+    const std::string accel = AccelerationText();
+    EXPECT_TRUE(accel == "ICD" || accel == "MCD" || accel == "No") << accel;
+}
+
+TEST(CrashTrace, ReportFolderIsUnderTheUsersAppData) {
+    std::string folder = CurrentReportFolder();
+    ASSERT_GE(folder.size(), 10u);
+    EXPECT_EQ(folder.substr(folder.size() - 9), "\\Quorvane");
+}
+
+// ---- Real crashes ------------------------------------------------------
+
+namespace {
+
+// A window with a current OpenGL context on the calling thread, kept for
+// the rest of the (crashing) process.
+void MakeCurrentGLContext() {
+    HWND wnd =
+        CreateWindowExA(0, "STATIC", "gl", WS_POPUP, 0, 0, 320, 200, nullptr, nullptr, nullptr, nullptr);
+    HDC dc = GetDC(wnd);
+    PIXELFORMATDESCRIPTOR pfd{};
+    pfd.nSize = sizeof(pfd);
+    pfd.nVersion = 1;
+    pfd.dwFlags = PFD_DRAW_TO_WINDOW | PFD_SUPPORT_OPENGL | PFD_DOUBLEBUFFER;
+    pfd.iPixelType = PFD_TYPE_RGBA;
+    pfd.cColorBits = 24;
+    SetPixelFormat(dc, ChoosePixelFormat(dc, &pfd), &pfd);
+    wglMakeCurrent(dc, wglCreateContext(dc));
+    SetReportWindow(wnd);
+}
+
+}  // namespace
+
+TEST(CrashReportDeathTest, WriteToAddressZeroWritesTheReport) {
+    const std::string folder = FreshFolder("av");
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            MakeCurrentGLContext();
+            RunFlags = kRunFullScreen | kRunRenderLoop;
+            WriteThrough(reinterpret_cast<volatile int*>(zeroAddress));
+        },
+        ::testing::ExitedWithCode(217), "");
+    const std::string page = ReadWhole(folder + "\\BugReport.html");
+    ASSERT_FALSE(page.empty());
+    EXPECT_TRUE(Contains(page, "\r\nExceptionInfo: Error when write to 00000000\r\n"));
+    EXPECT_TRUE(Contains(page, "\r\nException class: EAccessViolation\r\n"));
+    EXPECT_TRUE(Contains(page, "\r\nApp mode: 274\r\n"));  // 0x12 | 0x100
+    EXPECT_TRUE(Contains(page, "\r\nApp version: 1.1.0.0\r\n"));
+    EXPECT_TRUE(Contains(page, "\r\nOpenGL version: ")) << page;
+    EXPECT_TRUE(Contains(page, "Mesa")) << page;
+    EXPECT_TRUE(Contains(page, "\r\nResolution: 320x200\r\n")) << page;
+    EXPECT_TRUE(std::regex_search(
+        page, std::regex("\r\nRegisters:\r\nEAX=[0-9A-F]{8} EBX=[0-9A-F]{8} ECX=[0-9A-F]{8} "
+                         "EDX=[0-9A-F]{8} ESI=[0-9A-F]{8} EDI=[0-9A-F]{8} "
+                         "EBP=[0-9A-F]{8} ESP=[0-9A-F]{8}\r\n")));
+    EXPECT_FALSE(Contains(page, "ESP=00000000"));
+    EXPECT_FALSE(Contains(page, "\r\nFrame: "));
+
+    // The fault's address and every trace line lie in the program's code.
+    TCodeRange main = MainCode();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(page, m, std::regex("Exception address: ([0-9A-F]{8})")));
+    EXPECT_TRUE(InRange(std::uint32_t(std::stoul(m[1], nullptr, 16)), main));
+    std::vector<std::uint32_t> trace = TraceAddresses(Block(page, "StackTrace: "));
+    ASSERT_GE(trace.size(), 2u);
+    // The walk starts at the faulting function's frame: its first line is
+    // the call of that function (the child runs this same image).
+    EXPECT_EQ(CallTarget(trace[0]), ToAddress(reinterpret_cast<const void*>(&WriteThrough)));
+    for (std::uint32_t a : trace) EXPECT_TRUE(CrashModules().InCode(a)) << std::hex << a;
+
+    std::vector<std::string> dump = Block(page, "Raw stack dump: ");
+    ASSERT_EQ(dump.size(), 20u);
+    for (const std::string& l : dump)
+        EXPECT_TRUE(std::regex_match(l, std::regex("([0-9A-F]{2} ){8}-( [0-9A-F]{2}){8}"))) << l;
+}
+
+TEST(CrashReportDeathTest, ExceptionEscapingAThreadIsReportedEscaped) {
+    const std::string folder = FreshFolder("thread");
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            RunFlags = 0;
+            std::thread worker([] { throw Exception("Loader <broke> & \"stopped\""); });
+            worker.join();
+        },
+        ::testing::ExitedWithCode(217), "");
+    const std::string page = ReadWhole(folder + "\\BugReport.html");
+    ASSERT_FALSE(page.empty());
+    EXPECT_TRUE(Contains(page, "\r\nException: Loader &lt;broke&gt; &amp; &quot;stopped&quot;\r\n")) << page;
+    EXPECT_TRUE(Contains(page, "\r\nException class: Exception\r\n"));
+    EXPECT_TRUE(Contains(page, "\r\nApp mode: 256\r\n"));
+    EXPECT_TRUE(Contains(page, "\r\nOpenGL version: \r\n"));  // no context on that thread
+    EXPECT_FALSE(Contains(page, "ExceptionInfo"));
+    EXPECT_TRUE(std::regex_search(page, std::regex("\r\nFrame: [0-9A-F]{8}\r\n")));
+    // Registers of no fault at all.
+    EXPECT_TRUE(Contains(page, "EAX=00000000 EBX=00000000 ECX=00000000 EDX=00000000"));
+
+    TCodeRange main = MainCode();
+    std::smatch m;
+    ASSERT_TRUE(std::regex_search(page, m, std::regex("Exception address: ([0-9A-F]{8})")));
+    EXPECT_TRUE(InRange(std::uint32_t(std::stoul(m[1], nullptr, 16)), main));
+    // The raise hook's trace starts with an empty line.
+    EXPECT_TRUE(Contains(page, "\r\nStackTrace: \r\n"));
+    std::vector<std::uint32_t> trace = TraceAddresses(Block(page, "\r\nStackTrace: "));
+    ASSERT_GE(trace.size(), 1u);
+    for (std::uint32_t a : trace) EXPECT_TRUE(CrashModules().InCode(a)) << std::hex << a;
+    // No fault set the dump's start: the dump is empty.
+    EXPECT_TRUE(Contains(page, "\r\nRaw stack dump: \r\n\r\n\r\n\r\n</TEXTAREA>"));
+}
+
+TEST(CrashReportDeathTest, EntryErrorWithAnExistingReportGoesToANumberedFile) {
+    const std::string folder = FreshFolder("numbered");
+    {
+        std::ofstream old(folder + "\\BugReport.html", std::ios::binary);
+        old << "earlier report";
+    }
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            RunFlags = kRunDialog;
+            try {
+                throw 42;
+            } catch (...) {
+                ReportCurrentException(RunFlags | kCaughtByEntry);
+            }
+        },
+        ::testing::ExitedWithCode(217), "");
+    EXPECT_EQ(ReadWhole(folder + "\\BugReport.html"), "earlier report");
+    std::vector<std::string> files = FilesIn(folder);
+    ASSERT_EQ(files.size(), 2u);
+    std::string numbered = files[0] == "BugReport.html" ? files[1] : files[0];
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(numbered, m, std::regex("BugReport([0-9]{1,4})\\.html"))) << numbered;
+    const std::string page = ReadWhole(folder + "\\" + numbered);
+    EXPECT_TRUE(Contains(page, "\r\nException: \r\n"));
+    EXPECT_TRUE(Contains(page, "\r\nException class: Exception object int is not of class Exception.\r\n"));
+    EXPECT_TRUE(Contains(page, "\r\nApp mode: 33\r\n"));
+    EXPECT_FALSE(Contains(page, "OpenGL version"));
+    EXPECT_FALSE(Contains(page, "Hardware Aceleration"));
+    EXPECT_FALSE(Contains(page, "Graphics Accelerator"));
+}
+
+namespace {
+
+// Starts a second report while the first one builds its module table.
+std::size_t ReportAgain(TCrashModule*, std::size_t) {
+    ReportException("second", "Exception", 0, 0);
+}
+
+}  // namespace
+
+TEST(CrashReportDeathTest, SecondReportEndsTheProcessWithZero) {
+    const std::string folder = FreshFolder("second");
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            SetPluginModuleSource(ReportAgain);
+            ReportException("first", "Exception", 0, 0);
+        },
+        ::testing::ExitedWithCode(0), "");
+    EXPECT_TRUE(FilesIn(folder).empty());
+}
+
+TEST(CrashReportDeathTest, UnwritableFolderEndsWith217AndNoFile) {
+    FreshFolder("missing");
+    RemoveDirectoryA(TestFolder("missing").c_str());
+    // Only one level is created, so a folder two levels below a missing one
+    // cannot receive the report.
+    const std::string folder = TestFolder("missing") + "\\deeper";
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            ReportException("no room", "Exception", 0, 0);
+        },
+        ::testing::ExitedWithCode(217), "");
+    EXPECT_EQ(GetFileAttributesA(TestFolder("missing").c_str()), INVALID_FILE_ATTRIBUTES);
+}
+
+TEST(CrashReportDeathTest, FullScreenRunWaitsForTheViewerThenEnds) {
+    const std::string folder = FreshFolder("fullscreen");
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            ReportException("full screen", "Exception", 0, kRunFullScreen);
+        },
+        ::testing::ExitedWithCode(217), "");
+    EXPECT_NE(ReadWhole(folder + "\\BugReport.html"), "");
+}
+
+namespace {
+
+volatile int recursionLimit = 1 << 30;
+
+__attribute__((noinline)) int Recurse(int depth) {
+    volatile char pad[512];
+    pad[0] = char(depth);
+    if (depth >= recursionLimit) return pad[0];
+    return Recurse(depth + 1) + pad[0];
+}
+
+}  // namespace
+
+TEST(CrashReportDeathTest, StackOverflowIsReportedFromAFreshStack) {
+    const std::string folder = FreshFolder("overflow");
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            Recurse(0);
+        },
+        ::testing::ExitedWithCode(217), "");
+    const std::string page = ReadWhole(folder + "\\BugReport.html");
+    EXPECT_TRUE(Contains(page, "\r\nException: Stack overflow\r\n")) << page.substr(0, 600);
+    // The trace along thousands of recursive frames is cut, not lost.
+    std::vector<std::string> trace = Block(page, "StackTrace: ");
+    EXPECT_GE(trace.size(), 100u);
+    EXPECT_EQ(Block(page, "Raw stack dump: ").size(), 20u);
+}
+
+namespace {
+
+volatile float zeroDivisor = 0.0f;
+
+__attribute__((noinline)) float DivideWithTraps(float x) {
+    _mm_setcsr(_mm_getcsr() & ~_MM_MASK_DIV_ZERO);
+    return x / zeroDivisor;
+}
+
+}  // namespace
+
+// The show's crash-test key divides by zero with the SSE trap unmasked.
+TEST(CrashReportDeathTest, SseDivisionByZeroIsNamed) {
+    const std::string folder = FreshFolder("divide");
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            RunFlags = kRunFullScreen | kRunRenderLoop;
+            std::printf("%f", double(DivideWithTraps(1.0f)));
+        },
+        ::testing::ExitedWithCode(217), "");
+    const std::string page = ReadWhole(folder + "\\BugReport.html");
+    EXPECT_TRUE(Contains(page, "\r\nException: Floating point division by zero\r\n")) << page.substr(0, 700);
+    EXPECT_TRUE(Contains(page, "\r\nException class: EZeroDivide\r\n"));
+    EXPECT_EQ(Block(page, "Raw stack dump: ").size(), 20u);
+    std::vector<std::uint32_t> trace = TraceAddresses(Block(page, "StackTrace: "));
+    ASSERT_GE(trace.size(), 1u);
+    EXPECT_EQ(CallTarget(trace[0]), ToAddress(reinterpret_cast<const void*>(&DivideWithTraps)));
+}
