@@ -13,6 +13,7 @@
 #include "app/random.h"
 #include "app/registry_win32.h"
 #include "app/settings.h"
+#include "app/site.h"
 #include "app/state.h"
 #include "app/ui_win32.h"
 #include "catalogue/sequence.h"
@@ -50,7 +51,7 @@ const char* const kAccelerationMessage =
     "slow. Please install video drivers from your graphics accelerator's CD or from Internet. But if the "
     "screensaver work fast enough, just ignore this message. Would you like to download drivers from "
     "Internet now?";
-const char* const kDriverPage = "https://www.quorvane.example/opengl.php?device=";
+const char* const kDriverPage = "?device=";
 
 namespace {
 
@@ -164,7 +165,7 @@ std::string EscapedForUrl(const std::string& text) {
 }
 
 void OpenDriverPage() {
-    const std::string url = kDriverPage + EscapedForUrl(AdapterList());
+    const std::string url = std::string(kOpenGLPage) + kDriverPage + EscapedForUrl(AdapterList());
     ::ShellExecuteA(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_HIDE);
 }
 

@@ -72,5 +72,6 @@ void SetFrameObserver(TFrameObserver observer);
 std::string DriverKind();
 // The text of the acceleration warning.
 extern const char* const kAccelerationMessage;
-// The driver page, followed by the escaped adapter list.
+// The query that follows the driver page (kOpenGLPage), before the escaped
+// adapter list.
 extern const char* const kDriverPage;
