@@ -51,7 +51,7 @@ const char* const kAccelerationMessage =
     "slow. Please install video drivers from your graphics accelerator's CD or from Internet. But if the "
     "screensaver work fast enough, just ignore this message. Would you like to download drivers from "
     "Internet now?";
-const char* const kDriverPage = "?device=";
+const char* const kDriverQuery = "?device=";
 
 namespace {
 
@@ -165,7 +165,7 @@ std::string EscapedForUrl(const std::string& text) {
 }
 
 void OpenDriverPage() {
-    const std::string url = std::string(kOpenGLPage) + kDriverPage + EscapedForUrl(AdapterList());
+    const std::string url = std::string(kOpenGLPage) + kDriverQuery + EscapedForUrl(AdapterList());
     ::ShellExecuteA(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_HIDE);
 }
 

@@ -74,4 +74,4 @@ std::string DriverKind();
 extern const char* const kAccelerationMessage;
 // The query that follows the driver page (kOpenGLPage), before the escaped
 // adapter list.
-extern const char* const kDriverPage;
+extern const char* const kDriverQuery;
