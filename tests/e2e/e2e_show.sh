@@ -178,14 +178,6 @@ rc=$(wait_end 20)
 reg_has Prev && [ -z "$(reg_value Prev)" ] && pass "ResumeLast off: Prev empty" ||
     fail "ResumeLast off: Prev '$(reg_value Prev)'"
 
-# --- 4. Without OpenGL the render thread fails before its context exists:
-#        the run ends through the crash report instead of waiting forever.
-rm -f "$WORK/rc"
-( WINEDLLOVERRIDES="opengl32=d;mscoree=;mshtml=" "$RUN" "$SCR" /s >/dev/null 2>&1; echo $? >"$WORK/rc" ) &
-SHOW_PID=$!
-rc=$(wait_end 90)
-[ "$rc" = 217 ] && pass "no OpenGL: the run ends through the crash report" || fail "no OpenGL: exit $rc"
-
 # No saver process is left behind.
 sleep 1
 if pgrep -f -- "$SCR /s" >/dev/null; then fail "a quorvane.scr process is left"; else pass "no process left"; fi
