@@ -497,4 +497,76 @@ TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     RunFlags = 0;
 }
 
+// ---------------------------------------------------------------------------
+// Full-screen runs from the dialog: the teardown runs on this thread and
+// returns, so what it restores and records can be read back.
+
+struct TFullScreenWatch {
+    double stopAfterMs = 0.0;     // stop once this much motion has been stepped
+    double steppedMs = 0.0;       // motion so far (FrameStep / 0.02)
+    BOOL runningDuringShow = -1;  // SPI_GETSCREENSAVERRUNNING seen from the render thread
+};
+TFullScreenWatch watch;
+
+void WatchFrames(const TFrameEvent& e) {
+    if (e.What == TFrameEvent::Kind::Launched && watch.stopAfterMs <= 0) StopRequested = 1;
+    if (e.What != TFrameEvent::Kind::Stepped) return;
+    if (watch.runningDuringShow == -1)
+        ::SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &watch.runningDuringShow, 0);
+    watch.steppedMs += e.FrameStep / 0.02;
+    if (watch.stopAfterMs != 0 && watch.steppedMs >= watch.stopAfterMs) StopRequested = 1;
+}
+
+// Runs a full-screen show from the dialog until `ms` of motion have passed;
+// 0: until the first picture is launched; negative: only the first step.
+void FullScreenRun(double ms) {
+    watch = TFullScreenWatch();
+    watch.stopAfterMs = ms;
+    SetFrameObserver(WatchFrames);
+    LaunchedFromDialog = true;
+    FramesPerSecond = -1;  // as at process start
+    RunSaver(nullptr);
+    LaunchedFromDialog = false;
+    SetFrameObserver(nullptr);
+    RunFlags = 0;
+}
+
+TEST_F(ShowSequencing, FullScreenTeardownRestoresAndRecords) {
+    Catalogue({"a.jpg", "b.jpg"});
+    Settings.ResumeLast = true;
+    const int cursorBefore = ::ShowCursor(TRUE);
+    ::ShowCursor(FALSE);
+
+    // A run of more than a second records its frame rate and where it stopped.
+    FullScreenRun(1500);
+    EXPECT_FALSE(::IsWindow(SaverWindow));
+    const int cursorAfter = ::ShowCursor(TRUE);
+    ::ShowCursor(FALSE);
+    EXPECT_EQ(cursorAfter, cursorBefore);
+    BOOL running = TRUE;
+    ::SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &running, 0);
+    EXPECT_FALSE(running);
+    EXPECT_TRUE(watch.runningDuringShow);
+    TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kSettingsKey);
+    const std::optional<std::string> fps = ReadRegString(key.Get(), "FPS");
+    ASSERT_TRUE(fps);
+    EXPECT_GT(std::stoi(*fps), 0);
+    EXPECT_EQ(ReadRegString(key.Get(), "Prev"), "0?" + Path("a.jpg"));
+
+    // The next run resumes after it.
+    prepared.clear();
+    FullScreenRun(0);
+    ASSERT_FALSE(prepared.empty());
+    EXPECT_EQ(prepared[0], Path("b.jpg"));
+
+    // A run shorter than a second records no rate.
+    {
+        TRegKey writable = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
+        ASSERT_EQ(::RegDeleteValueA(writable.Get(), "FPS"), ERROR_SUCCESS);
+    }
+    FullScreenRun(-1);
+    EXPECT_FALSE(ReadRegString(key.Get(), "FPS"));
+    EXPECT_TRUE(ReadRegString(key.Get(), "Prev"));
+}
+
 }  // namespace
