@@ -240,6 +240,9 @@ int main(int argc, char** argv) {
     std::printf(
         "  baseline: bare LoadPicture of the JPEG %8.1f  (difference / baseline = %.2f, goal <= 1.3)\n",
         bareMs, (bigMs - smallMs) / bareMs);
+    std::printf(
+        "  for reference: the same LoadPicture in a fresh loader-like thread, no show running %8.1f\n",
+        Median(threadLoads));
 
     // 2. Frame pacing over a show of 12-megapixel pictures.
     UseCatalogue({big, big, big, big, big, big, big, big});
