@@ -2,6 +2,7 @@
 
 #include <shellapi.h>
 
+#include <algorithm>
 #include <cmath>
 #include <exception>
 #include <string>
@@ -272,8 +273,10 @@ void RunSaver(HWND host) {
         SaverHeight = r.bottom - r.top;
     }
     const TPanelSize panel = PanelSizeFor(SaverWidth, SaverHeight);
-    PanelWidth = panel.Width;
-    PanelHeight = panel.Height;
+    // A host with no client area still gets a (never drawn) 1 x 1 picture
+    // rather than a bitmap the system refuses to create.
+    PanelWidth = std::max<std::int32_t>(1, panel.Width);
+    PanelHeight = std::max<std::int32_t>(1, panel.Height);
     PictureBitmap = std::make_unique<TBitmap>(PanelWidth, PanelHeight);
     PictureBitmap->ShrinkToFit = Settings.ShrinkToFit;
     PictureBitmap->EnlargeToFit = Settings.EnlargeToFit;
