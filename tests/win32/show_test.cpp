@@ -570,3 +570,28 @@ TEST_F(ShowSequencing, FullScreenTeardownRestoresAndRecords) {
 }
 
 }  // namespace
+
+namespace {
+
+VOID CALLBACK JustHideHost(HWND wnd, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(wnd, id);
+    ::ShowWindow(wnd, SW_HIDE);
+}
+
+TEST_F(ShowSequencing, PreviewInAHostWithoutClientAreaRunsAndEnds) {
+    Catalogue({"a.jpg"});
+    HWND host = ::CreateWindowExA(0, "STATIC", "", WS_POPUP | WS_VISIBLE, 0, 0, 0, 0, nullptr, nullptr,
+                                  nullptr, nullptr);
+    ASSERT_NE(host, nullptr);
+    ::SetTimer(host, 1, 1500, JustHideHost);
+    LaunchedFromDialog = true;
+    RunSaver(host);
+    LaunchedFromDialog = false;
+    EXPECT_FALSE(::IsWindow(SaverWindow));
+    EXPECT_EQ(PictureBitmap, nullptr);
+    EXPECT_FALSE(prepared.empty());  // the loader ran
+    ::DestroyWindow(host);
+    RunFlags = 0;
+}
+
+}  // namespace
