@@ -9,6 +9,7 @@
 #include "app/state.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
+#include "imaging/plugins_win32.h"
 
 LOGFONTA MessageFont;
 TGdiObject MessageFontHandles[2];
@@ -43,8 +44,8 @@ void InitApplicationData() {
     LoadSettings();
     ScanRoot.clear();
 
-    // Plug-ins, the extension list and the catalogue join here in this
-    // order: LoadPlugins, BuildExtensionList, LoadCatalogue.
+    LoadPlugins();
+    BuildExtensionList();
     LoadCatalogue();
 
     LaunchedFromDialog = false;
@@ -54,5 +55,6 @@ void FreeApplicationData() {
     FreeCatalogue();  // FoundList and the catalogue
     LegacyFolders.clear();
     for (TGdiObject& font : MessageFontHandles) font.Reset();
+    UnloadPlugins();  // also unloads fastmm.dll
     ::ExitProcess(0);
 }

@@ -149,7 +149,11 @@ void Job(const char* name, std::int32_t sw, std::int32_t sh, std::int32_t tw, st
         std::printf("  %-28s %8s\n", "baseline Pillow LANCZOS", "n/a");
     }
     const std::tuple<int, int, const char*> kinds[] = {{kFilterLanczos3, 2, "Lanczos3"}, {kFilterHermite, 1, "Hermite"}};
-    for (auto [filter, fitMode, label] : kinds) {
+    for (const auto& k : kinds) {
+        // Plain copies: structured bindings cannot be captured by the lambda below in C++17.
+        const int filter = std::get<0>(k);
+        const int fitMode = std::get<1>(k);
+        const char* label = std::get<2>(k);
         for (bool simd : {true, false}) {
             SetResampleSimd(simd);
             const double whole =

@@ -43,16 +43,31 @@ add_test(NAME win_tests COMMAND win_tests)
 set_tests_properties(win_tests PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
 set_tests_properties(core_tests PROPERTIES RESOURCE_LOCK wine)
 
-# Separate binaries: each folder under plugins/ builds one DLL.
+# Separate binaries: each folder under plugins/ builds one DLL, named after
+# its folder; the Windows tests load the real ones.
 file(GLOB QV_PLUGIN_DIRS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/plugins/*/CMakeLists.txt)
+set(QV_PLUGIN_FILES)
 foreach(p ${QV_PLUGIN_DIRS})
+  get_filename_component(dir ${p} DIRECTORY)
+  get_filename_component(name ${dir} NAME)
+  add_subdirectory(${dir})
+  if(TARGET ${name})
+    add_dependencies(win_tests ${name})
+    list(APPEND QV_PLUGIN_FILES $<TARGET_FILE:${name}>)
+  endif()
+endforeach()
+
+# Test plug-ins, each folder its own set of small DLLs.
+file(GLOB QV_TEST_PLUGIN_DIRS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/plugins/*/CMakeLists.txt)
+foreach(p ${QV_TEST_PLUGIN_DIRS})
   get_filename_component(dir ${p} DIRECTORY)
   add_subdirectory(${dir})
 endforeach()
+target_compile_definitions(win_tests PRIVATE QV_TEST_PLUGIN_DIR="${CMAKE_BINARY_DIR}/testplugins")
 
-# The shipped program imports system DLLs only.
+# The shipped program and DLLs import system DLLs only.
 add_test(NAME imports_are_system_only
-         COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check_imports.sh $<TARGET_FILE:quorvane>)
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check_imports.sh $<TARGET_FILE:quorvane> ${QV_PLUGIN_FILES})
 
 # End-to-end tests drive the real quorvane.scr from outside.
 file(GLOB QV_E2E CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_*.sh)

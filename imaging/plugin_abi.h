@@ -1,0 +1,116 @@
+#pragma once
+#include <cstddef>
+#include <cstdint>
+
+// The binary contract between the program and its image plug-ins. Plug-in
+// DLLs and fastmm.dll are built separately and may come from elsewhere, so
+// every record here is a fixed 32-bit little-endian layout: integers are
+// 32-bit, pointers are 32-bit, texts are NUL-terminated 8-bit strings. This
+// header is shared by the host and by our own plug-ins, and is C-compatible
+// in spirit: no C++ type crosses the boundary, and no exception either.
+
+#if defined(__i386__)
+// Plain C convention for decoders, Notify, GetPictureBuffer and the line
+// callback.
+#define QV_CDECL __attribute__((cdecl))
+// The shared-memory entries take their first argument in EAX, the second in
+// EDX and return in EAX: GCC's regparm(3) on i386 is exactly that.
+#define QV_REGCALL __attribute__((regparm(3)))
+#else
+#define QV_CDECL
+#define QV_REGCALL
+#endif
+
+constexpr std::uint32_t kPluginMaxVersion = 0x10300;  // 66304: newer plug-ins are refused
+
+// PluginInfo.Flags bits.
+constexpr std::uint32_t kPluginTakesFileName = 2;      // decoders get a file name, not a PluginFile
+constexpr std::uint32_t kPluginWantsShutdown = 8;      // Notify also receives the shutdown notice
+constexpr std::uint32_t kPluginWantsServices = 65536;  // Notify is present and wants HostServices
+
+// HostServices.Status values.
+constexpr std::int32_t kHostStatusOffered = 1;       // bit 0 set on entry; the plug-in clears it to accept
+constexpr std::int32_t kHostStatusShutdown = 65536;  // the shutdown notice
+
+constexpr std::int32_t kPluginFileLimit = 0x7FFFFFFA;
+
+// The progressive line callback: data is the orientation (low 16 bits) at
+// curLine -1, else the address of `width` pixels of red, green, blue.
+// Returns 1 to go on, 0 to refuse (the plug-in then delivers the whole
+// picture through GetPictureBuffer).
+typedef std::int32_t(QV_CDECL* TLineCallback)(std::intptr_t data, std::int32_t curLine, std::int32_t width,
+                                              std::int32_t height);
+
+typedef void*(QV_CDECL* TGetPictureBufferFunc)(std::int32_t bytes);
+typedef void*(QV_REGCALL* TSharedGetMem)(std::int32_t bytes);
+typedef std::int32_t(QV_REGCALL* TSharedFreeMem)(void* p);
+typedef void*(QV_REGCALL* TSharedReallocMem)(void** p, std::int32_t bytes);
+
+struct HostServices;
+typedef void(QV_CDECL* TNotifyFunc)(HostServices* services);
+
+// Decoder: source is a file name (kPluginTakesFileName) or a PluginFile*.
+// width/height hold the wanted size on entry and the delivered size on
+// return; pixels receives a top-down BGRx buffer from GetPictureBuffer, or
+// stays null when the lines went through the line callback.
+typedef std::int32_t(QV_CDECL* TDecoderFunc)(const void* source, std::int32_t* width, std::int32_t* height,
+                                             std::int32_t* naturalWidth, std::int32_t* naturalHeight,
+                                             void** pixels);
+
+// Owned by the plug-in; GetInModule returns its address and the host copies it.
+struct PluginInfo {
+    std::uint32_t Version;
+    std::uint32_t Reserved4;
+    const char* Name;
+    std::uint32_t Flags;
+    std::uint32_t Reserved16;
+    std::uint32_t Reserved20;
+    std::int32_t FormatCount;
+    const char* const* Extensions;    // FormatCount texts, lower case with the dot
+    const char* const* Descriptions;  // FormatCount texts
+    const TDecoderFunc* Decoders;     // FormatCount entries, null = not decodable
+    TNotifyFunc Notify;               // or null
+};
+
+typedef const PluginInfo*(QV_CDECL* TGetInModuleFunc)();
+
+// Built by the host for one Notify call.
+struct HostServices {
+    std::int32_t Size;  // 28
+    TGetPictureBufferFunc GetPictureBuffer;
+    std::int32_t Status;
+    TLineCallback* LineCallbackSlot;  // the host's callback variable, or null
+    TSharedGetMem GetMem;
+    TSharedFreeMem FreeMem;
+    TSharedReallocMem ReallocMem;
+};
+
+// Passed by address to decoders that take no file name.
+struct PluginFile {
+    void* Handle;  // opened for shared reading; owned by the host
+    std::int32_t Start;
+    std::int32_t Limit;
+};
+
+#if UINTPTR_MAX == 0xFFFFFFFFu
+static_assert(sizeof(PluginInfo) == 44, "PluginInfo is 44 bytes");
+static_assert(offsetof(PluginInfo, Version) == 0, "PluginInfo.Version");
+static_assert(offsetof(PluginInfo, Name) == 8, "PluginInfo.Name");
+static_assert(offsetof(PluginInfo, Flags) == 12, "PluginInfo.Flags");
+static_assert(offsetof(PluginInfo, FormatCount) == 24, "PluginInfo.FormatCount");
+static_assert(offsetof(PluginInfo, Extensions) == 28, "PluginInfo.Extensions");
+static_assert(offsetof(PluginInfo, Descriptions) == 32, "PluginInfo.Descriptions");
+static_assert(offsetof(PluginInfo, Decoders) == 36, "PluginInfo.Decoders");
+static_assert(offsetof(PluginInfo, Notify) == 40, "PluginInfo.Notify");
+static_assert(sizeof(HostServices) == 28, "HostServices is 28 bytes");
+static_assert(offsetof(HostServices, Size) == 0, "HostServices.Size");
+static_assert(offsetof(HostServices, GetPictureBuffer) == 4, "HostServices.GetPictureBuffer");
+static_assert(offsetof(HostServices, Status) == 8, "HostServices.Status");
+static_assert(offsetof(HostServices, LineCallbackSlot) == 12, "HostServices.LineCallbackSlot");
+static_assert(offsetof(HostServices, GetMem) == 16, "HostServices.GetMem");
+static_assert(offsetof(HostServices, FreeMem) == 20, "HostServices.FreeMem");
+static_assert(offsetof(HostServices, ReallocMem) == 24, "HostServices.ReallocMem");
+static_assert(sizeof(PluginFile) == 12, "PluginFile is 12 bytes");
+static_assert(offsetof(PluginFile, Start) == 4, "PluginFile.Start");
+static_assert(offsetof(PluginFile, Limit) == 8, "PluginFile.Limit");
+#endif

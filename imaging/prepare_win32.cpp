@@ -1,0 +1,173 @@
+#include "imaging/prepare_win32.h"
+
+#include <memory>
+
+#include "app/settings.h"
+#include "imaging/plugins_win32.h"
+#include "imaging/resample.h"
+
+namespace {
+
+TPixelView View(const TBitmap& b) {
+    return TPixelView{b.Bits, b.Width, b.Height, b.ShrinkToFit, b.EnlargeToFit};
+}
+
+bool Resamples(std::uint8_t fitMode) {
+    return fitMode == 1 || fitMode == 2;
+}
+
+// The decisions both fits share, from the single-precision ratios
+// rx = sw / tw and ry = sh / th.
+struct TFitCase {
+    float rx, ry;
+    bool same() const { return rx == 1.0f && ry == 1.0f; }
+    bool smaller() const { return rx < 1.0f && ry < 1.0f; }
+    bool larger() const { return rx > 1.0f || ry > 1.0f; }
+    bool scales(const TBitmap& target) const {
+        return (smaller() && target.EnlargeToFit) || (larger() && target.ShrinkToFit);
+    }
+};
+
+TFitCase CaseOf(const TBitmap& target, const TBitmap& source) {
+    return {static_cast<float>(source.Width) / static_cast<float>(target.Width),
+            static_cast<float>(source.Height) / static_cast<float>(target.Height)};
+}
+
+BITMAPINFO TopDownInfo(const TBitmap& source) {
+    BITMAPINFO info{};
+    info.bmiHeader.biSize = sizeof(BITMAPINFOHEADER);
+    info.bmiHeader.biWidth = source.Width;
+    info.bmiHeader.biHeight = -source.Height;
+    info.bmiHeader.biPlanes = 1;
+    info.bmiHeader.biBitCount = 32;
+    info.bmiHeader.biCompression = BI_RGB;
+    return info;
+}
+
+void UseHalftone(HDC dc) {
+    ::SetStretchBltMode(dc, HALFTONE);
+    ::SetBrushOrgEx(dc, 0, 0, nullptr);  // HALFTONE wants the brush origin reset after the switch
+}
+
+// Keeps the progressive state armed for one decode and disarms it however
+// the decode ends, so that nothing survives into the next picture.
+class TProgressiveScope {
+public:
+    TProgressiveScope(TPixelView* target, std::uint8_t fitMode, bool armed) {
+        if (armed) {
+            ArmResize(target, fitMode);
+            PluginLineCallback = GuardedResizeLine;
+        } else {
+            StartResize = false;
+            PluginLineCallback = nullptr;
+        }
+    }
+    TProgressiveScope(const TProgressiveScope&) = delete;
+    TProgressiveScope& operator=(const TProgressiveScope&) = delete;
+    ~TProgressiveScope() {
+        DisarmResize();
+        PluginLineCallback = nullptr;
+    }
+};
+
+}  // namespace
+
+void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info) {
+    info.Width = 0;
+    info.Height = 0;
+    info.FileSize = -1;
+    info.Format = nullptr;
+    ProgressiveUsed = false;
+
+    const std::uint8_t fitMode = Settings.FitMode;
+    TPixelView view = View(target);
+    const char* format = nullptr;
+    std::int32_t fileSize = -1, naturalWidth = 0, naturalHeight = 0;
+    {
+        TProgressiveScope scope(&view, fitMode, Resamples(fitMode) && Settings.rtresize);
+        std::unique_ptr<TBitmap> picture;
+        // The picture buffer goes back after every picture, also when an
+        // error from the resampler leaves this function early.
+        struct TBufferRelease {
+            std::unique_ptr<TBitmap>& picture;
+            ~TBufferRelease() {
+                picture.reset();
+                FreePictureBuffer();
+            }
+        } release{picture};
+        const bool decoded = DecodePicture(fileName, &picture, &format, &fileSize, target.Width,
+                                           target.Height, &naturalWidth, &naturalHeight);
+        if (decoded && picture) {
+            const bool writtenProgressively = PluginLineCallback && StartResize && ProgressiveUsed;
+            if (!writtenProgressively) FitPicture(target, *picture);
+            info.Width = naturalWidth;
+            info.Height = naturalHeight;
+        } else {
+            format = nullptr;
+            target.Clear();
+        }
+    }
+    info.Format = format;
+    info.FileSize = fileSize;
+}
+
+void FitPicture(TBitmap& target, const TBitmap& source) {
+    target.Clear();
+    const int tw = target.Width, th = target.Height, sw = source.Width, sh = source.Height;
+    if (tw <= 0 || th <= 0 || sw <= 0 || sh <= 0 || !source.Bits) return;
+    const TFitCase fit = CaseOf(target, source);
+
+    if (fit.same()) {
+        CopyPixels(target, source, 0, 0, 0, 0, sw - 1, sh - 1);
+    } else if (fit.scales(target)) {
+        const TRect32 r = FittedRect(sw, sh, tw, th);
+        const std::uint8_t fitMode = Settings.FitMode;
+        const bool smallEnlarged = fit.smaller() && sw < 50 && sh < 50;
+        if (Resamples(fitMode) && !smallEnlarged && sw > 10 && sh > 10 && r.Width > 10 && r.Height > 10) {
+            Resample(r.Left, r.Top, r.Width, r.Height, fitMode == 1 ? kFilterHermite : kFilterLanczos3, 0.0f,
+                     View(source), View(target));
+        } else if (target.DC) {
+            if (::GetStretchBltMode(target.DC) != HALFTONE) UseHalftone(target.DC);
+            const BITMAPINFO bmi = TopDownInfo(source);
+            ::StretchDIBits(target.DC, r.Left, r.Top, r.Width, r.Height, 0, 0, sw, sh, source.Bits, &bmi,
+                            DIB_RGB_COLORS, SRCCOPY);
+            ::GdiFlush();  // the caller reads the section's pixels directly
+        }
+    } else if (fit.rx <= 1.0f && fit.ry <= 1.0f) {
+        const int left = (tw - sw) / 2, top = (th - sh) / 2;
+        CopyPixels(target, source, 0, 0, left, top, left + sw - 1, top + sh - 1);
+    } else if (fit.rx > 1.0f && fit.ry > 1.0f) {
+        // Larger both ways: the centred part of the picture fills the target.
+        CopyPixels(target, source, (sw - tw) / 2, (sh - th) / 2, 0, 0, tw - 1, th - 1);
+    } else if (fit.rx > fit.ry) {
+        // Only wider: the leftmost columns, centred vertically.
+        const int top = (th - sh) / 2;
+        CopyPixels(target, source, 0, 0, 0, top, tw - 1, top + sh - 1);
+    } else {
+        // Only taller: the top rows, centred horizontally.
+        const int left = (tw - sw) / 2;
+        CopyPixels(target, source, 0, 0, left, 0, left + sw - 1, th - 1);
+    }
+}
+
+void FitPictureGdi(TBitmap& target, const TBitmap& source) {
+    target.Clear();
+    const int tw = target.Width, th = target.Height, sw = source.Width, sh = source.Height;
+    if (tw <= 0 || th <= 0 || sw <= 0 || sh <= 0 || !target.DC || !source.DC) return;
+    const TFitCase fit = CaseOf(target, source);
+
+    if (fit.same()) {
+        BlitPixels(target, source, 0, 0, sw - 1, sh - 1, 0, 0);
+    } else if (fit.scales(target)) {
+        const TRect32 r = FittedRect(sw, sh, tw, th);
+        UseHalftone(target.DC);
+        const BITMAPINFO bmi = TopDownInfo(source);
+        ::StretchDIBits(target.DC, r.Left, r.Top, r.Width - 1, r.Height - 1, 0, 0, sw - 1, sh - 1,
+                        source.Bits, &bmi, DIB_RGB_COLORS, SRCCOPY);
+    } else {
+        // Centred without scaling; GDI clipping crops a larger picture.
+        const int left = (tw - sw) / 2, top = (th - sh) / 2;
+        BlitPixels(target, source, left, top, left + sw - 1, top + sh - 1, 0, 0);
+    }
+    ::GdiFlush();
+}

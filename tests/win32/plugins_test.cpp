@@ -1,0 +1,375 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "app/exception.h"
+#include "imaging/plugins_win32.h"
+#include "tests/win32/plugin_fixture.h"
+
+namespace {
+
+bool EnvSet(const std::string& name) {
+    char value[8];
+    return ::GetEnvironmentVariableA(name.c_str(), value, sizeof value) > 0;
+}
+void EnvClear(const std::string& name) {
+    ::SetEnvironmentVariableA(name.c_str(), nullptr);
+}
+
+struct TDecoded {
+    bool ok = false;
+    std::unique_ptr<TBitmap> picture;
+    const char* format = nullptr;
+    std::int32_t fileSize = 0, naturalWidth = -5, naturalHeight = -5;
+    std::uint32_t First() const {
+        std::uint32_t v = 0;
+        if (picture && picture->Bits) std::memcpy(&v, picture->Bits, 4);
+        return v & 0xFFFFFF;
+    }
+};
+
+TDecoded Decode(const std::string& file, int w = 64, int h = 48) {
+    TDecoded d;
+    d.ok = DecodePicture(file, &d.picture, &d.format, &d.fileSize, w, h, &d.naturalWidth, &d.naturalHeight);
+    return d;
+}
+
+void WriteSmallFile(const std::string& path, std::uint32_t firstWord = 0x00123456) {
+    WriteFileBytes(path, &firstWord, 4);
+}
+
+}  // namespace
+
+// ---- Discovery ----------------------------------------------------------------------
+
+TEST(PluginDiscovery, FolderWithoutLibrariesGivesAnEmptyTableAndNoDecoding) {
+    TInstallFolder folder;
+    WriteSmallFile(folder.File("a.bmp"));
+    folder.Load();
+    EXPECT_TRUE(PluginTable.empty());
+    EXPECT_TRUE(ExtensionList.empty());
+    ASSERT_EQ(folder.Messages.size(), 1u);
+    EXPECT_EQ(folder.Messages[0], "Quorvane: Can't load \"fastmm.dll\". Please reinstall Quorvane.");
+    const TDecoded d = Decode(folder.File("a.bmp"));
+    EXPECT_FALSE(d.ok);
+    EXPECT_EQ(d.fileSize, -1);
+    EXPECT_EQ(d.naturalWidth, 0);
+}
+
+TEST(PluginDiscovery, WithoutFastmmPicturesStillDecodeFromTheProcessHeap) {
+    TInstallFolder folder;
+    folder.Add(ProductDll("imgbmp.dll"));
+    folder.Load();
+    ASSERT_EQ(folder.Messages.size(), 1u);  // the user is still told to reinstall
+    ASSERT_EQ(PluginTable.size(), 1u);
+    const auto bmp = MakeBmp24(3, 3, [](int x, int y) { return static_cast<std::uint32_t>(0x100 * x + y); });
+    WriteFileBytes(folder.File("p.bmp"), bmp.data(), bmp.size());
+    const TDecoded d = Decode(folder.File("p.bmp"));
+    ASSERT_TRUE(d.ok);
+    std::uint32_t px;
+    std::memcpy(&px, d.picture->Bits + (1 * 3 + 2) * 4, 4);
+    EXPECT_EQ(px & 0xFFFFFF, 0x201u);
+    EXPECT_EQ(SharedMemoryEntries().FreeMem(nullptr), -1);
+}
+
+TEST(PluginDiscovery, FastmmFoundByTheScanIsReleasedButStaysLoadedUntilUnload) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Load();
+    EXPECT_TRUE(folder.Messages.empty());
+    EXPECT_TRUE(PluginTable.empty());
+    EXPECT_TRUE(folder.IsLoaded("fastmm.dll"));  // held by the memory-manager load
+    UnloadPlugins();
+    EXPECT_FALSE(folder.IsLoaded("fastmm.dll"));  // the scan's own reference was given back
+}
+
+TEST(PluginDiscovery, VersionLimitAndMissingEntryPoint) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_v66304.dll"));
+    folder.Add(TestPluginDll("tp_v66305.dll"));
+    folder.Add(TestPluginDll("tp_nogetin.dll"));
+    folder.Load();
+    ASSERT_EQ(PluginTable.size(), 1u);
+    EXPECT_EQ(PluginTable[0].FileName, "tp_v66304.dll");
+    EXPECT_EQ(PluginTable[0].Info.Version, 66304u);
+    EXPECT_TRUE(PluginTable[0].Enabled);
+    EXPECT_EQ(PluginTable[0].Module, ::GetModuleHandleA(folder.File("tp_v66304.dll").c_str()));
+    EXPECT_EQ(PluginModules.size(), 1u);
+    EXPECT_FALSE(folder.IsLoaded("tp_v66305.dll"));
+    EXPECT_FALSE(folder.IsLoaded("tp_nogetin.dll"));
+    EXPECT_EQ(ExtensionList, std::vector<std::string>{".aaa"});
+}
+
+TEST(PluginDiscovery, AnUnloadableLibraryStopsLoadingWithItsNameAndError) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_red.dll"), "a_red.dll");
+    WriteSmallFile(folder.File("b_broken.dll"));
+    folder.Add(TestPluginDll("tp_green.dll"), "c_green.dll");
+    try {
+        LoadPlugins();
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_EQ(std::string(e.what()).rfind("can't load b_broken.dll, ", 0), 0u) << e.what();
+        const std::string error = std::string(e.what()).substr(25);
+        EXPECT_FALSE(error.empty());
+        EXPECT_EQ(error.find_first_not_of("0123456789"), std::string::npos) << e.what();
+    }
+    ASSERT_EQ(PluginTable.size(), 1u);  // loading stopped at the broken library
+    EXPECT_FALSE(folder.IsLoaded("c_green.dll"));
+}
+
+TEST(PluginDiscovery, HostServicesAreOfferedAndTheShutdownNoticeSent) {
+    EnvClear("QVT_tp_red_NOTIFIED");
+    EnvClear("QVT_tp_red_SHUTDOWN");
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_red.dll"));
+    folder.Load();
+    EXPECT_TRUE(EnvSet("QVT_tp_red_NOTIFIED"));
+    EXPECT_FALSE(EnvSet("QVT_tp_red_SHUTDOWN"));
+    UnloadPlugins();
+    EXPECT_TRUE(EnvSet("QVT_tp_red_SHUTDOWN"));
+    EXPECT_TRUE(PluginTable.empty());
+    EXPECT_TRUE(ExtensionList.empty());
+    EXPECT_FALSE(folder.IsLoaded("tp_red.dll"));
+}
+
+TEST(PluginDiscovery, APluginThatRefusesTheHostEndsStartUpWithItsMessage) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_old.dll"));
+    // The message box is the last thing before the process ends; answering
+    // it with an exception keeps this test process alive.
+    struct TStop {};
+    std::string shown;
+    SetMessageBoxResponder([&](const std::string& text, const std::string&, UINT) -> int {
+        shown = text;
+        throw TStop{};
+    });
+    EXPECT_THROW(LoadPlugins(), TStop);
+    EXPECT_EQ(shown, "tp_old plugin is too old. Please download new version");
+}
+
+TEST(PluginDiscovery, RegisterConventionHoldsThroughTheServicesRecord) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_regs.dll"));
+    folder.Load();
+    ASSERT_EQ(PluginTable.size(), 1u);
+    using TResult = int (*)();
+    const auto result = reinterpret_cast<TResult>(
+        reinterpret_cast<void*>(::GetProcAddress(PluginTable[0].Module, "TestRegisterResult")));
+    ASSERT_NE(result, nullptr);
+    // get, grow keeping contents, free(null) = -1, realloc to 0 frees, realloc of null allocates
+    EXPECT_EQ(result(), 0x1F);
+}
+
+// ---- Extension list -----------------------------------------------------------------
+
+TEST(PluginExtensions, LowerCasedInTableOrderWithoutDuplicates) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_red.dll"), "a_red.dll");
+    folder.Add(TestPluginDll("tp_upper.dll"), "b_upper.dll");
+    folder.Add(TestPluginDll("tp_record.dll"), "c_record.dll");
+    folder.Load();
+    ASSERT_EQ(PluginTable.size(), 3u);
+    EXPECT_EQ(ExtensionList, (std::vector<std::string>{".bmp", ".rec"}));
+}
+
+// ---- Decode dispatch ----------------------------------------------------------------
+
+TEST(PluginDecode, UpperCaseFileNameMatchesLowerCaseExtension) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_red.dll"));
+    folder.Load();
+    WriteSmallFile(folder.File("PHOTO.BMP"));
+    const TDecoded d = Decode(folder.File("PHOTO.BMP"));
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.First(), 0xFF0000u);
+    EXPECT_EQ(d.picture->Width, 3);
+    EXPECT_EQ(d.picture->Height, 2);
+    EXPECT_EQ(d.naturalWidth, 3);
+    EXPECT_EQ(d.naturalHeight, 2);
+    EXPECT_EQ(d.fileSize, 4);
+    EXPECT_STREQ(d.format, "tp_red picture");
+}
+
+TEST(PluginDecode, UpperCaseExtensionInAPluginNeverMatches) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_upper.dll"));
+    folder.Load();
+    WriteSmallFile(folder.File("a.BMP"));
+    WriteSmallFile(folder.File("b.bmp"));
+    EXPECT_FALSE(Decode(folder.File("a.BMP")).ok);
+    EXPECT_FALSE(Decode(folder.File("b.bmp")).ok);
+}
+
+TEST(PluginDecode, FirstClaimingPluginByPathWinsAndTheNextStandsInForOneThatDeliversNothing) {
+    {
+        TInstallFolder folder;
+        folder.AddFastmm();
+        folder.Add(TestPluginDll("tp_green.dll"), "b_green.dll");
+        folder.Add(TestPluginDll("tp_red.dll"), "a_red.dll");
+        folder.Load();
+        WriteSmallFile(folder.File("x.bmp"));
+        EXPECT_EQ(Decode(folder.File("x.bmp")).First(), 0xFF0000u);
+    }
+    EnvClear("QVT_tp_empty_DECODED");
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_empty.dll"), "a_empty.dll");
+    folder.Add(TestPluginDll("tp_green.dll"), "b_green.dll");
+    folder.Load();
+    WriteSmallFile(folder.File("x.bmp"));
+    const TDecoded d = Decode(folder.File("x.bmp"));
+    ASSERT_TRUE(d.ok);
+    EXPECT_TRUE(EnvSet("QVT_tp_empty_DECODED"));
+    EXPECT_EQ(d.First(), 0x00FF00u);
+    EXPECT_STREQ(d.format, "tp_green picture");
+}
+
+TEST(PluginDecode, MissingFileAndUnclaimedExtensionFailWithoutAsking) {
+    EnvClear("QVT_tp_red_DECODED");
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_red.dll"));
+    folder.Load();
+    WriteSmallFile(folder.File("x.gif"));
+    TDecoded d = Decode(folder.File("missing.bmp"));
+    EXPECT_FALSE(d.ok);
+    EXPECT_EQ(d.fileSize, -1);
+    d = Decode(folder.File("x.gif"));
+    EXPECT_FALSE(d.ok);
+    EXPECT_FALSE(EnvSet("QVT_tp_red_DECODED"));
+}
+
+TEST(PluginDecode, DecoderWithoutFileNameFlagReadsThroughTheFileRecord) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_record.dll"));
+    folder.Load();
+    WriteSmallFile(folder.File("c.rec"), 0x00ABCDEF);
+    const TDecoded d = Decode(folder.File("c.rec"));
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.First(), 0xABCDEFu);
+    EXPECT_EQ(d.fileSize, 4);
+}
+
+TEST(PluginDecode, APluginClaimingMorePixelsThanItsBufferHoldsDeliversNothing) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_liar.dll"));
+    folder.Load();
+    WriteSmallFile(folder.File("l.big"));
+    EXPECT_FALSE(Decode(folder.File("l.big")).ok);
+}
+
+TEST(PluginDecode, FitModeTwoAsksForTwiceTheSize) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_red.dll"));
+    folder.Load();
+    WriteSmallFile(folder.File("x.bmp"));
+    char wanted[32] = {};
+    Settings.FitMode = 1;
+    ASSERT_TRUE(Decode(folder.File("x.bmp"), 640, 512).ok);
+    ::GetEnvironmentVariableA("QVT_tp_red_WANTED", wanted, sizeof wanted);
+    EXPECT_STREQ(wanted, "640 x 512");
+    Settings.FitMode = 2;
+    ASSERT_TRUE(Decode(folder.File("x.bmp"), 640, 512).ok);
+    ::GetEnvironmentVariableA("QVT_tp_red_WANTED", wanted, sizeof wanted);
+    EXPECT_STREQ(wanted, "1280 x 1024");
+}
+
+TEST(PluginDecode, BmpPluginDecodesARealFileAtItsOwnSize) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(ProductDll("imgbmp.dll"));
+    folder.Load();
+    const auto bmp = MakeBmp24(5, 4, [](int x, int y) { return static_cast<std::uint32_t>(x * 16 + y); });
+    WriteFileBytes(folder.File("p.bmp"), bmp.data(), bmp.size());
+    const TDecoded d = Decode(folder.File("p.bmp"), 2, 2);
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.naturalWidth, 5);
+    EXPECT_EQ(d.naturalHeight, 4);
+    EXPECT_STREQ(d.format, "Windows bitmap");
+    EXPECT_EQ(d.fileSize, static_cast<std::int32_t>(bmp.size()));
+    std::uint32_t px;
+    std::memcpy(&px, d.picture->Bits + (3 * 5 + 4) * 4, 4);
+    EXPECT_EQ(px & 0xFFFFFF, 4u * 16 + 3);
+}
+
+// ---- Picture buffer -----------------------------------------------------------------
+
+TEST(PictureBuffer, SameSizeSamePointerOtherSizeReallocatedZeroIsNull) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Load();
+    EXPECT_EQ(GetPictureBuffer(0), nullptr);
+    EXPECT_EQ(GetPictureBuffer(-4), nullptr);
+    auto* a = static_cast<std::uint8_t*>(GetPictureBuffer(64));
+    ASSERT_NE(a, nullptr);
+    a[63] = 0x5A;
+    EXPECT_EQ(GetPictureBuffer(64), a);
+    auto* b = static_cast<std::uint8_t*>(GetPictureBuffer(1 << 20));
+    ASSERT_NE(b, nullptr);
+    EXPECT_EQ(b[63], 0x5A);  // reallocated, contents kept
+    b[(1 << 20) - 1] = 1;
+    FreePictureBuffer();
+    EXPECT_NE(GetPictureBuffer(8), nullptr);
+    FreePictureBuffer();
+    FreePictureBuffer();  // twice is harmless
+}
+
+// ---- Shared memory manager ----------------------------------------------------------
+
+TEST(Fastmm, FourThreadsAllocatingResizingAndFreeingAtOnceKeepTheirBlocks) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Load();
+    struct TWork {
+        int id;
+        int failures;
+    } work[4] = {{1, 0}, {2, 0}, {3, 0}, {4, 0}};
+    LPTHREAD_START_ROUTINE body = [](LPVOID param) WINAPI -> DWORD {
+        auto* w = static_cast<TWork*>(param);
+        const TSharedMemoryEntries& mm = SharedMemoryEntries();
+        for (int i = 0; i < 3000; ++i) {
+            const std::int32_t size = 16 + (i * 37 + w->id * 11) % 4000;
+            auto* p = static_cast<std::uint8_t*>(mm.GetMem(size));
+            if (!p) {
+                ++w->failures;
+                continue;
+            }
+            std::memset(p, w->id, static_cast<std::size_t>(size));
+            void* block = p;
+            auto* q = static_cast<std::uint8_t*>(mm.ReallocMem(&block, size * 2));
+            if (!q || q != block) ++w->failures;
+            for (std::int32_t k = 0; q && k < size; ++k)
+                if (q[k] != w->id) {
+                    ++w->failures;
+                    break;
+                }
+            if (mm.FreeMem(block) != 0) ++w->failures;
+        }
+        return 0;
+    };
+    TKernelHandle threads[4];
+    HANDLE raw[4];
+    for (int t = 0; t < 4; ++t) {
+        threads[t].Reset(::CreateThread(nullptr, 0, body, &work[t], 0, nullptr));
+        raw[t] = threads[t].Get();
+    }
+    ::WaitForMultipleObjects(4, raw, TRUE, INFINITE);
+    for (const TWork& w : work) EXPECT_EQ(w.failures, 0) << w.id;
+}
