@@ -8,6 +8,7 @@
 #include "app/state.h"
 #include "config/dialog_win32.h"
 #include "diag/crash_report_win32.h"
+#include "render/runloop_win32.h"
 
 std::string ModeText;
 std::string ArgumentText;
@@ -51,10 +52,10 @@ void DispatchMode() {
         break;
     case TMode::Preview:
         if (HostWindow == nullptr || !::IsWindow(HostWindow)) return;
-        Guarded([] { ModeNotBuilt("The preview"); });
+        Guarded([] { RunSaver(HostWindow); });
         break;
     case TMode::Run:
-        Guarded([] { ModeNotBuilt("The full-screen show"); });
+        Guarded([] { RunSaver(nullptr); });
         break;
     case TMode::Password:
         ChangePassword(HostWindow);

@@ -1,0 +1,288 @@
+// The show as the user sees it, measured in one run under the real run loop:
+//  1. Time to the first picture: from the start of a run to the launch of
+//     its first panel, with a 12-megapixel JPEG as the first picture, beside
+//     the same start with a 64 x 48 picture and beside a bare LoadPicture of
+//     the JPEG (the baseline the difference is held against).
+//  2. Frame pacing over a show of 12-megapixel JPEGs: each frame's motion
+//     step against the real time between frames, and the frames that upload
+//     a picture against the median frame.
+// Usage: bench_show [seconds of the pacing show, default 60]
+#ifdef _WIN32
+#include <wincodec.h>
+#include <windows.h>
+
+#include <algorithm>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+#include <string>
+#include <vector>
+
+#include "app/settings.h"
+#include "app/state.h"
+#include "catalogue/piclist.h"
+#include "imaging/bitmap_win32.h"
+#include "imaging/plugins_win32.h"
+#include "imaging/prepare_win32.h"
+#include "render/runloop_win32.h"
+
+namespace {
+
+const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
+
+double Seconds() {
+    static const double perSecond = [] {
+        LARGE_INTEGER f;
+        ::QueryPerformanceFrequency(&f);
+        return static_cast<double>(f.QuadPart);
+    }();
+    LARGE_INTEGER c;
+    ::QueryPerformanceCounter(&c);
+    return static_cast<double>(c.QuadPart) / perSecond;
+}
+
+double Median(std::vector<double> v) {
+    if (v.empty()) return 0.0;
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+// Writes a width x height JPEG with detail everywhere (gradients and a
+// fine pattern), so that decoding costs what a photograph costs.
+bool WriteJpeg(const std::string& path, UINT width, UINT height) {
+    IWICImagingFactory* factory = nullptr;
+    if (FAILED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
+                                  reinterpret_cast<void**>(&factory))))
+        return false;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    IPropertyBag2* props = nullptr;
+    const std::wstring wide(path.begin(), path.end());
+    HRESULT hr = factory->CreateStream(&stream);
+    if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(wide.c_str(), GENERIC_WRITE);
+    if (SUCCEEDED(hr)) hr = factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &encoder);
+    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &props);
+    if (SUCCEEDED(hr)) hr = frame->Initialize(props);
+    if (SUCCEEDED(hr)) hr = frame->SetSize(width, height);
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
+    if (SUCCEEDED(hr)) {
+        const UINT stride = (width * 3 + 3) & ~3u;
+        std::vector<BYTE> rows(static_cast<std::size_t>(stride) * 64);
+        for (UINT y0 = 0; y0 < height && SUCCEEDED(hr); y0 += 64) {
+            const UINT n = std::min<UINT>(64, height - y0);
+            for (UINT y = 0; y < n; ++y)
+                for (UINT x = 0; x < width; ++x) {
+                    BYTE* p = &rows[static_cast<std::size_t>(y) * stride + x * 3];
+                    p[0] = static_cast<BYTE>(x * 255 / width);
+                    p[1] = static_cast<BYTE>((y0 + y) * 255 / height);
+                    p[2] = static_cast<BYTE>(((x / 7) ^ ((y0 + y) / 5)) * 37);
+                }
+            hr = frame->WritePixels(n, stride, stride * n, rows.data());
+        }
+    }
+    if (SUCCEEDED(hr)) hr = frame->Commit();
+    if (SUCCEEDED(hr)) hr = encoder->Commit();
+    if (props) props->Release();
+    if (frame) frame->Release();
+    if (encoder) encoder->Release();
+    if (stream) stream->Release();
+    factory->Release();
+    return SUCCEEDED(hr);
+}
+
+// What the frame observer records; touched by the render thread only while
+// a run lasts, and read by the main thread after it.
+struct TRecord {
+    double start = 0.0;       // when the run was started
+    double firstLaunch = -1;  // seconds from start to the first panel launch
+    bool stopAtLaunch = false;
+    double stopAfter = 0.0;          // seconds of show, pacing run
+    std::vector<double> stepTimes;   // when each frame's step was computed
+    std::vector<float> frameSteps;   // that step
+    std::vector<double> drawnTimes;  // when each frame was drawn
+    std::vector<bool> uploaded;      // whether that frame uploaded a picture
+};
+TRecord record;
+
+void Observe(const TFrameEvent& e) {
+    const double now = Seconds();
+    switch (e.What) {
+    case TFrameEvent::Kind::Stepped:
+        record.stepTimes.push_back(now);
+        record.frameSteps.push_back(e.FrameStep);
+        if (record.stopAfter > 0 && now - record.start > record.stopAfter) StopRequested = 1;
+        break;
+    case TFrameEvent::Kind::Launched:
+        if (record.firstLaunch < 0) record.firstLaunch = now - record.start;
+        if (record.stopAtLaunch) StopRequested = 1;
+        break;
+    case TFrameEvent::Kind::Drawn:
+        record.drawnTimes.push_back(now);
+        record.uploaded.push_back(e.Uploaded);
+        break;
+    }
+}
+
+void UseCatalogue(const std::vector<std::string>& paths) {
+    PicList.Clear();
+    const int root = PicList.AddFolder("Root");
+    for (const std::string& p : paths) PicList.ItemAt(root).Pictures.Add(p);
+}
+
+// One run in a host window of 1280 x 1024 (a 640 x 512 picture bitmap).
+void Run(HWND host) {
+    LaunchedFromDialog = true;
+    record.start = Seconds();
+    RunSaver(host);
+    RunFlags = 0;
+}
+
+// LoadPicture of `path` in a fresh thread set up like the loader (32 KiB
+// stack, one step below normal), with nothing else running.
+struct TThreadLoad {
+    std::string path;
+    double ms = 0.0;
+};
+DWORD WINAPI LoadInThread(void* data) {
+    auto* job = static_cast<TThreadLoad*>(data);
+    TBitmap target(640, 512);
+    target.ShrinkToFit = true;
+    target.EnlargeToFit = true;
+    PictureInfo info;
+    const double t0 = Seconds();
+    LoadPicture(target, job->path, info);
+    job->ms = (Seconds() - t0) * 1000.0;
+    return 0;
+}
+double LoadInLoaderLikeThread(const std::string& path) {
+    TThreadLoad job{path, 0.0};
+    HANDLE thread = ::CreateThread(nullptr, 32 * 1024, LoadInThread, &job, CREATE_SUSPENDED, nullptr);
+    if (!thread) return -1.0;
+    ::SetThreadPriority(thread, THREAD_PRIORITY_BELOW_NORMAL);
+    ::ResumeThread(thread);
+    ::WaitForSingleObject(thread, INFINITE);
+    ::CloseHandle(thread);
+    return job.ms;
+}
+
+double TimeToFirstPicture(HWND host, const std::string& picture) {
+    UseCatalogue({picture});
+    record = TRecord();
+    record.stopAtLaunch = true;
+    Run(host);
+    return record.firstLaunch * 1000.0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const double showSeconds = argc > 1 ? std::atof(argv[1]) : 60.0;
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+
+    char exe[MAX_PATH];
+    const DWORD n = ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
+    std::string installPath(exe, n);
+    installPath.resize(installPath.find_last_of('\\'));
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    const std::string folder = std::string(temp) + "qv_bench_show";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string big = folder + "\\big12mp.jpg";
+    const std::string small = folder + "\\small.jpg";
+    if (!WriteJpeg(big, 4000, 3000) || !WriteJpeg(small, 64, 48)) {
+        std::printf("cannot write the JPEG fixtures\n");
+        return 1;
+    }
+
+    Settings.InstallPath = installPath;
+    Settings.Order = 1;
+    Settings.FitMode = 2;
+    Settings.rtresize = true;
+    Settings.ShrinkToFit = true;
+    Settings.EnlargeToFit = true;
+    LoadPlugins();
+    BuildExtensionList();
+    SetFrameObserver(Observe);
+
+    WNDCLASSA wc{};
+    wc.lpfnWndProc = ::DefWindowProcA;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "QvBenchHost";
+    ::RegisterClassA(&wc);
+    HWND host = ::CreateWindowExA(0, "QvBenchHost", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 1280, 1024, nullptr,
+                                  nullptr, wc.hInstance, nullptr);
+
+    // 1. Time to the first picture, the two starts taking turns.
+    std::vector<double> bigStarts, smallStarts, bareLoads, threadLoads;
+    for (int round = 0; round < 3; ++round) {
+        bigStarts.push_back(TimeToFirstPicture(host, big));
+        smallStarts.push_back(TimeToFirstPicture(host, small));
+        TBitmap target(640, 512);
+        target.ShrinkToFit = true;
+        target.EnlargeToFit = true;
+        PictureInfo info;
+        const double t0 = Seconds();
+        LoadPicture(target, big, info);
+        bareLoads.push_back((Seconds() - t0) * 1000.0);
+        threadLoads.push_back(LoadInLoaderLikeThread(big));
+        if (info.Width != 4000) std::printf("warning: the JPEG decoded as %dx%d\n", info.Width, info.Height);
+    }
+    const double bigMs = Median(bigStarts);
+    const double smallMs = Median(smallStarts);
+    const double bareMs = Median(bareLoads);
+    std::printf("time to first picture, median of 3 (ms):\n");
+    std::printf("  12-megapixel JPEG first  %8.1f\n", bigMs);
+    std::printf("  64 x 48 JPEG first       %8.1f\n", smallMs);
+    std::printf("  difference               %8.1f\n", bigMs - smallMs);
+    std::printf(
+        "  baseline: bare LoadPicture of the JPEG %8.1f  (difference / baseline = %.2f, goal <= 1.3)\n",
+        bareMs, (bigMs - smallMs) / bareMs);
+    std::printf(
+        "  for reference: the same LoadPicture in a fresh loader-like thread, no show running %8.1f\n",
+        Median(threadLoads));
+
+    // 2. Frame pacing over a show of 12-megapixel pictures.
+    UseCatalogue({big, big, big, big, big, big, big, big});
+    record = TRecord();
+    record.stopAfter = showSeconds;
+    Run(host);
+    std::vector<double> offBy;     // |motion step in ms - real ms between steps|
+    std::vector<double> frameMs;   // real ms from one step to the next
+    std::vector<double> uploadMs;  // the same for frames that uploaded
+    for (std::size_t i = 1; i < record.stepTimes.size(); ++i) {
+        const double real = (record.stepTimes[i] - record.stepTimes[i - 1]) * 1000.0;
+        offBy.push_back(std::fabs(record.frameSteps[i] / 0.02 - real));
+        frameMs.push_back(real);
+        // Frame i - 1 ran from step i - 1 to step i.
+        if (i - 1 < record.uploaded.size() && record.uploaded[i - 1]) uploadMs.push_back(real);
+    }
+    const double medianFrame = Median(frameMs);
+    const double worstOff = offBy.empty() ? 0.0 : *std::max_element(offBy.begin(), offBy.end());
+    const auto over2 = std::count_if(offBy.begin(), offBy.end(), [](double d) { return d > 2.0; });
+    const double worstUpload = uploadMs.empty() ? 0.0 : *std::max_element(uploadMs.begin(), uploadMs.end());
+    std::printf("frame pacing over %.0f s, %zu frames, %zu uploads:\n", showSeconds, frameMs.size(),
+                uploadMs.size());
+    std::printf("  motion step vs real time: median off %.3f ms, worst %.3f ms, frames off > 2 ms: %ld\n",
+                Median(offBy), worstOff, static_cast<long>(over2));
+    std::printf("  baseline: median frame %.2f ms; worst upload frame %.2f ms (%.2f x median, goal <= 3)\n",
+                medianFrame, worstUpload, medianFrame > 0 ? worstUpload / medianFrame : 0.0);
+    // The first upload of a run also meets the first textured draw.
+    std::printf("  upload frames (ms):");
+    for (double ms : uploadMs) std::printf(" %.1f", ms);
+    std::printf("\n");
+
+    ::DestroyWindow(host);
+    ::DeleteFileA(big.c_str());
+    ::DeleteFileA(small.c_str());
+    ::RemoveDirectoryA(folder.c_str());
+    UnloadPlugins();
+    return 0;
+}
+#else
+int main() {
+    return 0;
+}
+#endif

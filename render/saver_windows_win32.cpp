@@ -1,0 +1,251 @@
+#include "render/saver_windows_win32.h"
+
+#include <string>
+
+#include "app/exception.h"
+#include "app/handles_win32.h"
+#include "app/registry_win32.h"
+#include "app/state.h"
+#include "app/ui_win32.h"
+#include "render/runloop_win32.h"
+
+std::int32_t MouseAllowance = kMouseAllowance;
+LPARAM LastMousePosition = 0;
+bool PausedByMonitor = false;
+bool F12Seen = false;
+
+std::vector<TMonitorEntry> MonitorTable;
+std::int32_t MonitorCount = 0;
+std::int32_t PrimaryIndex = 0;
+
+namespace {
+
+void DeclareClass(const char* name, WNDPROC proc, HBRUSH background) {
+    WNDCLASSA wc{};
+    wc.style = CS_HREDRAW | CS_VREDRAW;
+    wc.lpfnWndProc = proc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.hIcon = ::LoadIconA(nullptr, IDI_APPLICATION);
+    wc.hbrBackground = background;
+    wc.lpszClassName = name;
+    // A second declaration in the same process fails; the first one stands.
+    ::RegisterClassA(&wc);
+}
+
+// A stop that must pass the password check: 1 when it does, else 0.
+void RequestStop() {
+    StopRequested = VerifyPassword() ? 1 : 0;
+}
+
+void KeyRules(WPARAM key) {
+    if (PausedByMonitor) {
+        PausedByMonitor = false;
+        Paused = false;
+    }
+    if (key == VK_SPACE) {
+        Paused = !Paused;
+    } else if (key == VK_F12 && !F12Seen) {
+        F12Seen = true;
+    } else if (key == VK_F11 && F12Seen) {
+        CrashTestArmed = true;
+    } else {
+        RequestStop();
+    }
+}
+
+void MouseRules() {
+    if (!FullScreen) return;
+    if (--MouseAllowance == 0) RequestStop();
+    if (PausedByMonitor) {
+        PausedByMonitor = false;
+        Paused = false;
+    }
+}
+
+struct TEnumState {
+    decltype(&::GetMonitorInfoA) getInfo;
+};
+
+BOOL CALLBACK StoreMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+    const auto* state = reinterpret_cast<const TEnumState*>(data);
+    MONITORINFO info{};
+    info.cbSize = sizeof info;  // 40 bytes
+    if (state->getInfo(monitor, &info)) {
+        if (info.dwFlags & MONITORINFOF_PRIMARY) PrimaryIndex = MonitorCount;
+        MonitorTable.push_back({info.rcMonitor, nullptr});
+        ++MonitorCount;
+    }
+    return TRUE;
+}
+
+}  // namespace
+
+HWND CreateSaverWindow(HWND host, int x, int y, int width, int height) {
+    DeclareClass(kSaverClass, SaverWindowProc, static_cast<HBRUSH>(::GetStockObject(HOLLOW_BRUSH)));
+    HWND wnd;
+    if (host == nullptr) {
+        wnd = ::CreateWindowExA(WS_EX_TOPMOST, kSaverClass, kSaverTitle,
+                                WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, x, y, width,
+                                height, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+    } else {
+        wnd = ::CreateWindowExA(0, kSaverClass, kSaverTitle,
+                                WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_MAXIMIZE, x, y, width, height,
+                                host, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+        if (wnd) {
+            // A maximised child fills its parent's client area; where the
+            // system leaves the creation size, fit it by hand.
+            RECT client{};
+            ::GetClientRect(host, &client);
+            RECT own{};
+            ::GetClientRect(wnd, &own);
+            if (own.right != client.right || own.bottom != client.bottom)
+                ::MoveWindow(wnd, 0, 0, client.right, client.bottom, TRUE);
+        }
+    }
+    if (wnd == nullptr) {
+        const DWORD error = ::GetLastError();
+        ShowMessageBoxA(nullptr, "Get Handle in ImageCreate failed\r\nError = " + std::to_string(error),
+                        "Error", MB_OK);
+        TeardownRun();
+        return nullptr;
+    }
+    if (host == nullptr) ::SetForegroundWindow(wnd);
+    return wnd;
+}
+
+bool CoverOtherMonitors() {
+    TModule user32(LoadSystemLibrary("user32.dll"));
+    if (!user32) return false;
+    TEnumState state{};
+    state.getInfo = reinterpret_cast<decltype(&::GetMonitorInfoA)>(
+        reinterpret_cast<void*>(::GetProcAddress(user32.Get(), "GetMonitorInfoA")));
+    auto enumerate = reinterpret_cast<decltype(&::EnumDisplayMonitors)>(
+        reinterpret_cast<void*>(::GetProcAddress(user32.Get(), "EnumDisplayMonitors")));
+    if (!state.getInfo || !enumerate) return false;
+
+    MonitorTable.clear();
+    MonitorCount = 0;
+    PrimaryIndex = 0;
+    enumerate(nullptr, nullptr, StoreMonitor, reinterpret_cast<LPARAM>(&state));
+
+    DeclareClass(kCoverClass, CoverWindowProc, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+    for (std::int32_t i = 0; i < MonitorCount; ++i) {
+        if (i == PrimaryIndex) continue;
+        TMonitorEntry& m = MonitorTable[static_cast<std::size_t>(i)];
+        m.Cover = ::CreateWindowExA(WS_EX_TOPMOST, kCoverClass, kSaverTitle,
+                                    WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, m.Rect.left,
+                                    m.Rect.top, m.Rect.right - m.Rect.left, m.Rect.bottom - m.Rect.top,
+                                    nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+        if (m.Cover == nullptr)
+            throw Exception("Get Handle in BlackWindowCreate failed, Error = " +
+                            std::to_string(::GetLastError()));
+        ::ShowWindow(m.Cover, SW_SHOW);
+        ::UpdateWindow(m.Cover);
+    }
+    return true;
+}
+
+void CloseCoverWindows() {
+    for (std::int32_t i = 0; i < MonitorCount && i < static_cast<std::int32_t>(MonitorTable.size()); ++i) {
+        if (i == PrimaryIndex) continue;
+        TMonitorEntry& m = MonitorTable[static_cast<std::size_t>(i)];
+        if (m.Cover && ::IsWindow(m.Cover)) ::SendMessageA(m.Cover, WM_CLOSE, 0, 0);
+        m.Cover = nullptr;
+    }
+    MonitorCount = 0;
+}
+
+bool VerifyPassword() {
+    if (LaunchedFromDialog) return true;
+    TRegKey desktop = OpenRegKey(HKEY_CURRENT_USER, "Control Panel\\Desktop", KEY_READ);
+    if (!desktop) return true;
+    // Four bytes, whatever the value's type: a string "0" reads as 0x30.
+    std::uint8_t raw[4] = {0, 0, 0, 0};
+    DWORD size = sizeof raw;
+    if (::RegQueryValueExA(desktop.Get(), "ScreenSaveUsePassword", nullptr, nullptr, raw, &size) !=
+        ERROR_SUCCESS)
+        return true;
+    if ((raw[0] | raw[1] | raw[2] | raw[3]) == 0) return true;
+
+    TModule library(LoadSystemLibrary("PASSWORD.CPL"));
+    if (!library) return true;
+    using TVerify = BOOL(WINAPI*)(HWND);
+    auto verify = reinterpret_cast<TVerify>(
+        reinterpret_cast<void*>(::GetProcAddress(library.Get(), "VerifyScreenSavePwd")));
+    if (!verify) return true;
+    ::ShowCursor(TRUE);
+    const bool ok = verify(SaverWindow) != FALSE;
+    if (!ok) {
+        MouseAllowance = kMouseAllowance;
+        ::ShowCursor(FALSE);
+    }
+    return ok;
+}
+
+LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    switch (msg) {
+    case WM_DESTROY:
+        StopRequested = 1;
+        break;
+    case WM_PAINT: {
+        PAINTSTRUCT ps;
+        ::BeginPaint(wnd, &ps);
+        ::EndPaint(wnd, &ps);
+        return 0;
+    }
+    case WM_CLOSE:
+        if (FullScreen && StopRequested == 0 && !VerifyPassword()) return 0;
+        ::ShowWindow(wnd, SW_HIDE);
+        if (FullScreen) ::CloseWindow(wnd);
+        break;
+    case WM_ACTIVATEAPP:
+        if (wParam == 0) ::PostMessageA(wnd, WM_CLOSE, 0, 0);
+        break;
+    case WM_POWER:
+        if (wParam == PWR_CRITICALRESUME) ::PostMessageA(wnd, WM_CLOSE, 0, 0);
+        break;
+    case WM_POWERBROADCAST:
+        if ((wParam == PBT_APMRESUMECRITICAL || wParam == PBT_APMRESUMESUSPEND ||
+             wParam == PBT_APMRESUMEAUTOMATIC) &&
+            (lParam & 1) == 0)
+            ::PostMessageA(wnd, WM_CLOSE, 0, 0);
+        break;
+    case WM_KEYDOWN:
+    case WM_SYSKEYDOWN:
+        if (FullScreen) KeyRules(wParam);
+        break;
+    case WM_SYSCOMMAND:
+        if (FullScreen) {
+            const WPARAM command = wParam & 0xFFF0;
+            if (command == SC_NEXTWINDOW || command == SC_PREVWINDOW || command == SC_SCREENSAVE) return 0;
+            if (command == SC_MONITORPOWER && lParam == 2 && !Paused) {
+                PausedByMonitor = true;
+                Paused = true;
+            }
+        }
+        break;
+    case WM_MOUSEMOVE: {
+        // The position word alone: x in the low, y in the high 16 bits.
+        const LPARAM position = lParam & 0xFFFFFFFF;
+        if (position != LastMousePosition) {
+            MouseRules();
+            LastMousePosition = position;
+        }
+        break;
+    }
+    case WM_LBUTTONDOWN:
+    case WM_RBUTTONDOWN:
+    case WM_MBUTTONDOWN:
+        if (FullScreen) RequestStop();
+        break;
+    default:
+        break;
+    }
+    return ::DefWindowProcA(wnd, msg, wParam, lParam);
+}
+
+LRESULT CALLBACK CoverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_PAINT) return ::DefWindowProcA(wnd, msg, wParam, lParam);
+    // Input on any monitor acts as on the saver window.
+    return SaverWindowProc(wnd, msg, wParam, lParam);
+}

@@ -1,0 +1,186 @@
+#!/bin/bash
+# The full-screen show of the real quorvane.scr under Wine and Xvfb: what it
+# draws, the input that ends it, and what it records in the registry.
+set -u
+source "$(dirname "$0")/lib.sh"
+
+repo="$(cd "$(dirname "$RUN")/.." && pwd)"
+PREFIX="${QV_WINEPREFIX:-$repo/build-win/wineprefix}"
+KEY='HKCU\Software\Tessilund\Quorvane'
+INSTALL_WIN='C:\qv_e2e_show'
+INSTALL="$PREFIX/drive_c/qv_e2e_show"
+WORK="$(mktemp -d)"
+SHOW_PID=""
+
+cleanup() {
+    if [ -n "$SHOW_PID" ] && kill -0 "$SHOW_PID" 2>/dev/null; then kill "$SHOW_PID" 2>/dev/null; fi
+    # QV_E2E_SHOTS names a folder that keeps the screenshots for a look.
+    if [ -n "${QV_E2E_SHOTS:-}" ]; then mkdir -p "$QV_E2E_SHOTS" && cp "$WORK"/*.png "$QV_E2E_SHOTS"/ 2>/dev/null; fi
+    rm -rf "$WORK" "$INSTALL"
+}
+trap cleanup EXIT
+
+reg() { "$RUN" reg "$@" >/dev/null 2>&1; }
+# Prints a value of the product key, or nothing when it is absent.
+reg_value() {
+    "$RUN" reg query "$KEY" /v "$1" 2>/dev/null | tr -d '\r' |
+        sed -n "s/^ *$1 *REG_SZ *//p; s/^ *$1 *REG_SZ\$//p"
+}
+reg_has() { "$RUN" reg query "$KEY" /v "$1" >/dev/null 2>&1; }
+
+# The prefix and the display exist after the first Wine call.
+reg add 'HKLM\Software\Tessilund\Quorvane' /v Path /d "$INSTALL_WIN" /f
+export DISPLAY="${DISPLAY:-}"
+if ! xdotool getdisplaygeometry >/dev/null 2>&1; then
+    DISPLAY="$(cat "$(dirname "$PREFIX")/.xvfb.display")"
+fi
+
+# An installation folder with the plug-ins (when they are built) and a few
+# pictures of one strong colour each.
+rm -rf "$INSTALL"
+mkdir -p "$INSTALL/Photos"
+cp "$BUILD"/bin/*.dll "$INSTALL/" 2>/dev/null || true
+PLUGINS=$(find "$INSTALL" -maxdepth 1 -iname '*.dll' ! -iname 'fastmm.dll' | wc -l)
+convert -size 800x600 xc:'rgb(0,220,0)' "$INSTALL/Photos/a_green.bmp"
+convert -size 800x600 xc:'rgb(0,220,0)' "$INSTALL/Photos/b_green.jpg"
+convert -size 640x480 xc:'rgb(0,220,0)' "$INSTALL/Photos/c_green.png"
+rm -f "$PREFIX"/drive_c/users/*/AppData/Roaming/Quorvane/piclist.dat
+
+# Counts pixels of a screenshot: "<not black> <red> <green>".
+measure() {
+    convert "$1" -depth 8 ppm:- | python3 -c '
+import sys
+data = sys.stdin.buffer.read()
+parts = data.split(maxsplit=4)
+w, h = int(parts[1]), int(parts[2])
+px = parts[4][: w * h * 3]
+lit = red = green = 0
+for i in range(0, len(px), 3):
+    r, g, b = px[i], px[i + 1], px[i + 2]
+    if r or g or b:
+        lit += 1
+        if r > 120 and g < 60 and b < 60:
+            red += 1
+        elif g > 90 and r < 60 and b < 60:
+            green += 1
+print(lit, red, green)'
+}
+shot() { import -window root "$WORK/$1.png"; }
+
+# Starts the show in the background; its exit code lands in $WORK/rc.
+start_show() {
+    rm -f "$WORK/rc"
+    ( "$RUN" "$SCR" /s >/dev/null 2>&1; echo $? >"$WORK/rc" ) &
+    SHOW_PID=$!
+    for _ in $(seq 1 600); do
+        xdotool search --name '^Tessilund Quorvane$' >/dev/null 2>&1 && return 0
+        [ -f "$WORK/rc" ] && break
+        sleep 0.1
+    done
+    fail "no saver window appeared"
+    return 1
+}
+running() { [ ! -f "$WORK/rc" ]; }
+# Waits for the show to end (at most $1 seconds); prints its exit code.
+wait_end() {
+    for _ in $(seq 1 $(($1 * 10))); do
+        [ -f "$WORK/rc" ] && { cat "$WORK/rc"; return; }
+        sleep 0.1
+    done
+    echo timeout
+}
+# Waits until a screenshot shows the scene: the red message without
+# plug-ins, else a photograph's green. Leaves the shot in $WORK/scene.png.
+wait_scene() {
+    for _ in $(seq 1 40); do
+        shot scene
+        read -r lit red green < <(measure "$WORK/scene.png")
+        if [ "$PLUGINS" -gt 0 ]; then
+            [ "$green" -gt 200 ] && return 0
+        else
+            [ "$red" -gt 20 ] && return 0
+        fi
+        sleep 0.5
+    done
+    return 1
+}
+
+# --- 1. A show in forward order with ResumeLast, ended by a key press.
+reg delete "$KEY" /f
+reg add "$KEY" /v Order /d 17 /f
+start_show || finish
+sleep 1
+if wait_scene; then
+    pass "scene on screen (lit=$lit red=$red green=$green, plug-ins: $PLUGINS)"
+else
+    fail "no scene within 20 s (lit=$lit red=$red green=$green, plug-ins: $PLUGINS)"
+fi
+if [ "$lit" -gt 50 ] && [ "$lit" -lt $((1280 * 1024 / 4)) ]; then
+    pass "black space with stars"
+else
+    fail "lit pixels: $lit"
+fi
+sleep 1.5  # a run of more than a second measures the frame rate
+xdotool key x
+rc=$(wait_end 20)
+[ "$rc" = 0 ] && pass "key press ends the show with 0" || fail "key press: exit $rc"
+fps=$(reg_value FPS)
+[[ "$fps" =~ ^[0-9]+$ ]] && [ "$fps" -gt 0 ] && pass "FPS written: $fps" || fail "FPS: '$fps'"
+prev1=$(reg_value Prev)
+reg_has Prev && pass "Prev written: '$prev1'" || fail "Prev missing"
+if [ "$PLUGINS" -gt 0 ]; then
+    [[ "$prev1" == "0?$INSTALL_WIN\\Photos\\a_green.bmp" ]] && pass "Prev names the picture shown" ||
+        fail "Prev after the first show: '$prev1'"
+else
+    [ -z "$prev1" ] && pass "empty catalogue: Prev empty" || fail "Prev with no pictures: '$prev1'"
+fi
+
+# --- 2. The next show resumes after it; space freezes and resumes; the
+#        first F12 is not a stop; a click ends it.
+start_show || finish
+wait_scene || fail "second show: no scene"
+xdotool key space
+sleep 0.5
+shot paused1
+sleep 1
+shot paused2
+diff_paused=$(compare -metric AE "$WORK/paused1.png" "$WORK/paused2.png" null: 2>&1)
+[ "$diff_paused" = 0 ] && pass "space freezes the scene" || fail "paused scene changed ($diff_paused pixels)"
+xdotool key space
+sleep 1
+shot resumed
+diff_resumed=$(compare -metric AE "$WORK/paused2.png" "$WORK/resumed.png" null: 2>&1)
+[ "$diff_resumed" != 0 ] && pass "space resumes ($diff_resumed pixels moved)" || fail "scene still frozen"
+running && pass "space does not end the show" || fail "space ended the show"
+xdotool key F12
+sleep 1
+running && pass "the first F12 does not end the show" || fail "F12 ended the show"
+xdotool click 1
+rc=$(wait_end 20)
+[ "$rc" = 0 ] && pass "click ends the show with 0" || fail "click: exit $rc"
+prev2=$(reg_value Prev)
+if [ "$PLUGINS" -gt 0 ]; then
+    [[ "$prev2" == "1?$INSTALL_WIN\\Photos\\b_green.jpg" ]] && pass "second show resumed after the first" ||
+        fail "Prev after the second show: '$prev2'"
+fi
+
+# --- 3. ResumeLast off empties Prev; mouse moves: a few are tolerated, more end it.
+reg add "$KEY" /v Order /d 1 /f
+start_show || finish
+sleep 2
+xdotool mousemove 10 10
+for i in 1 2 3 4 5; do xdotool mousemove $((100 + i * 7)) $((200 + i * 3)); sleep 0.1; done
+sleep 1
+running && pass "a few mouse moves are tolerated" || fail "the show ended after six mouse moves"
+for i in $(seq 1 20); do xdotool mousemove $((400 + i * 9)) $((300 + i * 4)); sleep 0.05; done
+rc=$(wait_end 20)
+[ "$rc" = 0 ] && pass "more mouse moves end the show with 0" || fail "mouse moves: exit $rc"
+reg_has Prev && [ -z "$(reg_value Prev)" ] && pass "ResumeLast off: Prev empty" ||
+    fail "ResumeLast off: Prev '$(reg_value Prev)'"
+
+# No saver process is left behind.
+sleep 1
+if pgrep -f -- "$SCR /s" >/dev/null; then fail "a quorvane.scr process is left"; else pass "no process left"; fi
+
+reg delete "$KEY" /f
+finish

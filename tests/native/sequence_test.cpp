@@ -1,0 +1,307 @@
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <random>
+#include <set>
+#include <string>
+#include <vector>
+
+#include "app/exception.h"
+#include "catalogue/sequence.h"
+
+namespace {
+
+// A fixed random source: returns the values in turn, then repeats the last.
+struct TScriptedRandom {
+    std::vector<double> values;
+    std::size_t next = 0;
+    double operator()() {
+        const double v = values[std::min(next, values.size() - 1)];
+        ++next;
+        return v;
+    }
+};
+
+// A seeded MT19937 drawn the way the product draws: output * 2^-32.
+struct TSeededRandom {
+    std::mt19937 gen;
+    explicit TSeededRandom(std::uint32_t seed) : gen(seed) {}
+    double operator()() { return static_cast<std::uint32_t>(gen()) * (1.0 / 4294967296.0); }
+};
+
+std::string PathOf(std::int32_t i) {
+    return "C:\\Pics\\p" + std::to_string(i) + ".jpg";
+}
+
+// Runs `count` calls of a show and returns the indices prepared.
+std::vector<std::int32_t> Show(
+    TShowSequence& seq, const TSequenceOptions& options, std::int32_t n, int count,
+    TRandomUnit random = [] { return 0.5; }, std::function<std::int32_t()> resume = [] { return -1; }) {
+    std::vector<std::int32_t> shown;
+    for (int c = 0; c < count; ++c) {
+        const TSequenceResult r = ChooseNextPicture(seq, options, n, random, resume, [&](std::int32_t i) {
+            shown.push_back(i);
+            return true;
+        });
+        EXPECT_EQ(r, TSequenceResult::Prepared);
+    }
+    return shown;
+}
+
+TEST(SequenceOrder, ForwardAndBackwardWrap) {
+    TShowSequence seq;
+    EXPECT_EQ(Show(seq, {kOrderForward, false, false}, 3, 5), (std::vector<std::int32_t>{0, 1, 2, 0, 1}));
+    TShowSequence back;
+    EXPECT_EQ(Show(back, {kOrderBackward, false, false}, 3, 4), (std::vector<std::int32_t>{2, 1, 0, 2}));
+}
+
+TEST(SequenceOrder, UnknownOrderValuesPlayForward) {
+    for (std::int32_t order : {0, 3, 5, 6, 7}) {
+        TShowSequence seq;
+        EXPECT_EQ(Show(seq, {order, false, false}, 3, 4), (std::vector<std::int32_t>{0, 1, 2, 0})) << order;
+    }
+}
+
+TEST(SequenceOrder, IndexBeyondAShrunkCatalogueStillGivesAValidOne) {
+    EXPECT_EQ(NextForward(9, 3), 0);
+    EXPECT_EQ(NextForward(-7, 3), 0);
+    EXPECT_EQ(NextBackward(9, 3), 2);
+    EXPECT_EQ(NextBackward(3, 3), 2);
+    EXPECT_EQ(NextBackward(-1, 3), 2);
+}
+
+TEST(SequenceStart, RandomStartCoversWholeRangeAndStaysInside) {
+    // The extremes of r land on the first and last index.
+    EXPECT_EQ(RandomStartIndex(10, [] { return 0.0; }), 0);
+    EXPECT_EQ(RandomStartIndex(10, [] { return 0.9999999997671694; }), 9);
+    EXPECT_EQ(RandomStartIndex(1, [] { return 0.9999999997671694; }), 0);
+    // r = 0.55 on 10: 5.49 - 0.499 = 4.991 -> 5; the show then begins at 6.
+    TShowSequence seq;
+    EXPECT_EQ(Show(seq, {kOrderForward, true, false}, 10, 2, [] { return 0.55; }),
+              (std::vector<std::int32_t>{6, 7}));
+}
+
+TEST(SequenceStart, ResumeWinsOverRandomStartEvenWhenAbsent) {
+    TShowSequence seq;
+    int asked = 0;
+    auto shown = Show(
+        seq, {kOrderForward, true, true}, 10, 2, [] { return 0.55; },
+        [&] {
+            ++asked;
+            return -1;
+        });
+    EXPECT_EQ(shown, (std::vector<std::int32_t>{0, 1}));
+    EXPECT_EQ(asked, 1);  // only at the start of the show
+}
+
+TEST(SequenceStart, RandomStartHasNoEffectInRandomOrder) {
+    TShowSequence a;
+    TShowSequence b;
+    TSeededRandom ra(7);
+    TSeededRandom rb(7);
+    auto withStart = Show(a, {kOrderRandom, true, false}, 50, 60, std::ref(ra));
+    auto without = Show(b, {kOrderRandom, false, false}, 50, 60, std::ref(rb));
+    EXPECT_EQ(withStart, without);
+}
+
+TEST(SequenceAttempts, UnreadablePicturesGiveNPlusTwoAttempts) {
+    TShowSequence seq;
+    std::vector<std::int32_t> tried;
+    auto r = ChooseNextPicture(
+        seq, {kOrderForward, false, false}, 3, [] { return 0.5; }, [] { return -1; },
+        [&](std::int32_t i) {
+            tried.push_back(i);
+            return false;
+        });
+    EXPECT_EQ(r, TSequenceResult::Unreadable);
+    EXPECT_EQ(tried, (std::vector<std::int32_t>{0, 1, 2, 0, 1}));
+    // The next call goes on from where the last one stopped.
+    tried.clear();
+    ChooseNextPicture(
+        seq, {kOrderForward, false, false}, 3, [] { return 0.5; }, [] { return -1; },
+        [&](std::int32_t i) {
+            tried.push_back(i);
+            return i == 0;
+        });
+    EXPECT_EQ(tried, (std::vector<std::int32_t>{2, 0}));
+}
+
+TEST(SequenceAttempts, EmptyCatalogueTakesNoStep) {
+    for (std::int32_t order : {kOrderForward, kOrderRandom, kOrderBackward}) {
+        TShowSequence seq;
+        bool prepared = false;
+        auto r = ChooseNextPicture(
+            seq, {order, true, true}, 0, [] { return 0.5; }, [] { return 3; },
+            [&](std::int32_t) { return prepared = true; });
+        EXPECT_EQ(r, TSequenceResult::NoPictures);
+        EXPECT_FALSE(prepared);
+        EXPECT_EQ(seq.CurrentIndex, -1);
+        EXPECT_EQ(seq.PicShowedSize, 0);
+    }
+}
+
+// Each cycle of n picks in random order is a permutation of 0..n-1.
+void ExpectWholeCycles(const std::vector<std::int32_t>& picks, std::int32_t n) {
+    for (std::size_t c = 0; c + n <= picks.size(); c += n) {
+        std::vector<std::int32_t> cycle(picks.begin() + c, picks.begin() + c + n);
+        std::sort(cycle.begin(), cycle.end());
+        for (std::int32_t i = 0; i < n; ++i) ASSERT_EQ(cycle[i], i) << "cycle at pick " << c;
+    }
+}
+
+TEST(SequenceShuffle, EveryPictureOncePerCycle) {
+    for (std::int32_t n : {1, 2, 3, 7, 62, 63, 64, 100, 257}) {
+        TShowSequence seq;
+        TSeededRandom random(1234 + n);
+        auto picks = Show(seq, {kOrderRandom, false, false}, n, n * 12, std::ref(random));
+        ExpectWholeCycles(picks, n);
+    }
+}
+
+TEST(SequenceShuffle, EndOfOneCycleStaysOutOfTheNextStart) {
+    const std::int32_t n = 100;
+    TShowSequence seq;
+    TSeededRandom random(99);
+    auto picks = Show(seq, {kOrderRandom, false, false}, n, n * 40, std::ref(random));
+    for (std::int32_t c = 1; c < 40; ++c) {
+        const auto prevEnd = picks.begin() + c * n;
+        // Pick p of a cycle (p <= 20) is never one of the last 20 - p of the cycle before.
+        for (std::int32_t p = 0; p <= kShuffleGuard; ++p) {
+            const std::int32_t pick = picks[c * n + p];
+            const auto guarded = std::find(prevEnd - (kShuffleGuard - p), prevEnd, pick);
+            EXPECT_EQ(guarded, prevEnd) << "cycle " << c << " pick " << p;
+        }
+    }
+}
+
+TEST(SequenceShuffle, SmallCataloguesGuardAThird) {
+    // n = 30: n div 3 = 10 entries are left out at the first pick.
+    TShowSequence seq;
+    Show(seq, {kOrderRandom, false, false}, 30, 30, [] { return 0.3; });
+    const std::vector<std::int32_t> table = seq.PicShowed;
+    // The largest r picks the last position the window allows: 30 - 10 + 0 - 1.
+    Show(seq, {kOrderRandom, false, false}, 30, 1, [] { return 0.9999999997671694; });
+    EXPECT_EQ(seq.PicShowed[0], table[19]);
+}
+
+TEST(SequenceShuffle, GrownCatalogueExtendsTheTable) {
+    TShowSequence seq;
+    TSeededRandom random(5);
+    auto first = Show(seq, {kOrderRandom, false, false}, 10, 4, std::ref(random));
+    // The catalogue grows mid-cycle: no error, and the rest of the cycle
+    // shows the other six old pictures and the five new ones, each once.
+    auto rest = Show(seq, {kOrderRandom, false, false}, 15, 11, std::ref(random));
+    EXPECT_EQ(seq.PicShowedSize, 15);
+    std::vector<std::int32_t> cycle = first;
+    cycle.insert(cycle.end(), rest.begin(), rest.end());
+    ExpectWholeCycles(cycle, 15);
+    // Later cycles cover the larger catalogue.
+    ExpectWholeCycles(Show(seq, {kOrderRandom, false, false}, 15, 45, std::ref(random)), 15);
+}
+
+TEST(SequenceShuffle, SmallerCatalogueKeepsTheTableAndItsStaleSlotsFail) {
+    TShowSequence seq;
+    TSeededRandom random(8);
+    Show(seq, {kOrderRandom, false, false}, 10, 10, std::ref(random));
+    std::set<std::int32_t> tried;
+    for (int call = 0; call < 20; ++call) {
+        ChooseNextPicture(
+            seq, {kOrderRandom, false, false}, 4, std::ref(random), [] { return -1; },
+            [&](std::int32_t i) {
+                tried.insert(i);
+                return i < 4;  // an index beyond the catalogue has an empty path
+            });
+    }
+    EXPECT_EQ(seq.PicShowedSize, 10);
+    EXPECT_LT(*tried.rbegin(), 10);
+}
+
+TEST(SequenceShuffle, FailedAllocationNamesTheSizeAndLeavesTheState) {
+    // In a 32-bit process no table of 2^31 - 1 entries can exist; a 64-bit
+    // one might really commit the 8 GiB.
+    if (sizeof(void*) > 4) GTEST_SKIP() << "only a 32-bit process cannot hold the table";
+    TShowSequence seq;
+    try {
+        ShuffleStep(seq, 0x7fffffff, [] { return 0.5; });
+        ADD_FAILURE() << "no error";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "error alloc memory for PicShowed, Size=2147483647");
+    }
+    EXPECT_EQ(seq.PicShowedSize, 0);
+    EXPECT_TRUE(seq.PicShowed.empty());
+}
+
+TEST(SequenceResume, IndexAndPathAgree) {
+    auto at = [](std::int32_t i) { return PathOf(i); };
+    EXPECT_EQ(ResolveResumePosition(std::string("1?") + PathOf(1), 3, at), 1);
+    // A to Z are compared without case at the recorded index.
+    EXPECT_EQ(ResolveResumePosition(std::string("1?c:\\PICS\\P1.JPG"), 3, at), 1);
+}
+
+TEST(SequenceResume, MovedPictureIsFoundByExactSearch) {
+    std::vector<std::string> paths = {"a", "b", "c", "d", "e", "C:\\Pics\\one.jpg", "f", "g"};
+    auto at = [&](std::int32_t i) { return paths[static_cast<std::size_t>(i)]; };
+    EXPECT_EQ(ResolveResumePosition(std::string("1?C:\\Pics\\one.jpg"), 8, at), 5);
+    // The search is exact: a case difference away from the index is not found.
+    EXPECT_EQ(ResolveResumePosition(std::string("1?c:\\pics\\ONE.jpg"), 8, at), -1);
+    // Without "?" the whole text is the name.
+    EXPECT_EQ(ResolveResumePosition(std::string("C:\\Pics\\one.jpg"), 8, at), 5);
+
+    // The show then starts right after it.
+    TShowSequence seq;
+    auto shown = Show(
+        seq, {kOrderForward, false, true}, 8, 2, [] { return 0.5; },
+        [&] { return ResolveResumePosition(std::string("1?C:\\Pics\\one.jpg"), 8, at); });
+    EXPECT_EQ(shown, (std::vector<std::int32_t>{6, 7}));
+}
+
+TEST(SequenceResume, BadValuesStartAsIfThereWereNone) {
+    auto at = [](std::int32_t i) { return PathOf(i); };
+    for (const std::optional<std::string>& prev :
+         {std::optional<std::string>(), std::optional<std::string>(""),
+          std::optional<std::string>("99?X:\\no.jpg"), std::optional<std::string>("-1?X:\\no.jpg"),
+          std::optional<std::string>("abc?X:\\no.jpg"), std::optional<std::string>("?"),
+          std::optional<std::string>("1x?" + PathOf(1) + "z")}) {
+        EXPECT_EQ(ResolveResumePosition(prev, 5, at), -1) << prev.value_or("<none>");
+        TShowSequence fwd;
+        EXPECT_EQ(Show(
+                      fwd, {kOrderForward, false, true}, 5, 1, [] { return 0.5; },
+                      [&] { return ResolveResumePosition(prev, 5, at); }),
+                  (std::vector<std::int32_t>{0}));
+        TShowSequence back;
+        EXPECT_EQ(Show(
+                      back, {kOrderBackward, false, true}, 5, 1, [] { return 0.5; },
+                      [&] { return ResolveResumePosition(prev, 5, at); }),
+                  (std::vector<std::int32_t>{4}));
+    }
+    // An unconvertible index still lets the path be searched for.
+    EXPECT_EQ(ResolveResumePosition(std::string("x?") + PathOf(3), 5, at), 3);
+    // The name is everything after the first "?".
+    std::vector<std::string> odd = {"a?b", "b"};
+    EXPECT_EQ(ResolveResumePosition(std::string("7?a?b"), 2, [&](std::int32_t i) { return odd[i]; }), 0);
+}
+
+TEST(SequenceResume, RecordedTextRoundTrips) {
+    auto at = [](std::int32_t i) { return PathOf(i); };
+    EXPECT_EQ(ResumeText(true, 2, 3, at), "2?" + PathOf(2));
+    EXPECT_EQ(ResumeText(false, 2, 3, at), "");
+    EXPECT_EQ(ResumeText(true, -1, 3, at), "");
+    EXPECT_EQ(ResumeText(true, 3, 3, at), "");
+    EXPECT_EQ(ResolveResumePosition(ResumeText(true, 2, 3, at), 3, at), 2);
+}
+
+TEST(SequenceMessage, LinesAndPlacement) {
+    EXPECT_EQ(MessageLines("No pictures selected"), (std::vector<std::string>{"No pictures selected"}));
+    EXPECT_EQ(MessageLines("a\rb\r"), (std::vector<std::string>{"a", "b", ""}));
+    EXPECT_EQ(MessageLines("\r\n"), (std::vector<std::string>{"", "\n"}));
+    // th = 16: the line step is nearest(19.2) = 19; a one-line message sits
+    // one step above the centre.
+    EXPECT_EQ(MessageLineTop(600, 16, 0), 300 - 8 - 19);
+    EXPECT_EQ(MessageLineTop(600, 16, 1), 300 - 8);
+    EXPECT_EQ(MessageLineTop(601, 17, 2), 300 - 8 + 20);  // nearest(20.4) = 20
+    // th = 5: 1.2 * 5 is exactly 6; th = 10 gives 12; ties would go to even.
+    EXPECT_EQ(MessageLineTop(100, 5, 0), 50 - 2 - 6);
+}
+
+}  // namespace

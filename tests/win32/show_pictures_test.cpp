@@ -1,0 +1,75 @@
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "app/appdata_win32.h"
+#include "app/registry_win32.h"
+#include "app/settings.h"
+#include "catalogue/piclist.h"
+#include "catalogue/sequence.h"
+#include "catalogue/sequence_win32.h"
+#include "imaging/bitmap_win32.h"
+#include "plugin_fixture.h"
+
+// The sequencer with the real picture pipeline: the product's BMP plug-in
+// decodes real files, a damaged file is skipped, and the prepared picture is
+// what lands in the bitmap.
+
+namespace {
+
+std::uint32_t CentrePixel(const TBitmap& b) {
+    const std::uint8_t* p = b.Bits + (static_cast<std::size_t>(b.Height / 2) * b.Width + b.Width / 2) * 4;
+    return (static_cast<std::uint32_t>(p[2]) << 16) | (p[1] << 8) | p[0];
+}
+
+TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
+    TInstallFolder install;
+    install.AddFastmm();
+    install.Add(ProductDll("imgbmp.dll"));
+    install.Load();
+    ASSERT_FALSE(ExtensionList.empty());
+
+    const std::vector<std::uint8_t> red = MakeBmp24(80, 60, [](int, int) { return 0xFF0000u; });
+    const std::vector<std::uint8_t> blue = MakeBmp24(80, 60, [](int, int) { return 0x0000FFu; });
+    const std::string damaged = "BM this is not a picture";
+    WriteFileBytes(install.File("a.bmp"), red.data(), red.size());
+    WriteFileBytes(install.File("b.bmp"), damaged.data(), damaged.size());
+    WriteFileBytes(install.File("c.bmp"), blue.data(), blue.size());
+
+    PicList.Clear();
+    const int root = PicList.AddFolder("Root");
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
+        PicList.ItemAt(root).Pictures.Add(install.File(name));
+    ShowSequence = TShowSequence();
+    Settings.Order = kOrderForward;
+    Settings.RandomStart = false;
+    Settings.ResumeLast = false;
+    Settings.FitMode = 0;
+    SetPicturePreparer(nullptr);
+
+    TBitmap bitmap(160, 120);
+    bitmap.ShrinkToFit = true;
+    bitmap.EnlargeToFit = true;
+    std::vector<std::int32_t> shown;
+    std::vector<std::uint32_t> colours;
+    for (int i = 0; i < 3; ++i) {
+        LoadNextPicture(bitmap);
+        shown.push_back(ShowSequence.CurrentIndex);
+        colours.push_back(CentrePixel(bitmap));
+    }
+    EXPECT_EQ(shown, (std::vector<std::int32_t>{0, 2, 0}));
+    EXPECT_EQ(colours, (std::vector<std::uint32_t>{0xFF0000u, 0x0000FFu, 0xFF0000u}));
+
+    // The resume position names the picture by its path.
+    Settings.ResumeLast = true;
+    SaveResumePosition(2);
+    EXPECT_EQ(ReadResumePosition(), 2);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+    PicList.Clear();
+    MessageFontHandles[0].Reset();
+}
+
+}  // namespace
