@@ -3,7 +3,6 @@
 #include <cstdint>
 
 #include "app/cmdline.h"
-#include "app/exception.h"
 #include "app/handles_win32.h"
 #include "app/state.h"
 #include "config/dialog_win32.h"
@@ -29,10 +28,6 @@ void Guarded(Mode mode) {
         ReportEscapedError(nullptr, RunFlags.load() | kCaughtByEntry);
         StopRequested = 1;
     }
-}
-
-[[noreturn]] void ModeNotBuilt(const char* what) {
-    throw Exception(std::string(what) + " is not available in this build");
 }
 
 }  // namespace

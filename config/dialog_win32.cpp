@@ -16,6 +16,7 @@
 #include "config/layout.h"
 #include "config/photos_win32.h"
 #include "config/preview_win32.h"
+#include "render/runloop_win32.h"
 
 TDialogState Dialog;
 
@@ -24,7 +25,7 @@ namespace {
 TDialogEnd dialogEnd = nullptr;
 
 void CheckAccelerationAtStart() {
-    // The OpenGL acceleration check joins here with the run mode.
+    CheckAcceleration(false);  // the user is told every time; the answer is not needed here
 }
 
 HINSTANCE Instance() {

@@ -11,13 +11,14 @@
 #include "catalogue/scan.h"
 #include "config/dialog_win32.h"
 #include "config/photos_win32.h"
+#include "render/runloop_win32.h"
 
 namespace {
 
 TPreviewRunner previewRunner = nullptr;
 
 void RunFullScreenSaver() {
-    // The full-screen run joins here.
+    RunSaver(nullptr);
 }
 
 // One rectangle in two pens: `first` up the left side and along the top,
