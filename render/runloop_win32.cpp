@@ -182,11 +182,16 @@ void ReleaseMainThread() {
     WakeMainThread();
 }
 
+constexpr int kLoaderStopWaitMs = 5000;  // longer than any single decode takes
+
 void StopLoader(TKernelHandle& loader) {
     if (!loader) return;
     if (PictureRequested) {
+        // A decode in progress is let finish: a thread terminated inside a
+        // decoder can leave a heap or loader lock held, and the process exit
+        // that follows then hangs. Termination stays the last resort.
         ::SetThreadPriority(loader.Get(), THREAD_PRIORITY_NORMAL);
-        ::Sleep(200);
+        for (int waited = 0; PictureRequested && waited < kLoaderStopWaitMs; waited += 10) ::Sleep(10);
         if (PictureRequested) ::TerminateThread(loader.Get(), 0);
     }
     loader.Reset();

@@ -70,7 +70,7 @@ shot() { import -window root "$WORK/$1.png"; }
 # Starts the show in the background; its exit code lands in $WORK/rc.
 start_show() {
     rm -f "$WORK/rc"
-    ( "$RUN" "$SCR" /s >/dev/null 2>&1; echo $? >"$WORK/rc" ) &
+    ( QV_WINE_START=1 "$RUN" "$SCR" /s >/dev/null 2>&1; echo $? >"$WORK/rc" ) &
     SHOW_PID=$!
     for _ in $(seq 1 600); do
         xdotool search --name '^Tessilund Quorvane$' >/dev/null 2>&1 && return 0

@@ -11,7 +11,7 @@ pass() { echo "ok: $*"; }
 # Runs the saver with a time limit; prints its exit code (124 on timeout).
 run_scr() {
     local limit="$1"; shift
-    timeout "$limit" "$RUN" "$SCR" "$@" >/dev/null 2>&1
+    QV_WINE_START=1 timeout "$limit" "$RUN" "$SCR" "$@" >/dev/null 2>&1
     echo $?
 }
 
