@@ -306,7 +306,10 @@ void RunSaver(HWND host) {
         if (::WaitForSingleObject(render.Get(), 1) == WAIT_OBJECT_0) break;
     }
 
-    // 13-14: pump messages until the run is over.
+    // 13-14: pump messages until the run is over. A thread timer wakes the
+    // loop regularly, so a wake-up that arrives before the loop waits again
+    // cannot leave it blocked once the render thread is done.
+    const UINT_PTR wakeTimer = ::SetTimer(nullptr, 0, 100, nullptr);
     MSG msg;
     while (!RenderFailed && ::GetMessageA(&msg, nullptr, 0, 0) > 0) {
         ::TranslateMessage(&msg);
@@ -314,6 +317,7 @@ void RunSaver(HWND host) {
         if (RenderDone && LaunchedFromDialog) break;
         if (RenderFailed) break;
     }
+    if (wakeTimer) ::KillTimer(nullptr, wakeTimer);
     if (RenderFailed) {
         // The render thread ended through its error handler: it did not
         // tear down, so this thread does, once the thread has gone.
