@@ -5,8 +5,8 @@
 // SaveToFile against one ReadFile / WriteFile); natively through memory
 // (LoadFromStream, SaveToStream against one memcpy).
 #ifdef _WIN32
-#include <windows.h>
 #include <psapi.h>
+#include <windows.h>
 #endif
 
 #include <algorithm>
@@ -20,18 +20,9 @@
 
 #include "catalogue/piclist.h"
 
-namespace {
+#include "bench/bench_timing.h"
 
-double BestMs(int runs, const std::function<void()>& body) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
-}
+namespace {
 
 void Report(const char* what, double ms, const char* baseline, double baseMs) {
     std::printf("%-34s %9.2f ms   %-34s %9.2f ms   ratio %.2f\n", what, ms, baseline, baseMs, ms / baseMs);
@@ -41,7 +32,8 @@ void Fill(TPicList& list, int pictures, int entries) {
     list.AddFolder("Root");
     char path[96];
     for (int e = 1; e <= entries; ++e) {
-        TFolderItem& item = list.ItemAt(list.AddFolder("C:\\Users\\Someone\\Pictures\\Folder" + std::to_string(e)));
+        TFolderItem& item =
+            list.ItemAt(list.AddFolder("C:\\Users\\Someone\\Pictures\\Folder" + std::to_string(e)));
         const int own = pictures / entries + (e <= pictures % entries ? 1 : 0);
         for (int p = 0; p < own; ++p) {
             std::snprintf(path, sizeof path, "C:\\Users\\Someone\\Pictures\\Folder%d\\IMG_%06d.jpg", e, p);
@@ -69,7 +61,8 @@ int main(int argc, char** argv) {
     std::string bytes;
     TStringSink sink(bytes);
     source.SaveToStream(sink);
-    std::printf("catalogue: %d pictures in %d entries, %zu bytes\n", source.TotalCount(), entries, bytes.size());
+    std::printf("catalogue: %d pictures in %d entries, %zu bytes\n", source.TotalCount(), entries,
+                bytes.size());
 
 #ifdef _WIN32
     char temp[MAX_PATH];
@@ -91,7 +84,8 @@ int main(int argc, char** argv) {
     // the process on every run, as they are for the catalogue.
     const double rawRead = BestMs(5, [&] {
         std::unique_ptr<char[]> raw(new char[bytes.size()]);
-        HANDLE f = ::CreateFileA(rawPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE f =
+            ::CreateFileA(rawPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         DWORD got = 0;
         ::ReadFile(f, raw.get(), DWORD(bytes.size()), &got, nullptr);
         ::CloseHandle(f);
@@ -106,7 +100,8 @@ int main(int argc, char** argv) {
     // keeps its result can reach, shown for comparison.
     std::string warm(bytes.size(), '\0');
     const double warmRead = BestMs(5, [&] {
-        HANDLE f = ::CreateFileA(rawPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+        HANDLE f =
+            ::CreateFileA(rawPath.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
         DWORD got = 0;
         ::ReadFile(f, &warm[0], DWORD(warm.size()), &got, nullptr);
         ::CloseHandle(f);
@@ -117,8 +112,9 @@ int main(int argc, char** argv) {
     TPicList held;
     held.LoadFromFile(path);
     const std::size_t after = PrivateBytes();
-    std::printf("catalogue memory after load: %.1f MiB for a %.1f MiB file (%.2f x)\n", (after - before) / 1048576.0,
-                bytes.size() / 1048576.0, double(after - before) / double(bytes.size()));
+    std::printf("catalogue memory after load: %.1f MiB for a %.1f MiB file (%.2f x)\n",
+                (after - before) / 1048576.0, bytes.size() / 1048576.0,
+                double(after - before) / double(bytes.size()));
     ::DeleteFileA(path.c_str());
     ::DeleteFileA(rawPath.c_str());
 #else

@@ -17,18 +17,9 @@
 #include "app/settings.h"
 #include "catalogue/scan.h"
 
-namespace {
+#include "bench/bench_timing.h"
 
-double BestMs(int runs, const std::function<void()>& body) {
-    double best = 1e300;
-    for (int i = 0; i < runs; ++i) {
-        const auto start = std::chrono::steady_clock::now();
-        body();
-        const std::chrono::duration<double, std::milli> took = std::chrono::steady_clock::now() - start;
-        best = std::min(best, took.count());
-    }
-    return best;
-}
+namespace {
 
 // Ten top folders, each holding folders/10 subfolders; files only in the
 // subfolders.
@@ -97,8 +88,8 @@ int main(int argc, char** argv) {
         scan = round == 0 ? s : std::min(scan, s);
     }
     std::printf("tree: %zu files, %zu pictures found\n", walked, FoundList.size());
-    std::printf("%-34s %9.2f ms   %-34s %9.2f ms   ratio %.2f\n", "ScanFolder", scan, "bare FindFirstFileA walk", bare,
-                scan / bare);
+    std::printf("%-34s %9.2f ms   %-34s %9.2f ms   ratio %.2f\n", "ScanFolder", scan,
+                "bare FindFirstFileA walk", bare, scan / bare);
     return 0;
 }
 #else
