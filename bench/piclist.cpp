@@ -5,8 +5,9 @@
 // SaveToFile against one ReadFile / WriteFile); natively through memory
 // (LoadFromStream, SaveToStream against one memcpy).
 #ifdef _WIN32
-#include <psapi.h>
 #include <windows.h>
+// psapi.h needs the types windows.h declares.
+#include <psapi.h>
 #endif
 
 #include <algorithm>
