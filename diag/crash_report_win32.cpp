@@ -458,7 +458,7 @@ void ReportException(const std::exception* e, std::uint32_t flags) {
     if (!e && std::current_exception()) ReportCurrentException(flags);
     if (!e) ReportException("", "Exception object (unknown) is not of class Exception.", address, flags);
     if (auto* ours = dynamic_cast<const Exception*>(e))
-        ReportException(ours->what(), Demangle(typeid(*ours).name()), address, flags);
+        ReportException(ours->what(), UnqualifiedName(Demangle(typeid(*ours).name())), address, flags);
     ReportException("", "Exception object " + Demangle(typeid(*e).name()) + " is not of class Exception.",
                     address, flags);
 }
@@ -471,7 +471,7 @@ void ReportCurrentException(std::uint32_t flags) {
     try {
         throw;
     } catch (const Exception& e) {
-        ReportException(e.what(), Demangle(typeid(e).name()), address, flags);
+        ReportException(e.what(), UnqualifiedName(Demangle(typeid(e).name())), address, flags);
     } catch (...) {
         std::type_info* type = abi::__cxa_current_exception_type();
         ReportException("",

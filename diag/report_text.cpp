@@ -29,6 +29,18 @@ std::string HtmlEscape(std::string_view text) {
     return out;
 }
 
+std::string UnqualifiedName(std::string_view name) {
+    std::size_t start = 0;
+    int depth = 0;
+    for (std::size_t i = 0; i < name.size(); ++i) {
+        const char c = name[i];
+        if (c == '<' || c == '(') ++depth;
+        if ((c == '>' || c == ')') && depth > 0) --depth;
+        if (depth == 0 && c == ':' && i + 1 < name.size() && name[i + 1] == ':') start = i + 2;
+    }
+    return std::string(name.substr(start));
+}
+
 void AppendHex8(std::string& out, std::uint32_t value) {
     static const char kDigits[] = "0123456789ABCDEF";
     for (int shift = 28; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 0xF];

@@ -23,6 +23,11 @@ protected:
 // written into the report page can end its text area or add markup.
 std::string HtmlEscape(std::string_view text);
 
+// A class name without the namespaces and enclosing classes it is declared
+// in ("(anonymous namespace)::EZeroDivide" gives "EZeroDivide"); qualifiers
+// inside template arguments stay.
+std::string UnqualifiedName(std::string_view name);
+
 // Eight upper-case hex digits.
 void AppendHex8(std::string& out, std::uint32_t value);
 std::string Hex8(std::uint32_t value);

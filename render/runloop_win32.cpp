@@ -19,6 +19,7 @@
 #include "app/ui_win32.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
+#include "diag/crash_report_win32.h"
 #include "render/glcontext_win32.h"
 #include "render/saver_windows_win32.h"
 #include "render/scene_math.h"
@@ -267,6 +268,7 @@ void RunSaver(HWND host) {
     const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
     SaverWindow = CreateSaverWindow(host, 0, 0, screenWidth, screenHeight);
     if (SaverWindow == nullptr) return;  // the failure has been shown and the run torn down
+    SetReportWindow(SaverWindow);  // a crash report gives its size
     SaverDC = ::GetDC(SaverWindow);
     if (FullScreen) {
         SaverWidth = screenWidth;
@@ -301,9 +303,17 @@ void RunSaver(HWND host) {
         TeardownRun();
         return;
     }
+    const HANDLE renderThread = render.Get();
     while (ContextPending) {
         // A thread that died without clearing the flag must not hold us here.
-        if (::WaitForSingleObject(render.Get(), 1) == WAIT_OBJECT_0) break;
+        // Messages another thread sends to this one's windows while it sets
+        // up its context are answered meanwhile, so it never waits on us.
+        const DWORD woken = ::MsgWaitForMultipleObjects(1, &renderThread, FALSE, 1, QS_SENDMESSAGE);
+        if (woken == WAIT_OBJECT_0) break;
+        if (woken == WAIT_OBJECT_0 + 1) {
+            MSG sent;
+            ::PeekMessageA(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
+        }
     }
 
     // 13-14: pump messages until the run is over. A thread timer wakes the

@@ -178,6 +178,44 @@ rc=$(wait_end 20)
 reg_has Prev && [ -z "$(reg_value Prev)" ] && pass "ResumeLast off: Prev empty" ||
     fail "ResumeLast off: Prev '$(reg_value Prev)'"
 
+# --- 4. F12 then F11 crashes the show on purpose: the report page is written
+#        and opened, and the process ends with 217.
+REPORTS=("$PREFIX"/drive_c/users/*/AppData/Roaming/Quorvane)
+rm -f "${REPORTS[@]/%//BugReport}"*.html
+start_show || finish
+wait_scene || fail "crash test: no scene"
+xdotool key F12
+sleep 0.3
+xdotool key F11
+# The page is opened with explorer.exe, which hands it to the browser and
+# ends on Windows; under Wine it opens a file window and stays, while the
+# saver waits for it as it should. The test closes it once it is there.
+opened=""
+for _ in $(seq 1 100); do
+    opened=$(pgrep -f 'explorer.exe .*BugReport.*html' | head -1)
+    [ -n "$opened" ] && break
+    sleep 0.2
+done
+[ -n "$opened" ] && pass "the report page is opened with explorer.exe" || fail "no explorer.exe for the report"
+running && pass "the saver waits while the page is being opened" || fail "the saver did not wait"
+[ -n "$opened" ] && kill "$opened"
+rc=$(wait_end 20)
+[ "$rc" = 217 ] && pass "the crash test ends the show with 217" || fail "crash test: exit $rc"
+report=$(ls "${REPORTS[@]/%//BugReport.html}" 2>/dev/null | head -1)
+if [ -n "$report" ]; then
+    page=$(tr -d '\r' <"$report")
+    for line in "Exception: Floating point division by zero" "Exception class: EZeroDivide" "App mode: 18" \
+        "App version: 1.1.0.0" "Resolution: $(xdotool getdisplaygeometry | tr ' ' x)" "</TEXTAREA><BR><BR>"; do
+        grep -qxF "$line" <<<"$page" && pass "report: $line" || fail "report lacks '$line'"
+    done
+    grep -q '^OpenGL version: .*Mesa' <<<"$page" && pass "report names the OpenGL driver" ||
+        fail "report: no OpenGL version"
+    [ "$(grep -A1 '^StackTrace: ' <<<"$page" | tail -1)" != "" ] && pass "report has a stack trace" ||
+        fail "report: empty stack trace"
+else
+    fail "no BugReport.html in ${REPORTS[*]}"
+fi
+
 # No saver process is left behind.
 sleep 1
 if pgrep -f -- "$SCR /s" >/dev/null; then fail "a quorvane.scr process is left"; else pass "no process left"; fi

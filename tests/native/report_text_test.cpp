@@ -76,6 +76,15 @@ TEST(ReportEscape, ReplacesTheFourMarkupCharacters) {
     EXPECT_EQ(HtmlEscape(""), "");
 }
 
+TEST(ReportClassName, DropsScopesButNotTemplateArguments) {
+    EXPECT_EQ(UnqualifiedName("(anonymous namespace)::EZeroDivide"), "EZeroDivide");
+    EXPECT_EQ(UnqualifiedName("EListError"), "EListError");
+    EXPECT_EQ(UnqualifiedName("a::b::TOuter::EInner"), "EInner");
+    EXPECT_EQ(UnqualifiedName("ns::EBox<std::pair<int, ns::T>>"), "EBox<std::pair<int, ns::T>>");
+    EXPECT_EQ(UnqualifiedName("::"), "");
+    EXPECT_EQ(UnqualifiedName(""), "");
+}
+
 TEST(ReportEscape, NoInsertedTextCanCloseTheTextArea) {
     TReportData d = SampleReport();
     d.Message = "</TEXTAREA><script>alert(1)</script>";
