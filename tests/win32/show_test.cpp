@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -448,21 +449,33 @@ TEST(Acceleration, SoftwareFreeDriverAsksNothingAndIsRecorded) {
 // A whole preview run in this process, as the dialog starts one: the render
 // and loader threads run until the host is hidden, then the run returns.
 
-int hostBlackPixels = -1;  // of the host's client area on screen, just before it is hidden
+std::atomic<int> hostBlackPixels{-1};  // of the host's client area on screen, two seconds into the run
+HWND previewHost = nullptr;
+DWORD captureAt = 0;
 
-VOID CALLBACK HideHost(HWND wnd, UINT, UINT_PTR id, DWORD) {
-    ::KillTimer(wnd, id);
+// Under Wine, reading the screen back on one thread while Mesa draws into
+// the same X display on another can deadlock both, so the shot is taken on
+// the render thread itself, between two frames.
+void CaptureHost(const TFrameEvent& e) {
+    if (e.What != TFrameEvent::Kind::Drawn || hostBlackPixels != -1 ||
+        static_cast<LONG>(::GetTickCount() - captureAt) < 0)
+        return;
     RECT r{};
-    ::GetClientRect(wnd, &r);
+    ::GetClientRect(previewHost, &r);
     POINT origin{0, 0};
-    ::ClientToScreen(wnd, &origin);
+    ::ClientToScreen(previewHost, &origin);
     TWindowDC screen(nullptr);
     TBitmap shot(r.right, r.bottom);
     ::BitBlt(shot.DC, 0, 0, r.right, r.bottom, screen.Get(), origin.x, origin.y, SRCCOPY);
     ::GdiFlush();
-    hostBlackPixels = 0;
+    int black = 0;
     for (int i = 0; i < r.right * r.bottom; ++i)
-        hostBlackPixels += (shot.Bits[i * 4] | shot.Bits[i * 4 + 1] | shot.Bits[i * 4 + 2]) == 0;
+        black += (shot.Bits[i * 4] | shot.Bits[i * 4 + 1] | shot.Bits[i * 4 + 2]) == 0;
+    hostBlackPixels = black;
+}
+
+VOID CALLBACK HideHost(HWND wnd, UINT, UINT_PTR id, DWORD) {
+    ::KillTimer(wnd, id);
     ::ShowWindow(wnd, SW_HIDE);
 }
 
@@ -472,11 +485,16 @@ TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     HWND host = ::CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320, 240,
                                   nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(host, nullptr);
+    previewHost = host;
+    hostBlackPixels = -1;
+    captureAt = ::GetTickCount() + 2000;
+    SetFrameObserver(CaptureHost);
     ::SetTimer(host, 1, 2500, HideHost);
     LaunchedFromDialog = true;
     FramesPerSecond = -1;
     RunSaver(host);
     LaunchedFromDialog = false;
+    SetFrameObserver(nullptr);
 
     EXPECT_FALSE(::IsWindow(SaverWindow));
     EXPECT_EQ(PictureBitmap, nullptr);
