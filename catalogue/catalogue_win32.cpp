@@ -146,6 +146,48 @@ bool FileExists(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
 }
 
+// True when `name` is `base` + "." + a process id + ".tmp"; the id in `pid`.
+bool IsTempName(const std::string& name, const std::string& base, DWORD& pid) {
+    constexpr std::size_t kSuffix = 4;  // ".tmp"
+    if (name.size() <= base.size() + 1 + kSuffix) return false;
+    if (::CompareStringA(LOCALE_INVARIANT, NORM_IGNORECASE, name.c_str(), static_cast<int>(base.size()),
+                         base.c_str(), static_cast<int>(base.size())) != CSTR_EQUAL ||
+        name[base.size()] != '.' ||
+        ::lstrcmpiA(name.c_str() + name.size() - kSuffix, ".tmp") != 0)
+        return false;
+    const std::string digits = name.substr(base.size() + 1, name.size() - base.size() - 1 - kSuffix);
+    if (digits.size() > 10 || !std::all_of(digits.begin(), digits.end(), [](char c) { return c >= '0' && c <= '9'; }))
+        return false;
+    const unsigned long long value = std::stoull(digits);
+    if (value > 0xFFFFFFFFull) return false;
+    pid = static_cast<DWORD>(value);
+    return true;
+}
+
+// Removes the temporary files that saves killed before their replace left
+// beside `path`. A file whose process still runs may be a save in progress
+// and stays; so does one still open (it cannot be deleted then anyway).
+void RemoveStaleTemps(const std::string& path) {
+    const std::size_t slash = path.find_last_of("\\/");
+    const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+    const std::string base = path.substr(folder.size());
+    WIN32_FIND_DATAA found;
+    TFindHandle find(::FindFirstFileA((path + ".*.tmp").c_str(), &found));
+    if (!find) return;
+    do {
+        DWORD pid = 0;
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || !IsTempName(found.cFileName, base, pid) ||
+            pid == ::GetCurrentProcessId())
+            continue;
+        if (TKernelHandle process{::OpenProcess(SYNCHRONIZE, FALSE, pid)}) {
+            if (::WaitForSingleObject(process.Get(), 0) == WAIT_TIMEOUT) continue;
+        } else if (::GetLastError() != ERROR_INVALID_PARAMETER) {
+            continue;  // the process exists but may not be looked at
+        }
+        ::DeleteFileA((folder + found.cFileName).c_str());
+    } while (::FindNextFileA(find.Get(), &found));
+}
+
 }  // namespace
 
 void SetCatalogueRetryWait(TCatalogueRetryWait wait) { retryWait = wait; }
@@ -205,6 +247,7 @@ void TPicList::SaveToFile(const std::string& path) const {
         ::DeleteFileA(temp.c_str());
         throw FileError("Cannot create file", path, error);
     }
+    RemoveStaleTemps(path);
 }
 
 void LoadCatalogue() {

@@ -403,6 +403,64 @@ TEST_F(CatalogueTest, KilledSaveKeepsTheOldFile) {
     const std::string childTemp = path + "." + std::to_string(childId) + ".tmp";
     TPicList sample;
     EXPECT_EQ(ReadAll(childTemp), StreamBytes(SampleList(sample)));
+
+    // The next save clears away what the killed one left.
+    sample.SaveToFile(path);
+    EXPECT_FALSE(Exists(childTemp));
+    EXPECT_EQ(ReadAll(path), StreamBytes(sample));
+}
+
+namespace {
+
+// A process of this program, started suspended; it runs until ended.
+PROCESS_INFORMATION StartSuspendedChild() {
+    char self[MAX_PATH];
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    std::string command = std::string("\"") + self + "\" --gtest_list_tests";
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, CREATE_SUSPENDED, nullptr, nullptr, &startup,
+                     &process);
+    return process;
+}
+
+}  // namespace
+
+TEST_F(CatalogueTest, SaveRemovesOnlyTheTempFilesOfEndedProcesses) {
+    const std::string path = tree_.Path("piclist.dat");
+    PROCESS_INFORMATION live = StartSuspendedChild();
+    PROCESS_INFORMATION ended = StartSuspendedChild();
+    ASSERT_NE(live.hProcess, nullptr);
+    ASSERT_NE(ended.hProcess, nullptr);
+    ::TerminateProcess(ended.hProcess, 0);
+    ::WaitForSingleObject(ended.hProcess, 10000);
+    const std::string liveTemp = path + "." + std::to_string(live.dwProcessId) + ".tmp";
+    const std::string endedTemp = tree_.Path("PICLIST.DAT.") + std::to_string(ended.dwProcessId) + ".TMP";
+    const std::string endedOpen = path + ".0" + std::to_string(ended.dwProcessId) + ".tmp";
+    const std::string notAnId = path + ".12a.tmp";
+    const std::string tooLong = path + ".99999999999.tmp";
+    const std::string other = tree_.Path("piclist.dat.bak");
+    for (const std::string& f : {liveTemp, endedTemp, endedOpen, notAnId, tooLong, other}) WriteAll(f, "x");
+    const std::string endedFolder = path + "." + std::to_string(ended.dwProcessId + 4) + ".tmp";
+    ::CreateDirectoryA(endedFolder.c_str(), nullptr);
+    HANDLE held = ::CreateFileA(endedOpen.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+
+    TPicList list;
+    SampleList(list).SaveToFile(path);
+
+    EXPECT_TRUE(Exists(liveTemp)) << "a save in progress elsewhere";
+    EXPECT_FALSE(Exists(endedTemp)) << "case does not matter";
+    EXPECT_TRUE(Exists(endedOpen)) << "still open";
+    for (const std::string& f : {notAnId, tooLong, other, endedFolder}) EXPECT_TRUE(Exists(f)) << f;
+    EXPECT_EQ(ReadAll(path), StreamBytes(list));
+
+    ::CloseHandle(held);
+    ::TerminateProcess(live.hProcess, 0);
+    for (PROCESS_INFORMATION* p : {&live, &ended}) {
+        ::CloseHandle(p->hThread);
+        ::CloseHandle(p->hProcess);
+    }
 }
 
 std::vector<unsigned> waits;
