@@ -14,15 +14,12 @@ echo "$out"
 echo "$out" | grep -q "screenshots in $shots" && pass "demo names its screenshot folder" || fail "no folder named"
 echo "$out" | grep -Eq 'measured frame rate: [0-9]+ fps' && pass "frame rate reported" || fail "no frame rate"
 
-# A photograph is colour over a large area; stars are single white pixels.
 best=0
 for f in "$shots"/shot-*.png; do
     [ -f "$f" ] || continue
-    share=$(convert "$f" -scale 25% -colorspace HSL \
-        -fx '(saturation > 0.25 && lightness > 0.08) ? 1 : 0' -format '%[fx:mean*10000]' info: 2>/dev/null)
-    share=${share%.*}
-    echo "$(basename "$f"): ${share:-0} per 10000 pixels in colour"
-    [ "${share:-0}" -gt "$best" ] && best=${share:-0}
+    share=$(colour_share "$f")
+    echo "$(basename "$f"): $share per 10000 pixels in colour"
+    [ "$share" -gt "$best" ] && best=$share
 done
 [ "$best" -ge 300 ] && pass "a screenshot shows a photograph ($best per 10000)" \
     || fail "no screenshot shows a photograph (best $best per 10000)"

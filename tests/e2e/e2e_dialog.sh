@@ -165,6 +165,56 @@ wait_end
 [ -s "$CATALOGUE" ] && pass "OK writes piclist.dat" || fail "OK wrote no piclist.dat"
 [ "$(reg_value "$KEY" Delay)" = 5000 ] && pass "OK writes the settings" || fail "Delay is '$(reg_value "$KEY" Delay)'"
 
+# --- Preview: the real saver in the dialog's process, on the catalogue as it
+#     stands, unsaved changes included; Cancel still discards them ----------
+saver_up() { xdotool search --name '^Tessilund Quorvane$' >/dev/null 2>&1; }
+# Runs a preview for at most $1 seconds, a screenshot a second; stops at the
+# first one with a photograph. Leaves the best share in BEST and the seconds
+# it took in TOOK, then ends the preview with Esc.
+preview() {
+    BEST=0
+    TOOK=$1
+    "$RUN" "$PROBE" command 26 >/dev/null 2>&1
+    for _ in $(seq 1 100); do saver_up && break; sleep 0.1; done
+    saver_up || { fail "Preview shows no saver window"; return; }
+    for t in $(seq 1 "$1"); do
+        sleep 1
+        shot "preview-$2"
+        local share; share=$(colour_share "$SHOTS/preview-$2.png")
+        [ "$share" -gt "$BEST" ] && BEST=$share
+        if [ "$share" -ge 300 ]; then TOOK=$t; break; fi
+    done
+    xdotool key Escape
+    for _ in $(seq 1 100); do saver_up || break; sleep 0.1; done
+}
+if [ -n "$(ls "$work/pictures" 2>/dev/null)" ]; then
+    fresh_user
+    if start_dialog; then
+        "$RUN" "$PROBE" command 66 >/dev/null 2>&1; sleep 1
+        preview 25 saved
+        [ "$BEST" -ge 300 ] && pass "Preview shows the catalogue's photographs ($BEST per 10000)" ||
+            fail "Preview showed no photograph (best $BEST per 10000)"
+        saver_up && fail "Esc left the preview on screen" || pass "Esc ends the preview"
+        kill -0 "$PID" 2>/dev/null && pass "the dialog outlives its preview" || fail "the preview ended the dialog"
+        # Remove the only folder without saving: the next preview has nothing to show.
+        "$RUN" "$PROBE" select-root 0 >/dev/null 2>&1 && "$RUN" "$PROBE" command 5 >/dev/null 2>&1
+        sleep 1
+        preview $((TOOK + 8)) unsaved
+        [ "$BEST" -lt 100 ] && pass "Preview shows the unsaved removal ($BEST per 10000)" ||
+            fail "Preview still showed a photograph after the removal ($BEST per 10000)"
+        shot dialog-after-preview
+        "$RUN" "$PROBE" command 17 >/dev/null 2>&1
+        wait_end
+        [ "$RC" = 0 ] && pass "Cancel after previews ends with 0" || fail "Cancel after previews ended with $RC"
+        [ ! -e "$CATALOGUE" ] && pass "Cancel after a preview still discards the change" ||
+            fail "Cancel after a preview wrote piclist.dat"
+    else
+        fail "no dialog for Preview"
+    fi
+else
+    echo "skipped: Preview checks (no sample photos built)"
+fi
+
 # --- 144 DPI -----------------------------------------------------------------
 fresh_user
 "$RUN" reg add "$DESKTOP" /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1

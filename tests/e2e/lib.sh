@@ -15,6 +15,16 @@ run_scr() {
     echo $?
 }
 
+# Share of a screenshot in colour, per 10000 pixels. A photograph is colour
+# over a large area; stars are single white pixels.
+colour_share() {
+    local share
+    share=$(convert "$1" -scale 25% -colorspace HSL \
+        -fx '(saturation > 0.25 && lightness > 0.08) ? 1 : 0' -format '%[fx:mean*10000]' info: 2>/dev/null)
+    share=${share%.*}
+    echo "${share:-0}"
+}
+
 finish() {
     if [ "$FAILED" -ne 0 ]; then exit 1; fi
     echo "all checks passed"

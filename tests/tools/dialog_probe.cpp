@@ -6,8 +6,12 @@
 //                              coordinates
 //   dialog_probe command ID    posts WM_COMMAND ID to the dialog
 //   dialog_probe close         posts WM_CLOSE to the dialog
+//   dialog_probe select-root K selects the K-th (from 0) top-level item of
+//                              the picture tree
 // Exits 1 when no dialog is found.
 #include <windows.h>
+// commctrl.h needs the types windows.h declares.
+#include <commctrl.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -35,6 +39,14 @@ BOOL CALLBACK PrintChild(HWND w, LPARAM) {
     return TRUE;
 }
 
+BOOL CALLBACK FindTree(HWND w, LPARAM found) {
+    char cls[64] = {};
+    ::GetClassNameA(w, cls, sizeof cls);
+    if (std::strcmp(cls, WC_TREEVIEWA) != 0) return TRUE;
+    *reinterpret_cast<HWND*>(found) = w;
+    return FALSE;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -48,6 +60,14 @@ int main(int argc, char** argv) {
         ::EnumChildWindows(dialog, PrintChild, 0);
     } else if (what == "command" && argc > 2) {
         ::PostMessageA(dialog, WM_COMMAND, static_cast<WPARAM>(std::atoi(argv[2])), 0);
+    } else if (what == "select-root" && argc > 2) {
+        HWND tree = nullptr;
+        ::EnumChildWindows(dialog, FindTree, reinterpret_cast<LPARAM>(&tree));
+        if (!tree) return 1;
+        LRESULT item = ::SendMessageA(tree, TVM_GETNEXTITEM, TVGN_ROOT, 0);
+        for (int k = std::atoi(argv[2]); item && k > 0; --k)
+            item = ::SendMessageA(tree, TVM_GETNEXTITEM, TVGN_NEXT, item);
+        if (!item || !::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, item)) return 1;
     } else if (what == "close") {
         ::PostMessageA(dialog, WM_CLOSE, 0, 0);
     } else {
