@@ -88,13 +88,13 @@ endforeach()
 
 # The bundled sample photos and the installer that ships everything.
 set(QV_PHOTO_DIR ${CMAKE_BINARY_DIR}/Photos)
-add_custom_command(OUTPUT ${QV_PHOTO_DIR}/.made
+add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/photos.made
   COMMAND ${CMAKE_COMMAND} -E rm -rf ${QV_PHOTO_DIR}
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-photos ${QV_PHOTO_DIR}
-  COMMAND ${CMAKE_COMMAND} -E touch ${QV_PHOTO_DIR}/.made
+  COMMAND ${CMAKE_COMMAND} -E touch ${CMAKE_BINARY_DIR}/photos.made
   DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-photos
   COMMENT "Making the sample photos")
-add_custom_target(photos ALL DEPENDS ${QV_PHOTO_DIR}/.made)
+add_custom_target(photos ALL DEPENDS ${CMAKE_BINARY_DIR}/photos.made)
 
 find_program(MAKENSIS makensis REQUIRED)
 set(QV_INSTALLER ${CMAKE_BINARY_DIR}/bin/QuorvaneSetup.exe)
@@ -107,6 +107,9 @@ endforeach()
 add_custom_command(OUTPUT ${QV_INSTALLER}
   COMMAND ${MAKENSIS} -V2 -INPUTCHARSET UTF8 -DBINDIR=${CMAKE_BINARY_DIR}/bin -DPHOTODIR=${QV_PHOTO_DIR}
           -DOUTFILE=${QV_INSTALLER} -DVERSION=${PROJECT_VERSION} ${CMAKE_SOURCE_DIR}/installer/quorvane.nsi
-  DEPENDS ${CMAKE_SOURCE_DIR}/installer/quorvane.nsi ${QV_PHOTO_DIR}/.made ${QV_SHIPPED_TARGETS}
+  DEPENDS ${CMAKE_SOURCE_DIR}/installer/quorvane.nsi ${CMAKE_BINARY_DIR}/photos.made ${QV_SHIPPED_TARGETS}
   COMMENT "Building the installer")
 add_custom_target(installer ALL DEPENDS ${QV_INSTALLER})
+# The photos are made once, by their own target, before the installer's rule
+# looks at them; otherwise both targets could run the rule at once.
+add_dependencies(installer photos)

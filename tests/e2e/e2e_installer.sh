@@ -21,6 +21,8 @@ for f in quorvane.scr uninstall.exe Photos/Aurora.jpg "Photos/Panorama 12MP.jpg"
          "Photos/Caf$(printf '\xc3\xa9').jpg" Photos/Meadow.bmp Photos/Glacier.tif Photos/Lanterns.gif; do
     [ -f "$inst/$f" ] && pass "installed $f" || fail "missing $inst/$f"
 done
+[ "$(ls -A "$inst/Photos" | sort)" = "$(ls -A "$BUILD/Photos" | sort)" ] &&
+    pass "Photos holds the sample photos and nothing else" || fail "Photos holds: $(ls -A "$inst/Photos")"
 for f in "$BUILD"/bin/fastmm.dll "$BUILD"/bin/img*.dll; do
     [ -f "$f" ] || continue
     [ -f "$inst/$(basename "$f")" ] && pass "installed $(basename "$f")" || fail "missing $(basename "$f")"
@@ -32,6 +34,32 @@ saver=$(reg_value 'HKCU\Control Panel\Desktop' SCRNSAVE.EXE)
 [ "$saver" = 'C:\windows\system32\quorvane.scr' ] && pass "current screensaver" || fail "SCRNSAVE.EXE is '$saver'"
 name=$(reg_value 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Quorvane' DisplayName)
 [ -n "$name" ] && pass "listed in Add/Remove Programs" || fail "no uninstall entry"
+
+# A new user's catalogue, as the installed saver's dialog saves it with OK,
+# holds every sample photo.
+"$RUN" 'C:\windows\system32\quorvane.scr' /c >/dev/null 2>&1 &
+dialog=$!
+for _ in $(seq 1 120); do "$RUN" "$BUILD/bin/dialog_probe.exe" list >/dev/null 2>&1 && break; sleep 0.5; done
+sleep 2
+"$RUN" "$BUILD/bin/dialog_probe.exe" command 66 >/dev/null 2>&1
+sleep 0.5
+"$RUN" "$BUILD/bin/dialog_probe.exe" command 16 >/dev/null 2>&1
+for _ in $(seq 1 100); do kill -0 "$dialog" 2>/dev/null || break; sleep 0.2; done
+kill -0 "$dialog" 2>/dev/null && { fail "the dialog did not close on OK"; kill "$dialog"; }
+catalogue=$(ls "$drive"/users/*/AppData/Roaming/Quorvane/piclist.dat 2>/dev/null | head -1)
+if [ -n "$catalogue" ]; then
+    missing=$(python3 - "$catalogue" "$inst/Photos" <<'PY'
+import os, sys
+data = open(sys.argv[1], "rb").read()
+# The catalogue keeps names in the Windows code page.
+print(" ".join(n for n in sorted(os.listdir(sys.argv[2])) if n.encode("cp1252") not in data))
+PY
+)
+    [ -z "$missing" ] && pass "the default catalogue holds every sample photo" ||
+        fail "the default catalogue lacks: $missing"
+else
+    fail "OK saved no piclist.dat"
+fi
 
 # Things of the user's that the uninstaller must leave alone.
 echo keep >"$inst/Photos/my own photo.jpg"
