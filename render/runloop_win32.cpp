@@ -241,8 +241,10 @@ void RunSaver(HWND host) {
     mainThreadId = ::GetCurrentThreadId();
     RaiseTimerResolution();
 
-    // 5: a fresh run.
+    // 5: a fresh run. Its rate too: a preview from the dialog shorter than
+    // a second must not record the rate of an earlier one.
     LastTileIndex = -1;
+    FramesPerSecond = -1;
     RenderDone = false;
     RenderFailed = false;
     StopRequested = 0;

@@ -38,7 +38,7 @@ extern std::atomic<bool> CrashTestArmed;    // F12 then F11: the next once-a-sec
 extern std::uint32_t LastFrameTick;                // milliseconds
 extern std::uint32_t LastRateTick;                 // milliseconds
 extern std::int32_t FrameCount;                    // frames since LastRateTick
-extern std::atomic<std::int32_t> FramesPerSecond;  // last measured rate; -1 before the first
+extern std::atomic<std::int32_t> FramesPerSecond;  // this run's last measured rate; -1 before the first
 
 // Runs the saver; host null means full screen. Returns only for a run the
 // configuration dialog started; otherwise the process ends in the teardown.

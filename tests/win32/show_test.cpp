@@ -491,7 +491,6 @@ TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     SetFrameObserver(CaptureHost);
     ::SetTimer(host, 1, 2500, HideHost);
     LaunchedFromDialog = true;
-    FramesPerSecond = -1;
     RunSaver(host);
     LaunchedFromDialog = false;
     SetFrameObserver(nullptr);
@@ -542,7 +541,6 @@ void FullScreenRun(double ms) {
     watch.stopAfterMs = ms;
     SetFrameObserver(WatchFrames);
     LaunchedFromDialog = true;
-    FramesPerSecond = -1;  // as at process start
     RunSaver(nullptr);
     LaunchedFromDialog = false;
     SetFrameObserver(nullptr);
@@ -577,7 +575,8 @@ TEST_F(ShowSequencing, FullScreenTeardownRestoresAndRecords) {
     ASSERT_FALSE(prepared.empty());
     EXPECT_EQ(prepared[0], Path("b.jpg"));
 
-    // A run shorter than a second records no rate.
+    // A run shorter than a second records no rate, not even the one an
+    // earlier run of this process measured.
     {
         TRegKey writable = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
         ASSERT_EQ(::RegDeleteValueA(writable.Get(), "FPS"), ERROR_SUCCESS);
