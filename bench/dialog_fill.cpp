@@ -3,7 +3,9 @@
 //   - start to shown: CreateConfigDialog until the window is visible;
 //   - fill: start until the tree holds every item;
 //   - longest message: the longest the dialog thread spent on one message
-//     while the fill ran, which is how long input could wait.
+//     while the fill ran, which is how long input could wait;
+//   - removing the first picture of a folder of 20,000 (every later one is
+//     renumbered) beside removing its last one.
 // Uses the real registry of the Wine prefix (product key and catalogue file
 // of a scratch folder) and restores it.
 #ifdef _WIN32
@@ -37,11 +39,27 @@ struct TFigures {
     double filled = 0;
     double longest = 0;
     long items = 0;
+    double removeFirst = 0;
+    double removeLast = 0;
 };
+
+HTREEITEM TreeItem(HTREEITEM from, UINT relation) {
+    return reinterpret_cast<HTREEITEM>(
+        ::SendMessageA(PhotosTree(), TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(from)));
+}
+
+// Selects `item` and removes it through the Remove button's command.
+double TimeRemoval(HTREEITEM item) {
+    if (!item) return 0;
+    ::SendMessageA(PhotosTree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+    const auto t0 = Clock::now();
+    PhotosCommand(kIdRemove);
+    return Ms(t0, Clock::now());
+}
 
 void EndHere() {}
 
-TFigures OpenOnce() {
+TFigures OpenOnce(bool removals = false) {
     TFigures f;
     const auto start = Clock::now();
     if (!CreateConfigDialog()) return f;
@@ -61,6 +79,14 @@ TFigures OpenOnce() {
     f.filled = Ms(start, Clock::now());
     while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
     f.items = static_cast<long>(::SendMessageA(PhotosTree(), TVM_GETCOUNT, 0, 0));
+    if (removals) {
+        HTREEITEM folder = TreeItem(nullptr, TVGN_ROOT);
+        HTREEITEM last = nullptr;
+        for (HTREEITEM child = TreeItem(folder, TVGN_CHILD); child; child = TreeItem(child, TVGN_NEXT))
+            last = child;
+        f.removeLast = TimeRemoval(last);
+        f.removeFirst = TimeRemoval(TreeItem(folder, TVGN_CHILD));
+    }
     TearDownDialog();
     ::UnregisterClassA(kDialogClass, ::GetModuleHandleA(nullptr));
     return f;
@@ -105,6 +131,10 @@ int main() {
     TFigures full[3];
     for (TFigures& f : full) f = OpenOnce();
 
+    WriteCatalogue(file, 1, 20000);
+    TFigures big[3];
+    for (TFigures& f : big) f = OpenOnce(true);
+
     auto best = [](TFigures* f, double TFigures::*m) { return std::min({f[0].*m, f[1].*m, f[2].*m}); };
     std::printf("catalogue of 100 folders, 70000 pictures: %ld tree items\n", full[0].items);
     std::printf("%-28s %9.1f ms   %-28s %9.1f ms\n", "start to shown, full", best(full, &TFigures::shown),
@@ -112,6 +142,8 @@ int main() {
     std::printf("%-28s %9.1f ms   %-28s %9.1f ms\n", "start to filled, full", best(full, &TFigures::filled),
                 "start to filled, empty", best(empty, &TFigures::filled));
     std::printf("%-28s %9.1f ms\n", "longest message during fill", best(full, &TFigures::longest));
+    std::printf("%-28s %9.1f ms   %-28s %9.1f ms\n", "remove first of 20000",
+                best(big, &TFigures::removeFirst), "remove last of 20000", best(big, &TFigures::removeLast));
 
     if (savedAppData) WriteRegString(shell.Get(), "AppData", *savedAppData);
     if (savedPath) WriteRegString(machine.Get(), "Path", *savedPath);

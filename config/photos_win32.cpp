@@ -409,13 +409,10 @@ void Remove() {
     TPictureList& pictures = PicList.ItemAt(d.Entry).Pictures;
     if (d.Position - 1 >= pictures.Count()) return;
     // Later siblings move up one place, so positions stay 1-based and
-    // without gaps.
-    std::uint32_t data = DataOf(d.Item);
-    for (HTREEITEM s = Next(d.Item, TVGN_NEXT); s; s = Next(s, TVGN_NEXT)) {
-        const std::uint32_t own = DataOf(s);
-        SetData(s, data);
-        data = own;
-    }
+    // without gaps: the first takes the removed one's position.
+    int position = d.Position;
+    for (HTREEITEM s = Next(d.Item, TVGN_NEXT); s; s = Next(s, TVGN_NEXT))
+        SetData(s, ItemData(d.Slot, position++));
     ResetLabels();
     ::SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(d.Item));
     pictures.Delete(d.Position - 1);
