@@ -11,6 +11,8 @@
 #include "render/scene_math.h"
 #include "render/texture_tiles.h"
 
+#include "bench/bench_timing.h"
+
 namespace {
 
 constexpr int kWidth = 512;
@@ -26,8 +28,7 @@ double MedianMicroseconds(F&& pass) {
         const auto t1 = std::chrono::steady_clock::now();
         times.push_back(std::chrono::duration<double, std::micro>(t1 - t0).count());
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return Median(std::move(times));
 }
 
 }  // namespace

@@ -23,13 +23,10 @@
 #include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
 
-namespace {
+#include "bench/bench_timing.h"
+#include "bench/wic_write.h"
 
-const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
-const GUID kJpeg = {0x19e4a5aa, 0x5662, 0x4fc5, {0xa0, 0xc0, 0x17, 0x58, 0x02, 0x8e, 0x10, 0x57}};
-const GUID kPng = {0x1b7cfaf4, 0x713f, 0x473c, {0xbb, 0xcd, 0x61, 0x37, 0x42, 0x5f, 0xae, 0xaf}};
-const GUID kBgr24 = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0c}};
-const GUID kBgr32 = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0e}};
+namespace {
 
 constexpr int kRuns = 5;
 
@@ -40,13 +37,6 @@ HRESULT ConvertBitmapSource(REFWICPixelFormatGUID format, IWICBitmapSource* sour
     static const auto convert = reinterpret_cast<TConvert>(reinterpret_cast<void*>(
         ::GetProcAddress(::LoadLibraryA("windowscodecs.dll"), "WICConvertBitmapSource")));
     return convert ? convert(format, source, out) : E_NOTIMPL;
-}
-
-double Now() {
-    LARGE_INTEGER f, t;
-    ::QueryPerformanceFrequency(&f);
-    ::QueryPerformanceCounter(&t);
-    return static_cast<double>(t.QuadPart) * 1000.0 / static_cast<double>(f.QuadPart);
 }
 
 // Wine keeps no peak of the private bytes (its PeakPagefileUsage follows
@@ -68,52 +58,20 @@ std::string ExeFolder() {
 
 // A photograph-like picture: smooth gradients with fine texture.
 bool WriteFixture(const std::string& path, const GUID& container, UINT w, UINT h) {
-    IWICImagingFactory* factory = nullptr;
-    if (FAILED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
-                                  reinterpret_cast<void**>(&factory))))
-        return false;
-    std::vector<BYTE> bgr(static_cast<std::size_t>(w) * h * 3);
     std::uint32_t noise = 12345;
-    for (UINT y = 0; y < h; ++y)
-        for (UINT x = 0; x < w; ++x) {
-            noise = noise * 1103515245u + 12345u;
-            const int n = static_cast<int>((noise >> 16) & 15) - 8;
-            BYTE* p = &bgr[(static_cast<std::size_t>(y) * w + x) * 3];
-            p[0] = static_cast<BYTE>(std::min(255, std::max(0, static_cast<int>(x * 255 / w) + n)));
-            p[1] = static_cast<BYTE>(std::min(255, std::max(0, static_cast<int>(y * 255 / h) + n)));
-            p[2] = static_cast<BYTE>(
-                std::min(255, std::max(0, static_cast<int>(((x / 64 + y / 64) & 1) * 120 + 60) + n)));
-        }
-    std::wstring wide(path.begin(), path.end());
-    IWICStream* stream = nullptr;
-    IWICBitmapEncoder* encoder = nullptr;
-    IWICBitmapFrameEncode* frame = nullptr;
-    IPropertyBag2* props = nullptr;
-    WICPixelFormatGUID format = kBgr24;
-    bool ok = SUCCEEDED(factory->CreateStream(&stream)) &&
-              SUCCEEDED(stream->InitializeFromFilename(wide.c_str(), GENERIC_WRITE)) &&
-              SUCCEEDED(factory->CreateEncoder(container, nullptr, &encoder)) &&
-              SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
-              SUCCEEDED(encoder->CreateNewFrame(&frame, &props));
-    if (ok && container == kJpeg) {
-        PROPBAG2 option{};
-        option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
-        VARIANT quality;
-        ::VariantInit(&quality);
-        quality.vt = VT_R4;
-        quality.fltVal = 0.9f;
-        props->Write(1, &option, &quality);
-    }
-    ok = ok && SUCCEEDED(frame->Initialize(props)) && SUCCEEDED(frame->SetSize(w, h)) &&
-         SUCCEEDED(frame->SetPixelFormat(&format)) && format == kBgr24 &&
-         SUCCEEDED(frame->WritePixels(h, w * 3, static_cast<UINT>(bgr.size()), bgr.data())) &&
-         SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit());
-    if (props) props->Release();
-    if (frame) frame->Release();
-    if (encoder) encoder->Release();
-    if (stream) stream->Release();
-    factory->Release();
-    return ok;
+    auto clamp = [](int v) { return static_cast<BYTE>(std::min(255, std::max(0, v))); };
+    return WriteWicPicture(
+        path, container, w, h,
+        [&](UINT y, BYTE* row) {
+            for (UINT x = 0; x < w; ++x, row += 3) {
+                noise = noise * 1103515245u + 12345u;
+                const int n = static_cast<int>((noise >> 16) & 15) - 8;
+                row[0] = clamp(static_cast<int>(x * 255 / w) + n);
+                row[1] = clamp(static_cast<int>(y * 255 / h) + n);
+                row[2] = clamp(static_cast<int>(((x / 64 + y / 64) & 1) * 120 + 60) + n);
+            }
+        },
+        0.9f);
 }
 
 // The baseline: WIC alone, file to 32-bit pixels in memory.
@@ -130,7 +88,7 @@ bool BareDecode(const std::string& path) {
         SUCCEEDED(factory->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
                                                      WICDecodeMetadataCacheOnDemand, &decoder)) &&
         SUCCEEDED(decoder->GetFrame(0, &frame)) && SUCCEEDED(frame->GetSize(&w, &h)) &&
-        SUCCEEDED(ConvertBitmapSource(kBgr32, frame, &bgr));
+        SUCCEEDED(ConvertBitmapSource(GUID_WICPixelFormat32bppBGR, frame, &bgr));
     if (ok) {
         std::vector<BYTE> pixels(static_cast<std::size_t>(w) * h * 4);
         ok = SUCCEEDED(bgr->CopyPixels(nullptr, w * 4, static_cast<UINT>(pixels.size()), pixels.data()));
@@ -156,7 +114,7 @@ int Child(const std::string& mode, const std::string& path) {
     }
     double best = 1e30;
     for (int i = 0; i < kRuns; ++i) {
-        const double start = Now();
+        const double start = Seconds();
         bool ok = true;
         if (prepare) {
             PictureInfo info;
@@ -165,7 +123,7 @@ int Child(const std::string& mode, const std::string& path) {
         } else {
             ok = BareDecode(path);
         }
-        const double ms = Now() - start;
+        const double ms = (Seconds() - start) * 1000.0;
         if (!ok) {
             std::printf("failed\n");
             return 1;
@@ -223,8 +181,8 @@ int main(int argc, char** argv) {
         const char* name;
         const GUID* container;
         UINT w, h;
-    } fixtures[] = {{"qvbench_6000x4000_q90.jpg", &kJpeg, 6000, 4000},
-                    {"qvbench_1920x1080.png", &kPng, 1920, 1080}};
+    } fixtures[] = {{"qvbench_6000x4000_q90.jpg", &GUID_ContainerFormatJpeg, 6000, 4000},
+                    {"qvbench_1920x1080.png", &GUID_ContainerFormatPng, 1920, 1080}};
     std::printf("%-28s %-11s %10s %10s %8s %8s\n", "file", "job", "ms", "peak MB", "x time", "x peak");
     for (const Fixture& f : fixtures) {
         const std::string path = std::string(temp) + f.name;

@@ -8,6 +8,8 @@
 #include "app/exception.h"
 #include "diag/crash_report_win32.h"
 
+#include "bench/bench_timing.h"
+
 namespace {
 
 constexpr int kThrows = 20000;
@@ -30,14 +32,12 @@ __attribute__((noinline)) int Depth1(int i) {
 }
 
 double MicrosecondsPerThrow() {
-    LARGE_INTEGER f, a, b;
-    QueryPerformanceFrequency(&f);
-    QueryPerformanceCounter(&a);
+    const double start = Seconds();
     int caught = 0;
     for (int i = 0; i < kThrows; ++i) caught += Depth1(i);
-    QueryPerformanceCounter(&b);
+    const double took = Seconds() - start;
     if (caught != kThrows) std::printf("unexpected: %d caught\n", caught);
-    return double(b.QuadPart - a.QuadPart) * 1e6 / double(f.QuadPart) / kThrows;
+    return took * 1e6 / kThrows;
 }
 
 }  // namespace

@@ -14,6 +14,8 @@
 #include "render/scene_state.h"
 #include "render/scene_win32.h"
 
+#include "bench/bench_timing.h"
+
 namespace {
 
 constexpr int kWidth = 1024;
@@ -21,24 +23,12 @@ constexpr int kHeight = 768;
 constexpr int kFrames = 2000;
 constexpr int kUploadEvery = 100;  // a new picture every 100 frames
 
-double Now() {
-    static const double perSecond = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER c;
-    ::QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / perSecond;
-}
-
 struct TFigures {
     double median, p99;
 };
 
-TFigures Summarise(std::vector<double> ms) {
-    std::sort(ms.begin(), ms.end());
-    return {ms[ms.size() / 2], ms[std::min(ms.size() - 1, ms.size() * 99 / 100)]};
+TFigures Summarise(const std::vector<double>& ms) {
+    return {Percentile(ms, 50), Percentile(ms, 99)};
 }
 
 }  // namespace
@@ -72,9 +62,9 @@ int main() {
     // alone (no tiles to draw), and the whole scene with the panel in flight.
     auto timed = [&control](TGLControl::TCallback onRender) {
         control.OnRender = std::move(onRender);
-        const double t0 = Now();
+        const double t0 = Seconds();
         control.Render();
-        return (Now() - t0) * 1000.0;
+        return (Seconds() - t0) * 1000.0;
     };
     std::vector<double> baseline;
     std::vector<double> starsOnly;

@@ -60,8 +60,9 @@ TPicture MakePicture(std::int32_t w, std::int32_t h) {
         for (std::int32_t x = 0; x < w; ++x) {
             state = state * 1664525u + 1013904223u;
             const int noise = static_cast<int>(state >> 28) - 8;
-            const bool inDisc = (x - w / 3) * std::int64_t(x - w / 3) + (y - h / 2) * std::int64_t(y - h / 2) <
-                                std::int64_t(h / 4) * (h / 4);
+            const bool inDisc =
+                (x - w / 3) * std::int64_t(x - w / 3) + (y - h / 2) * std::int64_t(y - h / 2) <
+                std::int64_t(h / 4) * (h / 4);
             int r = (x * 200 / w) + (inDisc ? 50 : 0) + noise;
             int g = (y * 180 / h) + ((x / 97) % 2 ? 40 : 0) + noise;
             int b = 120 + ((x + y) % 200) / 4 + noise;
@@ -106,9 +107,12 @@ double PillowMs(const TPicture& pic, std::int32_t dw, std::int32_t dh, int runs)
     }
     const std::string cmd =
         "/usr/bin/python3 -c \"import time,sys\nfrom PIL import Image\n"
-        "im=Image.frombytes('RGB',(" + std::to_string(pic.w) + "," + std::to_string(pic.h) + "),open('" + raw +
-        "','rb').read(),'raw','BGRX')\nbest=1e9\ntotal=0\nfor i in range(" + std::to_string(runs) + "):\n"
-        " t=time.thread_time(); im.resize((" + std::to_string(dw) + "," + std::to_string(dh) +
+        "im=Image.frombytes('RGB',(" +
+        std::to_string(pic.w) + "," + std::to_string(pic.h) + "),open('" + raw +
+        "','rb').read(),'raw','BGRX')\nbest=1e9\ntotal=0\nfor i in range(" + std::to_string(runs) +
+        "):\n"
+        " t=time.thread_time(); im.resize((" +
+        std::to_string(dw) + "," + std::to_string(dh) +
         "),Image.LANCZOS); d=time.thread_time()-t; total+=d; best=min(best,d)\nprint((" +
         (meanMode ? "total/" + std::to_string(runs) : std::string("best")) + ")*1000)\" 2>/dev/null";
     double ms = -1;
@@ -148,7 +152,8 @@ void Job(const char* name, std::int32_t sw, std::int32_t sh, std::int32_t tw, st
     } else {
         std::printf("  %-28s %8s\n", "baseline Pillow LANCZOS", "n/a");
     }
-    const std::tuple<int, int, const char*> kinds[] = {{kFilterLanczos3, 2, "Lanczos3"}, {kFilterHermite, 1, "Hermite"}};
+    const std::tuple<int, int, const char*> kinds[] = {{kFilterLanczos3, 2, "Lanczos3"},
+                                                       {kFilterHermite, 1, "Hermite"}};
     for (const auto& k : kinds) {
         // Plain copies: structured bindings cannot be captured by the lambda below in C++17.
         const int filter = std::get<0>(k);
@@ -160,9 +165,10 @@ void Job(const char* name, std::int32_t sw, std::int32_t sh, std::int32_t tw, st
                 BestMs(runs, [&] { Resample(r.Left, r.Top, r.Width, r.Height, filter, 0.0f, src, dst); });
             const double prog = Progressive(pic, dst, static_cast<std::uint8_t>(fitMode), runs);
             const std::string kind = std::string(label) + (simd ? " SSE2" : " plain");
-            std::printf("  %-28s %8.2f ms   progressive %8.2f ms (x%.2f)", (kind + " whole").c_str(), whole, prog,
-                        prog / whole);
-            if (pillowMs > 0 && filter == kFilterLanczos3) std::printf("   vs Pillow x%.2f", whole / pillowMs);
+            std::printf("  %-28s %8.2f ms   progressive %8.2f ms (x%.2f)", (kind + " whole").c_str(), whole,
+                        prog, prog / whole);
+            if (pillowMs > 0 && filter == kFilterLanczos3)
+                std::printf("   vs Pillow x%.2f", whole / pillowMs);
             std::printf("\n");
         }
     }

@@ -26,71 +26,21 @@
 #include "imaging/prepare_win32.h"
 #include "render/runloop_win32.h"
 
+#include "bench/bench_timing.h"
+#include "bench/wic_write.h"
+
 namespace {
-
-const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
-
-double Seconds() {
-    static const double perSecond = [] {
-        LARGE_INTEGER f;
-        ::QueryPerformanceFrequency(&f);
-        return static_cast<double>(f.QuadPart);
-    }();
-    LARGE_INTEGER c;
-    ::QueryPerformanceCounter(&c);
-    return static_cast<double>(c.QuadPart) / perSecond;
-}
-
-double Median(std::vector<double> v) {
-    if (v.empty()) return 0.0;
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
 
 // Writes a width x height JPEG with detail everywhere (gradients and a
 // fine pattern), so that decoding costs what a photograph costs.
 bool WriteJpeg(const std::string& path, UINT width, UINT height) {
-    IWICImagingFactory* factory = nullptr;
-    if (FAILED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
-                                  reinterpret_cast<void**>(&factory))))
-        return false;
-    IWICStream* stream = nullptr;
-    IWICBitmapEncoder* encoder = nullptr;
-    IWICBitmapFrameEncode* frame = nullptr;
-    IPropertyBag2* props = nullptr;
-    const std::wstring wide(path.begin(), path.end());
-    HRESULT hr = factory->CreateStream(&stream);
-    if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(wide.c_str(), GENERIC_WRITE);
-    if (SUCCEEDED(hr)) hr = factory->CreateEncoder(GUID_ContainerFormatJpeg, nullptr, &encoder);
-    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
-    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &props);
-    if (SUCCEEDED(hr)) hr = frame->Initialize(props);
-    if (SUCCEEDED(hr)) hr = frame->SetSize(width, height);
-    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
-    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
-    if (SUCCEEDED(hr)) {
-        const UINT stride = (width * 3 + 3) & ~3u;
-        std::vector<BYTE> rows(static_cast<std::size_t>(stride) * 64);
-        for (UINT y0 = 0; y0 < height && SUCCEEDED(hr); y0 += 64) {
-            const UINT n = std::min<UINT>(64, height - y0);
-            for (UINT y = 0; y < n; ++y)
-                for (UINT x = 0; x < width; ++x) {
-                    BYTE* p = &rows[static_cast<std::size_t>(y) * stride + x * 3];
-                    p[0] = static_cast<BYTE>(x * 255 / width);
-                    p[1] = static_cast<BYTE>((y0 + y) * 255 / height);
-                    p[2] = static_cast<BYTE>(((x / 7) ^ ((y0 + y) / 5)) * 37);
-                }
-            hr = frame->WritePixels(n, stride, stride * n, rows.data());
+    return WriteWicPicture(path, GUID_ContainerFormatJpeg, width, height, [&](UINT y, BYTE* row) {
+        for (UINT x = 0; x < width; ++x, row += 3) {
+            row[0] = static_cast<BYTE>(x * 255 / width);
+            row[1] = static_cast<BYTE>(y * 255 / height);
+            row[2] = static_cast<BYTE>(((x / 7) ^ (y / 5)) * 37);
         }
-    }
-    if (SUCCEEDED(hr)) hr = frame->Commit();
-    if (SUCCEEDED(hr)) hr = encoder->Commit();
-    if (props) props->Release();
-    if (frame) frame->Release();
-    if (encoder) encoder->Release();
-    if (stream) stream->Release();
-    factory->Release();
-    return SUCCEEDED(hr);
+    });
 }
 
 // What the frame observer records; touched by the render thread only while

@@ -1,0 +1,70 @@
+#pragma once
+// Test pictures for the benchmarks, written with WIC's own encoders.
+#include <windows.h>
+// wincodec.h needs the types windows.h declares.
+#include <wincodec.h>
+
+#include <algorithm>
+#include <functional>
+#include <string>
+#include <vector>
+
+// The imaging factory every Windows since 7 has (the SDK's
+// CLSID_WICImagingFactory may name a later one).
+const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
+
+// Fills row `y` (rows come in order from the top) with 24-bit BGR pixels.
+using TRowFill = std::function<void(UINT y, BYTE* bgr)>;
+
+// Encodes a width x height picture into `container` (GUID_ContainerFormatJpeg,
+// ...) at `path`, in strips, so a large picture needs little memory.
+// `jpegQuality` 0 keeps the encoder's default.
+inline bool WriteWicPicture(const std::string& path, const GUID& container, UINT width, UINT height,
+                            const TRowFill& fill, float jpegQuality = 0.0f) {
+    IWICImagingFactory* factory = nullptr;
+    if (FAILED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
+                                  reinterpret_cast<void**>(&factory))))
+        return false;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    IPropertyBag2* props = nullptr;
+    const std::wstring wide(path.begin(), path.end());
+    HRESULT hr = factory->CreateStream(&stream);
+    if (SUCCEEDED(hr)) hr = stream->InitializeFromFilename(wide.c_str(), GENERIC_WRITE);
+    if (SUCCEEDED(hr)) hr = factory->CreateEncoder(container, nullptr, &encoder);
+    if (SUCCEEDED(hr)) hr = encoder->Initialize(stream, WICBitmapEncoderNoCache);
+    if (SUCCEEDED(hr)) hr = encoder->CreateNewFrame(&frame, &props);
+    if (SUCCEEDED(hr) && jpegQuality > 0.0f && container == GUID_ContainerFormatJpeg) {
+        PROPBAG2 option{};
+        option.pstrName = const_cast<LPOLESTR>(L"ImageQuality");
+        VARIANT quality;
+        ::VariantInit(&quality);
+        quality.vt = VT_R4;
+        quality.fltVal = jpegQuality;
+        props->Write(1, &option, &quality);
+    }
+    if (SUCCEEDED(hr)) hr = frame->Initialize(props);
+    if (SUCCEEDED(hr)) hr = frame->SetSize(width, height);
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    if (SUCCEEDED(hr)) hr = frame->SetPixelFormat(&format);
+    if (SUCCEEDED(hr) && format != GUID_WICPixelFormat24bppBGR) hr = E_FAIL;
+    if (SUCCEEDED(hr)) {
+        constexpr UINT kStrip = 64;
+        const UINT stride = (width * 3 + 3) & ~3u;
+        std::vector<BYTE> rows(static_cast<std::size_t>(stride) * kStrip);
+        for (UINT y0 = 0; y0 < height && SUCCEEDED(hr); y0 += kStrip) {
+            const UINT n = std::min(kStrip, height - y0);
+            for (UINT y = 0; y < n; ++y) fill(y0 + y, &rows[static_cast<std::size_t>(y) * stride]);
+            hr = frame->WritePixels(n, stride, stride * n, rows.data());
+        }
+    }
+    if (SUCCEEDED(hr)) hr = frame->Commit();
+    if (SUCCEEDED(hr)) hr = encoder->Commit();
+    if (props) props->Release();
+    if (frame) frame->Release();
+    if (encoder) encoder->Release();
+    if (stream) stream->Release();
+    factory->Release();
+    return SUCCEEDED(hr);
+}
