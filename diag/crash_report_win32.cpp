@@ -157,6 +157,16 @@ std::string Demangle(const char* name) {
     return out;
 }
 
+// A class of our own is named without its scopes.
+std::string OwnClassName(const std::type_info& type) {
+    return UnqualifiedName(Demangle(type.name()));
+}
+
+// The class text for an object that is not one of our exceptions.
+std::string ForeignClassText(const std::string& name) {
+    return "Exception object " + name + " is not of class Exception.";
+}
+
 bool IsNt() {
     OSVERSIONINFOA v{};
     v.dwOSVersionInfoSize = sizeof(v);
@@ -456,27 +466,21 @@ void ReportException(const std::exception* e, std::uint32_t flags) {
     const std::uint32_t address = lastRaiseAddress.load();
     // Inside a catch block the exception being handled says the most.
     if (!e && std::current_exception()) ReportCurrentException(flags);
-    if (!e) ReportException("", "Exception object (unknown) is not of class Exception.", address, flags);
+    if (!e) ReportException("", ForeignClassText("(unknown)"), address, flags);
     if (auto* ours = dynamic_cast<const Exception*>(e))
-        ReportException(ours->what(), UnqualifiedName(Demangle(typeid(*ours).name())), address, flags);
-    ReportException("", "Exception object " + Demangle(typeid(*e).name()) + " is not of class Exception.",
-                    address, flags);
+        ReportException(ours->what(), OwnClassName(typeid(*ours)), address, flags);
+    ReportException("", ForeignClassText(Demangle(typeid(*e).name())), address, flags);
 }
 
 void ReportCurrentException(std::uint32_t flags) {
     const std::uint32_t address = lastRaiseAddress.load();
-    if (!std::current_exception()) {
-        ReportException("", "Exception object (none) is not of class Exception.", address, flags);
-    }
+    if (!std::current_exception()) ReportException("", ForeignClassText("(none)"), address, flags);
     try {
         throw;
     } catch (const Exception& e) {
-        ReportException(e.what(), UnqualifiedName(Demangle(typeid(e).name())), address, flags);
+        ReportException(e.what(), OwnClassName(typeid(e)), address, flags);
     } catch (...) {
-        std::type_info* type = abi::__cxa_current_exception_type();
-        ReportException("",
-                        "Exception object " + std::string(type ? Demangle(type->name()) : "(unknown)") +
-                            " is not of class Exception.",
-                        address, flags);
+        const std::type_info* type = abi::__cxa_current_exception_type();
+        ReportException("", ForeignClassText(type ? Demangle(type->name()) : "(unknown)"), address, flags);
     }
 }
