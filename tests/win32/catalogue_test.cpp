@@ -4,29 +4,16 @@
 
 #include <algorithm>
 #include <atomic>
-#include <fstream>
-#include <sstream>
 
 #include "app/settings.h"
 #include "catalogue/catalogue_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
+#include "tests/win32/test_files.h"
 
 namespace {
 
 using Strings = std::vector<std::string>;
-
-std::string ReadAll(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
-
-void WriteAll(const std::string& path, const std::string& bytes) {
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << bytes;
-}
 
 bool Exists(const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 

@@ -15,6 +15,7 @@
 #include "app/handles_win32.h"
 #include "app/state.h"
 #include "diag/sysinfo_win32.h"
+#include "tests/win32/test_files.h"
 
 // Each death test runs its statement in a fresh copy of this program, which
 // installs the hooks, crashes for real and writes its report into a folder
@@ -63,13 +64,6 @@ std::vector<std::string> FilesIn(const std::string& folder) {
         } while (FindNextFileA(find.Get(), &fd));
     }
     return names;
-}
-
-std::string ReadWhole(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream s;
-    s << in.rdbuf();
-    return s.str();
 }
 
 bool Contains(const std::string& text, const std::string& part) {
@@ -261,7 +255,7 @@ TEST(CrashReportDeathTest, WriteToAddressZeroWritesTheReport) {
             WriteThrough(reinterpret_cast<volatile int*>(zeroAddress));
         },
         ::testing::ExitedWithCode(217), "");
-    const std::string page = ReadWhole(folder + "\\BugReport.html");
+    const std::string page = ReadAll(folder + "\\BugReport.html");
     ASSERT_FALSE(page.empty());
     EXPECT_TRUE(Contains(page, "\r\nExceptionInfo: Error when write to 00000000\r\n"));
     EXPECT_TRUE(Contains(page, "\r\nException class: EAccessViolation\r\n"));
@@ -305,7 +299,7 @@ TEST(CrashReportDeathTest, ExceptionEscapingAThreadIsReportedEscaped) {
             worker.join();
         },
         ::testing::ExitedWithCode(217), "");
-    const std::string page = ReadWhole(folder + "\\BugReport.html");
+    const std::string page = ReadAll(folder + "\\BugReport.html");
     ASSERT_FALSE(page.empty());
     EXPECT_TRUE(Contains(page, "\r\nException: Loader &lt;broke&gt; &amp; &quot;stopped&quot;\r\n")) << page;
     EXPECT_TRUE(Contains(page, "\r\nException class: Exception\r\n"));
@@ -346,13 +340,13 @@ TEST(CrashReportDeathTest, EntryErrorWithAnExistingReportGoesToANumberedFile) {
             }
         },
         ::testing::ExitedWithCode(217), "");
-    EXPECT_EQ(ReadWhole(folder + "\\BugReport.html"), "earlier report");
+    EXPECT_EQ(ReadAll(folder + "\\BugReport.html"), "earlier report");
     std::vector<std::string> files = FilesIn(folder);
     ASSERT_EQ(files.size(), 2u);
     std::string numbered = files[0] == "BugReport.html" ? files[1] : files[0];
     std::smatch m;
     ASSERT_TRUE(std::regex_match(numbered, m, std::regex("BugReport([0-9]{1,4})\\.html"))) << numbered;
-    const std::string page = ReadWhole(folder + "\\" + numbered);
+    const std::string page = ReadAll(folder + "\\" + numbered);
     EXPECT_TRUE(Contains(page, "\r\nException: \r\n"));
     EXPECT_TRUE(Contains(page, "\r\nException class: Exception object int is not of class Exception.\r\n"));
     EXPECT_TRUE(Contains(page, "\r\nApp mode: 33\r\n"));
@@ -405,7 +399,7 @@ TEST(CrashReportDeathTest, FullScreenRunWaitsForTheViewerThenEnds) {
             ReportException("full screen", "Exception", 0, kRunFullScreen);
         },
         ::testing::ExitedWithCode(217), "");
-    EXPECT_NE(ReadWhole(folder + "\\BugReport.html"), "");
+    EXPECT_NE(ReadAll(folder + "\\BugReport.html"), "");
 }
 
 namespace {
@@ -429,7 +423,7 @@ TEST(CrashReportDeathTest, StackOverflowIsReportedFromAFreshStack) {
             Recurse(0);
         },
         ::testing::ExitedWithCode(217), "");
-    const std::string page = ReadWhole(folder + "\\BugReport.html");
+    const std::string page = ReadAll(folder + "\\BugReport.html");
     EXPECT_TRUE(Contains(page, "\r\nException: Stack overflow\r\n")) << page.substr(0, 600);
     // The trace along thousands of recursive frames is cut, not lost.
     std::vector<std::string> trace = Block(page, "StackTrace: ");
@@ -458,7 +452,7 @@ TEST(CrashReportDeathTest, SseDivisionByZeroIsNamed) {
             std::printf("%f", double(DivideWithTraps(1.0f)));
         },
         ::testing::ExitedWithCode(217), "");
-    const std::string page = ReadWhole(folder + "\\BugReport.html");
+    const std::string page = ReadAll(folder + "\\BugReport.html");
     EXPECT_TRUE(Contains(page, "\r\nException: Floating point division by zero\r\n")) << page.substr(0, 700);
     EXPECT_TRUE(Contains(page, "\r\nException class: EZeroDivide\r\n"));
     EXPECT_EQ(Block(page, "Raw stack dump: ").size(), 20u);
