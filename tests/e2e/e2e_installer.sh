@@ -9,18 +9,6 @@ setup="$BUILD/bin/QuorvaneSetup.exe"
 export QV_WINEPREFIX="$BUILD/e2e-installer/prefix"
 rm -rf "$BUILD/e2e-installer"
 mkdir -p "$BUILD/e2e-installer"
-# The build's own virtual display, when the earlier tests left one, serves
-# this prefix too; a server started for this prefix alone is stopped at the end.
-source "$(dirname "$RUN")/xdisplay.sh"
-if ! display_ok "${DISPLAY:-}" && display_ok "$(cat "$BUILD/.xvfb.display" 2>/dev/null)"; then
-    export DISPLAY="$(cat "$BUILD/.xvfb.display")"
-fi
-stop_own_display() {
-    local own
-    own=$(cat "$BUILD/e2e-installer/.xvfb.display" 2>/dev/null) || return 0
-    kill "$(tr -dc 0-9 <"/tmp/.X${own#:}-lock")" 2>/dev/null || true
-}
-trap stop_own_display EXIT
 drive="$QV_WINEPREFIX/drive_c"
 
 reg_value() {  # KEY VALUE -> the data, empty when missing

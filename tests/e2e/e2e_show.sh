@@ -32,7 +32,7 @@ reg_has() { "$RUN" reg query "$KEY" /v "$1" >/dev/null 2>&1; }
 reg add 'HKLM\Software\Tessilund\Quorvane' /v Path /d "$INSTALL_WIN" /f
 export DISPLAY="${DISPLAY:-}"
 if ! xdotool getdisplaygeometry >/dev/null 2>&1; then
-    DISPLAY="$(cat "$(dirname "$PREFIX")/.xvfb.display")"
+    DISPLAY="$(cat "$repo/build-win/.xvfb.display")"
 fi
 
 # An installation folder with the plug-ins (when they are built) and a few
