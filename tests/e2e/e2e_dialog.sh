@@ -45,14 +45,17 @@ fresh_user() {
     rm -f "$CATALOGUE"
 }
 
+# Runs dialog_probe quietly; its exit status says whether a dialog answered.
+probe() { "$RUN" "$PROBE" "$@" >/dev/null 2>&1; }
+
 PID=""
 start_dialog() {
     # A dialog left from an earlier run would answer in this one's place.
-    "$RUN" "$PROBE" close >/dev/null 2>&1 && sleep 2
+    probe close && sleep 2
     "$RUN" "$SCR" /c >"$work/dialog.log" 2>&1 &
     PID=$!
     for _ in $(seq 1 120); do
-        if "$RUN" "$PROBE" list >/dev/null 2>&1 && xdotool search --name '^Quorvane$' >/dev/null 2>&1; then
+        if probe list && xdotool search --name '^Quorvane$' >/dev/null 2>&1; then
             sleep 1  # let the first paint and the tree fill finish
             return 0
         fi
@@ -104,7 +107,12 @@ focus_tabs() {
     sleep 0.5
 }
 
-scale() { python3 -c "import sys; print(round($1 * $2 / 96))"; }
+# Moves from the Photos page to the About page with the arrow keys.
+about_page() {
+    focus_tabs
+    xdotool key Right; sleep 0.3; xdotool key Right; sleep 1
+    LIST="$(listing)"
+}
 
 # --- 96 DPI: layout, first state, Esc and Enter, Options ---------------------
 fresh_user
@@ -124,7 +132,7 @@ focus_tabs
 xdotool key Escape; sleep 0.3; xdotool key Return; sleep 0.5
 kill -0 "$PID" 2>/dev/null && pass "Esc and Enter leave it open" || fail "Esc or Enter closed it"
 
-"$RUN" "$PROBE" command 66 >/dev/null 2>&1; sleep 1
+probe command 66; sleep 1
 LIST="$(listing)"
 expect_line "Options >> hidden after it" "Options >>" Button "66|517|412|75|23|0"
 expect_line "OK shown after Options" OK Button "16|347|412|75|23|1"
@@ -134,15 +142,13 @@ expect_line "tree view on the left group box" "Tree Images" SysTreeView32 "54|10
 expect_line "picture pane" "Image1 PR" Timage1_PR "9|236|20|319|239|1"
 shot dialog-96-photos
 
-focus_tabs
-xdotool key Right; sleep 0.3; xdotool key Right; sleep 1
-LIST="$(listing)"
+about_page
 [ "$(pages_visible)" = "001" ] && pass "arrow keys reach the About page" || fail "pages visible: $(pages_visible)"
 expect_line "version label" "Version : 1.1.0.0" Static "0|266|68|120|25|1"
 expect_line "OK stays after changing page" OK Button "16|347|412|75|23|1"
 shot dialog-96-about
 
-"$RUN" "$PROBE" command 17 >/dev/null 2>&1
+probe command 17
 wait_end
 [ "$RC" = 0 ] && pass "Cancel ends with 0" || fail "Cancel ended with $RC"
 [ ! -e "$CATALOGUE" ] && pass "Cancel writes no piclist.dat" || fail "Cancel wrote piclist.dat"
@@ -151,15 +157,15 @@ wait_end
 # --- the close box saves nothing; OK saves -----------------------------------
 fresh_user
 start_dialog || fail "no dialog for the close box"
-"$RUN" "$PROBE" close >/dev/null 2>&1
+probe close
 wait_end
 [ "$RC" = 0 ] && pass "close box ends with 0" || fail "close box ended with $RC"
 [ ! -e "$CATALOGUE" ] && [ -z "$(reg_value "$KEY" Delay)" ] && pass "close box saves nothing" || fail "close box saved"
 
 fresh_user
 start_dialog || fail "no dialog for OK"
-"$RUN" "$PROBE" command 66 >/dev/null 2>&1; sleep 0.5
-"$RUN" "$PROBE" command 16 >/dev/null 2>&1
+probe command 66; sleep 0.5
+probe command 16
 wait_end
 [ "$RC" = 0 ] && pass "OK ends with 0" || fail "OK ended with $RC"
 [ -s "$CATALOGUE" ] && pass "OK writes piclist.dat" || fail "OK wrote no piclist.dat"
@@ -174,7 +180,7 @@ saver_up() { xdotool search --name '^Tessilund Quorvane$' >/dev/null 2>&1; }
 preview() {
     BEST=0
     TOOK=$1
-    "$RUN" "$PROBE" command 26 >/dev/null 2>&1
+    probe command 26
     for _ in $(seq 1 100); do saver_up && break; sleep 0.1; done
     saver_up || { fail "Preview shows no saver window"; return; }
     for t in $(seq 1 "$1"); do
@@ -190,20 +196,20 @@ preview() {
 if [ -n "$(ls "$work/pictures" 2>/dev/null)" ]; then
     fresh_user
     if start_dialog; then
-        "$RUN" "$PROBE" command 66 >/dev/null 2>&1; sleep 1
+        probe command 66; sleep 1
         preview 25 saved
         [ "$BEST" -ge 300 ] && pass "Preview shows the catalogue's photographs ($BEST per 10000)" ||
             fail "Preview showed no photograph (best $BEST per 10000)"
         saver_up && fail "Esc left the preview on screen" || pass "Esc ends the preview"
         kill -0 "$PID" 2>/dev/null && pass "the dialog outlives its preview" || fail "the preview ended the dialog"
         # Remove the only folder without saving: the next preview has nothing to show.
-        "$RUN" "$PROBE" select-root 0 >/dev/null 2>&1 && "$RUN" "$PROBE" command 5 >/dev/null 2>&1
+        probe select-root 0 && probe command 5
         sleep 1
         preview $((TOOK + 8)) unsaved
         [ "$BEST" -lt 100 ] && pass "Preview shows the unsaved removal ($BEST per 10000)" ||
             fail "Preview still showed a photograph after the removal ($BEST per 10000)"
         shot dialog-after-preview
-        "$RUN" "$PROBE" command 17 >/dev/null 2>&1
+        probe command 17
         wait_end
         [ "$RC" = 0 ] && pass "Cancel after previews ends with 0" || fail "Cancel after previews ended with $RC"
         [ ! -e "$CATALOGUE" ] && pass "Cancel after a preview still discards the change" ||
@@ -223,17 +229,15 @@ if start_dialog; then
     expect_line "tab control at 144 DPI" Main_TAB SysTabControl32 "27|15|15|874|592|1"
     expect_line "Options >> at 144 DPI" "Options >>" Button "66|776|618|112|34|1"
     shot dialog-144-more
-    "$RUN" "$PROBE" command 66 >/dev/null 2>&1; sleep 1
+    probe command 66; sleep 1
     LIST="$(listing)"
     expect_line "tree view at 144 DPI" "Tree Images" SysTreeView32 "54|15|24|285|360|1"
     expect_line "picture pane at 144 DPI" "Image1 PR" Timage1_PR "9|354|30|479|359|1"
     shot dialog-144-photos
-    focus_tabs
-    xdotool key Right; sleep 0.3; xdotool key Right; sleep 1
-    LIST="$(listing)"
+    about_page
     expect_line "version label at 144 DPI" "Version : 1.1.0.0" Static "0|399|102|180|38|1"
     shot dialog-144-about
-    "$RUN" "$PROBE" command 17 >/dev/null 2>&1
+    probe command 17
     wait_end
 else
     fail "no dialog at 144 DPI"
