@@ -18,10 +18,10 @@
 
 EXCEPTION_RECORD FaultRecord;
 CONTEXT FaultContext;
-std::uint32_t FaultMarker = 0;
+TAddress FaultMarker = 0;
 std::string StackTraceText = "no";
 std::string StackDumpText = "no";
-std::uint32_t DumpStart = 0;
+TAddress DumpStart = 0;
 std::string RegistersText;
 std::int32_t FrameValue = 0;
 std::string ReportPath;
@@ -43,7 +43,7 @@ LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
 TRaiseHook previousRaiseHook = nullptr;
 std::atomic<TRaiseHook> raiseHookSlot{nullptr};
 // Return address of the last C++ throw: where a reported exception was raised.
-std::atomic<std::uint32_t> lastRaiseAddress{0};
+std::atomic<TAddress> lastRaiseAddress{0};
 
 TModuleTable modules;
 std::atomic<TPluginModuleSource> pluginSource{nullptr};
@@ -62,12 +62,12 @@ std::mt19937 reportRandom;
 class TProcessMemory : public TMemoryReader {
 public:
     TProcessMemory() = default;
-    TProcessMemory(std::uint32_t stackLow, std::uint32_t stackHigh, std::uint32_t codeStart,
-                   std::uint32_t codeEnd)
+    TProcessMemory(TAddress stackLow, TAddress stackHigh, TAddress codeStart, TAddress codeEnd)
         : stackLow_(stackLow), stackHigh_(stackHigh), codeStart_(codeStart), codeEnd_(codeEnd) {}
 
-    bool Read(std::uint32_t address, void* out, std::size_t size) const override {
-        const std::uint64_t end = std::uint64_t(address) + size;
+    bool Read(TAddress address, void* out, std::size_t size) const override {
+        if (address > UINTPTR_MAX - size) return false;
+        const TAddress end = address + size;
         if ((address >= stackLow_ && end <= stackHigh_) || (address >= codeStart_ && end <= codeEnd_)) {
             std::memcpy(out, reinterpret_cast<const void*>(std::uintptr_t(address)), size);
             return true;
@@ -79,20 +79,33 @@ public:
     }
 
 private:
-    std::uint32_t stackLow_ = 0, stackHigh_ = 0;
-    std::uint32_t codeStart_ = 0, codeEnd_ = 0;
+    TAddress stackLow_ = 0, stackHigh_ = 0;
+    TAddress codeStart_ = 0, codeEnd_ = 0;
 };
 
-std::uint32_t Address(const void* p) {
-    return std::uint32_t(reinterpret_cast<std::uintptr_t>(p));
+TAddress Address(const void* p) {
+    return TAddress(reinterpret_cast<std::uintptr_t>(p));
 }
 
 // The current thread's stack base, from its thread information block.
-std::uint32_t StackTop() {
-    std::uint32_t base;
+TAddress StackTop() {
+    std::uintptr_t base;
+#if defined(__x86_64__)
+    __asm__("movq %%gs:8, %0" : "=r"(base));
+#else
     __asm__("movl %%fs:4, %0" : "=r"(base));
+#endif
     return base;
 }
+
+#if defined(__x86_64__)
+// The lowest address of the current thread's committed stack.
+TAddress StackLimit() {
+    std::uintptr_t limit;
+    __asm__("movq %%gs:16, %0" : "=r"(limit));
+    return limit;
+}
+#endif
 
 // The caller's frame: with frame pointers kept, a frame's first word is the
 // saved frame pointer of the function that called it.
@@ -105,9 +118,13 @@ void AddModule(HMODULE module, const char* name) {
     modules.Add(r.Start, r.End, name);
 }
 
-std::uint32_t CurrentStackPointer() {
-    std::uint32_t sp;
+TAddress CurrentStackPointer() {
+    std::uintptr_t sp;
+#if defined(__x86_64__)
+    __asm__ volatile("movq %%rsp, %0" : "=r"(sp));
+#else
     __asm__ volatile("movl %%esp, %0" : "=r"(sp));
+#endif
     return sp;
 }
 
@@ -135,12 +152,81 @@ void BuildModuleTable() {
     modules.MarkBuilt();
 }
 
+#if defined(__x86_64__)
+// Return addresses up the stack from `context` (innermost first), found by
+// the unwind tables the compiler writes for every function; frame pointers
+// alone would miss the frames of functions that keep none. A function
+// without an entry is a leaf whose return address is on top of its stack.
+// `low` and `high` bound the stack the context runs on. The context is
+// unwound in place: a thread that overflowed its stack has no room for a
+// copy.
+std::size_t UnwindReturnAddresses(CONTEXT& context, TAddress low, TAddress high, TAddress* out,
+                                  std::size_t capacity) {
+    const TProcessMemory memory;
+    std::size_t n = 0;
+    while (n < capacity) {
+        const TAddress sp = context.Rsp;
+        DWORD64 imageBase = 0;
+        PRUNTIME_FUNCTION function = RtlLookupFunctionEntry(context.Rip, &imageBase, nullptr);
+        if (function) {
+            void* handlerData = nullptr;
+            DWORD64 establisher = 0;
+            RtlVirtualUnwind(UNW_FLAG_NHANDLER, imageBase, context.Rip, function, &context, &handlerData,
+                             &establisher, nullptr);
+        } else {
+            DWORD64 ret = 0;
+            if (!memory.Read(context.Rsp, &ret, sizeof(ret))) break;
+            context.Rip = ret;
+            context.Rsp += sizeof(ret);
+        }
+        // The stack pointer rises with every frame and stays on this
+        // thread's stack; anything else is a damaged stack.
+        if (context.Rip == 0 || context.Rsp <= sp || context.Rsp < low || context.Rsp > high) break;
+        out[n++] = context.Rip;
+    }
+    return n;
+}
+
+// Room for the return addresses of one trace, and the context it unwinds.
+constexpr std::size_t kMaxUnwound = 1024;
+TAddress unwound[kMaxUnwound];
+CONTEXT unwindContext;
+
+// Replaces `text` with the trace from `context`, leaving out the `skip`
+// innermost return addresses, without growing its buffer. The context runs
+// on the stack from `low` to `high` (by default the calling thread's).
+void CaptureTraceFrom(std::string& text, const CONTEXT& context, const char* prefix, std::size_t skip = 0,
+                      TAddress low = StackLimit(), TAddress high = StackTop()) {
+    BuildModuleTable();
+    text.assign(prefix);
+    unwindContext = context;
+    const std::size_t n = UnwindReturnAddresses(unwindContext, low, high, unwound, kMaxUnwound);
+    if (n > skip)
+        AppendTraceLines(unwound + skip, n - skip, FastReader(), modules, kAddressDigits, text, kTraceCapacity);
+}
+
+// The trace from the frame of the function that calls this one, as the
+// 32-bit walk gives it: its first line is the call of that function.
+// `skip` leaves out as many more of the innermost lines.
+__attribute__((noinline)) void CaptureTrace(std::string& text, const char* prefix, std::size_t skip = 0) {
+    CONTEXT context{};
+    RtlCaptureContext(&context);
+    // The first return address found leads back into the calling function.
+    CaptureTraceFrom(text, context, prefix, 1 + skip);
+}
+#else
 // Replaces `text` with the trace from `frame`, without growing its buffer.
-void CaptureTrace(std::string& text, std::uint32_t frame, const char* prefix) {
+void CaptureTraceFrom(std::string& text, TAddress frame, const char* prefix) {
     BuildModuleTable();
     text.assign(prefix);
     WalkFrames(frame, StackTop(), FastReader(), modules, text, kTraceCapacity);
 }
+
+// The trace from the frame of the function that calls this one.
+__attribute__((always_inline)) inline void CaptureTrace(std::string& text, const char* prefix) {
+    CaptureTraceFrom(text, Address(__builtin_frame_address(0)), prefix);
+}
+#endif
 
 void CaptureDump() {
     StackDumpText.clear();
@@ -181,7 +267,7 @@ std::string ReportFolderNow() {
     return folderForTests.empty() ? CurrentReportFolder() : folderForTests;
 }
 
-bool WriteReport(const std::string& message, const std::string& classText, std::uint32_t address,
+bool WriteReport(const std::string& message, const std::string& classText, TAddress address,
                  std::uint32_t flags) {
     const std::string folder = ReportFolderNow();
     std::uniform_real_distribution<double> unit(0.0, 1.0);
@@ -196,6 +282,7 @@ bool WriteReport(const std::string& message, const std::string& classText, std::
     d.Message = message;
     d.ClassText = classText;
     d.Address = address;
+    d.AddressDigits = kAddressDigits;
     d.Flags = flags;
     d.Version = kAppVersion;
     d.System = SystemText();
@@ -210,8 +297,8 @@ bool WriteReport(const std::string& message, const std::string& classText, std::
     d.Registers = RegistersText;
     d.FaultCode = FaultRecord.ExceptionCode;
     d.FaultParamCount = FaultRecord.NumberParameters;
-    d.FaultParams[0] = std::uint32_t(FaultRecord.ExceptionInformation[0]);
-    d.FaultParams[1] = std::uint32_t(FaultRecord.ExceptionInformation[1]);
+    d.FaultParams[0] = FaultRecord.ExceptionInformation[0];
+    d.FaultParams[1] = FaultRecord.ExceptionInformation[1];
     d.FrameValue = FrameValue;
     d.StackTrace = StackTraceText;
     d.StackDump = StackDumpText;
@@ -268,27 +355,73 @@ void ShowReport(std::uint32_t flags) {
 }
 
 std::uint32_t MxcsrOf(const CONTEXT& c) {
+#if defined(__x86_64__)
+    if ((c.ContextFlags & CONTEXT_FLOATING_POINT) != CONTEXT_FLOATING_POINT) return 0;
+    return c.MxCsr;
+#else
     if ((c.ContextFlags & CONTEXT_EXTENDED_REGISTERS) != CONTEXT_EXTENDED_REGISTERS) return 0;
     std::uint32_t mxcsr;
     std::memcpy(&mxcsr, c.ExtendedRegisters + 24, 4);  // FXSAVE layout
     return mxcsr;
+#endif
+}
+
+// The register lines of the fault's context (all zero when none was seen).
+std::string RegisterLines(const CONTEXT& c) {
+#if defined(__x86_64__)
+    TRegisterValues64 r;
+    r.Rax = c.Rax, r.Rbx = c.Rbx, r.Rcx = c.Rcx, r.Rdx = c.Rdx;
+    r.Rsi = c.Rsi, r.Rdi = c.Rdi, r.Rbp = c.Rbp, r.Rsp = c.Rsp;
+    r.R8 = c.R8, r.R9 = c.R9, r.R10 = c.R10, r.R11 = c.R11;
+    r.R12 = c.R12, r.R13 = c.R13, r.R14 = c.R14, r.R15 = c.R15;
+    r.Rip = c.Rip;
+    return FormatRegisters(r);
+#else
+    TRegisterValues r;
+    r.Eax = c.Eax;
+    r.Ebx = c.Ebx;
+    r.Ecx = c.Ecx;
+    r.Edx = c.Edx;
+    r.Esi = c.Esi;
+    r.Edi = c.Edi;
+    r.Ebp = c.Ebp;
+    r.Esp = c.Esp;
+    return FormatRegisters(r);
+#endif
 }
 
 // A stack overflow leaves the faulting thread a few kilobytes of stack,
 // too little for writing the report: that runs on a thread of its own.
 struct TDeferredReport {
     TFaultText text;
-    std::uint32_t address = 0;
+    TAddress address = 0;
     std::uint32_t flags = 0;
 };
 TDeferredReport deferredReport;
 
+#if defined(__x86_64__)
+// A 64-bit thread that overflowed its stack has too little left for the
+// unwinder: the fresh thread walks that stack, between these bounds.
+bool captureOnFreshStack = false;
+TAddress overflowStackLow = 0, overflowStackHigh = 0;
+#endif
+
 DWORD WINAPI DeferredReportThread(void*) {
+#if defined(__x86_64__)
+    if (captureOnFreshStack) {
+        try {
+            CaptureTraceFrom(StackTraceText, FaultContext, "", 0, overflowStackLow, overflowStackHigh);
+            CaptureDump();
+        } catch (...) {
+            StackTraceText = "failed";
+        }
+    }
+#endif
     ReportException(deferredReport.text.Message, deferredReport.text.ClassText, deferredReport.address,
                     deferredReport.flags);
 }
 
-[[noreturn]] void ReportOnFreshStack(const TFaultText& text, std::uint32_t address, std::uint32_t flags) {
+[[noreturn]] void ReportOnFreshStack(const TFaultText& text, TAddress address, std::uint32_t flags) {
     deferredReport.text = text;
     deferredReport.address = address;
     deferredReport.flags = flags;
@@ -326,7 +459,7 @@ void RaiseHook(void* object, void* raiseAddress, std::uint32_t frameCount, void*
     if (!reportInProgress.load()) {
         if (!(Address(raiseAddress) == FaultMarker && StackTraceText != "no")) {
             try {
-                CaptureTrace(StackTraceText, Address(__builtin_frame_address(0)), "\r\n");
+                CaptureTrace(StackTraceText, "\r\n");
                 CaptureDump();
             } catch (...) {
                 StackTraceText = "failed1";
@@ -350,9 +483,21 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
             FaultRecord = *pointers->ExceptionRecord;
             FaultContext = *pointers->ContextRecord;
             FaultMarker = Address(FaultRecord.ExceptionAddress) + 5;
+#if defined(__x86_64__)
+            DumpStart = FaultContext.Rsp;
+            if (FaultRecord.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+                captureOnFreshStack = true;
+                overflowStackLow = StackLimit();
+                overflowStackHigh = StackTop();
+            } else {
+                CaptureTraceFrom(StackTraceText, FaultContext, "");
+                CaptureDump();
+            }
+#else
             DumpStart = FaultContext.Esp;
-            CaptureTrace(StackTraceText, FaultContext.Ebp, "");
+            CaptureTraceFrom(StackTraceText, FaultContext.Ebp, "");
             CaptureDump();
+#endif
         } catch (...) {
             StackTraceText = "failed";
         }
@@ -365,11 +510,10 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
     // Nothing takes the fault, and C++ cannot catch it: this is the last
     // place that can still tell the user what happened.
     const EXCEPTION_RECORD& r = *pointers->ExceptionRecord;
-    std::uint32_t params[2] = {0, 0};
-    for (DWORD i = 0; i < 2 && i < r.NumberParameters; ++i)
-        params[i] = std::uint32_t(r.ExceptionInformation[i]);
+    TAddress params[2] = {0, 0};
+    for (DWORD i = 0; i < 2 && i < r.NumberParameters; ++i) params[i] = r.ExceptionInformation[i];
     TFaultText text = DescribeFault(r.ExceptionCode, Address(r.ExceptionAddress), r.NumberParameters, params,
-                                    MxcsrOf(*pointers->ContextRecord));
+                                    MxcsrOf(*pointers->ContextRecord), kAddressDigits);
     const std::uint32_t flags = RunFlags.load() | kCaughtAtThreadTop;
     if (r.ExceptionCode == EXCEPTION_STACK_OVERFLOW)
         ReportOnFreshStack(text, Address(r.ExceptionAddress), flags);
@@ -379,6 +523,22 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
 void ThreadTopHandler() {
     ReportCurrentException(RunFlags.load() | kCaughtAtThreadTop);
 }
+
+#if defined(__x86_64__)
+namespace {
+
+// After a stack overflow the 64-bit exception dispatch may have too little
+// stack left to reach the unhandled-exception filter (under Wine it never
+// does); a vectored handler is called first, with what little there is.
+// Nothing in the program recovers from an overflow, so it goes straight to
+// the filter, which hands the report to a fresh thread.
+LONG WINAPI OverflowHandler(EXCEPTION_POINTERS* pointers) {
+    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) return EXCEPTION_CONTINUE_SEARCH;
+    return UnhandledFilter(pointers);
+}
+
+}  // namespace
+#endif
 
 // ---- Installation ------------------------------------------------------
 
@@ -392,15 +552,23 @@ void InstallCrashHooks() {
 
     std::set_terminate(ThreadTopHandler);
     previousFilter = SetUnhandledExceptionFilter(UnhandledFilter);
+#if defined(__x86_64__)
+    static PVOID overflowHandler = nullptr;
+    if (!overflowHandler) overflowHandler = AddVectoredExceptionHandler(1, OverflowHandler);
+#endif
     previousRaiseHook = SetRaiseHook(RaiseHook);
 }
 
 // ---- Reporting ---------------------------------------------------------
 
-std::string GetStackTrace(std::uint32_t frame) {
+std::string GetStackTrace() {
     std::string text;
     text.reserve(kTraceCapacity);
-    CaptureTrace(text, frame ? frame : Address(CallerFrame()), "");
+#if defined(__x86_64__)
+    CaptureTrace(text, "", 1);
+#else
+    CaptureTraceFrom(text, Address(CallerFrame()), "");
+#endif
     return text;
 }
 
@@ -424,30 +592,21 @@ std::string CurrentReportFolder() {
     return ReportFolder(ShellFolder("AppData"), Settings.InstallPath);
 }
 
-void ReportException(const std::string& message, const std::string& classText, std::uint32_t address,
+void ReportException(const std::string& message, const std::string& classText, TAddress address,
                      std::uint32_t flags) {
     if (reportInProgress.exchange(true)) EndProcess(0);
 
     if (StackTraceText == "no") {
         try {
             DumpStart = CurrentStackPointer();
-            CaptureTrace(StackTraceText, Address(__builtin_frame_address(0)), "");
+            CaptureTrace(StackTraceText, "");
             CaptureDump();
         } catch (...) {
             StackTraceText = "failed2";
         }
     }
 
-    TRegisterValues regs;
-    regs.Eax = FaultContext.Eax;
-    regs.Ebx = FaultContext.Ebx;
-    regs.Ecx = FaultContext.Ecx;
-    regs.Edx = FaultContext.Edx;
-    regs.Esi = FaultContext.Esi;
-    regs.Edi = FaultContext.Edi;
-    regs.Ebp = FaultContext.Ebp;
-    regs.Esp = FaultContext.Esp;
-    RegistersText = FormatRegisters(regs);
+    RegistersText = RegisterLines(FaultContext);
 
     bool written = false;
     try {
@@ -463,7 +622,7 @@ void ReportException(const std::string& message, const std::string& classText, s
 }
 
 void ReportException(const std::exception* e, std::uint32_t flags) {
-    const std::uint32_t address = lastRaiseAddress.load();
+    const TAddress address = lastRaiseAddress.load();
     // Inside a catch block the exception being handled says the most.
     if (!e && std::current_exception()) ReportCurrentException(flags);
     if (!e) ReportException("", ForeignClassText("(unknown)"), address, flags);
@@ -473,7 +632,7 @@ void ReportException(const std::exception* e, std::uint32_t flags) {
 }
 
 void ReportCurrentException(std::uint32_t flags) {
-    const std::uint32_t address = lastRaiseAddress.load();
+    const TAddress address = lastRaiseAddress.load();
     if (!std::current_exception()) ReportException("", ForeignClassText("(none)"), address, flags);
     try {
         throw;

@@ -39,8 +39,8 @@ void InstallCrashHooks();
 // Writes and shows the report, then ends the process: exit code 217, or 0
 // when another report is already in progress. `address` is where the error
 // was raised.
-[[noreturn]] void ReportException(const std::string& message, const std::string& classText,
-                                  std::uint32_t address, std::uint32_t flags);
+[[noreturn]] void ReportException(const std::string& message, const std::string& classText, TAddress address,
+                                  std::uint32_t flags);
 
 // For a catch block: reports the exception being handled. An object of the
 // program's Exception class gives its message and class name; any other
@@ -70,18 +70,23 @@ TRaiseHook SetRaiseHook(TRaiseHook hook);
 
 extern EXCEPTION_RECORD FaultRecord;  // last fault seen by the filter
 extern CONTEXT FaultContext;          // its processor context
-extern std::uint32_t FaultMarker;     // fault address + 5
+extern TAddress FaultMarker;          // fault address + 5
 extern std::string StackTraceText;    // "no", a trace, or "failed", "failed1", "failed2"
 extern std::string StackDumpText;     // "no" or the raw dump
-extern std::uint32_t DumpStart;
+extern TAddress DumpStart;
 extern std::string RegistersText;
 extern std::int32_t FrameValue;  // 0 none, -2 no frames, -1 unreadable
 extern std::string ReportPath;
 
-// Call-site lines along the saved frame pointers from `frame` (0: the
-// caller's frame). Builds the module table on first use; throws Exception
-// when a module's headers are not those of a PE image.
-std::string GetStackTrace(std::uint32_t frame);
+// Hex digits of an address in the report: 8 in the 32-bit program, 16 in
+// the 64-bit one.
+constexpr int kAddressDigits = int(2 * sizeof(void*));
+
+// Call-site lines of the functions that called the caller: along the saved
+// frame pointers in the 32-bit program, by the unwind tables in the 64-bit
+// one. Builds the module table on first use; throws Exception when a
+// module's headers are not those of a PE image.
+std::string GetStackTrace();
 
 // The program as "mainexe", then the plug-ins; empty until the first trace.
 const TModuleTable& CrashModules();

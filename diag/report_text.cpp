@@ -41,14 +41,24 @@ std::string UnqualifiedName(std::string_view name) {
     return std::string(name.substr(start));
 }
 
-void AppendHex8(std::string& out, std::uint32_t value) {
+void AppendHex(std::string& out, std::uint64_t value, int digits) {
     static const char kDigits[] = "0123456789ABCDEF";
-    for (int shift = 28; shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 0xF];
+    for (int shift = 4 * (digits - 1); shift >= 0; shift -= 4) out += kDigits[(value >> shift) & 0xF];
+}
+
+void AppendHex8(std::string& out, std::uint32_t value) {
+    AppendHex(out, value, 8);
 }
 
 std::string Hex8(std::uint32_t value) {
     std::string out;
     AppendHex8(out, value);
+    return out;
+}
+
+std::string HexAddress(TAddress value, int digits) {
+    std::string out;
+    AppendHex(out, value, digits);
     return out;
 }
 
@@ -71,6 +81,33 @@ std::string FormatRegisters(const TRegisterValues& regs) {
     return out;
 }
 
+std::string FormatRegisters(const TRegisterValues64& regs) {
+    const struct {
+        const char* name;
+        std::uint64_t value;
+    } fields[] = {{"RAX=", regs.Rax}, {"RBX=", regs.Rbx}, {"RCX=", regs.Rcx}, {"RDX=", regs.Rdx},
+                  {"RSI=", regs.Rsi}, {"RDI=", regs.Rdi}, {"RBP=", regs.Rbp}, {"RSP=", regs.Rsp},
+                  {"R8=", regs.R8},   {"R9=", regs.R9},   {"R10=", regs.R10}, {"R11=", regs.R11},
+                  {"R12=", regs.R12}, {"R13=", regs.R13}, {"R14=", regs.R14}, {"R15=", regs.R15},
+                  {"RIP=", regs.Rip}};
+    // Four to a line keeps each line inside the report's 60-column text area
+    // as far as 16-digit values allow.
+    std::string out;
+    int column = 0;
+    for (const auto& f : fields) {
+        if (column == 4) {
+            out += "\r\n";
+            column = 0;
+        } else if (column > 0) {
+            out += ' ';
+        }
+        out += f.name;
+        AppendHex(out, f.value, 16);
+        ++column;
+    }
+    return out;
+}
+
 // ---- Module table ------------------------------------------------------
 
 void TModuleTable::Clear() {
@@ -78,7 +115,7 @@ void TModuleTable::Clear() {
     built_ = false;
 }
 
-bool TModuleTable::Add(std::uint32_t codeStart, std::uint32_t codeEnd, std::string_view name) {
+bool TModuleTable::Add(TAddress codeStart, TAddress codeEnd, std::string_view name) {
     if (count_ >= kCapacity) return false;
     TModuleInfo& m = entries_[count_++];
     m.CodeStart = codeStart;
@@ -89,7 +126,7 @@ bool TModuleTable::Add(std::uint32_t codeStart, std::uint32_t codeEnd, std::stri
     return true;
 }
 
-bool TModuleTable::InCode(std::uint32_t address) const {
+bool TModuleTable::InCode(TAddress address) const {
     for (std::size_t i = 0; i < count_; ++i) {
         if (address >= entries_[i].CodeStart && address < entries_[i].CodeEnd) return true;
     }
@@ -98,7 +135,7 @@ bool TModuleTable::InCode(std::uint32_t address) const {
 
 namespace {
 
-bool ReadU32(const TMemoryReader& memory, std::uint32_t address, std::uint32_t& value) {
+bool ReadU32(const TMemoryReader& memory, TAddress address, std::uint32_t& value) {
     std::uint8_t b[4];
     if (!memory.Read(address, b, 4)) return false;
     value = std::uint32_t(b[0]) | std::uint32_t(b[1]) << 8 | std::uint32_t(b[2]) << 16 |
@@ -108,17 +145,17 @@ bool ReadU32(const TMemoryReader& memory, std::uint32_t address, std::uint32_t& 
 
 }  // namespace
 
-TCodeRange ModuleCodeRange(const TMemoryReader& memory, std::uint32_t base) {
+TCodeRange ModuleCodeRange(const TMemoryReader& memory, TAddress base) {
     std::uint8_t mz[2];
     std::uint32_t peOffset = 0;
     if (!memory.Read(base, mz, 2) || mz[0] != 'M' || mz[1] != 'Z' || !ReadU32(memory, base + 0x3C, peOffset))
         throw Exception("Not a valid MZ-file!");
-    const std::uint32_t pe = base + peOffset;
+    const TAddress pe = base + peOffset;
     std::uint8_t sig[4];
     if (!memory.Read(pe, sig, 4) || sig[0] != 'P' || sig[1] != 'E' || sig[2] != 0 || sig[3] != 0)
         throw Exception("Not a valid PE-file!");
     // The optional header follows the 4-byte signature and the 20-byte file header.
-    const std::uint32_t optional = pe + 24;
+    const TAddress optional = pe + 24;
     std::uint32_t sizeOfCode = 0, baseOfCode = 0;
     if (!ReadU32(memory, optional + 4, sizeOfCode) || !ReadU32(memory, optional + 20, baseOfCode))
         throw Exception("Not a valid PE-file!");
@@ -141,29 +178,39 @@ int CallInstructionLength(const std::uint8_t (&bytes)[8]) {
     return 0;
 }
 
-std::uint32_t CallAddress(std::uint32_t returnAddress, const TMemoryReader& memory,
-                          const TModuleTable& modules) {
+TAddress CallAddress(TAddress returnAddress, const TMemoryReader& memory, const TModuleTable& modules) {
     if (returnAddress <= 8 || !modules.InCode(returnAddress - 8)) return returnAddress;
     std::uint8_t bytes[8];
     if (!memory.Read(returnAddress - 8, bytes, 8)) return returnAddress;
-    return returnAddress - std::uint32_t(CallInstructionLength(bytes));
+    return returnAddress - TAddress(CallInstructionLength(bytes));
 }
 
-void WalkFrames(std::uint32_t startFrame, std::uint32_t stackTop, const TMemoryReader& memory,
+void WalkFrames(TAddress startFrame, TAddress stackTop, const TMemoryReader& memory,
                 const TModuleTable& modules, std::string& out, std::size_t maxChars) {
-    const std::uint32_t lower = startFrame - 1;
-    auto usable = [&](std::uint32_t f) { return f > lower && f < stackTop; };
-    std::uint32_t frame = startFrame;
+    const TAddress lower = startFrame - 1;
+    auto usable = [&](TAddress f) { return f > lower && f < stackTop; };
+    TAddress frame = startFrame;
     while (usable(frame)) {
         std::uint32_t saved = 0, ret = 0;
         if (!ReadU32(memory, frame, saved) || !ReadU32(memory, frame + 4, ret)) break;
         if (modules.InCode(ret) && usable(saved)) {
             if (out.size() + 10 > maxChars) break;
-            AppendHex8(out, CallAddress(ret, memory, modules));
+            AppendHex8(out, std::uint32_t(CallAddress(ret, memory, modules)));
             out += "\r\n";
         }
         if (saved <= frame) break;
         frame = saved;
+    }
+}
+
+void AppendTraceLines(const TAddress* returnAddresses, std::size_t count, const TMemoryReader& memory,
+                      const TModuleTable& modules, int digits, std::string& out, std::size_t maxChars) {
+    for (std::size_t i = 0; i < count; ++i) {
+        const TAddress ret = returnAddresses[i];
+        if (!modules.InCode(ret)) continue;
+        if (out.size() + std::size_t(digits) + 2 > maxChars) break;
+        AppendHex(out, CallAddress(ret, memory, modules), digits);
+        out += "\r\n";
     }
 }
 
@@ -180,23 +227,23 @@ void AppendDumpLine(std::string& out, const std::uint8_t (&bytes)[16]) {
     out += "\r\n";
 }
 
-void FormatStackDump(std::uint32_t start, const TMemoryReader& memory, std::string& out) {
+void FormatStackDump(TAddress start, const TMemoryReader& memory, std::string& out) {
     for (int line = 0; line < kDumpLines; ++line) {
         std::uint8_t bytes[16];
-        if (!memory.Read(start + std::uint32_t(line) * 16, bytes, 16)) break;
+        if (!memory.Read(start + TAddress(line) * 16, bytes, 16)) break;
         AppendDumpLine(out, bytes);
     }
 }
 
 // ---- Operating-system faults -------------------------------------------
 
-TFaultText DescribeFault(std::uint32_t code, std::uint32_t address, std::uint32_t paramCount,
-                         const std::uint32_t (&params)[2], std::uint32_t mxcsr) {
+TFaultText DescribeFault(std::uint32_t code, TAddress address, std::uint32_t paramCount,
+                         const TAddress (&params)[2], std::uint32_t mxcsr, int digits) {
     switch (code) {
     case kAccessViolation: {
-        std::string m = "Access violation at address " + Hex8(address);
+        std::string m = "Access violation at address " + HexAddress(address, digits);
         if (paramCount >= 2)
-            m += std::string(params[0] == 0 ? ": read from " : ": write to ") + Hex8(params[1]);
+            m += std::string(params[0] == 0 ? ": read from " : ": write to ") + HexAddress(params[1], digits);
         return {m, "EAccessViolation"};
     }
     case 0xC0000094u:
@@ -226,9 +273,10 @@ TFaultText DescribeFault(std::uint32_t code, std::uint32_t address, std::uint32_
     case 0xC0000096u:
         return {"Privileged instruction", "EPrivilege"};
     case 0xC000001Du:
-        return {"Illegal instruction at address " + Hex8(address), "EExternalException"};
+        return {"Illegal instruction at address " + HexAddress(address, digits), "EExternalException"};
     default:
-        return {"Processor exception " + Hex8(code) + " at address " + Hex8(address), "EExternalException"};
+        return {"Processor exception " + Hex8(code) + " at address " + HexAddress(address, digits),
+                "EExternalException"};
     }
 }
 
@@ -260,7 +308,7 @@ void BuildReportPage(const TReportData& d, const char* formAction, std::string& 
     Line(out, "<TEXTAREA id=message name=message rows=11 wrap=PHYSICAL cols=60>");
     Field(out, "Exception: ", d.Message);
     Field(out, "Exception class: ", d.ClassText);
-    Field(out, "Exception address: ", Hex8(d.Address));
+    Field(out, "Exception address: ", HexAddress(d.Address, d.AddressDigits));
     Field(out, "App mode: ", std::to_string(d.Flags));
     Field(out, "App version: ", VersionText(d.Version));
     Field(out, "System: ", d.System);
@@ -281,7 +329,7 @@ void BuildReportPage(const TReportData& d, const char* formAction, std::string& 
     if (d.FaultCode == kAccessViolation) {
         out += "ExceptionInfo: Error when ";
         out += d.FaultParams[0] == 0 ? "read from " : "write to ";
-        AppendHex8(out, d.FaultParams[1]);
+        AppendHex(out, d.FaultParams[1], d.AddressDigits);
         out += "\r\n";
     }
     if (d.FrameValue != 0) Field(out, "Frame: ", Hex8(std::uint32_t(d.FrameValue)));

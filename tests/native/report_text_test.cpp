@@ -14,24 +14,24 @@ namespace {
 // A made-up address space: one readable block at `base`.
 class TFakeMemory : public TMemoryReader {
 public:
-    TFakeMemory(std::uint32_t base, std::size_t size) : base_(base), bytes_(size, 0) {}
-    bool Read(std::uint32_t address, void* out, std::size_t size) const override {
-        if (address < base_ || std::uint64_t(address) + size > std::uint64_t(base_) + bytes_.size())
+    TFakeMemory(TAddress base, std::size_t size) : base_(base), bytes_(size, 0) {}
+    bool Read(TAddress address, void* out, std::size_t size) const override {
+        if (address < base_ || address - base_ > bytes_.size() || size > bytes_.size() - (address - base_))
             return false;
         std::memcpy(out, bytes_.data() + (address - base_), size);
         return true;
     }
-    void Put32(std::uint32_t address, std::uint32_t v) {
+    void Put32(TAddress address, std::uint32_t v) {
         for (int i = 0; i < 4; ++i) bytes_[address - base_ + i] = std::uint8_t(v >> (8 * i));
     }
-    void PutBytes(std::uint32_t address, std::initializer_list<std::uint8_t> bytes) {
+    void PutBytes(TAddress address, std::initializer_list<std::uint8_t> bytes) {
         std::size_t i = 0;
         for (std::uint8_t b : bytes) bytes_[address - base_ + i++] = b;
     }
-    std::uint8_t& At(std::uint32_t address) { return bytes_[address - base_]; }
+    std::uint8_t& At(TAddress address) { return bytes_[address - base_]; }
 
 private:
-    std::uint32_t base_;
+    TAddress base_;
     std::vector<std::uint8_t> bytes_;
 };
 
@@ -213,6 +213,38 @@ TEST(ReportText, RegistersVersionAndHex) {
               "ESP=0012FF00");
     EXPECT_EQ(VersionText(0x01010000), "1.1.0.0");
     EXPECT_EQ(VersionText(0xFF0A0302), "255.10.3.2");
+    EXPECT_EQ(HexAddress(0x00007FF6DEADBEEFull, 16), "00007FF6DEADBEEF");
+    EXPECT_EQ(HexAddress(0x12345678ull, 8), "12345678");
+}
+
+TEST(ReportText, SixtyFourBitRegistersFourToALine) {
+    TRegisterValues64 r;
+    r.Rax = 0xFFFFFFFF00000001ull;
+    r.Rsp = 0x000000000022FE10ull;
+    r.R8 = 8;
+    r.R15 = 0xF;
+    r.Rip = 0x00007FF600001234ull;
+    const std::string z = "0000000000000000";
+    EXPECT_EQ(FormatRegisters(r),
+              "RAX=FFFFFFFF00000001 RBX=" + z + " RCX=" + z + " RDX=" + z + "\r\n" +  //
+                  "RSI=" + z + " RDI=" + z + " RBP=" + z + " RSP=000000000022FE10\r\n" +
+                  "R8=0000000000000008 R9=" + z + " R10=" + z + " R11=" + z + "\r\n" +  //
+                  "R12=" + z + " R13=" + z + " R14=" + z + " R15=000000000000000F\r\n" +
+                  "RIP=00007FF600001234");
+}
+
+TEST(ReportText, SixtyFourBitAddressesKeepTheirHighHalf) {
+    // A value cut to 32 bits would read 00401234 and 00000000.
+    TReportData d = SampleReport();
+    d.Address = 0x0000000140001234ull;
+    d.AddressDigits = 16;
+    d.FaultCode = kAccessViolation;
+    d.FaultParams[0] = 0;
+    d.FaultParams[1] = 0x00000001DEADBEEFull;
+    std::string page;
+    BuildReportPage(d, "x", page);
+    EXPECT_NE(page.find("\r\nException address: 0000000140001234\r\n"), std::string::npos) << page;
+    EXPECT_NE(page.find("\r\nExceptionInfo: Error when read from 00000001DEADBEEF\r\n"), std::string::npos);
 }
 
 // ---- Raw stack dump ---------------------------------------------------
@@ -276,7 +308,7 @@ TEST(CallRecognition, TestOrderDecidesAmbiguousBytes) {
 
 namespace {
 
-void MakeImage(TFakeMemory& mem, std::uint32_t base, std::uint32_t baseOfCode, std::uint32_t sizeOfCode) {
+void MakeImage(TFakeMemory& mem, TAddress base, std::uint32_t baseOfCode, std::uint32_t sizeOfCode) {
     mem.PutBytes(base, {'M', 'Z'});
     mem.Put32(base + 0x3C, 0x80);
     mem.PutBytes(base + 0x80, {'P', 'E', 0, 0});
@@ -292,6 +324,19 @@ TEST(ModuleTable, CodeRangeFromPeHeaders) {
     TCodeRange r = ModuleCodeRange(mem, 0x400000);
     EXPECT_EQ(r.Start, 0x401000u);
     EXPECT_EQ(r.End, 0x403345u);
+}
+
+TEST(ModuleTable, CodeRangeOfAnImageAboveFourGigabytes) {
+    const TAddress base = 0x00007FF612340000ull;
+    TFakeMemory mem(base, 0x400);
+    MakeImage(mem, base, 0x1000, 0x2345);
+    TCodeRange r = ModuleCodeRange(mem, base);
+    EXPECT_EQ(r.Start, base + 0x1000);
+    EXPECT_EQ(r.End, base + 0x3345);
+    TModuleTable t;
+    t.Add(r.Start, r.End, "mainexe");
+    EXPECT_TRUE(t.InCode(base + 0x1000));
+    EXPECT_FALSE(t.InCode(0x12341000u));  // the same low half, 4 GiB lower
 }
 
 TEST(ModuleTable, BadHeadersGiveTheirMessages) {
@@ -341,7 +386,7 @@ struct TFakeProcess {
     TModuleTable modules;
     struct Both : TMemoryReader {
         const TFakeProcess* p;
-        bool Read(std::uint32_t a, void* out, std::size_t n) const override {
+        bool Read(TAddress a, void* out, std::size_t n) const override {
             return p->stack.Read(a, out, n) || p->code.Read(a, out, n);
         }
     } memory;
@@ -349,7 +394,7 @@ struct TFakeProcess {
         modules.Add(0x401000, 0x402000, "mainexe");
         memory.p = this;
     }
-    void Frame(std::uint32_t at, std::uint32_t saved, std::uint32_t ret) {
+    void Frame(TAddress at, std::uint32_t saved, std::uint32_t ret) {
         stack.Put32(at, saved);
         stack.Put32(at + 4, ret);
     }
@@ -387,6 +432,29 @@ TEST(FrameWalk, EndsOnCyclesBoundsAndCapacity) {
     out.clear();
     WalkFrames(0x10000, 0x10400, p.memory, p.modules, out, 35);
     EXPECT_EQ(out, "00401500\r\n00401500\r\n00401500\r\n");
+}
+
+// ---- Unwound trace ----------------------------------------------------
+
+TEST(UnwoundTrace, NamesCallSitesOfReturnAddressesInCode) {
+    const TAddress code = 0x00007FF600001000ull;
+    TFakeMemory mem(code, 0x1000);
+    TModuleTable modules;
+    modules.Add(code, code + 0x1000, "mainexe");
+    mem.PutBytes(code + 0x100 - 5, {0xE8, 1, 2, 3, 4});  // call rel32
+    mem.PutBytes(code + 0x200 - 6, {0xFF, 0x15, 0, 0, 0, 0});  // call [rip+disp32]
+    const TAddress returns[] = {code + 0x100, 0x00007FFA00001000ull /* a system library */, code + 0x200,
+                                code + 0x300 /* no call before it */};
+    std::string out = "x";
+    AppendTraceLines(returns, 4, mem, modules, 16, out, 1 << 16);
+    EXPECT_EQ(out, "x00007FF6000010FB\r\n00007FF6000011FA\r\n00007FF600001300\r\n");
+    // Capacity counts whole lines.
+    out.clear();
+    AppendTraceLines(returns, 4, mem, modules, 16, out, 35);
+    EXPECT_EQ(out, "00007FF6000010FB\r\n");
+    out.clear();
+    AppendTraceLines(returns, 0, mem, modules, 16, out, 1 << 16);
+    EXPECT_EQ(out, "");
 }
 
 // ---- Report path ------------------------------------------------------
@@ -438,11 +506,14 @@ TEST(ReportPath, GivesUpAfterTenThousandTries) {
 // ---- Processor faults -------------------------------------------------
 
 TEST(FaultText, AccessViolationAndSseDivision) {
-    std::uint32_t write0[2] = {1, 0};
+    TAddress write0[2] = {1, 0};
     TFaultText t = DescribeFault(kAccessViolation, 0x00401234, 2, write0, 0);
     EXPECT_EQ(t.Message, "Access violation at address 00401234: write to 00000000");
     EXPECT_EQ(t.ClassText, "EAccessViolation");
-    std::uint32_t none[2] = {0, 0};
+    TAddress read64[2] = {0, 0x0000000200000010ull};
+    EXPECT_EQ(DescribeFault(kAccessViolation, 0x0000000140001000ull, 2, read64, 0, 16).Message,
+              "Access violation at address 0000000140001000: read from 0000000200000010");
+    TAddress none[2] = {0, 0};
     EXPECT_EQ(DescribeFault(0xC00002B4, 0, 0, none, 0x1F80 | 0x04).Message,
               "Floating point division by zero");
     EXPECT_EQ(DescribeFault(0xC00002B4, 0, 0, none, 0x1F80 | 0x01).ClassText, "EInvalidOp");

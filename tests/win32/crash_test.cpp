@@ -90,29 +90,54 @@ void Arm(const std::string& folder) {
     SetEnvironmentVariableA("QV_REPORT_VIEWER", "cmd.exe /c rem");
 }
 
-std::uint32_t ToAddress(const void* p) {
-    return std::uint32_t(reinterpret_cast<std::uintptr_t>(p));
+TAddress ToAddress(const void* p) {
+    return TAddress(reinterpret_cast<std::uintptr_t>(p));
 }
 
 // The program's code range, from the module table.
 TCodeRange MainCode() {
-    GetStackTrace(0);
+    GetStackTrace();
     const TModuleInfo& m = CrashModules().At(0);
     return {m.CodeStart, m.CodeEnd};
 }
 
-bool InRange(std::uint32_t a, const TCodeRange& r) {
+bool InRange(TAddress a, const TCodeRange& r) {
     return a >= r.Start && a < r.End;
 }
 
-std::vector<std::uint32_t> TraceAddresses(const std::vector<std::string>& lines) {
-    std::vector<std::uint32_t> out;
+// An address as the report writes it: 8 hex digits in the 32-bit program,
+// 16 in the 64-bit one.
+const std::string kHexAddress = "[0-9A-F]{" + std::to_string(kAddressDigits) + "}";
+
+TAddress ParseAddress(const std::string& text) {
+    return TAddress(std::stoull(text, nullptr, 16));
+}
+
+std::vector<TAddress> TraceAddresses(const std::vector<std::string>& lines) {
+    std::vector<TAddress> out;
     for (const std::string& l : lines) {
-        EXPECT_TRUE(std::regex_match(l, std::regex("[0-9A-F]{8}"))) << l;
-        out.push_back(std::uint32_t(std::stoul(l, nullptr, 16)));
+        EXPECT_TRUE(std::regex_match(l, std::regex(kHexAddress))) << l;
+        out.push_back(ParseAddress(l));
     }
     return out;
 }
+
+#if defined(__x86_64__)
+const char* const kRegisterLines =
+    "RAX=[0-9A-F]{16} RBX=[0-9A-F]{16} RCX=[0-9A-F]{16} RDX=[0-9A-F]{16}\r\n"
+    "RSI=[0-9A-F]{16} RDI=[0-9A-F]{16} RBP=[0-9A-F]{16} RSP=[0-9A-F]{16}\r\n"
+    "R8=[0-9A-F]{16} R9=[0-9A-F]{16} R10=[0-9A-F]{16} R11=[0-9A-F]{16}\r\n"
+    "R12=[0-9A-F]{16} R13=[0-9A-F]{16} R14=[0-9A-F]{16} R15=[0-9A-F]{16}\r\n"
+    "RIP=[0-9A-F]{16}\r\n";
+const char* const kZeroStackPointer = "RSP=0000000000000000";
+const char* const kZeroRegisters = "RAX=0000000000000000 RBX=0000000000000000 RCX=0000000000000000";
+#else
+const char* const kRegisterLines =
+    "EAX=[0-9A-F]{8} EBX=[0-9A-F]{8} ECX=[0-9A-F]{8} EDX=[0-9A-F]{8} ESI=[0-9A-F]{8} EDI=[0-9A-F]{8} "
+    "EBP=[0-9A-F]{8} ESP=[0-9A-F]{8}\r\n";
+const char* const kZeroStackPointer = "ESP=00000000";
+const char* const kZeroRegisters = "EAX=00000000 EBX=00000000 ECX=00000000 EDX=00000000";
+#endif
 
 volatile std::uintptr_t zeroAddress = 0;
 
@@ -121,7 +146,7 @@ __attribute__((noinline)) void WriteThrough(volatile int* p) {
 }
 
 __attribute__((noinline, noclone)) std::string TraceHere() {
-    std::string t = GetStackTrace(0);
+    std::string t = GetStackTrace();
     asm volatile("" ::: "memory");
     return t;
 }
@@ -137,12 +162,12 @@ __attribute__((noinline, noclone)) std::string TraceOuter() {
 }
 
 // The target of the direct call instruction at `site`, or 0.
-std::uint32_t CallTarget(std::uint32_t site) {
+TAddress CallTarget(TAddress site) {
     const auto* code = reinterpret_cast<const std::uint8_t*>(std::uintptr_t(site));
     if (code[0] != 0xE8) return 0;
     std::int32_t rel;
     std::memcpy(&rel, code + 1, 4);
-    return site + 5 + std::uint32_t(rel);
+    return site + 5 + TAddress(std::int64_t(rel));
 }
 
 }  // namespace
@@ -156,20 +181,22 @@ TEST(CrashTrace, ModuleTableListsTheProgramAsMainexeThenPlugins) {
     EXPECT_TRUE(InRange(ToAddress(reinterpret_cast<const void*>(&TraceMiddle)), main));
     EXPECT_STREQ(t.At(1).Name, "kernel32.dll");
     // The plug-in's range comes from its own headers: inside its image.
-    const std::uint32_t base = ToAddress(GetModuleHandleA("kernel32.dll"));
+    const TAddress base = ToAddress(GetModuleHandleA("kernel32.dll"));
     EXPECT_GT(t.At(1).CodeStart, base);
     EXPECT_GT(t.At(1).CodeEnd, t.At(1).CodeStart);
     EXPECT_FALSE(InRange(t.At(1).CodeStart, main));
 }
 
-TEST(CrashTrace, FramePointerWalkFindsTheCallingFunctions) {
+// Along saved frame pointers in the 32-bit program, by the unwind tables in
+// the 64-bit one: either way the trace names the callers in order.
+TEST(CrashTrace, StackWalkFindsTheCallingFunctions) {
     std::istringstream lines(TraceOuter());
     std::vector<std::string> text;
     for (std::string l; std::getline(lines, l);) {
         if (!l.empty() && l.back() == '\r') l.pop_back();
         text.push_back(l);
     }
-    std::vector<std::uint32_t> sites = TraceAddresses(text);
+    std::vector<TAddress> sites = TraceAddresses(text);
     ASSERT_GE(sites.size(), 3u);
     // The first two call sites are the direct calls in TraceMiddle and
     // TraceOuter; each names its callee exactly.
@@ -179,7 +206,7 @@ TEST(CrashTrace, FramePointerWalkFindsTheCallingFunctions) {
     // below them the system's start-up code in the listed kernel32.
     TCodeRange main = MainCode();
     EXPECT_TRUE(InRange(sites[2], main));
-    for (std::uint32_t s : sites) EXPECT_TRUE(CrashModules().InCode(s)) << std::hex << s;
+    for (TAddress s : sites) EXPECT_TRUE(CrashModules().InCode(s)) << std::hex << s;
 }
 
 TEST(CrashTrace, RaiseHookRecordsEveryThrow) {
@@ -257,31 +284,28 @@ TEST(CrashReportDeathTest, WriteToAddressZeroWritesTheReport) {
         ::testing::ExitedWithCode(217), "");
     const std::string page = ReadAll(folder + "\\BugReport.html");
     ASSERT_FALSE(page.empty());
-    EXPECT_TRUE(Contains(page, "\r\nExceptionInfo: Error when write to 00000000\r\n"));
+    EXPECT_TRUE(Contains(page, "\r\nExceptionInfo: Error when write to " + HexAddress(0, kAddressDigits) + "\r\n"));
     EXPECT_TRUE(Contains(page, "\r\nException class: EAccessViolation\r\n"));
     EXPECT_TRUE(Contains(page, "\r\nApp mode: 274\r\n"));  // 0x12 | 0x100
     EXPECT_TRUE(Contains(page, "\r\nApp version: 1.1.0.0\r\n"));
     EXPECT_TRUE(Contains(page, "\r\nOpenGL version: ")) << page;
     EXPECT_TRUE(Contains(page, "Mesa")) << page;
     EXPECT_TRUE(Contains(page, "\r\nResolution: 320x200\r\n")) << page;
-    EXPECT_TRUE(std::regex_search(
-        page, std::regex("\r\nRegisters:\r\nEAX=[0-9A-F]{8} EBX=[0-9A-F]{8} ECX=[0-9A-F]{8} "
-                         "EDX=[0-9A-F]{8} ESI=[0-9A-F]{8} EDI=[0-9A-F]{8} "
-                         "EBP=[0-9A-F]{8} ESP=[0-9A-F]{8}\r\n")));
-    EXPECT_FALSE(Contains(page, "ESP=00000000"));
+    EXPECT_TRUE(std::regex_search(page, std::regex(std::string("\r\nRegisters:\r\n") + kRegisterLines))) << page;
+    EXPECT_FALSE(Contains(page, kZeroStackPointer));
     EXPECT_FALSE(Contains(page, "\r\nFrame: "));
 
     // The fault's address and every trace line lie in the program's code.
     TCodeRange main = MainCode();
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(page, m, std::regex("Exception address: ([0-9A-F]{8})")));
-    EXPECT_TRUE(InRange(std::uint32_t(std::stoul(m[1], nullptr, 16)), main));
-    std::vector<std::uint32_t> trace = TraceAddresses(Block(page, "StackTrace: "));
+    ASSERT_TRUE(std::regex_search(page, m, std::regex("Exception address: (" + kHexAddress + ")\r\n")));
+    EXPECT_TRUE(InRange(ParseAddress(m[1]), main));
+    std::vector<TAddress> trace = TraceAddresses(Block(page, "StackTrace: "));
     ASSERT_GE(trace.size(), 2u);
     // The walk starts at the faulting function's frame: its first line is
     // the call of that function (the child runs this same image).
     EXPECT_EQ(CallTarget(trace[0]), ToAddress(reinterpret_cast<const void*>(&WriteThrough)));
-    for (std::uint32_t a : trace) EXPECT_TRUE(CrashModules().InCode(a)) << std::hex << a;
+    for (TAddress a : trace) EXPECT_TRUE(CrashModules().InCode(a)) << std::hex << a;
 
     std::vector<std::string> dump = Block(page, "Raw stack dump: ");
     ASSERT_EQ(dump.size(), 20u);
@@ -308,17 +332,17 @@ TEST(CrashReportDeathTest, ExceptionEscapingAThreadIsReportedEscaped) {
     EXPECT_FALSE(Contains(page, "ExceptionInfo"));
     EXPECT_TRUE(std::regex_search(page, std::regex("\r\nFrame: [0-9A-F]{8}\r\n")));
     // Registers of no fault at all.
-    EXPECT_TRUE(Contains(page, "EAX=00000000 EBX=00000000 ECX=00000000 EDX=00000000"));
+    EXPECT_TRUE(Contains(page, kZeroRegisters));
 
     TCodeRange main = MainCode();
     std::smatch m;
-    ASSERT_TRUE(std::regex_search(page, m, std::regex("Exception address: ([0-9A-F]{8})")));
-    EXPECT_TRUE(InRange(std::uint32_t(std::stoul(m[1], nullptr, 16)), main));
+    ASSERT_TRUE(std::regex_search(page, m, std::regex("Exception address: (" + kHexAddress + ")\r\n")));
+    EXPECT_TRUE(InRange(ParseAddress(m[1]), main));
     // The raise hook's trace starts with an empty line.
     EXPECT_TRUE(Contains(page, "\r\nStackTrace: \r\n"));
-    std::vector<std::uint32_t> trace = TraceAddresses(Block(page, "\r\nStackTrace: "));
+    std::vector<TAddress> trace = TraceAddresses(Block(page, "\r\nStackTrace: "));
     ASSERT_GE(trace.size(), 1u);
-    for (std::uint32_t a : trace) EXPECT_TRUE(CrashModules().InCode(a)) << std::hex << a;
+    for (TAddress a : trace) EXPECT_TRUE(CrashModules().InCode(a)) << std::hex << a;
     // No fault set the dump's start: the dump is empty.
     EXPECT_TRUE(Contains(page, "\r\nRaw stack dump: \r\n\r\n\r\n\r\n</TEXTAREA>"));
 }
@@ -456,7 +480,7 @@ TEST(CrashReportDeathTest, SseDivisionByZeroIsNamed) {
     EXPECT_TRUE(Contains(page, "\r\nException: Floating point division by zero\r\n")) << page.substr(0, 700);
     EXPECT_TRUE(Contains(page, "\r\nException class: EZeroDivide\r\n"));
     EXPECT_EQ(Block(page, "Raw stack dump: ").size(), 20u);
-    std::vector<std::uint32_t> trace = TraceAddresses(Block(page, "StackTrace: "));
+    std::vector<TAddress> trace = TraceAddresses(Block(page, "StackTrace: "));
     ASSERT_GE(trace.size(), 1u);
     EXPECT_EQ(CallTarget(trace[0]), ToAddress(reinterpret_cast<const void*>(&DivideWithTraps)));
 }
