@@ -6,7 +6,6 @@
 #include <string>
 #include <utility>
 
-#include "app/exception.h"
 #include "app/settings.h"
 #include "app/ui_win32.h"
 #include "catalogue/compare.h"
@@ -83,9 +82,26 @@ F Entry(HMODULE module, const char* name) {
     return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
 
-// A module handle of 32 or less is a failure (the old LoadLibrary rule).
-bool LoadedOk(HMODULE module) {
-    return reinterpret_cast<std::uintptr_t>(module) > 32;
+// Loads a library of the installation folder without letting the system
+// speak to the user: a file that is no library, a library of the other width
+// (32-bit in the 64-bit edition or the reverse) or one whose dependencies are
+// missing fails with a null handle and an error code, and no system message
+// box ("bad image", "entry point not found", a missing component) appears.
+// The error mode is the process's, so it is put back at once; plug-ins load
+// at start-up, before any other thread of ours runs.
+struct TLoadResult {
+    TModule Module;   // null when the library could not be loaded
+    DWORD Error = 0;  // GetLastError of a failed load
+};
+TLoadResult LoadQuietly(const std::string& path, DWORD flags) {
+    constexpr UINT kQuiet = SEM_FAILCRITICALERRORS | SEM_NOOPENFILEERRORBOX;
+    const UINT oldMode = ::SetErrorMode(kQuiet);
+    ::SetErrorMode(oldMode | kQuiet);  // keeps whatever else was set
+    TLoadResult result;
+    result.Module.Reset(::LoadLibraryExA(path.c_str(), nullptr, flags));
+    if (!result.Module) result.Error = ::GetLastError();
+    ::SetErrorMode(oldMode);
+    return result;
 }
 
 std::string BaseName(const std::string& path) {
@@ -103,11 +119,12 @@ std::string ExtensionOf(const std::string& name) {
 
 void LoadMemoryManager() {
     // Without an installation folder the path would name the root of the
-    // current drive, where no library of ours lies; nothing is loaded.
-    const std::string path = Settings.InstallPath + "\\fastmm.dll";
-    MemoryManager.Reset(Settings.InstallPath.empty() ? nullptr : ::LoadLibraryA(path.c_str()));
-    if (!LoadedOk(MemoryManager.Get())) {
-        MemoryManager.Release();  // a failed load returns no handle to free
+    // current drive, where no library of ours lies; nothing is loaded. A
+    // fastmm.dll of the other width fails to load and counts as missing.
+    MemoryManager.Reset();
+    if (!Settings.InstallPath.empty())
+        MemoryManager = LoadQuietly(Settings.InstallPath + "\\fastmm.dll", 0).Module;
+    if (!MemoryManager) {
         UseHeapEntries();
         ShowMessage("Can't load \"fastmm.dll\". Please reinstall Quorvane.");
     } else {
@@ -137,12 +154,17 @@ bool OfferServices(const PluginInfo& info) {
 void LoadOnePlugin(const std::string& path) {
     const std::string fileName = BaseName(path);
     // The altered search path lets a plug-in find DLLs of its own beside it.
-    TModule module(::LoadLibraryExA(path.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH));
-    if (!LoadedOk(module.Get())) {
-        const DWORD error = ::GetLastError();
-        module.Release();
-        throw Exception("can't load " + fileName + ", " + std::to_string(error));
+    TLoadResult loaded = LoadQuietly(path, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!loaded.Module) {
+        // Not a plug-in of this edition (another width, no library at all,
+        // or a dependency is missing): the others and the show go on without
+        // it, and only a debugger hears of it.
+        const std::string trace =
+            "Quorvane: skipped " + fileName + ", error " + std::to_string(loaded.Error) + "\n";
+        ::OutputDebugStringA(trace.c_str());
+        return;
     }
+    TModule module = std::move(loaded.Module);
     const auto getInModule = Entry<TGetInModuleFunc>(module.Get(), "GetInModule");
     if (!getInModule) return;  // module's owner frees it
     const PluginInfo* info = getInModule();

@@ -42,6 +42,10 @@ std::int32_t QV_CDECL GuardedResizeLine(std::intptr_t data, std::int32_t curLine
                                         std::int32_t height);
 
 // Loads fastmm.dll and every accepted plug-in from Settings.InstallPath.
+// A ".dll" there that cannot be loaded (not a library, a library of the
+// other width, a missing dependency) is skipped without a word to the user;
+// the libraries after it still load. A fastmm.dll that cannot be loaded is
+// reported once and replaced by the process heap.
 void LoadPlugins();
 // Fills ExtensionList from the enabled plug-ins' extensions, lower-cased,
 // without duplicates.

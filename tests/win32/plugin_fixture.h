@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -26,6 +27,32 @@ inline std::string ProductDll(const std::string& name) {
 inline std::string TestPluginDll(const std::string& name) {
     return BuildPath(QV_TEST_PLUGIN_DIR, name);
 }
+// tp_otherwidth.dll and fastmm.dll built for the other processor width.
+inline std::string OtherWidthDll(const std::string& name) {
+    return BuildPath(QV_TEST_PLUGIN_DIR "/otherwidth", name);
+}
+
+// The machine field of a PE file's header (IMAGE_FILE_MACHINE_I386 or
+// _AMD64), 0 when the file is no PE image.
+inline WORD PeMachine(const std::string& path) {
+    HANDLE f = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (f == INVALID_HANDLE_VALUE) return 0;
+    std::uint8_t head[4096] = {};
+    DWORD got = 0;
+    ::ReadFile(f, head, sizeof head, &got, nullptr);
+    ::CloseHandle(f);
+    if (got < 0x40 || head[0] != 'M' || head[1] != 'Z') return 0;
+    const std::uint32_t pe =
+        head[0x3C] | head[0x3D] << 8 | head[0x3E] << 16 | std::uint32_t{head[0x3F]} << 24;
+    if (pe > got - 6 || std::memcmp(head + pe, "PE\0\0", 4) != 0) return 0;
+    return static_cast<WORD>(head[pe + 4] | head[pe + 5] << 8);
+}
+#if defined(_WIN64)
+constexpr WORD kOwnMachine = IMAGE_FILE_MACHINE_AMD64;
+#else
+constexpr WORD kOwnMachine = IMAGE_FILE_MACHINE_I386;
+#endif
 
 inline void WriteFileBytes(const std::string& path, const void* data, std::size_t size) {
     HANDLE f =

@@ -26,19 +26,20 @@ void Mark(const char* what) {
 }
 
 #if defined(QVT_REGISTER_CHECK)
+#if defined(__i386__)
 // Calls the shared-memory entries with the arguments placed in EAX and EDX by
 // hand, so that a host or manager using any other convention fails here.
-void* AsmGetMem(TSharedGetMem f, std::int32_t size) {
+void* CallGetMem(TSharedGetMem f, std::int32_t size) {
     void* result;
     asm volatile("call *%2" : "=a"(result) : "a"(size), "S"(f) : "ecx", "edx", "memory", "cc");
     return result;
 }
-std::int32_t AsmFreeMem(TSharedFreeMem f, void* p) {
+std::int32_t CallFreeMem(TSharedFreeMem f, void* p) {
     std::int32_t result;
     asm volatile("call *%2" : "=a"(result) : "a"(p), "S"(f) : "ecx", "edx", "memory", "cc");
     return result;
 }
-void* AsmReallocMem(TSharedReallocMem f, void** p, std::int32_t size) {
+void* CallReallocMem(TSharedReallocMem f, void** p, std::int32_t size) {
     void* result;
     std::int32_t clobbered;
     asm volatile("call *%3"
@@ -48,15 +49,28 @@ void* AsmReallocMem(TSharedReallocMem f, void** p, std::int32_t size) {
     (void)clobbered;
     return result;
 }
+#else
+// x64 has one calling convention: the typed pointers are the contract, and
+// the checks below still prove what each entry does.
+void* CallGetMem(TSharedGetMem f, std::int32_t size) {
+    return f(size);
+}
+std::int32_t CallFreeMem(TSharedFreeMem f, void* p) {
+    return f(p);
+}
+void* CallReallocMem(TSharedReallocMem f, void** p, std::int32_t size) {
+    return f(p, size);
+}
+#endif
 
 void CheckRegisters(const HostServices& s) {
-    auto* p = static_cast<std::uint8_t*>(AsmGetMem(s.GetMem, 100));
+    auto* p = static_cast<std::uint8_t*>(CallGetMem(s.GetMem, 100));
     if (p) {
         RegisterResult |= 1;
         for (int i = 0; i < 100; ++i) p[i] = static_cast<std::uint8_t>(i);
     }
     void* block = p;
-    void* grown = AsmReallocMem(s.ReallocMem, &block, 100000);
+    void* grown = CallReallocMem(s.ReallocMem, &block, 100000);
     if (grown && grown == block) {
         auto* g = static_cast<std::uint8_t*>(grown);
         bool kept = true;
@@ -64,10 +78,10 @@ void CheckRegisters(const HostServices& s) {
         g[99999] = 1;
         if (kept) RegisterResult |= 2;
     }
-    if (AsmFreeMem(s.FreeMem, nullptr) == -1) RegisterResult |= 4;
-    if (AsmReallocMem(s.ReallocMem, &block, 0) == nullptr && block == nullptr) RegisterResult |= 8;
+    if (CallFreeMem(s.FreeMem, nullptr) == -1) RegisterResult |= 4;
+    if (CallReallocMem(s.ReallocMem, &block, 0) == nullptr && block == nullptr) RegisterResult |= 8;
     void* fresh = nullptr;
-    if (AsmReallocMem(s.ReallocMem, &fresh, 16) && fresh && AsmFreeMem(s.FreeMem, fresh) == 0)
+    if (CallReallocMem(s.ReallocMem, &fresh, 16) && fresh && CallFreeMem(s.FreeMem, fresh) == 0)
         RegisterResult |= 16;
 }
 #endif
@@ -179,8 +193,17 @@ const PluginInfo kInfo = {
 
 }  // namespace
 
+#if defined(QVT_NEEDS_DEP)
+// From qvt_dep.dll, which the tests leave out of the installation folder:
+// then this library cannot be loaded at all.
+extern "C" __declspec(dllimport) int QvtDepAnswer();
+#endif
+
 #if !defined(QVT_NO_GET_IN_MODULE)
 extern "C" __declspec(dllexport) const PluginInfo* QV_CDECL GetInModule() {
+#if defined(QVT_NEEDS_DEP)
+    if (QvtDepAnswer() != 42) return nullptr;
+#endif
     return &kInfo;
 }
 #endif
