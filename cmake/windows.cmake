@@ -23,8 +23,15 @@ add_custom_command(OUTPUT ${QV_ICON_DIR}/quorvane.ico ${QV_ICON_DIR}/link.cur
   COMMAND ${CMAKE_SOURCE_DIR}/scripts/make-icons ${QV_ICON_DIR}
   DEPENDS ${CMAKE_SOURCE_DIR}/scripts/make-icons
   COMMENT "Drawing the icon and cursor")
+# The manifest names the program's processor architecture.
+if(QV_BITS EQUAL 64)
+  set(QV_MANIFEST_ARCH amd64)
+else()
+  set(QV_MANIFEST_ARCH X86)
+endif()
+configure_file(${CMAKE_SOURCE_DIR}/app/quorvane.manifest.in ${QV_ICON_DIR}/quorvane.manifest @ONLY)
 set_source_files_properties(${CMAKE_SOURCE_DIR}/app/quorvane.rc PROPERTIES
-  OBJECT_DEPENDS "${QV_ICON_DIR}/quorvane.ico;${QV_ICON_DIR}/link.cur;${CMAKE_SOURCE_DIR}/app/quorvane.manifest")
+  OBJECT_DEPENDS "${QV_ICON_DIR}/quorvane.ico;${QV_ICON_DIR}/link.cur;${QV_ICON_DIR}/quorvane.manifest")
 target_sources(quorvane PRIVATE ${CMAKE_SOURCE_DIR}/app/quorvane.rc)
 target_include_directories(quorvane PRIVATE ${QV_ICON_DIR} ${CMAKE_SOURCE_DIR}/app)
 qv_target_defaults(quorvane)
@@ -39,9 +46,9 @@ qv_target_defaults(win_tests)
 target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version)
 add_dependencies(win_tests quorvane)
 target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
-add_test(NAME win_tests COMMAND win_tests)
-set_tests_properties(win_tests PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
-set_tests_properties(core_tests PROPERTIES RESOURCE_LOCK wine)
+add_test(NAME ${QV_TEST_PREFIX}win_tests COMMAND win_tests)
+set_tests_properties(${QV_TEST_PREFIX}win_tests PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
+set_tests_properties(${QV_TEST_PREFIX}core_tests PROPERTIES RESOURCE_LOCK wine)
 
 # Small programs the end-to-end tests drive the product with from outside.
 file(GLOB QV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp)
@@ -73,17 +80,18 @@ foreach(p ${QV_TEST_PLUGIN_DIRS})
 endforeach()
 target_compile_definitions(win_tests PRIVATE QV_TEST_PLUGIN_DIR="${CMAKE_BINARY_DIR}/testplugins")
 
-# The shipped program and DLLs import system DLLs only.
-add_test(NAME imports_are_system_only
-         COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check_imports.sh $<TARGET_FILE:quorvane> ${QV_PLUGIN_FILES})
+# The shipped program and DLLs import system DLLs only and are of this
+# build's architecture. A static check: it runs on every host.
+add_test(NAME ${QV_TEST_PREFIX}imports_are_system_only
+         COMMAND ${CMAKE_SOURCE_DIR}/tests/e2e/check_imports.sh ${QV_BITS} $<TARGET_FILE:quorvane> ${QV_PLUGIN_FILES})
+set_tests_properties(${QV_TEST_PREFIX}imports_are_system_only PROPERTIES LABELS static)
 
 # End-to-end tests drive the real quorvane.scr from outside.
 file(GLOB QV_E2E CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_*.sh)
 foreach(script ${QV_E2E})
   get_filename_component(name ${script} NAME_WE)
-  add_test(NAME ${name} COMMAND bash ${script} $<TARGET_FILE:quorvane> ${CMAKE_BINARY_DIR})
-  set_tests_properties(${name} PROPERTIES RESOURCE_LOCK wine TIMEOUT 300
-                       ENVIRONMENT "QV_WINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run")
+  add_test(NAME ${QV_TEST_PREFIX}${name} COMMAND bash ${script} $<TARGET_FILE:quorvane> ${CMAKE_BINARY_DIR})
+  set_tests_properties(${QV_TEST_PREFIX}${name} PROPERTIES RESOURCE_LOCK wine TIMEOUT 300)
 endforeach()
 
 # The bundled sample photos and the installer that ships everything.
@@ -97,19 +105,59 @@ add_custom_command(OUTPUT ${CMAKE_BINARY_DIR}/photos.made
 add_custom_target(photos ALL DEPENDS ${CMAKE_BINARY_DIR}/photos.made)
 
 find_program(MAKENSIS makensis REQUIRED)
-set(QV_INSTALLER ${CMAKE_BINARY_DIR}/bin/QuorvaneSetup.exe)
+# One installer script, two kinds. The 32-bit build makes the x86
+# QuorvaneSetup.exe; given a 64-bit build's bin folder it also carries that
+# edition and installs it on 64-bit Windows. The 64-bit build makes
+# QuorvaneSetup64.exe, a 64-bit installer of its own edition only.
+set(QV_BIN64_DIR "" CACHE PATH
+  "32-bit build: bin folder of a 64-bit build, whose edition the installer installs on 64-bit Windows (empty: the 32-bit edition everywhere)")
 set(QV_SHIPPED_TARGETS quorvane)
 foreach(t fastmm imgbmp imgwic)
   if(TARGET ${t})
     list(APPEND QV_SHIPPED_TARGETS ${t})
   endif()
 endforeach()
+set(QV_INSTALLER_STEPS)
+set(QV_INSTALLER_DEPENDS)
+if(QV_BITS EQUAL 64)
+  set(QV_INSTALLER ${CMAKE_BINARY_DIR}/bin/QuorvaneSetup64.exe)
+  set(QV_EDITIONS -DBIN64=${CMAKE_BINARY_DIR}/bin)
+  if(QV_BIN64_DIR)
+    message(WARNING "QV_BIN64_DIR is for the 32-bit build; the 64-bit build ignores it")
+  endif()
+else()
+  set(QV_INSTALLER ${CMAKE_BINARY_DIR}/bin/QuorvaneSetup.exe)
+  set(QV_EDITIONS -DBIN32=${CMAKE_BINARY_DIR}/bin)
+  if(QV_BIN64_DIR)
+    if(NOT IS_DIRECTORY "${QV_BIN64_DIR}")
+      message(FATAL_ERROR "QV_BIN64_DIR=${QV_BIN64_DIR} is not a folder; build the 64-bit edition first")
+    endif()
+    list(APPEND QV_EDITIONS -DBIN64=${QV_BIN64_DIR})
+    # The other build's files, by the names this build gives them; they
+    # must really be 64-bit.
+    foreach(t ${QV_SHIPPED_TARGETS})
+      list(APPEND QV_INSTALLER_DEPENDS ${QV_BIN64_DIR}/$<TARGET_FILE_NAME:${t}>)
+    endforeach()
+    set(QV_INSTALLER_STEPS COMMAND bash ${CMAKE_SOURCE_DIR}/installer/check-edition.sh 64 ${QV_INSTALLER_DEPENDS})
+  endif()
+endif()
+# makensis of Debian 12 crashes reading a folder that holds a name outside
+# ASCII (a sample photo's) unless the locale is UTF-8.
 add_custom_command(OUTPUT ${QV_INSTALLER}
-  COMMAND ${MAKENSIS} -V2 -INPUTCHARSET UTF8 -DBINDIR=${CMAKE_BINARY_DIR}/bin -DPHOTODIR=${QV_PHOTO_DIR}
+  ${QV_INSTALLER_STEPS}
+  COMMAND ${CMAKE_COMMAND} -E env LC_ALL=C.UTF-8
+          ${MAKENSIS} -V2 -INPUTCHARSET UTF8 ${QV_EDITIONS} -DPHOTODIR=${QV_PHOTO_DIR}
           -DOUTFILE=${QV_INSTALLER} -DVERSION=${PROJECT_VERSION} ${CMAKE_SOURCE_DIR}/installer/quorvane.nsi
-  DEPENDS ${CMAKE_SOURCE_DIR}/installer/quorvane.nsi ${CMAKE_BINARY_DIR}/photos.made ${QV_SHIPPED_TARGETS}
-  COMMENT "Building the installer")
+  DEPENDS ${CMAKE_SOURCE_DIR}/installer/quorvane.nsi ${CMAKE_SOURCE_DIR}/installer/check-edition.sh
+          ${CMAKE_BINARY_DIR}/photos.made ${QV_SHIPPED_TARGETS} ${QV_INSTALLER_DEPENDS}
+  COMMENT "Building the installer"
+  VERBATIM)
 add_custom_target(installer ALL DEPENDS ${QV_INSTALLER})
 # The photos are made once, by their own target, before the installer's rule
 # looks at them; otherwise both targets could run the rule at once.
 add_dependencies(installer photos)
+
+# Every test of this build runs in this build's own prefix, of its own kind.
+get_property(QV_ALL_TESTS DIRECTORY PROPERTY TESTS)
+set_tests_properties(${QV_ALL_TESTS} PROPERTIES ENVIRONMENT
+  "QV_WINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run;QV_WINE_ARCH=${QV_BITS};QV_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")

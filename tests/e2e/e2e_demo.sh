@@ -7,7 +7,8 @@ repo="$(cd "$(dirname "$0")/../.." && pwd)"
 shots="$BUILD/e2e-demo-shots"
 rm -rf "$shots"
 
-out=$(env -u DISPLAY "$repo/scripts/demo" --no-build --seconds 18 --every 2 --out "$shots" 2>&1)
+out=$(env -u DISPLAY "$repo/scripts/demo" --arch "${QV_WINE_ARCH:-32}" --no-build --seconds 18 --every 2 \
+    --out "$shots" 2>&1)
 rc=$?
 echo "$out"
 [ "$rc" = 0 ] && pass "demo exits 0" || fail "demo exited $rc"

@@ -33,7 +33,7 @@ trap restore EXIT
 [ -d "$BUILD/Photos" ] && cp "$BUILD/Photos/"* "$work/pictures/" 2>/dev/null
 # Wine keeps "AppData" pointing into the prefix, so the catalogue goes there.
 CATALOGUE="$("$RUN" winepath -u "$(reg_value "$SHELL_FOLDERS" AppData)" 2>/dev/null | tr -d '\r')/Quorvane/piclist.dat"
-export DISPLAY="$(cat "$BUILD/.xvfb.display")"
+use_wine_display
 
 # A user without settings whose old folder list names one small folder, so
 # that the default catalogue is built from it instead of the whole of

@@ -4,8 +4,7 @@
 set -u
 source "$(dirname "$0")/lib.sh"
 
-repo="$(cd "$(dirname "$RUN")/.." && pwd)"
-PREFIX="${QV_WINEPREFIX:-$repo/build-win/wineprefix}"
+PREFIX="${QV_WINEPREFIX:?ctest names the prefix}"
 KEY='HKCU\Software\Tessilund\Quorvane'
 INSTALL_WIN='C:\qv_e2e_show'
 INSTALL="$PREFIX/drive_c/qv_e2e_show"
@@ -30,10 +29,7 @@ reg_has() { "$RUN" reg query "$KEY" /v "$1" >/dev/null 2>&1; }
 
 # The prefix and the display exist after the first Wine call.
 reg add 'HKLM\Software\Tessilund\Quorvane' /v Path /d "$INSTALL_WIN" /f
-export DISPLAY="${DISPLAY:-}"
-if ! xdotool getdisplaygeometry >/dev/null 2>&1; then
-    DISPLAY="$(cat "$repo/build-win/.xvfb.display")"
-fi
+use_wine_display
 
 # An installation folder with the plug-ins (when they are built) and a few
 # pictures of one strong colour each.

@@ -25,6 +25,13 @@ colour_share() {
     echo "${share:-0}"
 }
 
+# Points DISPLAY at the display the Wine programs are shown on (starting a
+# virtual one when none is usable), for the X tools of a test.
+use_wine_display() {
+    DISPLAY="$("$RUN" --display)"
+    export DISPLAY
+}
+
 finish() {
     if [ "$FAILED" -ne 0 ]; then exit 1; fi
     echo "all checks passed"
