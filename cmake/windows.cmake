@@ -56,6 +56,7 @@ foreach(tool ${QV_TEST_TOOLS})
   get_filename_component(name ${tool} NAME_WE)
   add_executable(${name} ${tool})
   qv_target_defaults(${name})
+  add_dependencies(win_tests ${name})
 endforeach()
 
 # Separate binaries: each folder under plugins/ builds one DLL, named after

@@ -325,7 +325,14 @@ void ShowReport(std::uint32_t flags) {
     // the variable after start-up.
     char viewer[MAX_PATH] = {};
     const DWORD n = GetEnvironmentVariableA("QV_REPORT_VIEWER", viewer, sizeof(viewer));
-    std::string command = (n > 0 && n < sizeof(viewer)) ? viewer : "explorer.exe";
+    const bool testViewer = n > 0 && n < sizeof(viewer);
+    // The product names its program by full path: a bare name would be
+    // looked for in the program's folder and the current folder first, where
+    // anything called explorer.exe (say, beside photos the user picked)
+    // would run instead.
+    const std::string application = testViewer ? std::string() : ReportViewerPath();
+    if (!testViewer && application.empty()) return;
+    std::string command = testViewer ? std::string(viewer) : "\"" + application + "\"";
     command += " \"" + ReportPath + "\"";
     std::vector<char> commandLine(command.begin(), command.end());
     commandLine.push_back('\0');
@@ -334,7 +341,8 @@ void ShowReport(std::uint32_t flags) {
     si.cb = sizeof(si);
     si.lpDesktop = desktop;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!CreateProcessA(testViewer ? nullptr : application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
+                        nullptr, nullptr, &si, &pi))
         return;
     TKernelHandle process(pi.hProcess);
     TKernelHandle thread(pi.hThread);
@@ -586,6 +594,15 @@ void SetReportWindow(HWND window) {
 
 void SetReportFolderForTests(const std::string& folder) {
     folderForTests = folder;
+}
+
+std::string ReportViewerPath() {
+    char folder[MAX_PATH] = {};
+    const UINT n = GetWindowsDirectoryA(folder, sizeof(folder));
+    if (n == 0 || n >= sizeof(folder)) return std::string();
+    std::string path(folder, n);
+    if (path.back() != '\\') path += '\\';
+    return path + "explorer.exe";
 }
 
 std::string CurrentReportFolder() {

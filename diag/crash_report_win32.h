@@ -109,8 +109,12 @@ void SetReportWindow(HWND window);
 // user's shell folders, or the installation folder when that is empty.
 std::string CurrentReportFolder();
 
+// The program that opens the report page: explorer.exe of the Windows
+// folder, by its full path (empty when the Windows folder is unknown).
+std::string ReportViewerPath();
+
 // Test seam: a fixed report folder instead of CurrentReportFolder() (empty:
-// the real one). The browser launch is replaced by the program named in the
+// the real one). The browser launch is replaced by the command in the
 // environment variable QV_REPORT_VIEWER when that is set; the product
-// starts "explorer.exe".
+// starts ReportViewerPath().
 void SetReportFolderForTests(const std::string& folder);

@@ -17,6 +17,8 @@
 #include "diag/sysinfo_win32.h"
 #include "tests/win32/test_files.h"
 
+#include <tlhelp32.h>
+
 // Each death test runs its statement in a fresh copy of this program, which
 // installs the hooks, crashes for real and writes its report into a folder
 // under the temporary folder; the parent then reads that report.
@@ -377,6 +379,94 @@ TEST(CrashReportDeathTest, EntryErrorWithAnExistingReportGoesToANumberedFile) {
     EXPECT_FALSE(Contains(page, "OpenGL version"));
     EXPECT_FALSE(Contains(page, "Hardware Aceleration"));
     EXPECT_FALSE(Contains(page, "Graphics Accelerator"));
+}
+
+namespace {
+
+FILETIME Now() {
+    FILETIME now;
+    GetSystemTimeAsFileTime(&now);
+    return now;
+}
+
+// Ends the explorer.exe processes that started after `since`: under Wine the
+// report viewer opens a window and stays (and shows as the system folder's
+// explorer.exe).
+void EndViewersStartedAfter(const FILETIME& since) {
+    TKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    PROCESSENTRY32 entry{};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = Process32First(snapshot.Get(), &entry); more; more = Process32Next(snapshot.Get(), &entry)) {
+        TKernelHandle process(OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION | PROCESS_TERMINATE, FALSE,
+                                          entry.th32ProcessID));
+        if (!process) continue;
+        char image[MAX_PATH] = {};
+        DWORD size = sizeof(image);
+        FILETIME created, exited, kernel, user;
+        if (!QueryFullProcessImageNameA(process.Get(), 0, image, &size) || size < 13 ||
+            lstrcmpiA(image + size - 13, "\\explorer.exe") != 0 ||
+            !GetProcessTimes(process.Get(), &created, &exited, &kernel, &user) ||
+            CompareFileTime(&created, &since) < 0)
+            continue;
+        TerminateProcess(process.Get(), 0);
+    }
+}
+
+}  // namespace
+
+TEST(CrashReportViewer, IsTheWindowsFoldersExplorerWhateverTheCurrentFolder) {
+    char windows[MAX_PATH] = {};
+    ASSERT_GT(GetWindowsDirectoryA(windows, sizeof(windows)), 0u);
+    const std::string folder = FreshFolder("viewer_path");
+    char before[MAX_PATH] = {};
+    GetCurrentDirectoryA(sizeof(before), before);
+    ASSERT_TRUE(CopyFileA((std::string(QV_BIN_DIR) + "/planted_program.exe").c_str(),
+                          (folder + "\\explorer.exe").c_str(), FALSE));
+    ASSERT_TRUE(SetCurrentDirectoryA(folder.c_str()));
+    const std::string viewer = ReportViewerPath();
+    SetCurrentDirectoryA(before);
+    EXPECT_EQ(viewer, std::string(windows) + (std::string(windows).back() == '\\' ? "" : "\\") + "explorer.exe");
+}
+
+// A program named explorer.exe in the current folder (say, among photos the
+// user picked with the open-file dialog) must not be what opens the report.
+TEST(CrashReportDeathTest, AProgramPlantedInTheCurrentFolderDoesNotRun) {
+    const std::string folder = FreshFolder("planted");
+    const std::string marker = folder + "\\planted-ran.txt";
+    ASSERT_TRUE(CopyFileA((std::string(QV_BIN_DIR) + "/planted_program.exe").c_str(),
+                          (folder + "\\explorer.exe").c_str(), FALSE));
+    // The bare name, started from that folder, finds the planted program
+    // before the system's: what a report opened that way would run.
+    {
+        char before[MAX_PATH] = {};
+        GetCurrentDirectoryA(sizeof(before), before);
+        SetCurrentDirectoryA(folder.c_str());
+        STARTUPINFOA si{};
+        si.cb = sizeof(si);
+        PROCESS_INFORMATION pi{};
+        char command[] = "explorer.exe";
+        const BOOL started = CreateProcessA(nullptr, command, nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi);
+        SetCurrentDirectoryA(before);
+        ASSERT_TRUE(started);
+        TKernelHandle process(pi.hProcess), thread(pi.hThread);
+        WaitForSingleObject(process.Get(), 10000);
+        ASSERT_NE(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES) << "the bare name found another program";
+        DeleteFileA(marker.c_str());
+    }
+
+    const FILETIME started = Now();
+    EXPECT_EXIT(
+        {
+            Arm(folder);
+            SetEnvironmentVariableA("QV_REPORT_VIEWER", nullptr);  // the product's own viewer
+            SetCurrentDirectoryA(folder.c_str());
+            ReportException("planted", "Exception", 0, kRunDialog);
+        },
+        ::testing::ExitedWithCode(217), "");
+    EXPECT_NE(ReadAll(folder + "\\BugReport.html"), "");
+    Sleep(1000);  // a planted program would have had time to run
+    EXPECT_EQ(GetFileAttributesA(marker.c_str()), INVALID_FILE_ATTRIBUTES) << "the planted explorer.exe ran";
+    EndViewersStartedAfter(started);
 }
 
 namespace {
