@@ -2,6 +2,7 @@
 
 std::vector<std::string> FoundList;
 std::string ScanRoot;
+TScanSkipped ScanSkipped;
 
 std::string_view FileExtension(std::string_view name) {
     const std::size_t dot = name.rfind('.');

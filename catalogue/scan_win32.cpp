@@ -1,8 +1,12 @@
+#include "catalogue/scan_win32.h"
+
 #include <windows.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdint>
 #include <cstring>
+#include <cwchar>
 #include <string_view>
 
 #include "app/handles_win32.h"
@@ -27,11 +31,12 @@ struct TIoStatus {
 using TNtQueryInformationFile = LONG(NTAPI*)(HANDLE, TIoStatus*, PVOID, ULONG, int);
 using TNtQueryDirectoryFile = LONG(NTAPI*)(HANDLE, HANDLE, PVOID, PVOID, TIoStatus*, PVOID, ULONG, int, BOOLEAN,
                                            PVOID, BOOLEAN);
-constexpr int kFileDirectoryInformation = 1;
+constexpr int kFileBothDirectoryInformation = 3;
 constexpr int kFileInternalInformation = 6;
 constexpr LONG kStatusNoMoreFiles = LONG(0x80000006);
 
-// FILE_DIRECTORY_INFORMATION: one listed entry.
+// FILE_BOTH_DIR_INFORMATION: one listed entry with its short name, which
+// the file system hands out with the long one at no extra cost.
 struct TDirectoryRecord {
     ULONG NextEntryOffset;
     ULONG FileIndex;
@@ -43,8 +48,13 @@ struct TDirectoryRecord {
     LARGE_INTEGER AllocationSize;
     ULONG FileAttributes;
     ULONG FileNameLength;  // bytes
+    ULONG EaSize;
+    CCHAR ShortNameLength;  // bytes; 0 when the entry has no short name
+    WCHAR ShortName[12];
     WCHAR FileName[1];
 };
+static_assert(offsetof(TDirectoryRecord, ShortName) == 70 && offsetof(TDirectoryRecord, FileName) == 94,
+              "FILE_BOTH_DIR_INFORMATION layout");
 
 struct TNative {
     TNtQueryInformationFile queryInformation = nullptr;
@@ -60,7 +70,82 @@ struct TNative {
     }
 };
 
-bool findOnly = false;  // test seam: list every folder with the find functions
+bool findOnly = false;          // test seam: list every folder with the find functions
+bool shortNamesHidden = false;  // test seam: no entry has a short name
+
+// Converts names for the ANSI file functions and refuses every name their
+// code page cannot spell exactly. A best-fit stand-in ("a" for an "a" with
+// a macron) names another file or none, so it counts as a loss like "?".
+class TAnsiNames {
+public:
+    TAnsiNames() {
+        const bool ansi = ::AreFileApisANSI() != 0;
+        codePage_ = ansi ? CP_ACP : CP_OEMCP;
+        utf8_ = (ansi ? ::GetACP() : ::GetOEMCP()) == CP_UTF8;
+        // Every ANSI code page spells ASCII as itself; some OEM ones do not.
+        asciiAsIs_ = ansi;
+    }
+
+    // Writes `name` into `out`; its length in bytes, or -1 when a character
+    // has no exact equivalent or `out` is too small.
+    int Convert(const WCHAR* name, int length, char* out, int capacity) const {
+        if (length <= 0) return 0;
+        if (asciiAsIs_ && length <= capacity) {
+            int i = 0;
+            for (; i < length && name[i] < 0x80; ++i) out[i] = static_cast<char>(name[i]);
+            if (i == length) return length;
+        }
+        BOOL lost = FALSE;
+        // UTF-8 has every character but refuses the flags and the loss
+        // report; an unpaired surrogate is its one loss.
+        const int n = utf8_ ? ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name, length, out,
+                                                    capacity, nullptr, nullptr)
+                            : ::WideCharToMultiByte(codePage_, WC_NO_BEST_FIT_CHARS, name, length, out,
+                                                    capacity, nullptr, &lost);
+        return n > 0 && !lost ? n : -1;
+    }
+
+    // Appends `text` converted to `out`; false, with `out` as it was, when
+    // it cannot be spelled.
+    bool Append(std::wstring_view text, std::string& out) const {
+        const std::size_t at = out.size();
+        // At most three bytes for each UTF-16 unit, in any code page.
+        out.resize(at + text.size() * 3);
+        const int n =
+            Convert(text.data(), static_cast<int>(text.size()), &out[at], static_cast<int>(text.size() * 3));
+        out.resize(n < 0 ? at : at + static_cast<std::size_t>(n));
+        return n >= 0;
+    }
+
+    std::wstring Widen(std::string_view text) const {
+        std::wstring wide;
+        if (text.empty()) return wide;
+        const int n =
+            ::MultiByteToWideChar(codePage_, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+        if (n <= 0) return wide;
+        wide.resize(static_cast<std::size_t>(n));
+        ::MultiByteToWideChar(codePage_, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+        return wide;
+    }
+
+private:
+    UINT codePage_;   // the one the ANSI file functions use
+    bool utf8_;       // that code page is UTF-8
+    bool asciiAsIs_;  // ASCII converts to itself
+};
+
+std::size_t ShortLength(const WCHAR* name, std::size_t capacity) {
+    return shortNamesHidden ? 0 : wcsnlen(name, capacity);
+}
+
+// The short name of the last component of `path`; empty when it has none
+// or does not exist.
+std::wstring ShortNameOf(const std::wstring& path) {
+    WIN32_FIND_DATAW found;
+    TFindHandle find(::FindFirstFileW(path.c_str(), &found));
+    if (!find) return std::wstring();
+    return std::wstring(found.cAlternateFileName, ShortLength(found.cAlternateFileName, 14));
+}
 
 const TNative& Native() {
     static const TNative native;
@@ -110,11 +195,11 @@ bool FileIndexOf(HANDLE folder, std::uint64_t& index) {
 // folder outside the walk is followed.
 class TFolderWalk {
 public:
-    // `extensions` null: every file is listed.
-    TFolderWalk(const std::vector<std::string>* extensions, bool recurse, std::vector<std::string>& out)
-        : extensions_(extensions), recurse_(recurse), out_(out) {
-        codePage_ = ::AreFileApisANSI() ? CP_ACP : CP_OEMCP;
-    }
+    // `extensions` null: every file is listed. `skipped` null: what is left
+    // out is not counted.
+    TFolderWalk(const std::vector<std::string>* extensions, bool recurse, std::vector<std::string>& out,
+                TScanSkipped* skipped)
+        : extensions_(extensions), recurse_(recurse), out_(out), skipped_(skipped) {}
 
     void Run(const std::string& dir) { Enter(dir, 0); }
 
@@ -160,21 +245,20 @@ private:
         if (!Native().queryDirectory || findOnly) return false;
         std::vector<std::uint64_t> buffer(kListBuffer / sizeof(std::uint64_t));  // records are 8-byte aligned
         std::string path = dir + "\\";
-        char name[2 * MAX_PATH];
         for (bool first = true;; first = false) {
             TIoStatus io;
             const LONG status = Native().queryDirectory(folder, nullptr, nullptr, nullptr, &io, buffer.data(),
-                                                        ULONG(kListBuffer), kFileDirectoryInformation, FALSE,
-                                                        nullptr, first ? TRUE : FALSE);
+                                                        ULONG(kListBuffer), kFileBothDirectoryInformation,
+                                                        FALSE, nullptr, first ? TRUE : FALSE);
             if (status == kStatusNoMoreFiles) return true;
             if (status < 0) return !first;  // a folder that fails part-way keeps what was listed
             const char* record = reinterpret_cast<const char*>(buffer.data());
             for (;;) {
                 const auto* entry = reinterpret_cast<const TDirectoryRecord*>(record);
-                const int length = ::WideCharToMultiByte(codePage_, 0, entry->FileName,
-                                                         int(entry->FileNameLength / sizeof(WCHAR)), name,
-                                                         int(sizeof name), nullptr, nullptr);
-                if (length > 0) Visit(path, std::string_view(name, std::size_t(length)), entry->FileAttributes);
+                const std::size_t shortBytes =
+                    shortNamesHidden ? 0 : static_cast<unsigned char>(entry->ShortNameLength);
+                Visit(path, entry->FileName, int(entry->FileNameLength / sizeof(WCHAR)), entry->ShortName,
+                      int(std::min<std::size_t>(shortBytes / sizeof(WCHAR), 12)), entry->FileAttributes);
                 if (entry->NextEntryOffset == 0) break;
                 record += entry->NextEntryOffset;
             }
@@ -182,42 +266,142 @@ private:
     }
 
     void ListWithFind(const std::string& dir) {
-        WIN32_FIND_DATAA found;
-        TFindHandle find(::FindFirstFileA((dir + "\\*.*").c_str(), &found));
+        WIN32_FIND_DATAW found;
+        TFindHandle find(::FindFirstFileW((names_.Widen(dir) + L"\\*.*").c_str(), &found));
         if (!find) return;
         std::string path = dir + "\\";
         do {
-            Visit(path, std::string_view(found.cFileName, strnlen(found.cFileName, sizeof found.cFileName)),
-                  found.dwFileAttributes);
-        } while (::FindNextFileA(find.Get(), &found));
+            Visit(path, found.cFileName, int(wcsnlen(found.cFileName, MAX_PATH)), found.cAlternateFileName,
+                  int(ShortLength(found.cAlternateFileName, 14)), found.dwFileAttributes);
+        } while (::FindNextFileW(find.Get(), &found));
     }
 
-    // `path` is the folder followed by "\".
-    void Visit(const std::string& path, std::string_view name, DWORD attributes) {
-        if (name == "." || name == "..") return;
-        if (path.size() + name.size() >= MAX_PATH) return;  // never truncated into another path
-        if (attributes & FILE_ATTRIBUTE_DIRECTORY) {
-            if (recurse_) Enter(std::string(path).append(name), attributes);
-        } else if (!extensions_ || IsPictureName(name, *extensions_)) {
-            out_.push_back(std::string(path).append(name));
+    // One listed entry, with its short name when it has one; `path` is the
+    // folder followed by "\".
+    void Visit(const std::string& path, const WCHAR* name, int length, const WCHAR* shortName,
+               int shortLength, DWORD attributes) {
+        const bool folder = (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
+        if (folder && !recurse_) return;
+        char spelled[kNameBytes];
+        int n = names_.Convert(name, length, spelled, int(sizeof spelled));
+        if (n >= 0) {
+            const std::string_view as(spelled, std::size_t(n));
+            if (as == "." || as == "..") return;
+            if (folder || !extensions_ || IsPictureName(as, *extensions_)) Add(path, as, attributes);
+            return;
+        }
+        // The code page cannot spell the name. Its own extension still says
+        // whether it is a picture (a short one is cut to three letters); its
+        // short name goes into the path.
+        if (!folder && extensions_ && !PictureExtension(name, length)) return;
+        n = shortLength > 0 ? names_.Convert(shortName, shortLength, spelled, int(sizeof spelled)) : -1;
+        if (n > 0) {
+            Add(path, std::string_view(spelled, std::size_t(n)), attributes);
+        } else if (skipped_) {
+            ++(folder ? skipped_->Folders : skipped_->Pictures);
         }
     }
 
+    // The extension rule on a name the code page cannot spell as a whole.
+    bool PictureExtension(const WCHAR* name, int length) const {
+        int dot = length;
+        while (dot > 0 && name[dot - 1] != L'.') --dot;
+        if (dot == 0) return false;
+        char extension[32];
+        const int n = names_.Convert(name + dot - 1, length - dot + 1, extension, int(sizeof extension));
+        return n > 0 && IsPictureName(std::string_view(extension, std::size_t(n)), *extensions_);
+    }
+
+    void Add(const std::string& path, std::string_view name, DWORD attributes) {
+        if (path.size() + name.size() >= MAX_PATH) return;  // never truncated into another path
+        if (attributes & FILE_ATTRIBUTE_DIRECTORY)
+            Enter(std::string(path).append(name), attributes);
+        else
+            out_.push_back(std::string(path).append(name));
+    }
+
     static constexpr std::size_t kListBuffer = 16 * 1024;
+    // A name of 255 UTF-16 units in the longest spelling any code page has.
+    static constexpr std::size_t kNameBytes = 3 * MAX_PATH;
 
     const std::vector<std::string>* extensions_;  // not owned; null lists every file
     bool recurse_;
     std::vector<std::string>& out_;  // not owned
-    UINT codePage_;                  // the one the ANSI file functions use
+    TScanSkipped* skipped_;          // not owned; may be null
+    const TAnsiNames names_;
     std::vector<TOpenFolder> open_;  // the folders the walk is inside, outermost first
 };
 
 }  // namespace
 
 void SetScanListsWithFindOnly(bool on) { findOnly = on; }
+void SetShortNamesHidden(bool hidden) {
+    shortNamesHidden = hidden;
+}
+
+bool AnsiPathOf(std::wstring_view path, std::string& out) {
+    out.clear();
+    const TAnsiNames names;
+    if (names.Append(path, out)) return true;
+    // Component by component: each one the code page cannot spell is
+    // looked up by the path up to it and replaced by its short name.
+    std::wstring upTo;
+    for (std::size_t pos = 0; pos <= path.size();) {
+        const std::size_t end = std::min(path.find_first_of(L"\\/", pos), path.size());
+        const std::wstring_view part = path.substr(pos, end - pos);
+        upTo.append(part);
+        if (!names.Append(part, out)) {
+            const std::wstring shortName = ShortNameOf(upTo);
+            if (shortName.empty() || !names.Append(shortName, out)) {
+                out.clear();
+                return false;
+            }
+        }
+        if (end == path.size()) break;
+        upTo += path[end];
+        out += static_cast<char>(path[end]);
+        pos = end + 1;
+    }
+    return true;
+}
+
+std::wstring WidePathOf(std::string_view path) {
+    return TAnsiNames().Widen(path);
+}
+
+std::wstring LongPathOf(std::string_view path) {
+    const std::wstring wide = WidePathOf(path);
+    if (wide.empty()) return wide;
+    std::wstring full(MAX_PATH, L'\0');
+    for (;;) {
+        const DWORD n = ::GetLongPathNameW(wide.c_str(), &full[0], DWORD(full.size()));
+        if (n == 0) return wide;
+        if (n < full.size()) {
+            full.resize(n);
+            return full;
+        }
+        full.resize(n);
+    }
+}
+
+std::string LongExtensionOf(std::string_view path) {
+    const std::string_view stored = FileExtension(path);
+    const std::size_t cut = path.find_last_of("\\/:");
+    if (path.find('~', cut == std::string_view::npos ? 0 : cut) == std::string_view::npos)
+        return std::string(stored);
+    WIN32_FIND_DATAW found;
+    TFindHandle find(::FindFirstFileW(WidePathOf(path).c_str(), &found));
+    if (!find) return std::string(stored);
+    const std::wstring_view name(found.cFileName, wcsnlen(found.cFileName, MAX_PATH));
+    const std::size_t dot = name.rfind(L'.');
+    std::string extension;
+    if (dot == std::wstring_view::npos || !TAnsiNames().Append(name.substr(dot), extension))
+        return std::string(stored);
+    return extension;
+}
 
 void ScanDirectory(const std::string& dir, std::vector<std::string>& list) {
-    TFolderWalk(&ExtensionList, Settings.ScanSubfolders, list).Run(dir);
+    TFolderWalk(&ExtensionList, Settings.ScanSubfolders, list, &ScanSkipped).Run(dir);
 }
 
 void ListAllFiles(const std::string& dir, std::vector<std::string>& list, bool recurse) {
@@ -228,11 +412,12 @@ void ListAllFiles(const std::string& dir, std::vector<std::string>& list, bool r
         ~TRestore() { Settings.ScanSubfolders = saved; }
     } restore{Settings.ScanSubfolders};
     Settings.ScanSubfolders = recurse;
-    TFolderWalk(nullptr, recurse, list).Run(dir);
+    TFolderWalk(nullptr, recurse, list, nullptr).Run(dir);
 }
 
 void ScanFolder(const std::string& path) {
     FoundList.clear();
+    ScanSkipped = TScanSkipped();
     if (path.empty()) return;
     std::string dir = path;
     if (dir.back() == '\\') dir.pop_back();

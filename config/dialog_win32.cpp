@@ -9,6 +9,7 @@
 #include "app/appdata_win32.h"
 #include "app/exception.h"
 #include "app/modes_win32.h"
+#include "app/settings.h"
 #include "app/settings_win32.h"
 #include "app/site.h"
 #include "app/state.h"
@@ -207,6 +208,21 @@ int NonClientHeight96() {
     return Unscaled(m.iCaptionHeight + m.iBorderWidth);
 }
 
+// A folder where the catalogue file belongs can be neither read nor
+// replaced; the catalogue then starts as the default one, and the user is
+// told why rather than finding a different list.
+void WarnIfCatalogueBlocked() {
+    const std::string& file = Settings.CatalogueFile;
+    if (file.empty()) return;
+    const DWORD attributes = ::GetFileAttributesA(file.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
+    ShowMessageBoxA(Dialog.Main,
+                    "Your list of pictures cannot be read: where it is kept,\r\n" + file +
+                        "\r\nthere is a folder of that name. The default pictures are shown instead. Move or "
+                        "rename that folder, then press OK to save your list.",
+                    "Quorvane", MB_OK | MB_ICONEXCLAMATION);
+}
+
 void PumpPending() {
     MSG msg;
     while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -280,6 +296,7 @@ bool CreateConfigDialog() {
 
     FocusControl(kIdTab);  // 13
     ::ShowWindow(Dialog.Main, SW_SHOW);
+    WarnIfCatalogueBlocked();
     return true;
 }
 
@@ -306,9 +323,39 @@ void RevealButtons() {
     }
 }
 
+namespace {
+
+// Saves the settings and the catalogue; when that fails (the catalogue file
+// is a folder, its folder is read-only, another program holds the file),
+// says so in plain words and offers to try again. False when the user gave
+// up: nothing of the session is lost, the dialog stays.
+bool SaveWithRetry() {
+    for (;;) {
+        std::string problem;
+        try {
+            SaveSettings();
+            return true;
+        } catch (const std::exception& e) {
+            problem = e.what();
+        }
+        const std::string text = "Your pictures and settings could not be saved.\r\n\r\n" + problem +
+                                 "\r\n\r\nChoose Retry to try again, or Cancel to go back to the settings "
+                                 "with your changes kept.";
+        if (ShowMessageBoxA(Dialog.Main, text, "Quorvane", MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY)
+            return false;
+    }
+}
+
+}  // namespace
+
 void SaveAndExit() {
+    const bool fillCut = TreeFillRunning();
     StopTreeFill();
-    SaveSettings();
+    if (!SaveWithRetry()) {
+        // The tree may have been stopped half-way for the save; show it whole.
+        if (fillCut) StartTreeFill();
+        return;
+    }
     TearDownDialog();
 }
 

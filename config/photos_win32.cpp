@@ -1,5 +1,6 @@
 #include "config/photos_win32.h"
 
+#include <cderr.h>
 #include <commctrl.h>
 #include <commdlg.h>
 #include <objbase.h>
@@ -7,6 +8,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <string_view>
+#include <unordered_map>
 #include <utility>
 
 #include "app/handles_win32.h"
@@ -15,6 +18,7 @@
 #include "app/ui_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
+#include "catalogue/scan_win32.h"
 #include "config/dialog_win32.h"
 #include "config/layout.h"
 #include "config/picture_win32.h"
@@ -50,6 +54,12 @@ TFilePicker filePicker;
 
 constexpr DWORD kFillStackSize = 32 * 1024;
 
+// The open-file dialog's file buffer, in characters: room for some 40,000
+// chosen names of ordinary length. A choice that does not fit is asked for
+// again with a buffer at least four times as large, up to the limit.
+constexpr std::size_t kPickerBufferChars = std::size_t(1) << 20;
+constexpr std::size_t kMaxPickerBufferChars = std::size_t(1) << 24;
+
 // --- tree access -----------------------------------------------------------
 
 HTREEITEM Insert(HTREEITEM parent, HTREEITEM after, const std::string& text, std::uint32_t data) {
@@ -61,6 +71,79 @@ HTREEITEM Insert(HTREEITEM parent, HTREEITEM after, const std::string& text, std
     ins.item.lParam = static_cast<LPARAM>(data);
     return reinterpret_cast<HTREEITEM>(
         ::SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
+}
+
+HTREEITEM InsertWide(HTREEITEM parent, HTREEITEM after, const std::wstring& text, std::uint32_t data) {
+    TVINSERTSTRUCTW ins = {};
+    ins.hParent = parent;
+    ins.hInsertAfter = after;
+    ins.item.mask = TVIF_TEXT | TVIF_PARAM;
+    ins.item.pszText = const_cast<wchar_t*>(text.c_str());
+    ins.item.lParam = static_cast<LPARAM>(data);
+    return reinterpret_cast<HTREEITEM>(
+        ::SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+}
+
+// The tree shows every entry under its real name. A catalogue path holds a
+// name the code page cannot spell as its short (8.3) name, and every
+// generated short name has a "~": a name without one is shown as stored, at
+// no cost, and a folder is listed, once, only when one of its names has one.
+class TShownNames {
+public:
+    // The long name behind the file-name part of `path`; empty when the
+    // stored name is the one to show.
+    std::wstring NameOf(std::string_view path) {
+        const std::size_t cut = path.find_last_of("\\/:");
+        if (cut == std::string_view::npos) return std::wstring();
+        const std::string_view name = path.substr(cut + 1);
+        if (name.find('~') == std::string_view::npos) return std::wstring();
+        const std::string_view folder = path.substr(0, cut + 1);
+        if (!read_ || folder != folder_) Read(folder);
+        const auto found = longNames_.find(Upper(WidePathOf(name)));
+        if (found == longNames_.end()) return std::wstring();
+        // As FileNamePart: at most 255 characters.
+        return found->second.substr(0, 255);
+    }
+
+private:
+    void Read(std::string_view folder) {
+        read_ = true;
+        folder_.assign(folder);
+        longNames_.clear();
+        WIN32_FIND_DATAW found;
+        TFindHandle find(::FindFirstFileW((WidePathOf(folder) + L"*").c_str(), &found));
+        if (!find) return;
+        do {
+            if (found.cAlternateFileName[0])
+                longNames_.emplace(Upper(found.cAlternateFileName), found.cFileName);
+        } while (::FindNextFileW(find.Get(), &found));
+    }
+
+    static std::wstring Upper(std::wstring text) {
+        if (!text.empty()) ::CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+        return text;
+    }
+
+    bool read_ = false;
+    std::string folder_;                                        // the folder listed, with its final "\"
+    std::unordered_map<std::wstring, std::wstring> longNames_;  // upper-case short name -> long name
+};
+
+// A picture item: the file-name part of `path`, under its long name.
+HTREEITEM InsertPicture(HTREEITEM parent, HTREEITEM after, std::string_view path, std::uint32_t data,
+                        TShownNames& names) {
+    const std::wstring shown = names.NameOf(path);
+    return shown.empty() ? Insert(parent, after, FileNamePart(path), data)
+                         : InsertWide(parent, after, shown, data);
+}
+
+// A folder node: the folder's full path, with long names for short ones.
+HTREEITEM InsertFolder(HTREEITEM after, const std::string& path, std::uint32_t data) {
+    if (path.find('~') != std::string::npos) {
+        const std::wstring shown = LongPathOf(path);
+        if (shown != WidePathOf(path)) return InsertWide(TVI_ROOT, after, shown, data);
+    }
+    return Insert(TVI_ROOT, after, path, data);
 }
 
 std::uint32_t DataOf(HTREEITEM item) {
@@ -96,8 +179,28 @@ void Select(HTREEITEM item) {
 void InsertPictures(HTREEITEM node, int entry, int slot) {
     const TPictureList& pictures = PicList.GetItem(entry).Pictures;
     const int n = std::min(pictures.Count(), kMaxTreeChildren);
+    TShownNames names;
     for (int j = 0; j < n && !fillStop; ++j)
-        Insert(node, TVI_LAST, FileNamePart(pictures.Item(j)), ItemData(slot, j + 1));
+        InsertPicture(node, TVI_LAST, pictures.Item(j), ItemData(slot, j + 1), names);
+}
+
+// Tells the user, once for the command, what a scan or a choice left out
+// because its name has no path the catalogue can keep.
+void ReportLeftOut(int pictures, int folders) {
+    if (pictures <= 0 && folders <= 0) return;
+    auto count = [](int n, const char* one, const char* many) {
+        return std::to_string(n) + " " + (n == 1 ? one : many);
+    };
+    std::string what = pictures > 0 ? count(pictures, "picture", "pictures") : std::string();
+    if (folders > 0) what += (what.empty() ? "" : " and ") + count(folders, "folder", "folders");
+    const bool single = pictures + folders == 1;
+    ShowMessage(what + (single ? " was" : " were") +
+                " left out: " + (single ? "its name uses" : "their names use") +
+                " characters that this system's language settings cannot spell in the picture list, and the "
+                "drive keeps no short name for " +
+                (single ? "it" : "them") + ". Rename " + (single ? "it" : "them") +
+                " with letters of the system's language, or turn short names on for the drive, to add " +
+                (single ? "it." : "them."));
 }
 
 // --- properties box --------------------------------------------------------
@@ -233,16 +336,17 @@ void FillBatch(const TFillBatch& b) {
     if (b.Nodes) {
         for (int i = b.First; i < b.Last && i < PicList.Count(); ++i) {
             TFolderItem& folder = PicList.ItemAt(i);
-            folder.TreeNode = reinterpret_cast<std::uintptr_t>(
-                Insert(TVI_ROOT, TVI_LAST, folder.FolderPath, ItemData(i, 0)));
+            folder.TreeNode =
+                reinterpret_cast<std::uintptr_t>(InsertFolder(TVI_LAST, folder.FolderPath, ItemData(i, 0)));
         }
     } else {
         const TPictureList& pictures = PicList.GetItem(b.Entry).Pictures;
         const int last = std::min(b.Last, pictures.Count());
         const int slot = b.Entry;  // the fill gives entry i the slot i
         HTREEITEM parent = b.Parent ? b.Parent : TVI_ROOT;
+        TShownNames names;
         for (int j = b.First; j < last; ++j)
-            Insert(parent, TVI_LAST, FileNamePart(pictures.Item(j)), ItemData(slot, j + 1));
+            InsertPicture(parent, TVI_LAST, pictures.Item(j), ItemData(slot, j + 1), names);
     }
     ::SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
     ::InvalidateRect(tree, nullptr, FALSE);
@@ -336,11 +440,16 @@ void RefreshFolder() {
     ::SendMessageA(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(node));
     Select(node);
     ShowPropertiesOf(node);
+    ReportLeftOut(ScanSkipped.Pictures, ScanSkipped.Folders);
 }
 
 void AddFolder() {
-    const std::string path = BrowseForFolder(Dialog.Main, "Select folder with pictures");
-    if (path.empty()) return;
+    bool unreachable = false;
+    const std::string path = BrowseForFolder(Dialog.Main, "Select folder with pictures", unreachable);
+    if (path.empty()) {
+        if (unreachable) ReportLeftOut(0, 1);
+        return;
+    }
     // The fill works on the entry count it saw when it started; let it end
     // first so that the new folder appears exactly once.
     WaitForTreeFill();
@@ -365,30 +474,40 @@ void AddFolder() {
         }
     }
     TFolderItem& folder = PicList.ItemAt(entry);
-    HTREEITEM node = Insert(TVI_ROOT, after, path, ItemData(slot, 0));
+    HTREEITEM node = InsertFolder(after, path, ItemData(slot, 0));
     folder.TreeNode = reinterpret_cast<std::uintptr_t>(node);
     InsertPictures(node, entry, slot);
     Select(node);
     ::InvalidateRect(leftBox, nullptr, TRUE);
+    ReportLeftOut(ScanSkipped.Pictures, ScanSkipped.Folders);
 }
 
 void AddPhoto() {
-    const std::vector<std::string> paths = AskForPictures(Dialog.Main);
+    int skipped = 0;
+    const std::vector<std::string> paths = AskForPictures(Dialog.Main, skipped);
     WaitForTreeFill();
-    if (paths.empty()) return;
-    if (PicList.Count() == 0) PicList.AddFolder("Root");
-    TPictureList& root = PicList.ItemAt(0).Pictures;
     HTREEITEM last = nullptr;
-    for (const std::string& path : paths) {
-        // Positions must fit the low 16 bits of the item data.
-        if (root.Count() >= 0xFFFF) break;
-        root.Add(path);
-        last = Insert(TVI_ROOT, TVI_LAST, FileNamePart(path), ItemData(0, root.Count()));
+    if (!paths.empty()) {
+        if (PicList.Count() == 0) PicList.AddFolder("Root");
+        TPictureList& root = PicList.ItemAt(0).Pictures;
+        TShownNames names;
+        // One repaint for a large choice rather than one per picture.
+        ::SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
+        for (const std::string& path : paths) {
+            // Positions must fit the low 16 bits of the item data.
+            if (root.Count() >= 0xFFFF) break;
+            root.Add(path);
+            last = InsertPicture(TVI_ROOT, TVI_LAST, path, ItemData(0, root.Count()), names);
+        }
+        ::SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(tree, nullptr, FALSE);
     }
-    if (!last) return;
-    Select(last);
-    ShowPropertiesOf(last);
-    ::InvalidateRect(leftBox, nullptr, TRUE);
+    if (last) {
+        Select(last);
+        ShowPropertiesOf(last);
+        ::InvalidateRect(leftBox, nullptr, TRUE);
+    }
+    ReportLeftOut(skipped, 0);
 }
 
 void Remove() {
@@ -436,50 +555,93 @@ void FlagClicked(int id) {
     }
 }
 
+// Keeps the process's current folder across a picker. The open-file dialog
+// moves it to the folder the user picked from (Windows documents
+// OFN_NOCHANGEDIR as ineffective for it), and a program started by a bare
+// name is looked for in the current folder before the system's.
+class TKeepCurrentFolder {
+public:
+    TKeepCurrentFolder() {
+        const DWORD n = ::GetCurrentDirectoryW(0, nullptr);
+        saved_.resize(n);
+        if (n == 0 || ::GetCurrentDirectoryW(n, saved_.data()) >= n) saved_.clear();
+    }
+    TKeepCurrentFolder(const TKeepCurrentFolder&) = delete;
+    TKeepCurrentFolder& operator=(const TKeepCurrentFolder&) = delete;
+    ~TKeepCurrentFolder() {
+        if (!saved_.empty()) ::SetCurrentDirectoryW(saved_.data());
+    }
+
+private:
+    std::vector<wchar_t> saved_;
+};
+
+// Dialog texts of our own (titles, the filter) in the system's code page.
+std::wstring UiText(std::string_view text) {
+    std::wstring wide;
+    if (text.empty()) return wide;
+    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    if (n <= 0) return wide;
+    wide.resize(static_cast<std::size_t>(n));
+    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
+    return wide;
+}
+
 int CALLBACK BrowseCallback(HWND wnd, UINT msg, LPARAM, LPARAM data) {
-    const char* start = reinterpret_cast<const char*>(data);
+    const wchar_t* start = reinterpret_cast<const wchar_t*>(data);
     if (msg == BFFM_INITIALIZED && start && *start)
-        ::SendMessageA(wnd, BFFM_SETSELECTIONA, TRUE, reinterpret_cast<LPARAM>(start));
+        ::SendMessageW(wnd, BFFM_SETSELECTIONW, TRUE, reinterpret_cast<LPARAM>(start));
     return 0;
 }
 
-std::string ShellBrowse(HWND owner, const std::string& title, const std::string& start) {
-    char display[MAX_PATH] = {};
-    BROWSEINFOA bi = {};
+std::wstring ShellBrowse(HWND owner, const std::wstring& title, const std::wstring& start) {
+    wchar_t display[MAX_PATH] = {};
+    BROWSEINFOW bi = {};
     bi.hwndOwner = owner;
     bi.pszDisplayName = display;
     bi.lpszTitle = title.c_str();
     bi.ulFlags = BIF_RETURNONLYFSDIRS;
     bi.lpfn = BrowseCallback;
     bi.lParam = reinterpret_cast<LPARAM>(start.c_str());
-    LPITEMIDLIST list = ::SHBrowseForFolderA(&bi);
-    if (!list) return std::string();
-    char path[MAX_PATH + 1] = {};
-    const BOOL ok = ::SHGetPathFromIDListA(list, path);
+    LPITEMIDLIST list = ::SHBrowseForFolderW(&bi);
+    if (!list) return std::wstring();
+    wchar_t path[MAX_PATH + 1] = {};
+    const BOOL ok = ::SHGetPathFromIDListW(list, path);
     // The shell allocates item lists with the task allocator.
     ::CoTaskMemFree(list);
-    return ok ? std::string(path) : std::string();
+    return ok ? std::wstring(path) : std::wstring();
 }
 
-bool ShellOpenFile(HWND owner, const std::string& filter, std::vector<std::string>& paths, unsigned& error) {
-    constexpr std::size_t kBufferSize = 10000;
-    std::vector<char> buffer(kBufferSize, '\0');
-    OPENFILENAMEA ofn = {};
-    ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400A;  // 76 bytes
-    ofn.hwndOwner = owner;
-    ofn.hInstance = ::GetModuleHandleA(nullptr);
-    ofn.lpstrFilter = filter.c_str();
-    ofn.nFilterIndex = 1;
-    ofn.lpstrFile = buffer.data();
-    ofn.nMaxFile = static_cast<DWORD>(kBufferSize);
-    ofn.Flags =
-        OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT | OFN_HIDEREADONLY;
-    if (!::GetOpenFileNameA(&ofn)) {
-        error = ::CommDlgExtendedError();
-        return false;
+bool ShellOpenFile(OPENFILENAMEW& ofn, unsigned& error) {
+    if (::GetOpenFileNameW(&ofn)) return true;
+    error = ::CommDlgExtendedError();
+    return false;
+}
+
+// The file buffer of a multi-select open-file dialog: one full path when
+// `fileOffset` lies inside the first string, else a folder followed by
+// names, ended by an empty string. Reads no further than `size` characters.
+std::vector<std::wstring> ChosenFiles(const wchar_t* buffer, std::size_t size, unsigned fileOffset) {
+    std::vector<std::wstring> paths;
+    auto stringAt = [&](std::size_t pos) {
+        std::size_t end = pos;
+        while (end < size && buffer[end] != L'\0') ++end;
+        return std::wstring(buffer + pos, end - pos);
+    };
+    const std::wstring first = stringAt(0);
+    if (first.empty()) return paths;
+    if (fileOffset < first.size()) {
+        paths.push_back(first);
+        return paths;
     }
-    paths = ParseOpenFileResult(buffer.data(), buffer.size(), ofn.nFileOffset);
-    return true;
+    for (std::size_t pos = first.size() + 1; pos < size;) {
+        const std::wstring name = stringAt(pos);
+        if (name.empty()) break;
+        pos += name.size() + 1;
+        // A drive root arrives already ending in its separator.
+        paths.push_back(first.back() == L'\\' ? first + name : first + L"\\" + name);
+    }
+    return paths;
 }
 
 }  // namespace
@@ -622,7 +784,8 @@ std::string PluginFilter() {
     return BuildOpenFilter(PluginFilterFormats());
 }
 
-std::string BrowseForFolder(HWND owner, const std::string& title) {
+std::string BrowseForFolder(HWND owner, const std::string& title, bool& unreachable) {
+    unreachable = false;
     if (!Dialog.ComInitialised) {
         ::CoInitialize(nullptr);
         Dialog.ComInitialised = true;
@@ -630,23 +793,66 @@ std::string BrowseForFolder(HWND owner, const std::string& title) {
     std::string start;
     if (TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey))
         start = ReadRegString(key.Get(), "DialogPath").value_or(std::string());
-    const std::string path =
-        folderBrowser ? folderBrowser(owner, title, start) : ShellBrowse(owner, title, start);
-    if (path.empty()) return path;
+    std::wstring chosen;
+    {
+        TKeepCurrentFolder keep;
+        chosen = folderBrowser ? folderBrowser(owner, UiText(title), WidePathOf(start))
+                               : ShellBrowse(owner, UiText(title), WidePathOf(start));
+    }
+    std::string path;
+    if (chosen.empty()) return path;
+    if (!AnsiPathOf(chosen, path)) {
+        unreachable = true;
+        return path;
+    }
     if (TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey))
         WriteRegString(key.Get(), "DialogPath", path);
     return path;
 }
 
-std::vector<std::string> AskForPictures(HWND owner) {
-    const std::string filter = PluginFilter();
-    std::vector<std::string> paths;
+std::vector<std::string> AskForPictures(HWND owner, int& skipped) {
+    skipped = 0;
+    // The filter's NULs come through; the string's own terminator ends it.
+    const std::wstring filter = UiText(PluginFilter());
+    std::vector<wchar_t> buffer(kPickerBufferChars, L'\0');
     unsigned error = 0;
-    const bool ok =
-        filePicker ? filePicker(owner, filter, paths, error) : ShellOpenFile(owner, filter, paths, error);
-    if (!ok) {
-        if (error != 0) ShowMessage("Fails = " + std::to_string(error));
-        return {};
+    for (;;) {
+        buffer[0] = L'\0';
+        OPENFILENAMEW ofn = {};
+        ofn.lStructSize = OPENFILENAME_SIZE_VERSION_400W;
+        ofn.hwndOwner = owner;
+        ofn.hInstance = ::GetModuleHandleW(nullptr);
+        ofn.lpstrFilter = filter.c_str();
+        ofn.nFilterIndex = 1;
+        ofn.lpstrFile = buffer.data();
+        ofn.nMaxFile = static_cast<DWORD>(buffer.size());
+        ofn.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_ALLOWMULTISELECT |
+                    OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+        error = 0;
+        bool ok = false;
+        {
+            TKeepCurrentFolder keep;
+            ok = filePicker ? filePicker(ofn, error) : ShellOpenFile(ofn, error);
+        }
+        if (ok) {
+            std::vector<std::string> paths;
+            std::string path;
+            for (const std::wstring& chosen : ChosenFiles(buffer.data(), buffer.size(), ofn.nFileOffset)) {
+                if (AnsiPathOf(chosen, path))
+                    paths.push_back(path);
+                else
+                    ++skipped;
+            }
+            return paths;
+        }
+        if (error != FNERR_BUFFERTOOSMALL || buffer.size() >= kMaxPickerBufferChars) break;
+        // The choice did not fit and is gone, so the dialog asks again with
+        // room for it. The size it wrote into the first character wraps
+        // past 65535, hence the growth of at least four times.
+        const std::size_t asked = static_cast<WORD>(buffer[0]);
+        buffer.assign(std::min(kMaxPickerBufferChars, std::max(buffer.size() * 4, asked + 1)), L'\0');
+        ShowMessage("That many pictures do not fit in at once. Please choose them once more.");
     }
-    return paths;
+    if (error != 0) ShowMessage("Fails = " + std::to_string(error));
+    return {};
 }

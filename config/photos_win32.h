@@ -1,5 +1,7 @@
 #pragma once
 #include <windows.h>
+// commdlg.h needs the types windows.h declares.
+#include <commdlg.h>
 
 #include <functional>
 #include <string>
@@ -40,19 +42,28 @@ void SyncPhotosPage();
 HWND PhotosTree();
 
 // Seams for the modal dialogs, so that in-process tests can answer them.
-// The product shows the real folder browser and open-file dialog.
+// The product shows the real folder browser and open-file dialog, both in
+// their wide-character forms, so that any folder or file can be chosen.
+// The folder browser: the chosen folder, empty for Cancel.
 using TFolderBrowser =
-    std::function<std::string(HWND owner, const std::string& title, const std::string& start)>;
-// Returns false with an error code for a failed dialog (0 for Cancel).
-using TFilePicker = std::function<bool(HWND owner, const std::string& filter, std::vector<std::string>& paths,
-                                       unsigned& error)>;
-void SetFolderBrowser(TFolderBrowser browser);  // empty: SHBrowseForFolder
-void SetFilePicker(TFilePicker picker);         // empty: GetOpenFileNameA
+    std::function<std::wstring(HWND owner, const std::wstring& title, const std::wstring& start)>;
+// Stands in for GetOpenFileNameW: answers into ofn's file buffer as the real
+// dialog does (when the choice does not fit: the size it needs in the first
+// character, and FNERR_BUFFERTOOSMALL). False with the code that
+// CommDlgExtendedError would give, 0 for Cancel.
+using TFilePicker = std::function<bool(OPENFILENAMEW& ofn, unsigned& error)>;
+void SetFolderBrowser(TFolderBrowser browser);  // empty: SHBrowseForFolderW
+void SetFilePicker(TFilePicker picker);         // empty: GetOpenFileNameW
 
 // The open-file filter from the enabled plug-ins' formats.
 std::string PluginFilter();
 // The folder browser as the product runs it: start folder from
-// "DialogPath", the choice written back to it.
-std::string BrowseForFolder(HWND owner, const std::string& title);
+// "DialogPath", the choice written back to it. The folder comes back as a
+// path of the ANSI file functions, with short names where the code page
+// cannot spell the long ones; empty for Cancel, and for a folder that has
+// no such path, which sets `unreachable`.
+std::string BrowseForFolder(HWND owner, const std::string& title, bool& unreachable);
 // Asks for pictures with the open-file dialog; shows "Fails = " on error.
-std::vector<std::string> AskForPictures(HWND owner);
+// The paths come back as BrowseForFolder gives them; a picture that has no
+// such path is counted in `skipped`.
+std::vector<std::string> AskForPictures(HWND owner, int& skipped);

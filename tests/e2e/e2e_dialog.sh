@@ -141,6 +141,13 @@ expect_line "Preview shown after Options" Preview Button "26|517|412|75|23|1"
 expect_line "tree view on the left group box" "Tree Images" SysTreeView32 "54|10|16|190|240|1"
 expect_line "picture pane" "Image1 PR" Timage1_PR "9|236|20|319|239|1"
 shot dialog-96-photos
+# The tree read as wide text: a name beyond ASCII (the sample "Café.jpg")
+# comes back as it is shown, in UTF-8.
+if [ -e "$work/pictures/Café.jpg" ]; then
+    "$RUN" "$PROBE" tree 2>/dev/null | tr -d '\r' >"$work/tree.txt"
+    grep -qxF "0|$PICTURES" "$work/tree.txt" && grep -qxF "1|Café.jpg" "$work/tree.txt" &&
+        pass "the tree reads back as wide text" || fail "tree read back as: $(tr '\n' ' ' <"$work/tree.txt")"
+fi
 
 about_page
 [ "$(pages_visible)" = "001" ] && pass "arrow keys reach the About page" || fail "pages visible: $(pages_visible)"

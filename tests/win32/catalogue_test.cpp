@@ -4,11 +4,16 @@
 
 #include <algorithm>
 #include <atomic>
+#include <set>
 
 #include "app/settings.h"
+#include "bench/wic_write.h"
 #include "catalogue/catalogue_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
+#include "catalogue/scan_win32.h"
+#include "imaging/prepare_win32.h"
+#include "tests/win32/plugin_fixture.h"
 #include "tests/win32/test_files.h"
 
 namespace {
@@ -139,6 +144,7 @@ protected:
         SetCatalogueRetryWait(nullptr);
         SetCatalogueBeforeReplace(nullptr);
         SetScanListsWithFindOnly(false);
+        SetShortNamesHidden(false);
         FreeCatalogue();
     }
 
@@ -285,6 +291,218 @@ TEST_F(CatalogueTest, PathsBeyondTheSystemLimitAreSkipped) {
     ScanFolder(tree_.Path("P"));
     EXPECT_EQ(FoundList, Strings{shortName});
     ::DeleteFileW(wide.c_str());
+}
+
+// ---- names outside the code page ----
+//
+// These tests assume the ANSI code page of the test prefix, 1252 (Western
+// European): "Ströme – café" is spelled there byte for byte, Japanese,
+// Cyrillic, Greek and emoji names are not. They are skipped elsewhere.
+
+bool WesternCodePage() {
+    return ::GetACP() == 1252;
+}
+
+std::wstring Wide(const std::string& ansi) {
+    return WidePathOf(ansi);
+}
+
+// Makes a file under a name the ANSI functions cannot reach.
+void MakeFileW(const std::wstring& path, const std::string& bytes) {
+    HANDLE file = ::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE) << ::GetLastError();
+    DWORD written = 0;
+    ::WriteFile(file, bytes.data(), DWORD(bytes.size()), &written, nullptr);
+    ::CloseHandle(file);
+}
+
+// The folder of the example: three names the code page cannot
+// spell (one a folder) and one it can. Each file holds its own name.
+const wchar_t* const kForeignNames[] = {L"夕焼け_水辺.jpg", L"🌅 sunrise.jpg", L"Фото\\Море.jpg"};
+const char kSpelled[] = "Str\xF6me \x96 caf\xE9.jpg";  // "Ströme – café.jpg" in code page 1252
+
+void MakeForeignFolder(const std::string& dir) {
+    ::CreateDirectoryW((Wide(dir) + L"\\Фото").c_str(), nullptr);
+    for (const wchar_t* name : kForeignNames) MakeFileW(Wide(dir) + L"\\" + name, "foreign");
+    WriteAll(dir + "\\" + kSpelled, "spelled");
+}
+
+TEST_F(CatalogueTest, NamesOutsideTheCodePageAreStoredAsShortNamesThatOpenTheFile) {
+    if (!WesternCodePage()) GTEST_SKIP() << "names chosen for code page 1252";
+    const std::string dir = tree_.Folder("P");
+    MakeForeignFolder(dir);
+    Strings found[2];
+    for (int findOnly = 0; findOnly < 2; ++findOnly) {
+        SetScanListsWithFindOnly(findOnly != 0);
+        ScanFolder(dir);
+        found[findOnly] = FoundList;
+        EXPECT_EQ(ScanSkipped.Pictures + ScanSkipped.Folders, 0);
+    }
+    EXPECT_EQ(found[0], found[1]) << "both listing routes";
+    ASSERT_EQ(FoundList.size(), 4u);
+    // The name the code page spells is stored as it is, byte for byte.
+    EXPECT_NE(std::find(FoundList.begin(), FoundList.end(), dir + "\\" + kSpelled), FoundList.end());
+    std::multiset<std::string> opened;
+    for (const std::string& path : FoundList) {
+        EXPECT_EQ(path.find('?'), std::string::npos) << path;
+        EXPECT_EQ(path.rfind(dir + "\\", 0), 0u) << path;
+        if (path != dir + "\\" + kSpelled) {
+            EXPECT_NE(path.find('~'), std::string::npos) << path;
+        }
+        opened.insert(ReadAll(path));  // through the ANSI file functions
+    }
+    EXPECT_EQ(opened, (std::multiset<std::string>{"foreign", "foreign", "foreign", "spelled"}));
+    // The short path of the sub-folder's picture leads back to its long name.
+    bool sawFolder = false;
+    for (const std::string& path : FoundList)
+        sawFolder = sawFolder || LongPathOf(path) == Wide(dir) + L"\\Фото\\Море.jpg";
+    EXPECT_TRUE(sawFolder);
+
+    // The catalogue keeps them through a save and a load.
+    TPicList list;
+    list.AddFolder("Root");
+    list.ItemAt(list.AddFolder(dir)).Pictures.Append(FoundList);
+    list.SaveToFile(tree_.Path("piclist.dat"));
+    TPicList back;
+    back.LoadFromFile(tree_.Path("piclist.dat"));
+    ASSERT_EQ(back.Count(), 2);
+    EXPECT_EQ(back.GetItem(1).Pictures.ToVector(), FoundList);
+}
+
+TEST_F(CatalogueTest, ABestFitStandInNeverNamesAnotherFile) {
+    if (!WesternCodePage()) GTEST_SKIP() << "names chosen for code page 1252";
+    // Best fit turns the Greek capital omega into "O": the listing would
+    // name the plain file twice and the Greek one never.
+    const std::string dir = tree_.Folder("P");
+    WriteAll(dir + "\\Omega.jpg", "latin");
+    MakeFileW(Wide(dir) + L"\\Ωmega.jpg", "greek");
+    for (int findOnly = 0; findOnly < 2; ++findOnly) {
+        SetScanListsWithFindOnly(findOnly != 0);
+        ScanFolder(dir);
+        ASSERT_EQ(FoundList.size(), 2u);
+        EXPECT_NE(FoundList[0], FoundList[1]);
+        EXPECT_EQ((std::multiset<std::string>{ReadAll(FoundList[0]), ReadAll(FoundList[1])}),
+                  (std::multiset<std::string>{"greek", "latin"}));
+    }
+}
+
+TEST_F(CatalogueTest, TheLongNameDecidesWhetherAFileIsAPicture) {
+    if (!WesternCodePage()) GTEST_SKIP() << "names chosen for code page 1252";
+    ExtensionList = {".jpeg"};
+    const std::string dir = tree_.Folder("P");
+    MakeFileW(Wide(dir) + L"\\夕焼け.jpeg", "x");  // its short name ends in .JPE
+    MakeFileW(Wide(dir) + L"\\夕焼け.txt", "x");
+    MakeFileW(Wide(dir) + L"\\夕焼け.jpe\u0301g", "x");  // an accent the code page lacks, in the extension
+    ScanFolder(dir);
+    ASSERT_EQ(FoundList.size(), 1u);
+    EXPECT_EQ(LongPathOf(FoundList[0]), Wide(dir) + L"\\夕焼け.jpeg");
+    // What a plug-in is chosen by: the long name's extension.
+    EXPECT_EQ(FileExtension(FoundList[0]), ".JPE");
+    EXPECT_EQ(LongExtensionOf(FoundList[0]), ".jpeg");
+    EXPECT_EQ(LongExtensionOf(dir + "\\PLAIN~1.JPE"), ".JPE");  // no such file
+    WriteAll(dir + "\\x~y.Png", "x");                           // a long name with a "~" of its own
+    EXPECT_EQ(LongExtensionOf(dir + "\\x~y.Png"), ".Png");
+}
+
+TEST_F(CatalogueTest, NamesWithoutShortNamesAreSkippedAndCounted) {
+    if (!WesternCodePage()) GTEST_SKIP() << "names chosen for code page 1252";
+    // Wine gives every such name a short name, so the seam takes them away
+    // as a volume with 8.3 names switched off would.
+    const std::string dir = tree_.Folder("P");
+    MakeForeignFolder(dir);
+    MakeFileW(Wide(dir) + L"\\Фото\\notes.txt", "x");
+    MakeFileW(Wide(dir) + L"\\夕焼け.txt", "x");  // no picture: nothing is lost
+    tree_.File("P\\sub\\kept.jpg");
+    SetShortNamesHidden(true);
+    for (int findOnly = 0; findOnly < 2; ++findOnly) {
+        SetScanListsWithFindOnly(findOnly != 0);
+        ScanFolder(dir);
+        EXPECT_EQ(FoundList, (Strings{dir + "\\" + kSpelled, tree_.Path("P\\sub\\kept.jpg")}));
+        EXPECT_EQ(ScanSkipped.Pictures, 2);
+        EXPECT_EQ(ScanSkipped.Folders, 1);
+    }
+    // Without subfolders the foreign folder is not looked at, so not lost.
+    Settings.ScanSubfolders = false;
+    ScanFolder(dir);
+    EXPECT_EQ(ScanSkipped.Folders, 0);
+    EXPECT_EQ(ScanSkipped.Pictures, 2);
+    // The next scan starts counting afresh.
+    ScanFolder(tree_.Path("P\\sub"));
+    EXPECT_EQ(ScanSkipped.Pictures + ScanSkipped.Folders, 0);
+    // Nothing else of the catalogue is touched by a rescan at start.
+    TPicList file;
+    file.ItemAt(file.AddFolder("Root")).Pictures.Add("C:\\single.jpg");
+    file.ItemAt(file.AddFolder(dir)).AutoRefresh = true;
+    file.ItemAt(file.AddFolder(tree_.Path("Other"))).Pictures.Add("C:\\Other\\a.jpg");
+    Settings.CatalogueFile = tree_.Path("piclist.dat");
+    file.SaveToFile(Settings.CatalogueFile);
+    Settings.ScanSubfolders = true;
+    LoadCatalogue();
+    ASSERT_EQ(PicList.Count(), 3);
+    EXPECT_EQ(PicList.GetItem(0).Pictures.ToVector(), Strings{"C:\\single.jpg"});
+    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 2);
+    EXPECT_EQ(PicList.GetItem(2).Pictures.ToVector(), Strings{"C:\\Other\\a.jpg"});
+}
+
+TEST_F(CatalogueTest, AnsiPathsOfChosenFilesAndFolders) {
+    if (!WesternCodePage()) GTEST_SKIP() << "names chosen for code page 1252";
+    const std::string dir = tree_.Folder("P");
+    MakeForeignFolder(dir);
+    std::string out;
+    // Spelled: as it is, byte for byte, whether the file exists or not.
+    ASSERT_TRUE(AnsiPathOf(Wide(dir) + L"\\Ströme – café.jpg", out));
+    EXPECT_EQ(out, dir + "\\" + kSpelled);
+    ASSERT_TRUE(AnsiPathOf(L"C:\\nowhere\\café.jpg", out));
+    EXPECT_EQ(out, "C:\\nowhere\\caf\xE9.jpg");
+    // Only the components the code page cannot spell change.
+    ASSERT_TRUE(AnsiPathOf(Wide(dir) + L"\\Фото\\Море.jpg", out));
+    EXPECT_EQ(out.rfind(dir + "\\", 0), 0u);
+    EXPECT_EQ(std::count(out.begin(), out.end(), '~'), 2);
+    EXPECT_EQ(ReadAll(out), "foreign");
+    EXPECT_EQ(LongPathOf(out), Wide(dir) + L"\\Фото\\Море.jpg");
+    ASSERT_TRUE(AnsiPathOf(Wide(dir) + L"\\Фото", out));
+    EXPECT_NE(::GetFileAttributesA(out.c_str()) & FILE_ATTRIBUTE_DIRECTORY, 0u);
+    // A name that does not exist, or has no short name, has no such path.
+    EXPECT_FALSE(AnsiPathOf(Wide(dir) + L"\\Фото\\Нет.jpg", out));
+    EXPECT_TRUE(out.empty());
+    SetShortNamesHidden(true);
+    EXPECT_FALSE(AnsiPathOf(Wide(dir) + L"\\夕焼け_水辺.jpg", out));
+    EXPECT_TRUE(AnsiPathOf(Wide(dir) + L"\\Ströme – café.jpg", out));
+}
+
+TEST_F(CatalogueTest, PlugInsDecodeThePicturesByTheirShortPaths) {
+    if (!WesternCodePage()) GTEST_SKIP() << "names chosen for code page 1252";
+    TInstallFolder install;
+    install.AddFastmm();
+    install.Add(ProductDll("imgwic.dll"));
+    install.Load();
+    ASSERT_FALSE(ExtensionList.empty());
+    ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+    const std::string dir = tree_.Folder("P");
+    ::CreateDirectoryW((Wide(dir) + L"\\Фото").c_str(), nullptr);
+    // A short name cuts ".jpeg" to ".JPE", an extension no decoder lists.
+    const std::wstring names[] = {L"夕焼け_水辺.jpg", L"🌅 sunrise.jpg", L"Ströme – café.jpg",
+                                  L"Фото\\Море.jpg", L"夕焼け.jpeg"};
+    for (std::size_t i = 0; i < 5; ++i) {
+        // Written under a plain name, then given its own.
+        const std::string temp = tree_.Path("t.jpg");
+        const UINT width = UINT(40 + i);
+        ASSERT_TRUE(WriteWicPicture(temp, GUID_ContainerFormatJpeg, width, 30,
+                                    [width](UINT, BYTE* bgr) { std::memset(bgr, 0x80, 3 * width); }));
+        ASSERT_TRUE(::MoveFileW(Wide(temp).c_str(), (Wide(dir) + L"\\" + names[i]).c_str()));
+    }
+    ScanFolder(dir);
+    ASSERT_EQ(FoundList.size(), 5u);
+    std::set<int> widths;
+    for (const std::string& path : FoundList) {
+        TBitmap target(64, 48);
+        PictureInfo info;
+        LoadPicture(target, path, info);
+        EXPECT_EQ(info.Height, 30) << path;
+        EXPECT_NE(info.Format, nullptr) << path;
+        widths.insert(info.Width);
+    }
+    EXPECT_EQ(widths, (std::set<int>{40, 41, 42, 43, 44}));
 }
 
 // ---- the catalogue file ----
