@@ -42,9 +42,13 @@ void LoadNextPicture(TBitmap& bitmap) {
     options.Order = Settings.Order;
     options.RandomStart = Settings.RandomStart;
     options.ResumeLast = Settings.ResumeLast;
+    // A cancelled loader takes its picture as prepared: nobody shows it, and
+    // it must not go on to the next picture (nor read the catalogue, which
+    // the dialog may be editing by then).
     const TSequenceResult result =
-        ChooseNextPicture(ShowSequence, options, n, RandomUnit, ReadResumePosition,
-                          [&](std::int32_t index) { return preparer(bitmap, PicList.PictureAt(index)); });
+        ChooseNextPicture(ShowSequence, options, n, RandomUnit, ReadResumePosition, [&](std::int32_t index) {
+            return DecodeCancelled() || preparer(bitmap, PicList.PictureAt(index));
+        });
     switch (result) {
     case TSequenceResult::Prepared:
         break;

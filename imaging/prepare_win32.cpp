@@ -6,7 +6,59 @@
 #include "imaging/plugins_win32.h"
 #include "imaging/resample.h"
 
+std::atomic<std::uint32_t> RefusedLineCount{0};
+
 namespace {
+
+thread_local const std::atomic<bool>* decodeCancel = nullptr;  // the calling thread's cancel flag
+
+// The line callback of a decode: the host's guarded ResizeLine, except that
+// a cancelled decode gets no further line. Line -1 still passes, so that the
+// resize state stays consistent and the plug-in does not fall back to
+// decoding the whole picture into a buffer.
+std::int32_t QV_CDECL CancellableResizeLine(std::intptr_t data, std::int32_t curLine, std::int32_t width,
+                                            std::int32_t height) {
+    if (curLine >= 0 && DecodeCancelled()) {
+        ++RefusedLineCount;
+        return 0;
+    }
+    return GuardedResizeLine(data, curLine, width, height);
+}
+
+// One decode at a time in the process: the plug-ins' picture buffer, the
+// line-callback slot and the progressive state are process-wide.
+HANDLE DecodeSemaphore() {
+    static const HANDLE semaphore = ::CreateSemaphoreA(nullptr, 1, 1, nullptr);
+    return semaphore;
+}
+
+class TDecodeTurn {
+public:
+    TDecodeTurn() {
+        const HANDLE s = DecodeSemaphore();
+        if (!s) {
+            held_ = true;  // no semaphore: decodes are not serialised, as before
+            return;
+        }
+        if (decodeCancel) {
+            // A loader: wait as long as its run wants it, and no longer.
+            while (!held_ && !DecodeCancelled()) held_ = ::WaitForSingleObject(s, 20) == WAIT_OBJECT_0;
+        } else {
+            held_ = ::WaitForSingleObject(s, kDecodeTurnWaitMs) == WAIT_OBJECT_0;
+        }
+        owns_ = held_;
+    }
+    TDecodeTurn(const TDecodeTurn&) = delete;
+    TDecodeTurn& operator=(const TDecodeTurn&) = delete;
+    ~TDecodeTurn() {
+        if (owns_ && DecodeSemaphore()) ::ReleaseSemaphore(DecodeSemaphore(), 1, nullptr);
+    }
+    bool Held() const { return held_; }
+
+private:
+    bool held_ = false;
+    bool owns_ = false;
+};
 
 TPixelView View(const TBitmap& b) {
     return TPixelView{b.Bits, b.Width, b.Height, b.ShrinkToFit, b.EnlargeToFit};
@@ -56,7 +108,7 @@ public:
     TProgressiveScope(TPixelView* target, std::uint8_t fitMode, bool armed) {
         if (armed) {
             ArmResize(target, fitMode);
-            PluginLineCallback = GuardedResizeLine;
+            PluginLineCallback = CancellableResizeLine;
         } else {
             StartResize = false;
             PluginLineCallback = nullptr;
@@ -72,11 +124,24 @@ public:
 
 }  // namespace
 
+void SetDecodeCancel(const std::atomic<bool>* flag) {
+    decodeCancel = flag;
+}
+
+bool DecodeCancelled() {
+    return decodeCancel && decodeCancel->load();
+}
+
 void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info) {
     info.Width = 0;
     info.Height = 0;
     info.FileSize = -1;
     info.Format = nullptr;
+    TDecodeTurn turn;
+    if (!turn.Held() || DecodeCancelled()) {
+        target.Clear();
+        return;
+    }
     ProgressiveUsed = false;
 
     const std::uint8_t fitMode = Settings.FitMode;
@@ -97,7 +162,11 @@ void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info
         } release{picture};
         const bool decoded = DecodePicture(fileName, &picture, &format, &fileSize, target.Width,
                                            target.Height, &naturalWidth, &naturalHeight);
-        if (decoded && picture) {
+        if (decoded && picture && DecodeCancelled()) {
+            // Nobody waits for this picture any more: no fitting.
+            info.Width = naturalWidth;
+            info.Height = naturalHeight;
+        } else if (decoded && picture) {
             const bool writtenProgressively = PluginLineCallback && StartResize && ProgressiveUsed;
             if (!writtenProgressively) FitPicture(target, *picture);
             info.Width = naturalWidth;

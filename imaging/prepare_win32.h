@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <cstdint>
 #include <string>
 
@@ -19,7 +20,23 @@ struct PictureInfo {
 
 // Decodes `fileName` and fits it into `target`; a picture that cannot be
 // decoded leaves the target black. Resampler and bitmap errors propagate.
+// One decode runs at a time in the process: a call waits for the decode of
+// another thread (one a run left behind still finishing, say). A thread with
+// a cancel flag waits until its flag is raised; any other gives up after
+// kDecodeTurnWaitMs and leaves the target black.
 void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info);
+constexpr unsigned kDecodeTurnWaitMs = 3000;
+
+// A flag that abandons the calling thread's decodes once raised: the line
+// callback refuses every further line, so the plug-in returns early and the
+// decode releases its file, its picture buffer and its resize buffers on
+// its way out; what it drew is not fitted. Null: the thread's decodes run to
+// their end. The flag must outlive the thread's decodes.
+void SetDecodeCancel(const std::atomic<bool>* flag);
+// True when the calling thread's cancel flag is raised.
+bool DecodeCancelled();
+// Lines the line callback refused because of a cancel since start-up.
+extern std::atomic<std::uint32_t> RefusedLineCount;
 // Fits a decoded picture into the target: pixel copies, the resampler or
 // HALFTONE StretchDIBits; everything the picture does not cover is black.
 void FitPicture(TBitmap& target, const TBitmap& source);

@@ -280,10 +280,10 @@ void PackAxis(TPackedAxis& packed, const TContributorList& list, std::int32_t D,
 // decoder line pixels (red, green, blue; Rgb true); the work buffer is always
 // blue, green, red.
 template <bool Rgb>
-void HorizontalRowPlain(const std::uint8_t* src, const TContributorList& list, std::int32_t D,
-                        std::uint8_t* out) {
+void HorizontalRowPlain(const std::uint8_t* src, const TContributorList& list, std::int32_t first,
+                        std::int32_t D, std::uint8_t* out) {
     constexpr int kBlue = Rgb ? 2 : 0, kRed = Rgb ? 0 : 2;
-    for (std::int32_t c = 0; c < D; ++c) {
+    for (std::int32_t c = first; c < D; ++c) {
         const TContributorEntry& e = list[c];
         std::uint32_t b = 0, g = 0, r = 0;
         for (std::int32_t t = 0; t < e.n; ++t) {
@@ -319,10 +319,10 @@ inline __m128i SumsToBytes(__m128i a, __m128i b) {
 // Loads 4 or 16 bytes at a sample: for 3-byte line pixels the caller pads the
 // line so that loads at its last pixels stay inside the buffer.
 template <TWeightMode Mode, bool Rgb>
-void HorizontalRowSimd(const std::uint8_t* src, const TPackedAxis& packed, std::int32_t D,
+void HorizontalRowSimd(const std::uint8_t* src, const TPackedAxis& packed, std::int32_t first, std::int32_t D,
                        std::uint8_t* out) {
     const __m128i zero = _mm_setzero_si128();
-    for (std::int32_t c = 0; c < D; ++c) {
+    for (std::int32_t c = first; c < D; ++c) {
         __m128i accHi = zero, accLo = zero;
         const std::int32_t end = packed.start[c + 1];
         std::int32_t pair = packed.start[c];
@@ -382,12 +382,14 @@ void HorizontalRowSimd(const std::uint8_t* src, const TPackedAxis& packed, std::
 
 template <bool Rgb>
 void HorizontalRow(const std::uint8_t* src, const TContributorList& list, const TPackedAxis& packed,
-                   std::int32_t D, std::uint8_t* out) {
+                   std::int32_t D, std::uint8_t* out, std::int32_t first = 0) {
 #if QV_HAVE_SSE2
-    if (packed.mode == TWeightMode::Narrow) return HorizontalRowSimd<TWeightMode::Narrow, Rgb>(src, packed, D, out);
-    if (packed.mode == TWeightMode::Split) return HorizontalRowSimd<TWeightMode::Split, Rgb>(src, packed, D, out);
+    if (packed.mode == TWeightMode::Narrow)
+        return HorizontalRowSimd<TWeightMode::Narrow, Rgb>(src, packed, first, D, out);
+    if (packed.mode == TWeightMode::Split)
+        return HorizontalRowSimd<TWeightMode::Split, Rgb>(src, packed, first, D, out);
 #endif
-    HorizontalRowPlain<Rgb>(src, list, D, out);
+    HorizontalRowPlain<Rgb>(src, list, first, D, out);
 }
 
 // ---- Vertical pass: work rows -> one destination row of BGR --------------------
@@ -481,6 +483,11 @@ struct TResizeBuffers {
     TSharedBlock work;      // dstW x srcH x 3 bytes + kVectorSlack
     TSharedBlock rowOut;    // one destination row of BGR, rounded up for vector stores
     TSharedBlock rowIn;     // one decoder line plus padding for 4-byte loads (progressive only)
+    // Progressive only: columns below directEnd read nothing past the end of
+    // a decoder's line and are filtered straight from it; the others from
+    // rowIn, into which each line's bytes from tailFrom on are copied.
+    std::int32_t directEnd = 0;
+    std::int32_t tailFrom = 0;
     TContributorList list;
     TPackedAxis packed;
 
@@ -631,6 +638,28 @@ std::uint8_t* OrientedRowStart(std::int32_t r, std::ptrdiff_t& step) {
     return PixelAt(*ResizeBMP, x, y);
 }
 
+// Which columns may read a decoder's line in place: a tap reads at most
+// 16 bytes from its sample on (a whole vector) in the SIMD loops and 3 in
+// the plain ones. directEnd is the first column that could read past
+// `lineBytes`; tailFrom the lowest sample any later column reads.
+void PlanDirectColumns(TResizeBuffers& buf, std::int32_t D, std::int32_t lineBytes) {
+    const std::int32_t reach = buf.packed.mode == TWeightMode::Plain ? 3 : 16;
+    std::int32_t c = 0;
+    for (; c < D; ++c) {
+        const TContributorEntry& e = buf.list[c];
+        bool inside = true;
+        for (std::int32_t t = 0; t < e.n && inside; ++t) inside = e.p[t].pixel + reach <= lineBytes;
+        if (!inside) break;
+    }
+    buf.directEnd = c;
+    std::int32_t from = lineBytes;
+    for (; c < D; ++c) {
+        const TContributorEntry& e = buf.list[c];
+        for (std::int32_t t = 0; t < e.n; ++t) from = std::min(from, e.p[t].pixel);
+    }
+    buf.tailFrom = from;
+}
+
 void FinishResampling() {
     const TFilter& filter = Filters[FilterIndex];
     const std::int32_t rowBytes = ScaledWidth * 3;
@@ -684,15 +713,21 @@ void ProcessLine(const std::uint8_t* line, std::int32_t r) {
         std::memset(progressive.rowIn.Data() + std::ptrdiff_t{width} * 3, 0, kLinePadding);
         FillContributors(progressive.list, filter, filter.Support, ResSourcewidth, ScaledWidth, 3);
         PackAxis(progressive.packed, progressive.list, ScaledWidth, 3);
+        PlanDirectColumns(progressive, ScaledWidth, width * 3);
     } else if (!progressive.work.Data()) {
         throw Exception("ResizeLine: line " + std::to_string(r) + " arrived after the resize was freed");
     }
-    // The decoder's line holds exactly width * 3 bytes; the copy adds the
-    // padding that lets the loops load whole vectors at the last pixels.
-    std::uint8_t* row = progressive.rowIn.Data();
-    std::memcpy(row, line, static_cast<std::size_t>(width) * 3);
-    HorizontalRow<true>(row, progressive.list, progressive.packed, ScaledWidth,
-                  progressive.work.Data() + static_cast<std::ptrdiff_t>(r) * ScaledWidth * 3);
+    // The decoder's line holds exactly width * 3 bytes. Most columns are
+    // filtered from it directly; those whose whole-vector loads would run
+    // past its end read a copy of its tail, which has the padding.
+    std::uint8_t* out = progressive.work.Data() + static_cast<std::ptrdiff_t>(r) * ScaledWidth * 3;
+    HorizontalRow<true>(line, progressive.list, progressive.packed, progressive.directEnd, out);
+    if (progressive.directEnd < ScaledWidth) {
+        std::uint8_t* row = progressive.rowIn.Data();
+        const std::int32_t from = progressive.tailFrom;
+        std::memcpy(row + from, line + from, static_cast<std::size_t>(width) * 3 - static_cast<std::size_t>(from));
+        HorizontalRow<true>(row, progressive.list, progressive.packed, ScaledWidth, out, progressive.directEnd);
+    }
     if (r == ResSourceheight - 1) FinishResampling();
 }
 

@@ -302,6 +302,14 @@ void TGLControl::SetupContext() {
             throw Exception("Diese OpenGL version ist veraltet.");
         }
         ViewportRect = RECT{0, 0, Width, Height};
+        // One swap per refresh where the driver offers the extension; the
+        // run loop's own pacing covers drivers that do not.
+        using TSwapInterval = BOOL(WINAPI*)(int);
+        const auto swapInterval =
+            GL.GetProcAddress ? reinterpret_cast<TSwapInterval>(
+                                    reinterpret_cast<void*>(GL.GetProcAddress("wglSwapIntervalEXT")))
+                              : nullptr;
+        if (swapInterval && swapInterval(1)) SwapInterval = 1;
         SetupProjection();
         GL.ClearColor(0.0f, 0.0f, 0.0f, 1.0f);
         if (OnInit) OnInit(*this);

@@ -38,7 +38,8 @@ public:
     X(Translatef) X(Vertex3d) X(VertexPointer) X(Viewport)
 // clang-format on
 #define QV_GLU_ENTRIES(X) X(GetString) X(LookAt) X(Perspective)
-#define QV_WGL_ENTRIES(X) X(CreateLayerContext) X(DeleteContext) X(GetCurrentContext) X(MakeCurrent)
+#define QV_WGL_ENTRIES(X) \
+    X(CreateLayerContext) X(DeleteContext) X(GetCurrentContext) X(GetProcAddress) X(MakeCurrent)
 
 struct TOpenGLEntries {
     QV_GL_ENTRIES(QV_GL_ENTRY)
@@ -121,6 +122,9 @@ public:
     HGLRC RenderContext = nullptr;  // owned; null until created and after ReleaseContext
     HDC DeviceContext = nullptr;    // GetDC of Window, held by dc_
     RECT ViewportRect{0, 0, 0, 0};
+    // The swap interval the driver accepted through WGL_EXT_swap_control
+    // (1: swaps wait for the monitor's refresh); 0 where it is not offered.
+    int SwapInterval = 0;
     TCallback OnRender;  // between clear and swap, once per frame
     TCallback OnInit;
     bool Active = true;

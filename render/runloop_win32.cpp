@@ -6,6 +6,7 @@
 #include <cmath>
 #include <exception>
 #include <string>
+#include <vector>
 
 #include "app/appdata_win32.h"
 #include "app/exception.h"
@@ -20,11 +21,14 @@
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
 #include "diag/crash_report_win32.h"
+#include "imaging/prepare_win32.h"
+#include "render/driver_page.h"
 #include "render/glcontext_win32.h"
 #include "render/saver_windows_win32.h"
 #include "render/scene_math.h"
 #include "render/scene_state.h"
 #include "render/scene_win32.h"
+#include "render/textures_win32.h"
 
 bool FullScreen = false;
 HWND ParentWindow = nullptr;
@@ -53,12 +57,14 @@ const char* const kAccelerationMessage =
     "slow. Please install video drivers from your graphics accelerator's CD or from Internet. But if the "
     "screensaver work fast enough, just ignore this message. Would you like to download drivers from "
     "Internet now?";
-const char* const kDriverQuery = "?device=";
 
 namespace {
 
 // Threads of the run start with 32 KiB of committed stack.
 constexpr SIZE_T kThreadStack = 32 * 1024;
+// After it said it is done, the render thread only returns; a bound in case
+// it is held up on its way out.
+constexpr DWORD kRenderExitWaitMs = 1000;
 
 TFrameObserver frameObserver = nullptr;  // set only by measuring programs
 DWORD mainThreadId = 0;                  // the thread that pumps the saver window's messages
@@ -131,15 +137,15 @@ void Guard(std::uint32_t extraFlags, Body body) {
     }
 }
 
-// The adapters as "description(device)" lines, each ended by a carriage return.
-std::string AdapterList() {
-    std::string list;
+// The adapters as "description(device)" lines.
+std::vector<std::string> AdapterLines() {
+    std::vector<std::string> lines;
     TModule user32(LoadSystemLibrary("User32.dll"));
-    if (!user32) return list;
+    if (!user32) return lines;
     using TEnumDevices = BOOL(WINAPI*)(LPCSTR, DWORD, PDISPLAY_DEVICEA, DWORD);
     auto enumDevices = reinterpret_cast<TEnumDevices>(
         reinterpret_cast<void*>(::GetProcAddress(user32.Get(), "EnumDisplayDevicesA")));
-    if (!enumDevices) return list;
+    if (!enumDevices) return lines;
     for (DWORD i = 0;; ++i) {
         DISPLAY_DEVICEA device{};
         device.cb = sizeof device;
@@ -148,26 +154,13 @@ std::string AdapterList() {
         // the system left one unterminated.
         const std::string description(device.DeviceString, strnlen(device.DeviceString, 127));
         const std::string name(device.DeviceName, strnlen(device.DeviceName, 31));
-        list += description + "(" + name + ")\r";
+        lines.push_back(description + "(" + name + ")");
     }
-    return list;
-}
-
-std::string EscapedForUrl(const std::string& text) {
-    TModule shlwapi(LoadSystemLibrary("Shlwapi.dll"));
-    if (!shlwapi) return std::string();
-    using TUrlEscape = HRESULT(WINAPI*)(LPCSTR, LPSTR, LPDWORD, DWORD);
-    auto escape =
-        reinterpret_cast<TUrlEscape>(reinterpret_cast<void*>(::GetProcAddress(shlwapi.Get(), "UrlEscapeA")));
-    if (!escape) return std::string();
-    char buffer[1000];
-    DWORD size = sizeof buffer;
-    if (escape(text.c_str(), buffer, &size, 0) != S_OK) return std::string();
-    return std::string(buffer, strnlen(buffer, sizeof buffer));
+    return lines;
 }
 
 void OpenDriverPage() {
-    const std::string url = std::string(kOpenGLPage) + kDriverQuery + EscapedForUrl(AdapterList());
+    const std::string url = DriverPageUrl(kOpenGLPage, AdapterLines());
     ::ShellExecuteA(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_HIDE);
 }
 
@@ -183,22 +176,152 @@ void ReleaseMainThread() {
     WakeMainThread();
 }
 
-constexpr int kLoaderStopWaitMs = 5000;  // longer than any single decode takes
+// The loader of one run. A stop raises its cancel flag, which the decode in
+// progress honours at its next line; the thread is never terminated, since
+// one killed inside a decoder may hold heap, COM or loader locks that the
+// rest of the process (a dialog that goes on) would then wait for forever.
+struct TLoaderJob {
+    TKernelHandle thread;
+    std::atomic<bool> cancel{false};
+    TBitmap* target = nullptr;            // the run's PictureBitmap, which it prepares pictures into
+    std::unique_ptr<TBitmap> keptBitmap;  // that bitmap, once the run has ended without waiting for it
+};
 
-void StopLoader(TKernelHandle& loader) {
-    if (!loader) return;
-    if (PictureRequested) {
-        // A decode in progress is let finish: a thread terminated inside a
-        // decoder can leave a heap or loader lock held, and the process exit
-        // that follows then hangs. Termination stays the last resort.
-        ::SetThreadPriority(loader.Get(), THREAD_PRIORITY_NORMAL);
-        for (int waited = 0; PictureRequested && waited < kLoaderStopWaitMs; waited += 10) ::Sleep(10);
-        if (PictureRequested) ::TerminateThread(loader.Get(), 0);
-    }
-    loader.Reset();
+std::unique_ptr<TLoaderJob> runLoader;  // the current run's loader [R starts, R and M stop it]
+// Loaders of ended runs of this process that were still finishing a
+// cancelled decode when their run returned to the dialog [M].
+std::vector<std::unique_ptr<TLoaderJob>> lingeringLoaders;
+
+// A full-screen run waits this long after the stop for the loader to
+// finish its decode, so that the process ends within 6 s of the input.
+constexpr DWORD kLoaderStopWaitMs = 3500;
+// A run from the dialog hands the dialog back at once: it waits this long,
+// then leaves the decode to finish on its own.
+constexpr DWORD kLoaderHandBackWaitMs = 50;
+// A new run waits this long for loaders an earlier one left behind.
+constexpr DWORD kLingeringWaitMs = 1000;
+
+DWORD stopTick = 0;  // GetTickCount when the render loop saw the stop [R, then M]
+
+void CancelLoader(TLoaderJob& job) {
+    job.cancel = true;
+    // It finishes sooner at the render thread's own priority.
+    if (job.thread) ::SetThreadPriority(job.thread.Get(), THREAD_PRIORITY_NORMAL);
 }
 
+bool LoaderEnded(TLoaderJob& job, DWORD waitMs) {
+    return !job.thread || ::WaitForSingleObject(job.thread.Get(), waitMs) == WAIT_OBJECT_0;
+}
+
+// Forgets the loaders of earlier runs that have ended, waiting up to
+// `waitMs` in all for those still decoding.
+void ReapLingeringLoaders(DWORD waitMs) {
+    const DWORD start = ::GetTickCount();
+    for (auto it = lingeringLoaders.begin(); it != lingeringLoaders.end();) {
+        const DWORD spent = ::GetTickCount() - start;
+        if (LoaderEnded(**it, spent < waitMs ? waitMs - spent : 0)) {
+            it = lingeringLoaders.erase(it);
+        } else {
+            ++it;
+        }
+    }
+}
+
+// The paced wait between frames: never faster than the monitor refreshes,
+// on a waitable timer rather than a spinning loop.
+class TFramePacer {
+public:
+    TFramePacer() {
+        // High resolution where the system offers it (Windows 10 1803 on);
+        // else the ordinary timer, which runs at the 1 ms the run asked for.
+        constexpr DWORD kHighResolution = 0x00000002;  // CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
+        timer_.Reset(::CreateWaitableTimerExW(nullptr, nullptr, kHighResolution, TIMER_ALL_ACCESS));
+        if (!timer_) timer_.Reset(::CreateWaitableTimerW(nullptr, FALSE, nullptr));
+        DEVMODEA mode{};
+        mode.dmSize = sizeof mode;
+        // 0 and 1 stand for the hardware's default rate: taken as 60 Hz.
+        const DWORD hz = ::EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode) ? mode.dmDisplayFrequency : 0;
+        periodMs_ = FramePeriodMs(hz);
+    }
+    // Waits until one refresh interval has passed since the previous frame
+    // began; a frame that took longer is not made up for by a burst.
+    void Wait() {
+        double now = PreciseMs();
+        if (due_ > now && timer_) {
+            LARGE_INTEGER relative;
+            relative.QuadPart = -static_cast<LONGLONG>((due_ - now) * 10000.0);  // 100 ns units
+            if (::SetWaitableTimer(timer_.Get(), &relative, 0, nullptr, nullptr, FALSE))
+                ::WaitForSingleObject(timer_.Get(), static_cast<DWORD>(due_ - now) + 50);
+            now = PreciseMs();
+        }
+        due_ = (now - due_ > periodMs_ ? now : std::max(now, due_)) + periodMs_;
+    }
+    double PeriodMs() const { return periodMs_; }
+
+private:
+    TKernelHandle timer_;
+    double periodMs_ = 1000.0 / 60.0;
+    double due_ = 0.0;  // when the next frame may begin, PreciseMs
+};
+
 }  // namespace
+
+double FramePeriodMs(std::uint32_t refreshHz) {
+    return 1000.0 / (refreshHz > 1 ? refreshHz : 60);
+}
+
+double PreciseMs() {
+    static const LONGLONG frequency = [] {
+        LARGE_INTEGER f;
+        return ::QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 0;
+    }();
+    if (frequency == 0) return ::GetTickCount();
+    LARGE_INTEGER counter;
+    ::QueryPerformanceCounter(&counter);
+    return static_cast<double>(counter.QuadPart / frequency) * 1000.0 +
+           static_cast<double>(counter.QuadPart % frequency) * 1000.0 / static_cast<double>(frequency);
+}
+
+bool FramePacing = true;
+
+void MarkTimeline(const char* event) {
+    static const std::string path = [] {
+        char value[MAX_PATH] = "";
+        const DWORD n = ::GetEnvironmentVariableA("QV_TIMELINE", value, sizeof value);
+        return n > 0 && n < sizeof value ? std::string(value, n) : std::string();
+    }();
+    if (path.empty()) return;
+    using TPreciseTime = VOID(WINAPI*)(LPFILETIME);
+    static const auto precise = reinterpret_cast<TPreciseTime>(reinterpret_cast<void*>(
+        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
+    FILETIME now{}, created{}, exited{}, kernel{}, user{};
+    if (precise)
+        precise(&now);
+    else
+        ::GetSystemTimeAsFileTime(&now);
+    ::GetProcessTimes(::GetCurrentProcess(), &created, &exited, &kernel, &user);
+    auto ticks = [](const FILETIME& t) {
+        return static_cast<long long>((static_cast<unsigned long long>(t.dwHighDateTime) << 32) | t.dwLowDateTime);
+    };
+    const double ms = static_cast<double>(ticks(now) - ticks(created)) / 1e4;
+    const std::string line = std::to_string(ms) + " " + event + "\r\n";
+    TKernelHandle file(::CreateFileA(path.c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                     OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    DWORD written = 0;
+    if (file) ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
+}
+
+std::size_t LingeringLoaderCount() {
+    return lingeringLoaders.size();
+}
+
+void EndLingeringLoaders() {
+    ReapLingeringLoaders(2000);
+    // A decode that still has not returned is stuck in its plug-in; the
+    // plug-ins are about to be unloaded under it, so the process ends here,
+    // without running anything else of the stuck thread's libraries.
+    if (!lingeringLoaders.empty()) ::TerminateProcess(::GetCurrentProcess(), 0);
+}
 
 void SetFrameObserver(TFrameObserver observer) {
     frameObserver = observer;
@@ -240,6 +363,14 @@ void RunSaver(HWND host) {
     if (!LaunchedFromDialog) InitApplicationData();
     mainThreadId = ::GetCurrentThreadId();
     RaiseTimerResolution();
+    // A decode an earlier run left behind is usually about to end.
+    ReapLingeringLoaders(kLingeringWaitMs);
+    ResetVanish();
+    // Benchmarks compare with unpaced frames; the product always paces.
+    {
+        char value[8] = "";
+        FramePacing = !(::GetEnvironmentVariableA("QV_UNPACED", value, sizeof value) > 0 && value[0] == '1');
+    }
 
     // 5: a fresh run. Its rate too: a preview from the dialog shorter than
     // a second must not record the rate of an earlier one.
@@ -256,7 +387,7 @@ void RunSaver(HWND host) {
     if (FullScreen) {
         BOOL previous = FALSE;
         ::SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, TRUE, &previous, 0);
-        ::ShowCursor(FALSE);
+        HideRunCursor();
         CoverOtherMonitors();
         MSG msg;
         while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
@@ -295,10 +426,9 @@ void RunSaver(HWND host) {
         return;
     }
 
-    // 11-12: show the window, start the render thread and wait for its context.
+    // 11-12: start the render thread, wait for its context, then show the
+    // window: its first frame is drawn by then or follows at once.
     StopRequested = 0;
-    ::UpdateWindow(SaverWindow);
-    ::ShowWindow(SaverWindow, SW_SHOW);
     ContextPending = true;
     TKernelHandle render(::CreateThread(nullptr, kThreadStack, RenderThreadMain, nullptr, 0, nullptr));
     if (!render) {
@@ -317,6 +447,8 @@ void RunSaver(HWND host) {
             ::PeekMessageA(&sent, nullptr, 0, 0, PM_NOREMOVE | PM_QS_SENDMESSAGE);
         }
     }
+    ShowSaverWindow(SaverWindow);
+    MarkTimeline("window-shown");
 
     // 13-14: pump messages until the run is over. A thread timer wakes the
     // loop regularly, so a wake-up that arrives before the loop waits again
@@ -326,6 +458,8 @@ void RunSaver(HWND host) {
     while (!RenderFailed && ::GetMessageA(&msg, nullptr, 0, 0) > 0) {
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
+        // Whoever asked for the stop, the windows leave the screen first.
+        if (StopRequested != 0) VanishRunWindows();
         if (RenderDone && LaunchedFromDialog) break;
         if (RenderFailed) break;
     }
@@ -337,6 +471,10 @@ void RunSaver(HWND host) {
         ::WaitForSingleObject(render.Get(), INFINITE);
         TeardownRun();
     } else if (RenderDone) {
+        // The thread has released everything and only returns now; a run
+        // that ends with it gone leaves nothing of itself (its connection
+        // to the display included) to a later run.
+        ::WaitForSingleObject(render.Get(), kRenderExitWaitMs);
         TeardownRun();
     }
 }
@@ -377,18 +515,27 @@ void RenderLoop() {
     InitStarField();
     PictureReady = false;
     PictureRequested = true;
-    TKernelHandle loader(::CreateThread(nullptr, kThreadStack, LoaderThreadMain, nullptr, 0, nullptr));
-    if (!loader) throw EThread("Can't Create Thread " + std::to_string(::GetLastError()));
-    ::SetThreadPriority(loader.Get(), THREAD_PRIORITY_BELOW_NORMAL);
+    runLoader = std::make_unique<TLoaderJob>();
+    runLoader->target = PictureBitmap.get();
+    runLoader->thread.Reset(::CreateThread(nullptr, kThreadStack, LoaderThreadMain, runLoader.get(), 0, nullptr));
+    if (!runLoader->thread) {
+        runLoader.reset();
+        throw EThread("Can't Create Thread " + std::to_string(::GetLastError()));
+    }
+    ::SetThreadPriority(runLoader->thread.Get(), THREAD_PRIORITY_BELOW_NORMAL);
+    TFramePacer pacer;
+    bool firstFrameMarked = false, firstPictureMarked = false;
 
     LastFrameTick = LastRateTick = Now();
     StarPhase = 200.0f;
     FrameStep = 0.0f;
+    UploadPending = false;
+    NextUploadTile = 0;
     PhotoPanel.Distance = -1.0f;
     FrameCount = 0;
 
     while (StopRequested == 0) {
-        Guard(kRunRenderLoop, [] {
+        Guard(kRunRenderLoop, [&pacer, &firstFrameMarked, &firstPictureMarked] {
             if (Paused) {
                 // The pause must not count as elapsed time.
                 const std::uint32_t sinceFrame = Now() - LastFrameTick;
@@ -397,6 +544,10 @@ void RenderLoop() {
                 LastFrameTick = Now() - sinceFrame;
                 LastRateTick = Now() - sinceRate;
             }
+            // Paced: the frame begins one refresh interval after the last
+            // one; the motion below still follows the clock, however long
+            // that was.
+            if (FramePacing) pacer.Wait();
             const std::uint32_t now = Now();
             const std::uint32_t elapsed = now - LastFrameTick;
             StarPhase -= static_cast<float>(elapsed * 0.02);
@@ -431,25 +582,43 @@ void RenderLoop() {
                 PictureRequested = false;
                 LaunchPanel(PhotoPanel);
                 UploadPending = true;
+                if (!firstPictureMarked) {
+                    firstPictureMarked = true;
+                    MarkTimeline("first-picture");
+                }
                 if (frameObserver) frameObserver({TFrameEvent::Kind::Launched, FrameStep, false});
             }
-            ::Sleep(1);
-            const bool uploadDue = UploadPending;
-            if (StopRequested == 0 && Control) Control->Paint();
+            if (!FramePacing) ::Sleep(1);
+            const std::int32_t tilesBefore = TilesUploaded;
+            if (StopRequested == 0 && Control) {
+                Control->Paint();
+                if (!firstFrameMarked) {
+                    firstFrameMarked = true;
+                    MarkTimeline("first-frame");
+                }
+            }
             if (frameObserver)
-                frameObserver({TFrameEvent::Kind::Drawn, FrameStep, uploadDue && !UploadPending});
+                frameObserver({TFrameEvent::Kind::Drawn, FrameStep, TilesUploaded != tilesBefore});
         });
     }
-    StopLoader(loader);
+    // The decode in progress stops at its next line; the teardown waits for
+    // the thread as long as the kind of run allows.
+    stopTick = ::GetTickCount();
+    if (runLoader) CancelLoader(*runLoader);
 }
 
-DWORD WINAPI LoaderThreadMain(void*) {
-    while (StopRequested == 0) {
-        Guard(kCaughtInLoader, [] { LoadNextPicture(*PictureBitmap); });
+DWORD WINAPI LoaderThreadMain(void* param) {
+    auto* job = static_cast<TLoaderJob*>(param);
+    SetDecodeCancel(&job->cancel);
+    while (!job->cancel) {
+        Guard(kCaughtInLoader, [job] { LoadNextPicture(*job->target); });
+        // A cancelled loader touches the hand-over flags no more: they may
+        // already belong to the next run.
+        if (job->cancel) break;
         PictureReady = true;
-        while (PictureReady && StopRequested == 0) ::Sleep(1);
+        while (PictureReady && !job->cancel) ::Sleep(1);
     }
-    PictureRequested = false;
+    SetDecodeCancel(nullptr);
     return 0;
 }
 
@@ -463,10 +632,32 @@ void TeardownRun() {
         ::SendMessageA(SaverWindow, WM_CLOSE, 0, 0);
     }
     SceneBitmap = nullptr;
+    // The loader: a full-screen run waits for it (the process ends next);
+    // one from the dialog leaves a decode still running to finish on its
+    // own, with the bitmap it writes into.
+    bool loaderEnded = true;
+    if (runLoader) {
+        CancelLoader(*runLoader);
+        DWORD wait = kLoaderHandBackWaitMs;
+        if (!LaunchedFromDialog) {
+            const DWORD since = ::GetTickCount() - stopTick;
+            wait = since < kLoaderStopWaitMs ? kLoaderStopWaitMs - since : 0;
+        }
+        loaderEnded = LoaderEnded(*runLoader, wait);
+        if (loaderEnded) {
+            PictureRequested = false;
+            runLoader.reset();
+        } else {
+            runLoader->keptBitmap = std::move(PictureBitmap);
+            lingeringLoaders.push_back(std::move(runLoader));
+        }
+    }
     PictureBitmap.reset();
     if (FullScreen) {
         CloseCoverWindows();
-        ::ShowCursor(TRUE);
+        // The pointer belongs to the main thread's input queue; the window's
+        // WM_CLOSE gave it back there already when this is another thread.
+        if (::GetCurrentThreadId() == mainThreadId) RestoreRunCursor();
         BOOL previous = FALSE;
         ::SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, &previous, 0);
         SaveResumePosition(ShowSequence.CurrentIndex);
@@ -477,7 +668,15 @@ void TeardownRun() {
         if (key && FullScreen && fps != -1) WriteRegString(key.Get(), "FPS", std::to_string(fps));
     }
     RestoreTimerResolution();
-    if (!LaunchedFromDialog) FreeApplicationData();
+    MarkTimeline(loaderEnded ? "teardown-done" : "teardown-done loader-stuck");
+    if (!LaunchedFromDialog) {
+        // A decode stuck in its plug-in: everything is recorded, and the
+        // plug-ins must not be unloaded under it. The process ends as the
+        // system ends it, without a thread terminated in a process that
+        // goes on.
+        if (!loaderEnded) ::TerminateProcess(::GetCurrentProcess(), 0);
+        FreeApplicationData();
+    }
     RunFlags &= ~static_cast<std::uint32_t>(kRunTeardown);
 }
 

@@ -2,6 +2,7 @@
 #include <windows.h>
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -49,9 +50,34 @@ bool CheckAcceleration(bool onlyOnce);
 
 DWORD WINAPI RenderThreadMain(void*);
 void RenderLoop();
-DWORD WINAPI LoaderThreadMain(void*);
+// The loader of one run; its parameter is the run's loader record.
+DWORD WINAPI LoaderThreadMain(void* job);
 void TeardownRun();
 void ReleaseGL();
+
+// Frame pacing: true (the product) waits between frames so that they are
+// drawn no faster than the monitor refreshes; false draws back to back with
+// a 1 ms sleep, for comparison. Each run sets it from the environment
+// (QV_UNPACED=1: unpaced) before its render thread starts.
+extern bool FramePacing;
+// Milliseconds between frames for a monitor refresh rate in hertz; 0 and 1
+// (the hardware's default rate) count as 60 Hz.
+double FramePeriodMs(std::uint32_t refreshHz);
+// Milliseconds from the performance counter, with fractions.
+double PreciseMs();
+
+// Loaders of ended runs from the dialog that were still finishing a
+// cancelled decode when their run returned [M]. A new run waits up to a
+// second for them; EndLingeringLoaders waits up to two seconds more and ends
+// the process at once if one is still stuck in its plug-in (it runs before
+// the plug-ins are unloaded).
+std::size_t LingeringLoaderCount();
+
+// Measuring aid for the end-to-end benchmark: with the environment variable
+// QV_TIMELINE naming a file, appends "<ms since the process was created>
+// <event>" for the run's milestones; does nothing otherwise.
+void MarkTimeline(const char* event);
+void EndLingeringLoaders();
 
 // What the render loop reports to a frame observer, on the render thread.
 struct TFrameEvent {
@@ -72,6 +98,3 @@ void SetFrameObserver(TFrameObserver observer);
 std::string DriverKind();
 // The text of the acceleration warning.
 extern const char* const kAccelerationMessage;
-// The query that follows the driver page (kOpenGLPage), before the escaped
-// adapter list.
-extern const char* const kDriverQuery;

@@ -32,9 +32,23 @@ void DeclareClass(const char* name, WNDPROC proc, HBRUSH background) {
     ::RegisterClassA(&wc);
 }
 
-// A stop that must pass the password check: 1 when it does, else 0.
+bool vanished = false;     // this run's windows are off the screen [M]
+bool cursorHidden = false;  // the run's ShowCursor(FALSE) awaits its ShowCursor(TRUE) [M]
+
+// A stop that must pass the password check: 1 when it does, else 0. A stop
+// takes the windows off the screen at once; the run ends behind them.
 void RequestStop() {
     StopRequested = VerifyPassword() ? 1 : 0;
+    if (StopRequested != 0) VanishRunWindows();
+}
+
+// An empty region: nothing of the window is drawn and no input reaches it.
+void EmptyRegion(HWND wnd) {
+    if (!wnd || !::IsWindow(wnd)) return;
+    // The system owns the region once it is set.
+    if (HRGN none = ::CreateRectRgn(0, 0, 0, 0)) {
+        if (!::SetWindowRgn(wnd, none, TRUE)) ::DeleteObject(none);
+    }
 }
 
 void KeyRules(WPARAM key) {
@@ -84,9 +98,11 @@ HWND CreateSaverWindow(HWND host, int x, int y, int width, int height) {
     DeclareClass(kSaverClass, SaverWindowProc, static_cast<HBRUSH>(::GetStockObject(HOLLOW_BRUSH)));
     HWND wnd;
     if (host == nullptr) {
+        // Shown by ShowSaverWindow once its OpenGL context exists, so that
+        // the first frame follows at once instead of a covered, empty screen.
         wnd = ::CreateWindowExA(WS_EX_TOPMOST, kSaverClass, kSaverTitle,
-                                WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, x, y, width,
-                                height, nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+                                WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, x, y, width, height, nullptr,
+                                nullptr, ::GetModuleHandleA(nullptr), nullptr);
     } else {
         wnd = ::CreateWindowExA(0, kSaverClass, kSaverTitle,
                                 WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_MAXIMIZE, x, y, width, height,
@@ -109,8 +125,13 @@ HWND CreateSaverWindow(HWND host, int x, int y, int width, int height) {
         TeardownRun();
         return nullptr;
     }
-    if (host == nullptr) ::SetForegroundWindow(wnd);
     return wnd;
+}
+
+void ShowSaverWindow(HWND wnd) {
+    ::ShowWindow(wnd, SW_SHOW);
+    if (FullScreen) ::SetForegroundWindow(wnd);
+    ::UpdateWindow(wnd);
 }
 
 bool CoverOtherMonitors() {
@@ -155,6 +176,35 @@ void CloseCoverWindows() {
     MonitorCount = 0;
 }
 
+void VanishRunWindows() {
+    if (vanished) return;
+    vanished = true;
+    MarkTimeline("windows-vanish");
+    // A preview's child goes with its host; only full-screen windows cover
+    // the screen.
+    if (FullScreen) EmptyRegion(SaverWindow);
+    for (std::int32_t i = 0; i < MonitorCount && i < static_cast<std::int32_t>(MonitorTable.size()); ++i) {
+        if (i != PrimaryIndex) EmptyRegion(MonitorTable[static_cast<std::size_t>(i)].Cover);
+    }
+    RestoreRunCursor();
+}
+
+void ResetVanish() {
+    vanished = false;
+}
+
+void HideRunCursor() {
+    if (cursorHidden) return;
+    ::ShowCursor(FALSE);
+    cursorHidden = true;
+}
+
+void RestoreRunCursor() {
+    if (!cursorHidden) return;
+    ::ShowCursor(TRUE);
+    cursorHidden = false;
+}
+
 bool VerifyPassword() {
     if (LaunchedFromDialog) return true;
     TRegKey desktop = OpenRegKey(HKEY_CURRENT_USER, "Control Panel\\Desktop", KEY_READ);
@@ -186,6 +236,7 @@ LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
     switch (msg) {
     case WM_DESTROY:
         StopRequested = 1;
+        if (wnd == SaverWindow) VanishRunWindows();
         break;
     case WM_PAINT: {
         PAINTSTRUCT ps;
@@ -195,8 +246,10 @@ LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
     }
     case WM_CLOSE:
         if (FullScreen && StopRequested == 0 && !VerifyPassword()) return 0;
+        if (wnd == SaverWindow) VanishRunWindows();
+        // Hidden, the window is not also minimised: that would change its
+        // state a second time, and each change waits for the window manager.
         ::ShowWindow(wnd, SW_HIDE);
-        if (FullScreen) ::CloseWindow(wnd);
         break;
     case WM_ACTIVATEAPP:
         if (wParam == 0) ::PostMessageA(wnd, WM_CLOSE, 0, 0);

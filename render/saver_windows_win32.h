@@ -30,15 +30,30 @@ extern std::vector<TMonitorEntry> MonitorTable;
 extern std::int32_t MonitorCount;
 extern std::int32_t PrimaryIndex;
 
-// Creates the saver window (host null: full screen, top-most; else a child
-// filling the host's client area) and brings a full-screen one to the
-// foreground. On failure tells the user, ends the run (TeardownRun) and
-// returns null.
+// Creates the saver window (host null: full screen, top-most, not yet
+// shown; else a visible child filling the host's client area). On failure
+// tells the user, ends the run (TeardownRun) and returns null.
 HWND CreateSaverWindow(HWND host, int x, int y, int width, int height);
+// Shows the saver window and brings a full-screen one to the foreground.
+void ShowSaverWindow(HWND wnd);
 // Blacks out every monitor but the primary one; false when the system has
 // no multi-monitor functions. Raises when a cover window cannot be made.
 bool CoverOtherMonitors();
 void CloseCoverWindows();
+// Takes the saver window (full screen) and every cover window off the screen
+// at once, before the run has finished: an empty window region makes a
+// window invisible without the window manager's round trip that hiding or
+// destroying needs (under Wine without a window manager that round trip
+// waits two seconds), and gives the pointer back. The windows themselves go
+// later, in the teardown. Main thread; a second call does nothing.
+void VanishRunWindows();
+// Forgets the last run's vanishing, so that the next run's windows can be
+// taken off the screen again. Called when a run starts.
+void ResetVanish();
+// Hides the cursor for a full-screen run, once; RestoreRunCursor undoes it.
+// Both on the main thread, whose input queue owns the cursor's show count.
+void HideRunCursor();
+void RestoreRunCursor();
 // True when the saver may end: no password is set, the system's password
 // check is missing, or the user typed the right one.
 bool VerifyPassword();

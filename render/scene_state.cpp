@@ -9,6 +9,8 @@ float StarPhase = 200.0f;
 float FrameStep = 0.0f;
 bool SetupPending = false;
 bool UploadPending = false;
+std::int32_t NextUploadTile = 0;
+std::int32_t TilesUploaded = 0;
 
 double EyeX = 0.0;
 double EyeY = 0.0;

@@ -31,7 +31,9 @@ extern std::array<TStar, kStarCount> StarField;
 extern float StarPhase;     // 200 down to 0 over one star cycle; 200 at run start
 extern float FrameStep;     // scene units moved this frame (0.02 per elapsed millisecond)
 extern bool SetupPending;   // run SetupScene in the next frame
-extern bool UploadPending;  // upload the picture bitmap in the next frame
+extern bool UploadPending;  // the picture bitmap is being uploaded, a few tiles a frame
+extern std::int32_t NextUploadTile;  // the next tile of that upload
+extern std::int32_t TilesUploaded;   // tiles uploaded since the process started (counts frames that upload)
 
 // Camera, set by SetupScene.
 extern double EyeX, EyeY, EyeZ;

@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 
+#include "render/runloop_win32.h"
 #include "render/scene_math.h"
 #include "render/textures_win32.h"
 
@@ -53,9 +54,19 @@ void SetupScene() {
 void RenderFrame(TGLControl&) {
     if (SetupPending) SetupScene();
     if (UploadPending) {
-        if (SceneBitmap) UploadPicture(*SceneBitmap, PhotoPanel.PanelTextures);
-        PhotoPanel.TileCount = LastTileIndex + 1;
-        UploadPending = false;
+        // A few tiles a frame, so that no frame stalls on the whole picture.
+        // The panel is launched at the far end of the fog, where it is
+        // black: it is drawn from the frame its last tile arrives in, a few
+        // frames into its flight, when it is still black there.
+        if (NextUploadTile == 0) PhotoPanel.TileCount = 0;
+        NextUploadTile = SceneBitmap ? UploadPictureTiles(*SceneBitmap, PhotoPanel.PanelTextures, NextUploadTile,
+                                                          kUploadBudgetMs, PreciseMs)
+                                     : 0;
+        if (!SceneBitmap || NextUploadTile > LastTileIndex) {
+            PhotoPanel.TileCount = LastTileIndex + 1;
+            UploadPending = false;
+            NextUploadTile = 0;
+        }
     }
     GL.PolygonMode(GL_FRONT, GL_FILL);
 

@@ -9,6 +9,8 @@
 // The bitmap the next upload reads (the run's PictureBitmap); not owned.
 // RenderFrame uploads from it while UploadPending is set.
 extern TBitmap* SceneBitmap;
+// Milliseconds of tile upload a frame may spend (after its first tile).
+constexpr double kUploadBudgetMs = 2.0;
 
 // One-time OpenGL state and camera, run by the first frame.
 void SetupScene();

@@ -10,7 +10,19 @@ void UploadPicture(const TBitmap& picture, TTextureTable& textures) {
     UploadPicture(picture.Bits, picture.Width, picture.Height, textures);
 }
 
-void UploadPicture(const std::uint8_t* bits, int width, int height, TTextureTable& textures) {
+int UploadPictureTiles(const TBitmap& picture, TTextureTable& textures, int first, double budgetMs,
+                       double (*clock)()) {
+    return UploadPictureTiles(picture.Bits, picture.Width, picture.Height, textures, first, budgetMs, clock);
+}
+
+namespace {
+
+struct TGrid {
+    int across, down;
+};
+
+// The tile grid of a bitmap, cut to the rows that fit the table.
+TGrid GridOf(const std::uint8_t* bits, int width, int height) {
     const int across = bits ? TilesAcross(width) : 0;
     int down = bits ? TilesDown(height) : 0;
     if (across > kMaxTiles) {
@@ -18,7 +30,37 @@ void UploadPicture(const std::uint8_t* bits, int width, int height, TTextureTabl
     } else if (across > 0 && across * down > kMaxTiles) {
         down = kMaxTiles / across;
     }
-    const int tiles = across * down;
+    return {across, down};
+}
+
+void UploadTile(const std::uint8_t* bits, int width, int height, TTextureTable& textures, const TGrid& grid,
+                int index) {
+    const int row = index / grid.across, column = index % grid.across;
+    const TTileRect r = TileRect(column, row, width, height);
+    CopyTile(bits, StagingBuffer, r.x0, r.y0, r.x1, r.y1, width);
+    GL.BindTexture(GL_TEXTURE_2D, textures[index]);
+    GL.TexImage2D(GL_TEXTURE_2D, 0, 3, kTileSize, kTileSize, 0, GL_RGB, GL_UNSIGNED_BYTE, StagingBuffer.data());
+    GL.TexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
+    GL.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
+    GL.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
+    ++TilesUploaded;
+}
+
+}  // namespace
+
+void UploadPicture(const std::uint8_t* bits, int width, int height, TTextureTable& textures) {
+    // One tile a call, in order, until the grid is done (an empty grid sets
+    // LastTileIndex to -1 in its single call).
+    int next = 0;
+    do {
+        next = UploadPictureTiles(bits, width, height, textures, next, 0.0, nullptr);
+    } while (next <= LastTileIndex);
+}
+
+int UploadPictureTiles(const std::uint8_t* bits, int width, int height, TTextureTable& textures, int first,
+                       double budgetMs, double (*clock)()) {
+    const TGrid grid = GridOf(bits, width, height);
+    const int tiles = grid.across * grid.down;
     LastTileIndex = tiles - 1;
 
     // Names are made once per run and kept; an entry of 0 has none yet.
@@ -30,17 +72,12 @@ void UploadPicture(const std::uint8_t* bits, int width, int height, TTextureTabl
         }
     }
 
-    for (int row = 0; row < down; ++row) {
-        for (int column = 0; column < across; ++column) {
-            const TTileRect r = TileRect(column, row, width, height);
-            CopyTile(bits, StagingBuffer, r.x0, r.y0, r.x1, r.y1, width);
-            GL.BindTexture(GL_TEXTURE_2D, textures[row * across + column]);
-            GL.TexImage2D(GL_TEXTURE_2D, 0, 3, kTileSize, kTileSize, 0, GL_RGB, GL_UNSIGNED_BYTE,
-                          StagingBuffer.data());
-            GL.TexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
-            GL.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
-            GL.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-        }
+    const double start = clock ? clock() : 0.0;
+    int index = std::max(first, 0);
+    // At least one tile a frame, so that every upload ends.
+    for (bool any = false; index < tiles && (!any || (clock && clock() - start < budgetMs)); any = true) {
+        UploadTile(bits, width, height, textures, grid, index++);
     }
     GL.Enable(GL_TEXTURE_2D);
+    return index;
 }

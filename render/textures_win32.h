@@ -14,3 +14,12 @@
 // the whole tile rows that fit.
 void UploadPicture(const TBitmap& picture, TTextureTable& textures);
 void UploadPicture(const std::uint8_t* bits, int width, int height, TTextureTable& textures);
+// The same upload spread over frames: tiles in index order from `first`, at
+// least one, then more while `clock` (milliseconds) says less than
+// `budgetMs` have passed since the call began; a null clock uploads one
+// tile. Returns the index of the next tile; LastTileIndex + 1 once the
+// picture is complete. Every tile counts in TilesUploaded.
+int UploadPictureTiles(const TBitmap& picture, TTextureTable& textures, int first, double budgetMs,
+                       double (*clock)());
+int UploadPictureTiles(const std::uint8_t* bits, int width, int height, TTextureTable& textures, int first,
+                       double budgetMs, double (*clock)());

@@ -1,0 +1,289 @@
+#include <windows.h>
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <string>
+#include <vector>
+
+#include "app/registry_win32.h"
+#include "app/settings.h"
+#include "app/state.h"
+#include "catalogue/piclist.h"
+#include "catalogue/sequence.h"
+#include "catalogue/sequence_win32.h"
+#include "imaging/prepare_win32.h"
+#include "imaging/resample.h"
+#include "render/runloop_win32.h"
+#include "render/saver_windows_win32.h"
+#include "tests/win32/plugin_fixture.h"
+
+// Ending runs and decodes: a decode stopped half-way, a decode that never
+// returns, many previews in a row, and the paced frames' motion.
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// A decode cancelled half-way, with the real BMP plug-in delivering lines.
+
+struct TDecodeJob {
+    std::string path;
+    std::atomic<bool> cancel{false};
+    TBitmap* target = nullptr;
+    PictureInfo info;
+};
+
+DWORD WINAPI DecodeWithCancel(void* data) {
+    auto* job = static_cast<TDecodeJob*>(data);
+    SetDecodeCancel(&job->cancel);
+    LoadPicture(*job->target, job->path, job->info);
+    SetDecodeCancel(nullptr);
+    return 0;
+}
+
+std::uint32_t Gradient(int x, int y) {
+    return 0x202020u | static_cast<std::uint32_t>(x & 0x7F) << 16 | static_cast<std::uint32_t>(y & 0x7F) << 8;
+}
+
+TEST(CancelledDecode, StopsAtTheNextLineReleasesItsFileAndTheNextDecodeWorks) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(ProductDll("imgbmp.dll"));
+    Settings.rtresize = true;
+    folder.Load();
+    Settings.FitMode = 2;
+    const int w = 3000, h = 2000;
+    const auto bytes = MakeBmp24(w, h, Gradient);
+    const std::string path = folder.File("big.bmp");
+    WriteFileBytes(path, bytes.data(), bytes.size());
+
+    TBitmap target(600, 400);
+    target.ShrinkToFit = true;
+    TDecodeJob job;
+    job.path = path;
+    job.target = &target;
+    const std::uint32_t linesBefore = ProgressiveLineCount;
+    const std::uint32_t refusedBefore = RefusedLineCount;
+    HANDLE thread = ::CreateThread(nullptr, 0, DecodeWithCancel, &job, 0, nullptr);
+    ASSERT_NE(thread, nullptr);
+    // Raise the flag once the lines have begun to arrive.
+    while (ProgressiveLineCount - linesBefore < 20 && ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT)
+        ::Sleep(0);
+    job.cancel = true;
+    ::WaitForSingleObject(thread, INFINITE);
+    ::CloseHandle(thread);
+
+    // The plug-in got one refusal and stopped: far from all of its lines.
+    EXPECT_EQ(RefusedLineCount - refusedBefore, 1u);
+    EXPECT_LT(ProgressiveLineCount - linesBefore, static_cast<std::uint32_t>(h));
+    // Nothing of the resize survives, and the file is free: no handle is
+    // left open on it, so it can be opened alone and deleted.
+    EXPECT_FALSE(ResizeStarted);
+    EXPECT_FALSE(StartResize);
+    EXPECT_EQ(PluginLineCallback, nullptr);
+    HANDLE alone = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_NE(alone, INVALID_HANDLE_VALUE) << ::GetLastError();
+    if (alone != INVALID_HANDLE_VALUE) ::CloseHandle(alone);
+
+    // The next decode on this thread, without a flag, runs to its end.
+    TBitmap again(600, 400);
+    again.ShrinkToFit = true;
+    PictureInfo info;
+    LoadPicture(again, path, info);
+    EXPECT_EQ(info.Width, w);
+    EXPECT_EQ(ProgressiveLineCount - linesBefore > static_cast<std::uint32_t>(h), true);
+    // Fitted full width: the last row of the picture is not black.
+    const std::uint8_t* last = again.Bits + (static_cast<std::size_t>(399) * 600 + 300) * 4;
+    EXPECT_NE(last[0] | last[1] | last[2], 0);
+    EXPECT_TRUE(::DeleteFileA(path.c_str()));
+}
+
+TEST(CancelledDecode, ACancelledLoaderDecodesNothingMore) {
+    std::atomic<bool> cancel{true};
+    SetDecodeCancel(&cancel);
+    EXPECT_TRUE(DecodeCancelled());
+    TBitmap target(64, 48);
+    target.Bits[0] = 0x55;
+    PictureInfo info;
+    LoadPicture(target, "C:\\does-not-matter.bmp", info);
+    EXPECT_EQ(info.Width, 0);
+    EXPECT_EQ(info.FileSize, -1);  // not even opened
+    EXPECT_EQ(target.Bits[0], 0);  // left black
+    SetDecodeCancel(nullptr);
+    EXPECT_FALSE(DecodeCancelled());
+}
+
+// ---------------------------------------------------------------------------
+// Runs from the dialog: what they leave behind.
+
+int ThreadCount() {
+    HANDLE snap = ::CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+    if (snap == INVALID_HANDLE_VALUE) return -1;
+    THREADENTRY32 entry{};
+    entry.dwSize = sizeof entry;
+    int count = 0;
+    for (BOOL more = ::Thread32First(snap, &entry); more; more = ::Thread32Next(snap, &entry))
+        count += entry.th32OwnerProcessID == ::GetCurrentProcessId();
+    ::CloseHandle(snap);
+    return count;
+}
+
+BOOL CALLBACK CountOwnWindow(HWND wnd, LPARAM data) {
+    DWORD process = 0;
+    ::GetWindowThreadProcessId(wnd, &process);
+    if (process == ::GetCurrentProcessId()) ++*reinterpret_cast<int*>(data);
+    return TRUE;
+}
+
+int WindowCount() {
+    int count = 0;
+    ::EnumWindows(CountOwnWindow, reinterpret_cast<LPARAM>(&count));
+    return count;
+}
+
+HANDLE releaseDecode = nullptr;  // signalled when the stuck "plug-in" may return
+std::atomic<int> decodesEntered{0};
+
+// A decode that does not return until the test lets it: a plug-in stuck in
+// a loop, as far as the run can tell.
+bool StuckPreparer(TBitmap& bitmap, const std::string&) {
+    ++decodesEntered;
+    ::WaitForSingleObject(releaseDecode, INFINITE);
+    bitmap.Clear();
+    return true;
+}
+
+bool QuickPreparer(TBitmap& bitmap, const std::string&) {
+    bitmap.Clear();
+    return true;
+}
+
+void StopAtFirstDrawnFrame(const TFrameEvent& e) {
+    if (e.What == TFrameEvent::Kind::Drawn) StopRequested = 1;
+}
+
+// Stops once the loader is inside its decode.
+void StopWhenDecoding(const TFrameEvent& e) {
+    if (e.What == TFrameEvent::Kind::Drawn && decodesEntered > 0) StopRequested = 1;
+}
+
+class DialogRuns : public ::testing::Test {
+protected:
+    void SetUp() override {
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+        PicList.Clear();
+        TFolderItem root;
+        root.FolderPath = "Root";
+        root.Pictures.Add("C:\\a.jpg");
+        root.Pictures.Add("C:\\b.jpg");
+        PicList.Add(std::move(root));
+        ShowSequence = TShowSequence();
+        Settings = TSettings();
+        host = ::CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 150, nullptr,
+                                 nullptr, nullptr, nullptr);
+        ASSERT_NE(host, nullptr);
+        LaunchedFromDialog = true;
+    }
+    void TearDown() override {
+        LaunchedFromDialog = false;
+        SetFrameObserver(nullptr);
+        SetPicturePreparer(nullptr);
+        if (host) ::DestroyWindow(host);
+        PicList.Clear();
+        RunFlags = 0;
+        ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+    }
+    HWND host = nullptr;
+};
+
+TEST_F(DialogRuns, AStuckDecodeDoesNotKeepTheRunOnTheScreen) {
+    releaseDecode = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    decodesEntered = 0;
+    SetPicturePreparer(StuckPreparer);
+    SetFrameObserver(StopWhenDecoding);
+    const int threadsBefore = ThreadCount();
+    RunSaver(host);
+
+    // The run is over and its window gone while the decode is still inside
+    // the "plug-in": it was left to finish on its own, with its bitmap.
+    EXPECT_EQ(decodesEntered, 1);
+    EXPECT_FALSE(::IsWindow(SaverWindow));
+    EXPECT_EQ(PictureBitmap, nullptr);
+    EXPECT_EQ(LingeringLoaderCount(), 1u);
+
+    // Once the decode returns, the loader ends without touching a thing of
+    // a later run and nothing of it remains.
+    ::SetEvent(releaseDecode);
+    EndLingeringLoaders();  // ends this process if the loader were still stuck
+    EXPECT_EQ(LingeringLoaderCount(), 0u);
+    EXPECT_EQ(decodesEntered, 1);
+    EXPECT_EQ(ThreadCount(), threadsBefore);
+    ::CloseHandle(releaseDecode);
+}
+
+TEST_F(DialogRuns, ManyPreviewsLeaveNoWindowThreadOrGdiObjectBehind) {
+    SetPicturePreparer(QuickPreparer);
+    SetFrameObserver(StopAtFirstDrawnFrame);
+    RunSaver(host);  // caches and the window class settle in the first run
+    const int windowsBefore = WindowCount(), threadsBefore = ThreadCount();
+    const DWORD gdiBefore = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
+    // Each run creates a window, a GL context, a bitmap and two threads.
+    constexpr int kRuns = 25;
+    for (int i = 0; i < kRuns; ++i) {
+        RunSaver(host);
+        ASSERT_FALSE(::IsWindow(SaverWindow)) << "run " << i;
+    }
+    EXPECT_EQ(WindowCount(), windowsBefore);
+    EXPECT_EQ(ThreadCount(), threadsBefore);
+    EXPECT_EQ(::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS), gdiBefore);
+    EXPECT_EQ(LingeringLoaderCount(), 0u);
+}
+
+// ---------------------------------------------------------------------------
+// Paced frames: the motion still follows the clock, however long a frame is.
+
+struct TMotion {
+    double firstStep = -1.0, lastStep = 0.0;  // PreciseMs of the first and last step
+    double units = 0.0;                       // scene units stepped after the first step
+    int frames = 0;
+    int slowFrame = -1;  // this frame is made to take 50 ms
+} motion;
+
+void WatchMotion(const TFrameEvent& e) {
+    if (e.What == TFrameEvent::Kind::Drawn && motion.frames == motion.slowFrame) ::Sleep(50);
+    if (e.What != TFrameEvent::Kind::Stepped) return;
+    const double now = PreciseMs();
+    if (motion.firstStep < 0) {
+        motion.firstStep = now;
+    } else {
+        motion.units += e.FrameStep;
+    }
+    motion.lastStep = now;
+    if (++motion.frames >= 60) StopRequested = 1;
+}
+
+TEST_F(DialogRuns, PacedFramesMoveByTheClockEvenWhenAFrameRunsLong) {
+    SetPicturePreparer(QuickPreparer);
+    motion = TMotion();
+    motion.slowFrame = 20;
+    SetFrameObserver(WatchMotion);
+    ASSERT_TRUE(FramePacing);
+    RunSaver(host);
+    ASSERT_GE(motion.frames, 60);
+    // 0.02 units per elapsed millisecond, summed over the frames: the
+    // distance covered equals the time passed, the slow frame included (the
+    // clock ticks in whole milliseconds, one lost per frame at most).
+    const double elapsedMs = motion.lastStep - motion.firstStep;
+    EXPECT_GT(elapsedMs, 50.0);
+    EXPECT_NEAR(motion.units / 0.02, elapsedMs, motion.frames + 2.0);
+}
+
+TEST(FramePacingRate, UnknownRatesCountAsSixtyHertz) {
+    EXPECT_DOUBLE_EQ(FramePeriodMs(0), 1000.0 / 60);
+    EXPECT_DOUBLE_EQ(FramePeriodMs(1), 1000.0 / 60);
+    EXPECT_DOUBLE_EQ(FramePeriodMs(144), 1000.0 / 144);
+}
+
+}  // namespace
