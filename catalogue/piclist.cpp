@@ -12,6 +12,8 @@ namespace {
 // Offsets are 32-bit and the file's "total" field is too, so one entry's
 // picture block can never grow past this.
 constexpr std::size_t kMaxBlock = 0xFFFFFFFFu;
+// Picture indices are int: a block of 2^32 one-byte paths would hold more.
+constexpr std::uint32_t kMaxPictures = INT_MAX;
 // L is 16-bit and counts the path plus its 0x00, flags, count and total.
 constexpr std::size_t kRecordFixed = 10;
 constexpr std::size_t kMaxFolderPath = 0xFFFF - kRecordFixed;
@@ -89,7 +91,8 @@ std::string_view TPictureList::Item(int i) const {
 
 void TPictureList::Add(std::string_view path) {
     path = path.substr(0, path.find('\0'));
-    if (path.size() + 1 > kMaxBlock - data_.size()) throw Exception("The picture list is too large");
+    if (path.size() + 1 > kMaxBlock - data_.size() || offsets_.size() >= kMaxPictures)
+        throw Exception("The picture list is too large");
     offsets_.push_back(std::uint32_t(data_.size()));
     data_.append(path);
     data_.push_back('\0');
@@ -124,6 +127,7 @@ std::vector<std::string> TPictureList::ToVector() const {
 void TPictureList::AssignBlock(std::string&& block, std::uint32_t maxCount) {
     Clear();
     if (block.size() > kMaxBlock) block.resize(kMaxBlock);
+    if (maxCount > kMaxPictures) maxCount = kMaxPictures;
     // Each path needs at least its 0x00, so the block bounds the count too.
     offsets_.reserve(std::min<std::size_t>(maxCount, block.size()));
     const char* base = block.data();
@@ -178,10 +182,11 @@ int TPicList::TotalCount() const {
 
 std::string TPicList::PictureAt(int n) const {
     if (n < 0) return {};
-    int before = 0;
+    // 64-bit: the entries' counts together may pass INT_MAX.
+    std::int64_t before = 0;
     for (const auto& item : items_) {
         const int own = item->Pictures.Count();
-        if (n - before < own) return std::string(item->Pictures.Item(n - before));
+        if (n - before < own) return std::string(item->Pictures.Item(int(n - before)));
         before += own;
     }
     return {};

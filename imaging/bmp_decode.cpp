@@ -77,21 +77,22 @@ void PutPixel(std::uint8_t* out, const TBmpInfo& info, std::int64_t x, std::int6
 // One stored row into top-down output row `dst`; the branch on the pixel
 // format sits outside the pixel loops.
 void DecodeRow(const std::uint8_t* src, const TBmpInfo& info, std::uint8_t* dst) {
-    const std::int32_t w = info.Width;
+    // Offsets in size_t: a row of RowBytes lies inside the file, so they fit.
+    const std::size_t w = static_cast<std::size_t>(info.Width);
     switch (info.BitCount) {
     case 1:
     case 4:
     case 8: {
         const std::uint32_t bits = info.BitCount, mask = (1u << bits) - 1;
-        for (std::int32_t x = 0; x < w; ++x, dst += 4) {
-            const std::uint32_t bitPos = static_cast<std::uint32_t>(x) * bits;
+        for (std::size_t x = 0; x < w; ++x, dst += 4) {
+            const std::size_t bitPos = x * bits;
             const std::uint32_t index = (src[bitPos >> 3] >> (8 - bits - (bitPos & 7))) & mask;
             std::memcpy(dst, info.Palette[index], 4);
         }
         break;
     }
     case 16:
-        for (std::int32_t x = 0; x < w; ++x, dst += 4) {
+        for (std::size_t x = 0; x < w; ++x, dst += 4) {
             const std::uint32_t v = U16(src + x * 2);
             dst[0] = Expand(v, info.Blue);
             dst[1] = Expand(v, info.Green);
@@ -100,7 +101,7 @@ void DecodeRow(const std::uint8_t* src, const TBmpInfo& info, std::uint8_t* dst)
         }
         break;
     case 24:
-        for (std::int32_t x = 0; x < w; ++x, dst += 4, src += 3) {
+        for (std::size_t x = 0; x < w; ++x, dst += 4, src += 3) {
             dst[0] = src[0];
             dst[1] = src[1];
             dst[2] = src[2];
@@ -108,7 +109,7 @@ void DecodeRow(const std::uint8_t* src, const TBmpInfo& info, std::uint8_t* dst)
         }
         break;
     default:
-        for (std::int32_t x = 0; x < w; ++x, dst += 4) {
+        for (std::size_t x = 0; x < w; ++x, dst += 4) {
             const std::uint32_t v = U32(src + x * 4);
             dst[0] = Expand(v, info.Blue);
             dst[1] = Expand(v, info.Green);
@@ -124,8 +125,8 @@ bool DecodeUncompressed(const std::uint8_t* data, std::size_t size, const TBmpIn
     if (need > size) return false;
     for (std::int32_t row = 0; row < info.Height; ++row) {
         const std::int64_t y = info.TopDown ? row : info.Height - 1 - row;
-        DecodeRow(data + info.PixelOffset + std::size_t{info.RowBytes} * row, info,
-                  out + static_cast<std::size_t>(y) * info.Width * 4);
+        DecodeRow(data + info.PixelOffset + std::size_t{info.RowBytes} * static_cast<std::size_t>(row), info,
+                  out + static_cast<std::size_t>(y) * static_cast<std::size_t>(info.Width) * 4);
     }
     return true;
 }
@@ -275,8 +276,9 @@ bool ParseBmpHeader(const std::uint8_t* data, std::size_t size, TBmpInfo& info) 
 
 std::int64_t BmpOutputBytes(const TBmpInfo& info) {
     if (info.Width <= 0 || info.Height <= 0) return -1;
-    const std::int64_t bytes = std::int64_t{info.Width} * info.Height * 4;
-    return bytes > INT32_MAX ? -1 : bytes;
+    // Bounded before multiplying: two 31-bit sides times 4 do not fit in 64 bits.
+    if (info.Width > INT32_MAX / 4 / info.Height) return -1;
+    return std::int64_t{info.Width} * info.Height * 4;
 }
 
 bool DecodeBmpPixels(const std::uint8_t* data, std::size_t size, const TBmpInfo& info, std::uint8_t* out) {

@@ -5,7 +5,7 @@
 // Our own decoder of Windows and OS/2 bitmap files, built into the BMP
 // plug-in and tested natively. The file is parsed from memory and treated as
 // hostile: every header field is validated before use, every size is
-// computed in 64 bits and checked, and a file that ends before its pixels do
+// bounded before it is multiplied, and a file that ends before its pixels do
 // decodes to nothing.
 
 enum TBmpCompression : std::uint32_t {

@@ -39,8 +39,14 @@ std::uint16_t TiffOrientation(const std::uint8_t* tiff, std::size_t size) {
     std::uint16_t magic, count;
     std::uint32_t ifd;
     if (!r.U16(2, magic) || magic != 42 || !r.U32(4, ifd) || !r.U16(ifd, count)) return 0;
-    for (std::uint32_t i = 0; i < count; ++i) {
-        const std::size_t entry = std::size_t{ifd} + 2 + std::size_t{i} * 12;
+    // U16 found the count inside the buffer, so ifd + 2 <= size. The count
+    // (up to 65535, whatever the buffer holds) is bounded before it is
+    // multiplied: entries are 12 bytes apart and read up to their 2-byte value
+    // (10 bytes), so (size - ifd - 2 + 2) / 12 of them start inside the buffer.
+    const std::size_t room = (size - ifd) / 12;
+    const std::size_t entries = count < room ? count : room;
+    for (std::size_t i = 0; i < entries; ++i) {
+        const std::size_t entry = std::size_t{ifd} + 2 + i * 12;
         std::uint16_t tag, type, value;
         std::uint32_t n;
         if (!r.U16(entry, tag) || !r.U16(entry + 2, type) || !r.U32(entry + 4, n) || !r.U16(entry + 8, value))

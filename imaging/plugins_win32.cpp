@@ -10,6 +10,7 @@
 #include "app/ui_win32.h"
 #include "catalogue/compare.h"
 #include "catalogue/scan.h"
+#include "catalogue/scan_win32.h"
 #include "diag/crash_report_win32.h"
 #include "imaging/resample.h"
 #include "imaging/shared_alloc.h"
@@ -207,12 +208,17 @@ std::int32_t SizeOf(const TKernelHandle& file) {
 
 // The delivered pixels must cover width x height when they sit in the
 // host's own buffer; a plug-in that reports more than it was given would
-// otherwise have the fitting read past the buffer.
+// otherwise have the fitting read past the buffer. Pixels a plug-in keeps in
+// memory of its own are taken on trust, but no larger than a picture buffer
+// could be, so that the fitting's byte counts fit in 31 bits. Lines already
+// delivered (no pixels) may come from a larger picture.
 bool DeliveryFits(std::int32_t width, std::int32_t height, void* pixels) {
     if (width <= 0 || height <= 0) return false;
-    if (!pixels || pixels != PictureBuffer) return true;
-    const std::int64_t need = std::int64_t{width} * height * 4;
-    return need <= PictureBufferSize;
+    if (!pixels) return true;
+    const std::int32_t bytes = pixels == PictureBuffer ? PictureBufferSize : INT32_MAX;
+    // Bounded before multiplying: two 31-bit sides times 4 overflow even 64
+    // bits, and the wrapped product would pass for a small picture.
+    return width <= bytes / 4 / height;
 }
 
 // The crash report's view of the table: the accepted libraries in order.
@@ -291,7 +297,9 @@ bool DecodePicture(const std::string& fileName, std::unique_ptr<TBitmap>* pictur
     *fileSize = -1;
     if (picture) picture->reset();
 
-    const std::string key = LowerAscii(ExtensionOf(LowerAscii(fileName)));
+    // A short (8.3) name cuts ".jpeg" to ".JPE": the plug-in is chosen by the
+    // long name's extension.
+    const std::string key = LowerAscii(LongExtensionOf(fileName));
     const bool linesArmed = PluginLineCallback && StartResize;
     bool succeeded = false;
     for (const PluginEntry& entry : PluginTable) {
@@ -360,9 +368,6 @@ void FreePictureBuffer() {
 
 void UnloadPlugins() {
     FreePictureBuffer();
-    SetSharedAllocator(nullptr);
-    SharedMem = TSharedMemoryEntries{};
-    MemoryManager.Reset();
     for (const PluginEntry& entry : PluginTable) {
         const PluginInfo& info = entry.Info;
         if ((info.Flags & kPluginWantsShutdown) && (info.Flags & kPluginWantsServices) && info.Notify) {
@@ -372,7 +377,17 @@ void UnloadPlugins() {
             info.Notify(&notice);
         }
     }
+    // The table goes before the libraries its texts point into; freeing a
+    // library runs its detach code.
+    std::vector<TModule> modules = std::move(PluginModules);
     PluginModules.clear();
     PluginTable.clear();
+    modules.clear();
     ExtensionList.clear();
+    // The memory manager last: a plug-in may give back shared blocks in its
+    // shutdown notice or when it is detached, and must find the manager's
+    // code still there.
+    SetSharedAllocator(nullptr);
+    SharedMem = TSharedMemoryEntries{};
+    MemoryManager.Reset();
 }

@@ -61,8 +61,9 @@ bool DecodePicture(const std::string& fileName, std::unique_ptr<TBitmap>* pictur
 // The one host-owned picture buffer (contract: C convention, byte count in).
 void* QV_CDECL GetPictureBuffer(std::int32_t bytes);
 void FreePictureBuffer();
-// Frees the picture buffer, fastmm.dll and every plug-in, sending the
-// shutdown notice to those that asked for it, and empties ExtensionList.
+// Frees the picture buffer, sends the shutdown notice to the plug-ins that
+// asked for it, frees every plug-in, empties ExtensionList and then frees
+// fastmm.dll, which plug-ins may still call until they are detached.
 void UnloadPlugins();
 
 // The shared-memory entries handed to plug-ins: fastmm.dll's exports, or the

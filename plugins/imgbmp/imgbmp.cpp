@@ -43,25 +43,40 @@ private:
     std::size_t size_ = 0;
 };
 
+// How a progressive delivery ended.
+enum class TLines {
+    Refused,    // the host refused line -1, or no line buffer: deliver the picture whole
+    Delivered,  // every line reached the host
+    Stopped,    // the host stopped part-way: the decode fails
+};
+
 // Hands the decoded rows to the host's line callback as red, green, blue.
-// False when the host refused at line -1 (the picture then goes out whole).
-bool DeliverLines(TLineCallback callback, const std::uint8_t* pixels, std::int32_t w, std::int32_t h) {
-    if (callback(1, -1, w, h) != 1) return false;
+// The line buffer is taken before line -1, so that once the host has
+// accepted the lines nothing on this side can leave them unfinished.
+TLines DeliverLines(TLineCallback callback, const std::uint8_t* pixels, std::int32_t w, std::int32_t h) {
+    // w * h * 4 fits in 31 bits (BmpOutputBytes), so w * 4 and w * 3 do.
     const std::size_t lineBytes = static_cast<std::size_t>(w) * 3;
     void* line = ::HeapAlloc(::GetProcessHeap(), 0, lineBytes);
-    if (!line) return true;  // accepted but undeliverable: the host sees an unfinished picture
-    auto* rgb = static_cast<std::uint8_t*>(line);
-    for (std::int32_t y = 0; y < h; ++y) {
-        const std::uint8_t* src = pixels + static_cast<std::size_t>(y) * w * 4;
-        for (std::int32_t x = 0; x < w; ++x) {
-            rgb[x * 3] = src[x * 4 + 2];
-            rgb[x * 3 + 1] = src[x * 4 + 1];
-            rgb[x * 3 + 2] = src[x * 4];
+    if (!line) return TLines::Refused;
+    TLines result = TLines::Refused;
+    if (callback(1, -1, w, h) == 1) {
+        result = TLines::Delivered;
+        auto* rgb = static_cast<std::uint8_t*>(line);
+        for (std::int32_t y = 0; y < h; ++y) {
+            const std::uint8_t* src = pixels + static_cast<std::size_t>(y) * static_cast<std::size_t>(w) * 4;
+            for (std::int32_t x = 0; x < w; ++x) {
+                rgb[x * 3] = src[x * 4 + 2];
+                rgb[x * 3 + 1] = src[x * 4 + 1];
+                rgb[x * 3 + 2] = src[x * 4];
+            }
+            if (callback(reinterpret_cast<std::intptr_t>(rgb), y, w, h) != 1) {
+                result = TLines::Stopped;
+                break;
+            }
         }
-        if (callback(reinterpret_cast<std::intptr_t>(rgb), y, w, h) != 1) break;
     }
     ::HeapFree(::GetProcessHeap(), 0, line);
-    return true;
+    return result;
 }
 
 std::int32_t QV_CDECL DecodeBmp(const void* source, std::int32_t* width, std::int32_t* height,
@@ -81,11 +96,17 @@ std::int32_t QV_CDECL DecodeBmp(const void* source, std::int32_t* width, std::in
     if (bytes <= 0 || !Host.GetPictureBuffer) return 0;
     auto* buffer = static_cast<std::uint8_t*>(Host.GetPictureBuffer(static_cast<std::int32_t>(bytes)));
     if (!buffer || !DecodeBmpPixels(file.Data(), file.Size(), info, buffer)) return 0;
+    if (const TLineCallback callback = Host.LineCallback()) {
+        const TLines lines = DeliverLines(callback, buffer, info.Width, info.Height);
+        if (lines == TLines::Stopped) return 0;
+        if (lines == TLines::Delivered) {
+            *width = info.Width;
+            *height = info.Height;
+            return 1;
+        }
+    }
     *width = info.Width;
     *height = info.Height;
-    if (const TLineCallback callback = Host.LineCallback()) {
-        if (DeliverLines(callback, buffer, info.Width, info.Height)) return 1;
-    }
     *pixels = buffer;
     return 1;
 }

@@ -205,6 +205,14 @@ void BuildInfo() {
 
 // ---- Decoding -----------------------------------------------------------------------
 
+// The byte count of a w x h picture of 4-byte pixels, when it is not empty
+// and fits the host's signed 32-bit buffer size. Bounded before multiplying.
+bool PictureBytes(UINT w, UINT h, UINT& bytes) {
+    if (w == 0 || h == 0 || w > INT32_MAX / 4 / h) return false;
+    bytes = w * h * 4;
+    return true;
+}
+
 // The EXIF orientation: from WIC's metadata where the codec exposes it,
 // otherwise read from the JPEG's APP1 segment by our own reader.
 std::uint16_t ReadOrientation(IWICBitmapFrameDecode* frame, const char* fileName) {
@@ -253,63 +261,76 @@ bool ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, UIN
         FAILED(transform->GetClosestPixelFormat(&format)) ||
         (format != kFormat32bppBGR && format != kFormat32bppBGRA))
         return false;
-    const std::uint64_t bytes = std::uint64_t{sw} * sh * 4;
-    if (bytes > INT32_MAX) return false;
-    THeapBlock buffer(static_cast<std::size_t>(bytes));
+    UINT bytes = 0;
+    if (!PictureBytes(sw, sh, bytes)) return false;
+    THeapBlock buffer(bytes);
     if (!buffer.Get() || FAILED(transform->CopyPixels(nullptr, sw, sh, &format, WICBitmapTransformRotate0,
-                                                      sw * 4, static_cast<UINT>(bytes), buffer.Get())))
+                                                      sw * 4, bytes, buffer.Get())))
         return false;
-    return SUCCEEDED(factory->CreateBitmapFromMemory(sw, sh, format, sw * 4, static_cast<UINT>(bytes),
-                                                     buffer.Get(), scaled.Put()));
+    return SUCCEEDED(
+        factory->CreateBitmapFromMemory(sw, sh, format, sw * 4, bytes, buffer.Get(), scaled.Put()));
 }
 
+// How a progressive delivery ended.
+enum class TLines {
+    Refused,    // nothing was sent or the host refused line -1: deliver the picture whole
+    Delivered,  // every line reached the host
+    Failed,     // a line could not be read, or the host stopped part-way: the decode fails
+};
+
 // Line -1 with the orientation, then every stored line as red, green, blue.
-// False when the host refused at line -1, or when the lines cannot be made
-// (checked before line -1, so that the whole-picture path can still run).
+// Whatever makes the lines impossible is checked before line -1, so that the
+// whole-picture path can still run. Once the host has accepted line -1 a row
+// that cannot be read fails the decode: the host's fallback then runs rather
+// than the upper part of a damaged picture being shown as if complete.
 // JPEG frames are 24-bit BGR already and are read as they are; every other
 // format goes through the 32-bit BGR converter that WIC offers for all.
-bool DeliverLines(TLineCallback callback, IWICBitmapSource* source, UINT w, UINT h,
-                  std::uint16_t orientation) {
+TLines DeliverLines(TLineCallback callback, IWICBitmapSource* source, UINT w, UINT h,
+                    std::uint16_t orientation) {
     const auto sw = static_cast<std::int32_t>(w), sh = static_cast<std::int32_t>(h);
     WICPixelFormatGUID format{};
     TComPtr<IWICBitmapSource> converted;
     IWICBitmapSource* rows = source;
     if (FAILED(source->GetPixelFormat(&format)) || format != kFormat24bppBGR) {
-        if (FAILED(::WICConvertBitmapSource(kFormat32bppBGR, source, converted.Put()))) return false;
+        if (FAILED(::WICConvertBitmapSource(kFormat32bppBGR, source, converted.Put())))
+            return TLines::Refused;
         rows = converted.Get();
     }
     const UINT bytesPerPixel = rows == source ? 3 : 4;
-    THeapBlock row(std::size_t{w} * bytesPerPixel), line(std::size_t{w} * 3);
-    if (std::uint64_t{w} * 4 > INT32_MAX || !row.Get() || !line.Get()) return false;
-    if (callback(orientation, -1, sw, sh) != 1) return false;
+    // Bounded before the row sizes are multiplied (a 32-bit size_t would wrap).
+    if (w > INT32_MAX / 4) return TLines::Refused;
+    const UINT stride = w * bytesPerPixel;
+    THeapBlock row(stride), line(std::size_t{w} * 3);
+    if (!row.Get() || !line.Get()) return TLines::Refused;
+    if (callback(orientation, -1, sw, sh) != 1) return TLines::Refused;
     BYTE* rgb = line.Get();
     for (std::int32_t y = 0; y < sh; ++y) {
         const WICRect rect{0, y, sw, 1};
-        if (FAILED(rows->CopyPixels(&rect, w * bytesPerPixel, w * bytesPerPixel, row.Get()))) break;
+        if (FAILED(rows->CopyPixels(&rect, stride, stride, row.Get()))) return TLines::Failed;
         const BYTE* px = row.Get();
         for (UINT x = 0; x < w; ++x, px += bytesPerPixel) {
             rgb[x * 3] = px[2];
             rgb[x * 3 + 1] = px[1];
             rgb[x * 3 + 2] = px[0];
         }
-        if (callback(reinterpret_cast<std::intptr_t>(rgb), y, sw, sh) != 1) break;
+        if (callback(reinterpret_cast<std::intptr_t>(rgb), y, sw, sh) != 1) return TLines::Failed;
     }
-    return true;
+    return TLines::Delivered;
 }
 
 // The whole picture, upright, into the host's picture buffer.
 void* DeliverWhole(IWICBitmapSource* source, UINT w, UINT h, std::uint16_t orientation) {
-    const std::uint64_t bytes = std::uint64_t{w} * h * 4;
-    if (bytes == 0 || bytes > INT32_MAX || !Host.GetPictureBuffer) return nullptr;
+    UINT bytes = 0;
+    if (!PictureBytes(w, h, bytes) || !Host.GetPictureBuffer) return nullptr;
     TComPtr<IWICBitmapSource> bgr;
     if (FAILED(::WICConvertBitmapSource(kFormat32bppBGR, source, bgr.Put()))) return nullptr;
     if (orientation == 1) {
         BYTE* out = static_cast<BYTE*>(Host.GetPictureBuffer(static_cast<std::int32_t>(bytes)));
-        if (!out || FAILED(bgr->CopyPixels(nullptr, w * 4, static_cast<UINT>(bytes), out))) return nullptr;
+        if (!out || FAILED(bgr->CopyPixels(nullptr, w * 4, bytes, out))) return nullptr;
         return out;
     }
-    THeapBlock stored(static_cast<std::size_t>(bytes));
-    if (!stored.Get() || FAILED(bgr->CopyPixels(nullptr, w * 4, static_cast<UINT>(bytes), stored.Get())))
+    THeapBlock stored(bytes);
+    if (!stored.Get() || FAILED(bgr->CopyPixels(nullptr, w * 4, bytes, stored.Get())))
         return nullptr;
     auto* out = static_cast<std::uint32_t*>(Host.GetPictureBuffer(static_cast<std::int32_t>(bytes)));
     if (!out) return nullptr;
@@ -346,13 +367,18 @@ std::int32_t Decode(const char* fileName, std::int32_t* width, std::int32_t* hei
     TComPtr<IWICBitmap> scaled;
     if (ScaledSource(factory.Get(), frame.Get(), w, h, wantW, wantH, swapped, scaled)) {
         source = scaled.Get();
-        source->GetSize(&w, &h);
+        if (FAILED(source->GetSize(&w, &h)) || w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX) return 0;
     }
     if (const TLineCallback callback = Host.LineCallback()) {
-        if (DeliverLines(callback, source, w, h, orientation)) {
+        switch (DeliverLines(callback, source, w, h, orientation)) {
+        case TLines::Delivered:
             *width = static_cast<std::int32_t>(swapped ? h : w);
             *height = static_cast<std::int32_t>(swapped ? w : h);
             return 1;
+        case TLines::Failed:
+            return 0;
+        case TLines::Refused:
+            break;
         }
     }
     void* out = DeliverWhole(source, w, h, orientation);

@@ -2,6 +2,10 @@
 
 #include <algorithm>
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "imaging/bmp_decode.h"
@@ -228,6 +232,29 @@ TEST(BmpHostile, SizesWhoseOutputWouldOverflowAreRefusedBeforeAllocating) {
     EXPECT_FALSE(ParseBmpHeader(wide.data(), wide.size(), info));
 }
 
+TEST(BmpHostile, OutputSizeOfTheLargestSidesIsRefusedWithoutOverflowing) {
+    // Width x height x 4 in 64 bits overflows once both sides pass 2^30.5;
+    // the bound comes before the multiplication (the sanitizer of the native
+    // build ends the test run on a signed overflow).
+    TBmpInfo info;
+    info.Width = INT32_MAX;
+    info.Height = INT32_MAX;
+    EXPECT_EQ(BmpOutputBytes(info), -1);
+    info.Width = 2085617836;
+    info.Height = 1618001942;
+    EXPECT_EQ(BmpOutputBytes(info), -1);
+    // The largest accepted picture: exactly 2^31 - 1 bytes cannot be made of
+    // 4-byte pixels, so 536870911 pixels on one row is the limit.
+    info.Width = INT32_MAX / 4;
+    info.Height = 1;
+    EXPECT_EQ(BmpOutputBytes(info), std::int64_t{INT32_MAX / 4} * 4);
+    info.Width = INT32_MAX / 4 + 1;
+    EXPECT_EQ(BmpOutputBytes(info), -1);
+    info.Width = 1;
+    info.Height = INT32_MAX / 4 + 1;
+    EXPECT_EQ(BmpOutputBytes(info), -1);
+}
+
 TEST(BmpHostile, PixelOffsetOutsideTheFileOrInsideTheHeaderIsRefused) {
     Bytes file = InfoFile(1, 1, 24, kBmpRgb, {}, Bytes(4, 0));
     TBmpInfo info;
@@ -236,4 +263,44 @@ TEST(BmpHostile, PixelOffsetOutsideTheFileOrInsideTheHeaderIsRefused) {
     Put32(file, 10, static_cast<std::uint32_t>(file.size()));
     EXPECT_FALSE(ParseBmpHeader(file.data(), file.size(), info));
     for (std::size_t n = 0; n < 54; ++n) EXPECT_FALSE(ParseBmpHeader(file.data(), n, info)) << n;
+}
+
+// ---- The fuzzer's corpus and past findings, replayed on every run ---------------------
+
+namespace {
+
+Bytes ReadCorpusFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+const std::filesystem::path kCorpus = std::filesystem::path(QV_TEST_DATA) / "bmp_decode";
+
+}  // namespace
+
+TEST(BmpCorpus, FuzzerFindingOfTwoHugeSidesIsRefusedByTheHeaderCheck) {
+    // 2085617836 x 1618001942, 1 bit: the first fuzzer finding, whose output
+    // size overflowed 64 bits.
+    const Bytes file = ReadCorpusFile(kCorpus / "finding-width-times-height-overflow.bmp");
+    ASSERT_EQ(file.size(), 71u);
+    TBmpInfo info;
+    EXPECT_FALSE(ParseBmpHeader(file.data(), file.size(), info));
+    EXPECT_EQ(BmpOutputBytes(info), -1);
+}
+
+TEST(BmpCorpus, EverySeedAndFindingParsesOrIsRefusedAndDecodesInsideItsBuffers) {
+    int files = 0, decoded = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(kCorpus)) {
+        SCOPED_TRACE(entry.path().filename().string());
+        ++files;
+        // Exactly the file's bytes on the heap, so that a read past them is caught.
+        const Bytes file = ReadCorpusFile(entry.path());
+        const Decoded d = Decode(file);
+        decoded += d.ok;
+        const bool seed = entry.path().filename().string().rfind("finding-", 0) != 0 &&
+                          entry.path().filename().string().rfind("truncated", 0) != 0;
+        EXPECT_EQ(d.ok, seed);
+    }
+    EXPECT_GE(files, 16);
+    EXPECT_GE(decoded, 14);
 }

@@ -1,6 +1,10 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
 #include <vector>
 
 #include "imaging/exif.h"
@@ -129,4 +133,29 @@ TEST(OrientPixels, EachOrientationTurnsTheStoredPictureUpright) {
         for (int i = 0; i < 6; ++i)
             EXPECT_EQ(dst[i], c.want[i]) << "orientation " << c.orientation << " at " << i;
     }
+}
+
+// ---- The fuzzer's corpus and past findings, replayed on every run ---------------------
+
+TEST(ExifCorpus, EachFileGivesTheOrientationItsNameStates) {
+    // Names end in "-o<N>" before the extension: N is what the reader must
+    // find (0: none). .jpg files go through the JPEG reader, .tif through
+    // the TIFF one.
+    const std::filesystem::path dir = std::filesystem::path(QV_TEST_DATA) / "exif_read";
+    int files = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(dir)) {
+        const std::string name = entry.path().filename().string();
+        SCOPED_TRACE(name);
+        std::ifstream in(entry.path(), std::ios::binary);
+        const Bytes bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+        const std::size_t mark = name.rfind("-o");
+        ASSERT_NE(mark, std::string::npos);
+        const int want = name[mark + 2] - '0';
+        const bool jpeg = entry.path().extension() == ".jpg";
+        const std::uint16_t got = jpeg ? JpegExifOrientation(bytes.data(), bytes.size())
+                                       : TiffOrientation(bytes.data(), bytes.size());
+        EXPECT_EQ(got, want);
+        ++files;
+    }
+    EXPECT_GE(files, 13);
 }

@@ -128,6 +128,27 @@ TEST(PluginDiscovery, HostServicesAreOfferedAndTheShutdownNoticeSent) {
     EXPECT_FALSE(folder.IsLoaded("tp_red.dll"));
 }
 
+TEST(PluginDiscovery, APluginFreeingSharedBlocksInItsNoticeAndAtDetachStillFindsTheMemoryManager) {
+    const char* const marks[] = {"ALLOCATED", "FREED_IN_NOTICE", "FREED_AT_DETACH", "MANAGER_GONE_IN_NOTICE",
+                                 "MANAGER_GONE_AT_DETACH"};
+    for (const char* mark : marks) EnvClear(std::string("QVT_tp_freeatexit_") + mark);
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_freeatexit.dll"));
+    folder.Load();
+    ASSERT_EQ(TableNames(), std::vector<std::string>{"tp_freeatexit.dll"});
+    ASSERT_TRUE(EnvSet("QVT_tp_freeatexit_ALLOCATED"));  // two blocks from fastmm.dll
+    UnloadPlugins();
+    EXPECT_FALSE(EnvSet("QVT_tp_freeatexit_MANAGER_GONE_IN_NOTICE"));
+    EXPECT_FALSE(EnvSet("QVT_tp_freeatexit_MANAGER_GONE_AT_DETACH"));
+    EXPECT_TRUE(EnvSet("QVT_tp_freeatexit_FREED_IN_NOTICE"));
+    EXPECT_TRUE(EnvSet("QVT_tp_freeatexit_FREED_AT_DETACH"));
+    // Both are gone in the end, the memory manager last.
+    EXPECT_FALSE(folder.IsLoaded("tp_freeatexit.dll"));
+    EXPECT_FALSE(folder.IsLoaded("fastmm.dll"));
+    EXPECT_EQ(SharedMemoryEntries().FreeMem, nullptr);
+}
+
 TEST(PluginDiscovery, APluginThatRefusesTheHostEndsStartUpWithItsMessage) {
     TInstallFolder folder;
     folder.AddFastmm();
@@ -361,12 +382,17 @@ TEST(PluginDecode, DecoderWithoutFileNameFlagReadsThroughTheFileRecord) {
 }
 
 TEST(PluginDecode, APluginClaimingMorePixelsThanItsBufferHoldsDeliversNothing) {
-    TInstallFolder folder;
-    folder.AddFastmm();
-    folder.Add(TestPluginDll("tp_liar.dll"));
-    folder.Load();
-    WriteSmallFile(folder.File("l.big"));
-    EXPECT_FALSE(Decode(folder.File("l.big")).ok);
+    // 3000 x 2 in a 3 x 2 buffer; 2^31 - 1 on both sides, whose byte count
+    // wraps around 64 bits; 65536 x 65536 in memory of the plug-in's own,
+    // more than any picture buffer holds.
+    for (const char* liar : {"tp_liar.dll", "tp_hugeliar.dll", "tp_ownliar.dll"}) {
+        TInstallFolder folder;
+        folder.AddFastmm();
+        folder.Add(TestPluginDll(liar));
+        folder.Load();
+        WriteSmallFile(folder.File("l.big"));
+        EXPECT_FALSE(Decode(folder.File("l.big")).ok) << liar;
+    }
 }
 
 TEST(PluginDecode, FitModeTwoAsksForTwiceTheSize) {
@@ -402,6 +428,50 @@ TEST(PluginDecode, BmpPluginDecodesARealFileAtItsOwnSize) {
     std::uint32_t px;
     std::memcpy(&px, d.picture->Bits + (3 * 5 + 4) * 4, 4);
     EXPECT_EQ(px & 0xFFFFFF, 4u * 16 + 3);
+}
+
+// ---- Line delivery --------------------------------------------------------------------
+
+namespace {
+
+// A host callback that accepts line -1 and stops the delivery at line 2, as
+// the host's guarded resampler does when a line raises an error.
+std::int32_t StopLines = 0;  // calls received
+std::int32_t QV_CDECL StopAtLineTwo(std::intptr_t, std::int32_t curLine, std::int32_t, std::int32_t) {
+    ++StopLines;
+    return curLine == 2 ? 0 : 1;
+}
+
+}  // namespace
+
+TEST(PluginLines, AHostThatStopsTheLinesPartWayFailsTheDecodeOfEachProductPlugin) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(ProductDll("imgbmp.dll"));
+    folder.Add(ProductDll("imgwic.dll"));  // WIC reads bitmaps too
+    Settings.rtresize = true;              // the plug-ins are given the line-callback slot
+    folder.Load();
+    ASSERT_EQ(TableNames(), (std::vector<std::string>{"imgbmp.dll", "imgwic.dll"}));
+    const auto bmp = MakeBmp24(8, 8, [](int x, int y) { return static_cast<std::uint32_t>(x * 16 + y); });
+    const std::string file = folder.File("p.bmp");
+    WriteFileBytes(file, bmp.data(), bmp.size());
+    for (const PluginEntry& entry : PluginTable) {
+        SCOPED_TRACE(entry.FileName);
+        TDecoderFunc decode = nullptr;
+        for (std::int32_t j = 0; j < entry.Info.FormatCount; ++j)
+            if (std::strcmp(entry.Info.Extensions[j], ".bmp") == 0) decode = entry.Info.Decoders[j];
+        ASSERT_NE(decode, nullptr);
+        std::int32_t w = 8, h = 8, naturalW = 0, naturalH = 0;
+        void* pixels = nullptr;
+        StopLines = 0;
+        PluginLineCallback = StopAtLineTwo;
+        const std::int32_t result = decode(file.c_str(), &w, &h, &naturalW, &naturalH, &pixels);
+        PluginLineCallback = nullptr;
+        EXPECT_EQ(StopLines, 4);  // lines -1, 0, 1 and 2, then nothing more
+        EXPECT_EQ(result, 0);
+        EXPECT_EQ(w, 0);
+        EXPECT_EQ(pixels, nullptr);
+    }
 }
 
 // ---- Picture buffer -----------------------------------------------------------------

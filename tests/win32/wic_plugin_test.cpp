@@ -110,6 +110,60 @@ std::uint32_t Px(const TBitmap& b, int x, int y) {
     return v & 0xFFFFFF;
 }
 
+// An uncompressed 24-bit RGB TIFF of w x h pixels, one row per strip, as
+// the format defines it. Rows from `firstLost` on have strip offsets past
+// the end of the file: a decoder that reads strips as they are asked for
+// fails there, part-way through the picture, while the headers and the
+// rows above are sound.
+std::vector<std::uint8_t> TiffWithLostStrips(int w, int h, int firstLost, std::uint32_t color) {
+    std::vector<std::uint8_t> b;
+    auto u16 = [&](std::uint32_t v) {
+        b.push_back(static_cast<std::uint8_t>(v));
+        b.push_back(static_cast<std::uint8_t>(v >> 8));
+    };
+    auto u32 = [&](std::uint32_t v) {
+        u16(v & 0xFFFF);
+        u16(v >> 16);
+    };
+    const std::uint32_t rowBytes = static_cast<std::uint32_t>(w) * 3;
+    const int kTags = 10;
+    const std::uint32_t ifd = 8, ifdEnd = ifd + 2 + kTags * 12 + 4;
+    const std::uint32_t bitsAt = ifdEnd, offsetsAt = bitsAt + 6, countsAt = offsetsAt + 4 * h,
+                        pixelsAt = countsAt + 4 * h;
+    b.insert(b.end(), {'I', 'I'});
+    u16(42);
+    u32(ifd);
+    u16(kTags);
+    auto tag = [&](std::uint32_t id, std::uint32_t type, std::uint32_t count, std::uint32_t value) {
+        u16(id);
+        u16(type);
+        u32(count);
+        u32(value);  // a SHORT value sits in the low half, little-endian
+    };
+    tag(256, 3, 1, static_cast<std::uint32_t>(w));  // ImageWidth
+    tag(257, 3, 1, static_cast<std::uint32_t>(h));  // ImageLength
+    tag(258, 3, 3, bitsAt);                         // BitsPerSample 8, 8, 8
+    tag(259, 3, 1, 1);                              // no compression
+    tag(262, 3, 1, 2);                              // RGB
+    tag(273, 4, static_cast<std::uint32_t>(h), offsetsAt);
+    tag(277, 3, 1, 3);  // SamplesPerPixel
+    tag(278, 3, 1, 1);  // RowsPerStrip
+    tag(279, 4, static_cast<std::uint32_t>(h), countsAt);
+    tag(284, 3, 1, 1);  // chunky
+    u32(0);             // no next IFD
+    u16(8);
+    u16(8);
+    u16(8);
+    for (int y = 0; y < h; ++y) u32(y < firstLost ? pixelsAt + rowBytes * y : 0x7FFF0000u + rowBytes * y);
+    for (int y = 0; y < h; ++y) u32(rowBytes);
+    for (int i = 0; i < w * firstLost; ++i) {
+        b.push_back(static_cast<std::uint8_t>(color >> 16));
+        b.push_back(static_cast<std::uint8_t>(color >> 8));
+        b.push_back(static_cast<std::uint8_t>(color));
+    }
+    return b;
+}
+
 class WicPlugin : public ::testing::Test {
 protected:
     void SetUp() override {
@@ -264,4 +318,55 @@ TEST_F(WicPlugin, LargeJpegShrinksThroughTheResamplerOnBothPaths) {
         EXPECT_TRUE(Near(Px(target, 150, 154), 0x3030C0));
         EXPECT_EQ(Px(target, 100, 155), 0u);
     }
+}
+
+// ---- A read error part-way -----------------------------------------------------------
+
+TEST_F(WicPlugin, ARowThatCannotBeReadPartWayFailsTheProgressiveDecode) {
+    // 16 x 16 into a 16 x 16 target: the lines go straight in. Rows 0 to 7
+    // are readable, row 8's strip lies past the end of the file.
+    const auto tiff = TiffWithLostStrips(16, 16, 8, 0xC03030);
+    const std::string file = folder.File("lost.tif");
+    WriteFileBytes(file, tiff.data(), tiff.size());
+    for (bool progressive : {true, false}) {
+        Settings.rtresize = progressive;
+        TBitmap target(16, 16);
+        std::memset(target.Bits, 0xFF, 16 * 16 * 4);
+        PictureInfo info;
+        const std::uint32_t lines = ProgressiveLineCount;
+        LoadPicture(target, file, info);
+        // Line -1 and the eight sound rows reached the host before the error.
+        EXPECT_EQ(ProgressiveLineCount - lines, progressive ? 9u : 0u);
+        EXPECT_EQ(info.Width, 0) << "progressive " << progressive;
+        EXPECT_EQ(info.Format, nullptr);
+        int lit = 0;
+        for (int y = 0; y < 16; ++y)
+            for (int x = 0; x < 16; ++x) lit += Px(target, x, y) != 0;
+        EXPECT_EQ(lit, 0) << "the upper half of a failed picture stays off the screen";
+    }
+}
+
+TEST(WicPluginFallback, APluginAfterTheOneThatFailedPartWayDecodesThePicture) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(ProductDll("imgwic.dll"));
+    folder.Add(TestPluginDll("tp_tif.dll"), "z_tif.dll");  // sorts after imgwic.dll, claims .tif
+    Settings.rtresize = true;
+    folder.Load();
+    Settings.FitMode = 1;
+    const auto tiff = TiffWithLostStrips(16, 16, 8, 0xC03030);
+    const std::string file = folder.File("lost.tif");
+    WriteFileBytes(file, tiff.data(), tiff.size());
+    // The size of the picture: imgwic accepts the line protocol and fails at row 8.
+    TBitmap target(16, 16);
+    PictureInfo info;
+    const std::uint32_t lines = ProgressiveLineCount;
+    LoadPicture(target, file, info);
+    EXPECT_EQ(ProgressiveLineCount - lines, 9u);
+    EXPECT_STREQ(info.Format, "tp_tif picture");
+    EXPECT_EQ(info.Width, 3);
+    // tp_tif's 3 x 2 green picture, centred; the rows imgwic had delivered are gone.
+    EXPECT_EQ(Px(target, 7, 7), 0x00FF00u);
+    EXPECT_EQ(Px(target, 0, 0), 0u);
+    EXPECT_EQ(Px(target, 8, 3), 0u);
 }

@@ -86,13 +86,44 @@ void CheckRegisters(const HostServices& s) {
 }
 #endif
 
+#if defined(QVT_FREE_AT_EXIT)
+// Two blocks from the shared memory manager, given back the way a plug-in
+// may: one in the shutdown notice, the other when the library is detached.
+void* NoticeBlock = nullptr;
+void* DetachBlock = nullptr;
+
+// Frees `block` through the manager's entry and records `freed`, unless the
+// entry's code no longer belongs to a loaded module: then the call would
+// crash this test process, so `gone` is recorded instead.
+void FreeShared(void*& block, const char* freed, const char* gone) {
+    if (!block || !Services.FreeMem) return;
+    HMODULE owner = nullptr;
+    constexpr DWORD kByAddress =
+        GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    if (!::GetModuleHandleExA(kByAddress, reinterpret_cast<LPCSTR>(Services.FreeMem), &owner)) {
+        Mark(gone);
+        return;
+    }
+    if (Services.FreeMem(block) == 0) Mark(freed);
+    block = nullptr;
+}
+#endif
+
 [[maybe_unused]] void QV_CDECL Notify(HostServices* s) {
     if (s->Status == kHostStatusShutdown) {
         Mark("SHUTDOWN");
+#if defined(QVT_FREE_AT_EXIT)
+        FreeShared(NoticeBlock, "FREED_IN_NOTICE", "MANAGER_GONE_IN_NOTICE");
+#endif
         return;
     }
     Services = *s;
     Mark("NOTIFIED");
+#if defined(QVT_FREE_AT_EXIT)
+    NoticeBlock = Services.GetMem ? Services.GetMem(64) : nullptr;
+    DetachBlock = Services.GetMem ? Services.GetMem(64) : nullptr;
+    if (NoticeBlock && DetachBlock) Mark("ALLOCATED");
+#endif
 #if defined(QVT_REGISTER_CHECK)
     CheckRegisters(*s);
 #endif
@@ -157,11 +188,24 @@ void CheckRegisters(const HostServices& s) {
 #endif
     *width = 3;
     *height = 2;
+#if defined(QVT_OWN_BUFFER)
+    // Pixels in memory of its own rather than the host's buffer, with a size
+    // that no picture buffer could have.
+    static std::uint32_t own[6];
+    auto* p = own;
+    *width = 65536;
+    *height = 65536;
+#else
     auto* p = static_cast<std::uint32_t*>(Services.GetPictureBuffer(3 * 2 * 4));
+#endif
     if (!p) return 0;
     for (int i = 0; i < 6; ++i) p[i] = color;
 #if defined(QVT_OVERSTATE)
     *width = 3000;  // more than the buffer it asked for
+#elif defined(QVT_OVERSTATE_HUGE)
+    // So much more that width x height x 4 wraps around 64 bits to a negative count.
+    *width = INT32_MAX;
+    *height = INT32_MAX;
 #endif
     *pixels = p;
     return 1;
@@ -212,6 +256,14 @@ extern "C" __declspec(dllexport) int TestRegisterResult() {
     return RegisterResult;
 }
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {
+BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+#if defined(QVT_FREE_AT_EXIT)
+    // Unloaded by FreeLibrary (not at process end, when nothing need be freed).
+    if (reason == DLL_PROCESS_DETACH && !reserved)
+        FreeShared(DetachBlock, "FREED_AT_DETACH", "MANAGER_GONE_AT_DETACH");
+#else
+    (void)reason;
+    (void)reserved;
+#endif
     return TRUE;
 }
