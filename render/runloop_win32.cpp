@@ -95,13 +95,19 @@ void RestoreTimerResolution() {
     timerPeriod.raised = false;
 }
 
-// Milliseconds from the performance counter: really millisecond-accurate,
-// unlike GetTickCount, which steps by 10 to 16 ms. Wraps like a tick count.
-std::uint32_t Now() {
+// The performance counter's ticks per second, 0 where there is none.
+LONGLONG CounterFrequency() {
     static const LONGLONG frequency = [] {
         LARGE_INTEGER f;
         return ::QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 0;
     }();
+    return frequency;
+}
+
+// Milliseconds from the performance counter: really millisecond-accurate,
+// unlike GetTickCount, which steps by 10 to 16 ms. Wraps like a tick count.
+std::uint32_t Now() {
+    const LONGLONG frequency = CounterFrequency();
     if (frequency == 0) return ::GetTickCount();
     LARGE_INTEGER counter;
     ::QueryPerformanceCounter(&counter);
@@ -271,10 +277,7 @@ double FramePeriodMs(std::uint32_t refreshHz) {
 }
 
 double PreciseMs() {
-    static const LONGLONG frequency = [] {
-        LARGE_INTEGER f;
-        return ::QueryPerformanceFrequency(&f) && f.QuadPart > 0 ? f.QuadPart : 0;
-    }();
+    const LONGLONG frequency = CounterFrequency();
     if (frequency == 0) return ::GetTickCount();
     LARGE_INTEGER counter;
     ::QueryPerformanceCounter(&counter);

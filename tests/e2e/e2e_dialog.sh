@@ -70,17 +70,7 @@ start_dialog() {
 }
 
 # Waits for the dialog process to end; its exit code in RC (124: still running).
-wait_end() {
-    RC=124
-    for _ in $(seq 1 100); do
-        if ! kill -0 "$PID" 2>/dev/null; then
-            wait "$PID"
-            RC=$?
-            return
-        fi
-        sleep 0.1
-    done
-}
+wait_end() { wait_child "$PID" 100; }
 
 listing() { "$RUN" "$PROBE" list 2>/dev/null | tr -d '\r'; }
 # The line of the first window with this text (and class, when given).

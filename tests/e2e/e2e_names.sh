@@ -114,15 +114,8 @@ probe command 66
 sleep 0.5
 shot names-dialog
 probe command 16  # OK
-rc=124
-for _ in $(seq 1 150); do
-    if ! kill -0 "$PID" 2>/dev/null; then
-        wait "$PID"
-        rc=$?
-        break
-    fi
-    sleep 0.1
-done
+wait_child "$PID" 150
+rc=$RC
 [ "$rc" = 124 ] && shot names-dialog-after-ok
 [ "$rc" = 0 ] && pass "OK ends the dialog with 0" || fail "OK ended with $rc"
 # The file's picture paths: three, all short paths the Windows side opens.

@@ -32,6 +32,20 @@ use_wine_display() {
     export DISPLAY
 }
 
+# Waits up to $2 tenths of a second for $1, a child of this shell, to end;
+# its exit code in RC (124: still running).
+wait_child() {
+    RC=124
+    for _ in $(seq 1 "$2"); do
+        if ! kill -0 "$1" 2>/dev/null; then
+            wait "$1"
+            RC=$?
+            return
+        fi
+        sleep 0.1
+    done
+}
+
 finish() {
     if [ "$FAILED" -ne 0 ]; then exit 1; fi
     echo "all checks passed"
