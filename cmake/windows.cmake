@@ -46,14 +46,8 @@ qv_target_defaults(win_tests)
 target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version)
 add_dependencies(win_tests quorvane)
 target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
-# The runs that are ended while their loader is stuck or cancelled go in a
-# process of their own: under Wine's X11 driver a later full-screen run in
-# the same process, after the crash tests' child processes, has had an X
-# request fail (BadWindow on unmapping its window) and the process abort.
-set(QV_STOP_SUITES "DialogRuns.*:CancelledDecode.*:FramePacingRate.*")
-add_test(NAME ${QV_TEST_PREFIX}win_tests COMMAND win_tests --gtest_filter=-${QV_STOP_SUITES})
-add_test(NAME ${QV_TEST_PREFIX}win_tests_stop COMMAND win_tests --gtest_filter=${QV_STOP_SUITES})
-set_tests_properties(${QV_TEST_PREFIX}win_tests ${QV_TEST_PREFIX}win_tests_stop PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
+add_test(NAME ${QV_TEST_PREFIX}win_tests COMMAND win_tests)
+set_tests_properties(${QV_TEST_PREFIX}win_tests PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
 set_tests_properties(${QV_TEST_PREFIX}core_tests PROPERTIES RESOURCE_LOCK wine)
 
 # Small programs the end-to-end tests drive the product with from outside.

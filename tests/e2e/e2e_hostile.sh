@@ -112,7 +112,7 @@ path=""  # where the last show stopped
 while [ $(( $(date +%s) - start )) -lt 420 ]; do
     # A show that made no progress gets longer next time: a slow picture
     # may still have been loading. Three stalls in a row are a hang.
-    wait=$((3 + stalls * 5))
+    wait=$((2 + stalls * 4))
     DELETE_NOW=0
     [ "${path##*\\}" = "$before_deleted" ] && DELETE_NOW=1
     read -r rc kb index path < <(DELETE_NOW=$DELETE_NOW one_show "$wait")

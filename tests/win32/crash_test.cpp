@@ -389,10 +389,13 @@ FILETIME Now() {
     return now;
 }
 
-// Ends the explorer.exe processes that started after `since`: under Wine the
-// report viewer opens a window and stays (and shows as the system folder's
-// explorer.exe).
+// Ends the report viewers (explorer.exe) that started after `since`: under
+// Wine the viewer opens a window and stays (and shows as the system folder's
+// explorer.exe). Wine's desktop process is an explorer.exe too, maybe started
+// meanwhile; the windows of later tests need it.
 void EndViewersStartedAfter(const FILETIME& since) {
+    DWORD desktop = 0;
+    GetWindowThreadProcessId(GetDesktopWindow(), &desktop);
     TKernelHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
     PROCESSENTRY32 entry{};
     entry.dwSize = sizeof(entry);
@@ -403,8 +406,8 @@ void EndViewersStartedAfter(const FILETIME& since) {
         char image[MAX_PATH] = {};
         DWORD size = sizeof(image);
         FILETIME created, exited, kernel, user;
-        if (!QueryFullProcessImageNameA(process.Get(), 0, image, &size) || size < 13 ||
-            lstrcmpiA(image + size - 13, "\\explorer.exe") != 0 ||
+        if (entry.th32ProcessID == desktop || !QueryFullProcessImageNameA(process.Get(), 0, image, &size) ||
+            size < 13 || lstrcmpiA(image + size - 13, "\\explorer.exe") != 0 ||
             !GetProcessTimes(process.Get(), &created, &exited, &kernel, &user) ||
             CompareFileTime(&created, &since) < 0)
             continue;

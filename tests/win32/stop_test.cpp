@@ -61,19 +61,25 @@ TEST(CancelledDecode, StopsAtTheNextLineReleasesItsFileAndTheNextDecodeWorks) {
 
     TBitmap target(600, 400);
     target.ShrinkToFit = true;
-    TDecodeJob job;
-    job.path = path;
-    job.target = &target;
-    const std::uint32_t linesBefore = ProgressiveLineCount;
-    const std::uint32_t refusedBefore = RefusedLineCount;
-    HANDLE thread = ::CreateThread(nullptr, 0, DecodeWithCancel, &job, 0, nullptr);
-    ASSERT_NE(thread, nullptr);
-    // Raise the flag once the lines have begun to arrive.
-    while (ProgressiveLineCount - linesBefore < 20 && ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT)
-        ::Sleep(0);
-    job.cancel = true;
-    ::WaitForSingleObject(thread, INFINITE);
-    ::CloseHandle(thread);
+    std::uint32_t linesBefore = 0, refusedBefore = 0;
+    // Raise the flag once the lines have begun to arrive. On a busy machine
+    // this thread may not run again before the decode is over; then the
+    // decode is tried again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        TDecodeJob job;
+        job.path = path;
+        job.target = &target;
+        linesBefore = ProgressiveLineCount;
+        refusedBefore = RefusedLineCount;
+        HANDLE thread = ::CreateThread(nullptr, 0, DecodeWithCancel, &job, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        while (ProgressiveLineCount - linesBefore < 20 && ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT)
+            ::Sleep(0);
+        job.cancel = true;
+        ::WaitForSingleObject(thread, INFINITE);
+        ::CloseHandle(thread);
+        if (ProgressiveLineCount - linesBefore <= static_cast<std::uint32_t>(h)) break;  // stopped early
+    }
 
     // The plug-in got one refusal and stopped: far from all of its lines.
     EXPECT_EQ(RefusedLineCount - refusedBefore, 1u);
