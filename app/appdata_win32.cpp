@@ -10,7 +10,6 @@
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
 #include "imaging/plugins_win32.h"
-#include "render/runloop_win32.h"
 
 LOGFONTA MessageFont;
 TGdiObject MessageFontHandles[2];
@@ -53,7 +52,6 @@ void InitApplicationData() {
 }
 
 void FreeApplicationData() {
-    EndLingeringLoaders();  // no decode of an ended preview may run into the unloaded plug-ins
     FreeCatalogue();  // FoundList and the catalogue
     LegacyFolders.clear();
     for (TGdiObject& font : MessageFontHandles) font.Reset();

@@ -380,7 +380,10 @@ void TearDownDialog() {
     if (Dialog.ComInitialised) ::CoUninitialize();  // 5
     Dialog.ComInitialised = false;
 
-    if (!dialogEnd) FreeApplicationData();  // 6: ends the process
+    if (!dialogEnd) {
+        EndLingeringLoaders();  // no decode of an ended preview may run into the unloaded plug-ins
+        FreeApplicationData();  // 6: ends the process
+    }
     // A test's end: take the windows down and leave the message loop.
     SetAfterPaintHook(nullptr, nullptr);
     Dialog.ToolTip.Reset();
