@@ -142,13 +142,15 @@ cpu_of() {  # $1 program, $2 title, $3 extra environment; prints "process X-serv
     ( env $3 "$RUN" "$1" $([ "$1" = "$SCR" ] && echo /s) >/dev/null 2>&1 ) &
     w=$(find_window "$2") || { echo "n/a n/a"; return; }
     sleep 3
-    pid=$(pgrep -n -x "$(basename "$1")")
+    # Run directly, Wine's process carries the program's unix path first;
+    # a name longer than 15 characters is beyond pgrep -x.
+    pid=$(pgrep -n -f "^$1")
     ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
     a=$(ticks "$pid"); xa=$(ticks "$XPID")
     sleep 5
     b=$(ticks "$pid"); xb=$(ticks "$XPID")
     xdotool key x
-    for _ in $(seq 1 800); do pgrep -x "$(basename "$1")" >/dev/null || break; sleep 0.01; done
+    for _ in $(seq 1 800); do pgrep -f "^$1" >/dev/null || break; sleep 0.01; done
     local hz
     hz=$(getconf CLK_TCK)
     echo "$(( (b - a) * 100 / hz / 5 )) $(( (xb - xa) * 100 / hz / 5 ))"
