@@ -145,6 +145,7 @@ cpu_of() {  # $1 program, $2 title, $3 extra environment; prints "process X-serv
     # Run directly, Wine's process carries the program's unix path first;
     # a name longer than 15 characters is beyond pgrep -x.
     pid=$(pgrep -n -f "^$1")
+    [ -n "$pid" ] || { xdotool key x; echo "n/a n/a"; return; }
     ticks() { awk '{print $14 + $15}' "/proc/$1/stat" 2>/dev/null || echo 0; }
     a=$(ticks "$pid"); xa=$(ticks "$XPID")
     sleep 5
