@@ -46,8 +46,15 @@ qv_target_defaults(win_tests)
 target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version)
 add_dependencies(win_tests quorvane)
 target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
-add_test(NAME ${QV_TEST_PREFIX}win_tests COMMAND win_tests)
-set_tests_properties(${QV_TEST_PREFIX}win_tests PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
+# The runs ended while their loader is stuck or cancelled go in a process
+# of their own. Under Wine's X11 driver a full-screen run later in the same
+# process, after the crash tests' child processes, has had its window's
+# unmapping fail with BadWindow and the process abort; separately each
+# passes, as did 1000 previews from one dialog process.
+set(QV_STOP_SUITES "DialogRuns.*:CancelledDecode.*:FramePacingRate.*")
+add_test(NAME ${QV_TEST_PREFIX}win_tests COMMAND win_tests --gtest_filter=-${QV_STOP_SUITES})
+add_test(NAME ${QV_TEST_PREFIX}win_tests_stop COMMAND win_tests --gtest_filter=${QV_STOP_SUITES})
+set_tests_properties(${QV_TEST_PREFIX}win_tests ${QV_TEST_PREFIX}win_tests_stop PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
 set_tests_properties(${QV_TEST_PREFIX}core_tests PROPERTIES RESOURCE_LOCK wine)
 
 # Small programs the end-to-end tests drive the product with from outside.
