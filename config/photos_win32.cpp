@@ -62,26 +62,26 @@ constexpr std::size_t kMaxPickerBufferChars = std::size_t(1) << 24;
 
 // --- tree access -----------------------------------------------------------
 
-HTREEITEM Insert(HTREEITEM parent, HTREEITEM after, const std::string& text, std::uint32_t data) {
-    TVINSERTSTRUCTA ins = {};
+// One tree item, in the character set of TInsert (and of its message).
+template <typename TInsert, typename TChar>
+HTREEITEM InsertItem(UINT message, HTREEITEM parent, HTREEITEM after, const TChar* text, std::uint32_t data) {
+    TInsert ins = {};
     ins.hParent = parent;
     ins.hInsertAfter = after;
     ins.item.mask = TVIF_TEXT | TVIF_PARAM;
-    ins.item.pszText = const_cast<char*>(text.c_str());
+    ins.item.pszText = const_cast<TChar*>(text);
     ins.item.lParam = static_cast<LPARAM>(data);
-    return reinterpret_cast<HTREEITEM>(
-        ::SendMessageA(tree, TVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&ins)));
+    const auto item = reinterpret_cast<LPARAM>(&ins);
+    return reinterpret_cast<HTREEITEM>(sizeof(TChar) == 1 ? ::SendMessageA(tree, message, 0, item)
+                                                          : ::SendMessageW(tree, message, 0, item));
+}
+
+HTREEITEM Insert(HTREEITEM parent, HTREEITEM after, const std::string& text, std::uint32_t data) {
+    return InsertItem<TVINSERTSTRUCTA>(TVM_INSERTITEMA, parent, after, text.c_str(), data);
 }
 
 HTREEITEM InsertWide(HTREEITEM parent, HTREEITEM after, const std::wstring& text, std::uint32_t data) {
-    TVINSERTSTRUCTW ins = {};
-    ins.hParent = parent;
-    ins.hInsertAfter = after;
-    ins.item.mask = TVIF_TEXT | TVIF_PARAM;
-    ins.item.pszText = const_cast<wchar_t*>(text.c_str());
-    ins.item.lParam = static_cast<LPARAM>(data);
-    return reinterpret_cast<HTREEITEM>(
-        ::SendMessageW(tree, TVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&ins)));
+    return InsertItem<TVINSERTSTRUCTW>(TVM_INSERTITEMW, parent, after, text.c_str(), data);
 }
 
 // The tree shows every entry under its real name. A catalogue path holds a
