@@ -1,7 +1,7 @@
 #pragma once
 #include <windows.h>
 
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
 
 // The logical font for texts drawn into pictures ("Courier New", height by
 // screen width); filled by InitApplicationData.

@@ -3,8 +3,9 @@
 #include <cstdint>
 
 #include "app/cmdline.h"
-#include "app/handles_win32.h"
 #include "app/state.h"
+#include "base/handles_win32.h"
+#include "base/system_win32.h"
 #include "config/dialog_win32.h"
 #include "diag/crash_report_win32.h"
 #include "render/runloop_win32.h"
@@ -22,10 +23,10 @@ void Guarded(Mode mode) {
     try {
         mode();
     } catch (const std::exception& e) {
-        ReportEscapedError(&e, RunFlags.load() | kCaughtByEntry);
+        ReportException(&e, RunFlags.load() | kCaughtByEntry);
         StopRequested = 1;
     } catch (...) {
-        ReportEscapedError(nullptr, RunFlags.load() | kCaughtByEntry);
+        ReportException(nullptr, RunFlags.load() | kCaughtByEntry);
         StopRequested = 1;
     }
 }
@@ -64,11 +65,6 @@ void ChangePassword(HWND owner) {
     TModule mpr(LoadSystemLibrary("MPR.DLL"));
     if (!mpr) return;
     using PwdChangePasswordFn = DWORD(WINAPI*)(LPCSTR, HWND, DWORD, DWORD);
-    auto change = reinterpret_cast<PwdChangePasswordFn>(
-        reinterpret_cast<void*>(::GetProcAddress(mpr.Get(), "PwdChangePasswordA")));
+    const auto change = ProcAddress<PwdChangePasswordFn>(mpr.Get(), "PwdChangePasswordA");
     if (change) change("SCRSAVE", owner, 0, 0);
-}
-
-void ReportEscapedError(const std::exception* error, std::uint32_t flags) {
-    ReportException(error, flags);
 }

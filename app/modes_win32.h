@@ -16,7 +16,3 @@ void ParseProcessCommandLine(const char* raw);
 void DispatchMode();
 // The Windows 9x password change through "MPR.DLL"; does nothing without it.
 void ChangePassword(HWND owner);
-
-// Where an error that escaped a mode ends up. Ends the process with exit
-// code 217 once the report is written.
-void ReportEscapedError(const std::exception* error, std::uint32_t flags);

@@ -6,13 +6,19 @@
 #include <utility>
 #include <vector>
 
-#include "app/registry_win32.h"
 #include "app/settings.h"
-#include "app/ui_win32.h"
+#include "base/registry_win32.h"
+#include "base/system_win32.h"
+#include "base/ui_win32.h"
 #include "catalogue/compare.h"
 #include "catalogue/piclist.h"
 
 namespace {
+
+// One value of the settings key as a clamped integer (see DecodeSettingInt).
+std::int32_t ReadSettingInt(HKEY key, const char* name, std::int32_t def) {
+    return DecodeSettingInt(ReadRegString(key, name), def);
+}
 
 void LoadLegacyFolders() {
     LegacyFolders.clear();
@@ -78,19 +84,4 @@ void SaveSettings() {
         ::GetFileAttributesA(Settings.CatalogueFile.c_str()) == INVALID_FILE_ATTRIBUTES)
         EnsureFolder(FolderPart(Settings.CatalogueFile));
     PicList.SaveToFile(Settings.CatalogueFile);  // raises to the caller
-}
-
-std::string ShellFolder(const char* name) {
-    TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kShellFoldersKey, KEY_READ);
-    return ReadRegString(key.Get(), name).value_or(std::string());
-}
-
-std::string MyPicturesFolder() {
-    return ShellFolder("My Pictures");
-}
-
-void EnsureFolder(const std::string& path) {
-    if (path.empty()) return;
-    if (::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES) return;
-    ::CreateDirectoryA(path.c_str(), nullptr);
 }

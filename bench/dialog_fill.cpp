@@ -20,9 +20,9 @@
 #include <string>
 #include <vector>
 
-#include "app/registry_win32.h"
 #include "app/settings.h"
-#include "app/ui_win32.h"
+#include "base/registry_win32.h"
+#include "base/ui_win32.h"
 #include "catalogue/piclist.h"
 #include "config/dialog_win32.h"
 #include "config/photos_win32.h"

@@ -6,9 +6,9 @@
 #include <cstring>
 #include <vector>
 
-#include "app/handles_win32.h"
 #include "app/settings.h"
-#include "app/settings_win32.h"
+#include "base/handles_win32.h"
+#include "base/system_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
 
@@ -139,12 +139,6 @@ private:
     std::vector<char> buffer_ = std::vector<char>(kBufferSize);
     std::size_t used_ = 0;
 };
-
-bool FileExists(const std::string& path) {
-    if (path.empty()) return false;
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
 
 // True when `name` is `base` + "." + a process id + ".tmp"; the id in `pid`.
 bool IsTempName(const std::string& name, const std::string& base, DWORD& pid) {

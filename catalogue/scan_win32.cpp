@@ -9,8 +9,9 @@
 #include <cwchar>
 #include <string_view>
 
-#include "app/handles_win32.h"
 #include "app/settings.h"
+#include "base/handles_win32.h"
+#include "base/system_win32.h"
 #include "catalogue/catalogue_win32.h"
 #include "catalogue/compare.h"
 #include "catalogue/scan.h"
@@ -62,10 +63,8 @@ struct TNative {
     TNative() {
         // ntdll is mapped into every process; nothing is loaded here.
         if (HMODULE ntdll = ::GetModuleHandleA("ntdll.dll")) {
-            queryInformation = reinterpret_cast<TNtQueryInformationFile>(
-                reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQueryInformationFile")));
-            queryDirectory = reinterpret_cast<TNtQueryDirectoryFile>(
-                reinterpret_cast<void*>(::GetProcAddress(ntdll, "NtQueryDirectoryFile")));
+            queryInformation = ProcAddress<TNtQueryInformationFile>(ntdll, "NtQueryInformationFile");
+            queryDirectory = ProcAddress<TNtQueryDirectoryFile>(ntdll, "NtQueryDirectoryFile");
         }
     }
 };

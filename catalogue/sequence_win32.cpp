@@ -4,8 +4,8 @@
 
 #include "app/appdata_win32.h"
 #include "app/random.h"
-#include "app/registry_win32.h"
 #include "app/settings.h"
+#include "base/registry_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "imaging/prepare_win32.h"

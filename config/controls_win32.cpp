@@ -7,7 +7,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
+#include "base/system_win32.h"
 #include "config/layout.h"
 
 std::atomic<HCURSOR> DialogBusyCursor{nullptr};
@@ -59,11 +60,6 @@ bool themesActive = false;
 
 HINSTANCE Instance() {
     return ::GetModuleHandleA(nullptr);
-}
-
-template <typename Fn>
-Fn Resolve(HMODULE module, const char* name) {
-    return reinterpret_cast<Fn>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
 }
 
 WNDPROC Subclass(HWND wnd, WNDPROC proc, WNDPROC& saved) {
@@ -582,13 +578,13 @@ void LoadThemeLibrary() {
     themeLibrary.Reset(LoadSystemLibrary("uxtheme.dll"));
     if (!themeLibrary) return;
     HMODULE m = themeLibrary.Get();
-    drawThemeParentBackground = Resolve<DrawThemeParentBackgroundFn>(m, "DrawThemeParentBackground");
+    drawThemeParentBackground = ProcAddress<DrawThemeParentBackgroundFn>(m, "DrawThemeParentBackground");
     openThemeData = ::GetProcAddress(m, "OpenThemeData");
     drawThemeBackground = ::GetProcAddress(m, "DrawThemeBackground");
     closeThemeData = ::GetProcAddress(m, "CloseThemeData");
-    BoolFn isAppThemed = Resolve<BoolFn>(m, "IsAppThemed");
+    BoolFn isAppThemed = ProcAddress<BoolFn>(m, "IsAppThemed");
     if (!isAppThemed || !isAppThemed()) return;
-    BoolFn isThemeActive = Resolve<BoolFn>(m, "IsThemeActive");
+    BoolFn isThemeActive = ProcAddress<BoolFn>(m, "IsThemeActive");
     themesActive = isThemeActive && isThemeActive();
 }
 

@@ -8,15 +8,16 @@
 
 #include "app/appdata_win32.h"
 #include "app/exception.h"
-#include "app/modes_win32.h"
 #include "app/settings.h"
 #include "app/settings_win32.h"
 #include "app/site.h"
 #include "app/state.h"
-#include "app/ui_win32.h"
+#include "base/system_win32.h"
+#include "base/ui_win32.h"
 #include "config/layout.h"
 #include "config/photos_win32.h"
 #include "config/preview_win32.h"
+#include "diag/crash_report_win32.h"
 #include "render/runloop_win32.h"
 
 TDialogState Dialog;
@@ -193,9 +194,9 @@ LRESULT CALLBACK DialogProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     try {
         return HandleMessage(wnd, msg, wp, lp);
     } catch (const std::exception& e) {
-        ReportEscapedError(&e, RunFlags.load() | kRunDialog);
+        ReportException(&e, RunFlags.load() | kRunDialog);
     } catch (...) {
-        ReportEscapedError(nullptr, RunFlags.load() | kRunDialog);
+        ReportException(nullptr, RunFlags.load() | kRunDialog);
     }
     return 0;
 }
@@ -221,14 +222,6 @@ void WarnIfCatalogueBlocked() {
                         "\r\nthere is a folder of that name. The default pictures are shown instead. Move or "
                         "rename that folder, then press OK to save your list.",
                     "Quorvane", MB_OK | MB_ICONEXCLAMATION);
-}
-
-void PumpPending() {
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageA(&msg);
-    }
 }
 
 }  // namespace
@@ -390,6 +383,6 @@ void TearDownDialog() {
     if (Dialog.Main && ::IsWindow(Dialog.Main)) ::DestroyWindow(Dialog.Main);
     Dialog.Main = nullptr;
     Dialog.Tabs.reset();
-    PumpPending();
+    PumpMessages();
     dialogEnd();
 }

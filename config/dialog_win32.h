@@ -3,7 +3,7 @@
 
 #include <memory>
 
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
 #include "config/controls_win32.h"
 #include "imaging/bitmap_win32.h"
 

@@ -12,10 +12,11 @@
 #include <unordered_map>
 #include <utility>
 
-#include "app/handles_win32.h"
-#include "app/registry_win32.h"
 #include "app/settings.h"
-#include "app/ui_win32.h"
+#include "base/handles_win32.h"
+#include "base/registry_win32.h"
+#include "base/system_win32.h"
+#include "base/ui_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
 #include "catalogue/scan_win32.h"
@@ -403,22 +404,6 @@ DWORD WINAPI TreeFillMain(void*) {
     return 0;
 }
 
-void PumpOne() {
-    MSG msg;
-    if (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageA(&msg);
-    }
-}
-
-void PumpAll() {
-    MSG msg;
-    while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-        ::TranslateMessage(&msg);
-        ::DispatchMessageA(&msg);
-    }
-}
-
 // --- commands ----------------------------------------------------------------
 
 void RefreshFolder() {
@@ -576,17 +561,6 @@ private:
     std::vector<wchar_t> saved_;
 };
 
-// Dialog texts of our own (titles, the filter) in the system's code page.
-std::wstring UiText(std::string_view text) {
-    std::wstring wide;
-    if (text.empty()) return wide;
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    if (n <= 0) return wide;
-    wide.resize(static_cast<std::size_t>(n));
-    ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-    return wide;
-}
-
 int CALLBACK BrowseCallback(HWND wnd, UINT msg, LPARAM, LPARAM data) {
     const wchar_t* start = reinterpret_cast<const wchar_t*>(data);
     if (msg == BFFM_INITIALIZED && start && *start)
@@ -707,7 +681,7 @@ bool TreeFillRunning() {
 void WaitForTreeFill() {
     while (fillRunning) {
         ::Sleep(10);
-        for (int i = 0; i < 100; ++i) PumpOne();
+        for (int i = 0; i < 100; ++i) PumpMessages(true);
     }
 }
 
@@ -716,7 +690,7 @@ void StopTreeFill() {
     fillStop = true;
     for (int wait = 1; wait <= 101; ++wait) {
         ::Sleep(10);
-        PumpAll();
+        PumpMessages();
         if (wait <= 100 && !fillRunning) break;
         if (wait == 101 && fillRunning && fillThread) {
             ::TerminateThread(fillThread.Get(), 0);
@@ -796,8 +770,8 @@ std::string BrowseForFolder(HWND owner, const std::string& title, bool& unreacha
     std::wstring chosen;
     {
         TKeepCurrentFolder keep;
-        chosen = folderBrowser ? folderBrowser(owner, UiText(title), WidePathOf(start))
-                               : ShellBrowse(owner, UiText(title), WidePathOf(start));
+        chosen = folderBrowser ? folderBrowser(owner, Widen(title), WidePathOf(start))
+                               : ShellBrowse(owner, Widen(title), WidePathOf(start));
     }
     std::string path;
     if (chosen.empty()) return path;
@@ -813,7 +787,7 @@ std::string BrowseForFolder(HWND owner, const std::string& title, bool& unreacha
 std::vector<std::string> AskForPictures(HWND owner, int& skipped) {
     skipped = 0;
     // The filter's NULs come through; the string's own terminator ends it.
-    const std::wstring filter = UiText(PluginFilter());
+    const std::wstring filter = Widen(PluginFilter());
     std::vector<wchar_t> buffer(kPickerBufferChars, L'\0');
     unsigned error = 0;
     for (;;) {

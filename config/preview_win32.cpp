@@ -6,8 +6,8 @@
 #include <utility>
 #include <vector>
 
-#include "app/handles_win32.h"
 #include "app/state.h"
+#include "base/handles_win32.h"
 #include "catalogue/scan.h"
 #include "config/dialog_win32.h"
 #include "config/photos_win32.h"

@@ -9,11 +9,11 @@
 #include <vector>
 
 #include "app/exception.h"
-#include "app/handles_win32.h"
 #include "app/settings.h"
-#include "app/settings_win32.h"
 #include "app/site.h"
 #include "app/state.h"
+#include "base/handles_win32.h"
+#include "base/system_win32.h"
 #include "diag/sysinfo_win32.h"
 
 EXCEPTION_RECORD FaultRecord;

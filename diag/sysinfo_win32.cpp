@@ -4,7 +4,7 @@
 #include <cpuid.h>
 #include <x86intrin.h>
 
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
 
 namespace {
 

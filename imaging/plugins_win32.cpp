@@ -7,7 +7,8 @@
 #include <utility>
 
 #include "app/settings.h"
-#include "app/ui_win32.h"
+#include "base/system_win32.h"
+#include "base/ui_win32.h"
 #include "catalogue/compare.h"
 #include "catalogue/scan.h"
 #include "catalogue/scan_win32.h"
@@ -78,11 +79,6 @@ void UseHeapEntries() {
     SharedMem.ReallocMem = HeapReallocMem;
 }
 
-template <typename F>
-F Entry(HMODULE module, const char* name) {
-    return reinterpret_cast<F>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
-}
-
 // Loads a library of the installation folder without letting the system
 // speak to the user: a file that is no library, a library of the other width
 // (32-bit in the 64-bit edition or the reverse) or one whose dependencies are
@@ -129,9 +125,9 @@ void LoadMemoryManager() {
         UseHeapEntries();
         ShowMessage("Can't load \"fastmm.dll\". Please reinstall Quorvane.");
     } else {
-        SharedMem.GetMem = Entry<TSharedGetMem>(MemoryManager.Get(), "FastMemory_GetMem");
-        SharedMem.FreeMem = Entry<TSharedFreeMem>(MemoryManager.Get(), "FastMemory_FreeMem");
-        SharedMem.ReallocMem = Entry<TSharedReallocMem>(MemoryManager.Get(), "FastMemory_ReallocMem");
+        SharedMem.GetMem = ProcAddress<TSharedGetMem>(MemoryManager.Get(), "FastMemory_GetMem");
+        SharedMem.FreeMem = ProcAddress<TSharedFreeMem>(MemoryManager.Get(), "FastMemory_FreeMem");
+        SharedMem.ReallocMem = ProcAddress<TSharedReallocMem>(MemoryManager.Get(), "FastMemory_ReallocMem");
         if (!SharedMem.GetMem || !SharedMem.FreeMem || !SharedMem.ReallocMem) UseHeapEntries();
     }
     SetSharedAllocator(&kHostAllocator);
@@ -166,7 +162,7 @@ void LoadOnePlugin(const std::string& path) {
         return;
     }
     TModule module = std::move(loaded.Module);
-    const auto getInModule = Entry<TGetInModuleFunc>(module.Get(), "GetInModule");
+    const auto getInModule = ProcAddress<TGetInModuleFunc>(module.Get(), "GetInModule");
     if (!getInModule) return;  // module's owner frees it
     const PluginInfo* info = getInModule();
     if (!info || info->Version > kPluginMaxVersion) return;
@@ -185,12 +181,6 @@ void LoadOnePlugin(const std::string& path) {
         ShowMessage(name + " plugin is too old. Please download new version");
         ::ExitProcess(0);
     }
-}
-
-bool FileExists(const std::string& name) {
-    WIN32_FIND_DATAA data;
-    TFindHandle find(::FindFirstFileA(name.c_str(), &data));
-    return static_cast<bool>(find);
 }
 
 TKernelHandle OpenForReading(const std::string& name) {
@@ -262,7 +252,7 @@ void LoadPlugins() {
 
     // An empty installation path would scan the root of the current drive and
     // load whatever libraries lie there: no plug-ins then.
-    if (!Settings.InstallPath.empty() && FileExists(Settings.InstallPath + "\\*.*")) {
+    if (!Settings.InstallPath.empty() && AnyMatch(Settings.InstallPath + "\\*.*")) {
         std::vector<std::string> all;
         ListAllFiles(Settings.InstallPath, all, false);
         for (std::string& path : all)

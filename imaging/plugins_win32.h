@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
 #include "imaging/bitmap_win32.h"
 #include "imaging/plugin_abi.h"
 

@@ -5,6 +5,7 @@
 #include <string>
 #include <vector>
 
+#include "base/system_win32.h"
 #include "render/scene_math.h"
 
 TOpenGLEntries GL;
@@ -35,7 +36,7 @@ TModule& GluModule() {
 
 template <typename T>
 bool Resolve(HMODULE module, const char* name, T& entry) {
-    entry = reinterpret_cast<T>(reinterpret_cast<void*>(::GetProcAddress(module, name)));
+    entry = ProcAddress<T>(module, name);
     return entry != nullptr;
 }
 

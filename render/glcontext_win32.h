@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "app/exception.h"
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
 
 // OpenGL rendering contexts bound to windows, and the control the renderer
 // draws through.

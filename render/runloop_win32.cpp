@@ -10,14 +10,14 @@
 
 #include "app/appdata_win32.h"
 #include "app/exception.h"
-#include "app/handles_win32.h"
-#include "app/modes_win32.h"
 #include "app/random.h"
-#include "app/registry_win32.h"
 #include "app/settings.h"
 #include "app/site.h"
 #include "app/state.h"
-#include "app/ui_win32.h"
+#include "base/handles_win32.h"
+#include "base/registry_win32.h"
+#include "base/system_win32.h"
+#include "base/ui_win32.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
 #include "diag/crash_report_win32.h"
@@ -76,9 +76,7 @@ struct TTimerPeriod {
     TModule winmm;
     bool raised = false;
     using TPeriodFn = UINT(WINAPI*)(UINT);
-    TPeriodFn Function(const char* name) const {
-        return reinterpret_cast<TPeriodFn>(reinterpret_cast<void*>(::GetProcAddress(winmm.Get(), name)));
-    }
+    TPeriodFn Function(const char* name) const { return ProcAddress<TPeriodFn>(winmm.Get(), name); }
 };
 TTimerPeriod timerPeriod;  // [M, R]: raised by RunSaver, restored by the teardown
 
@@ -129,7 +127,7 @@ public:
 };
 
 void Report(const std::exception* error, std::uint32_t flags) {
-    ReportEscapedError(error, flags);
+    ReportException(error, flags);
 }
 
 template <typename Body>
@@ -149,8 +147,7 @@ std::vector<std::string> AdapterLines() {
     TModule user32(LoadSystemLibrary("User32.dll"));
     if (!user32) return lines;
     using TEnumDevices = BOOL(WINAPI*)(LPCSTR, DWORD, PDISPLAY_DEVICEA, DWORD);
-    auto enumDevices = reinterpret_cast<TEnumDevices>(
-        reinterpret_cast<void*>(::GetProcAddress(user32.Get(), "EnumDisplayDevicesA")));
+    const auto enumDevices = ProcAddress<TEnumDevices>(user32.Get(), "EnumDisplayDevicesA");
     if (!enumDevices) return lines;
     for (DWORD i = 0;; ++i) {
         DISPLAY_DEVICEA device{};
@@ -295,8 +292,8 @@ void MarkTimeline(const char* event) {
     }();
     if (path.empty()) return;
     using TPreciseTime = VOID(WINAPI*)(LPFILETIME);
-    static const auto precise = reinterpret_cast<TPreciseTime>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetSystemTimePreciseAsFileTime")));
+    static const auto precise =
+        ProcAddress<TPreciseTime>(::GetModuleHandleA("kernel32.dll"), "GetSystemTimePreciseAsFileTime");
     FILETIME now{}, created{}, exited{}, kernel{}, user{};
     if (precise)
         precise(&now);
@@ -392,11 +389,7 @@ void RunSaver(HWND host) {
         ::SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, TRUE, &previous, 0);
         HideRunCursor();
         CoverOtherMonitors();
-        MSG msg;
-        while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
-            ::TranslateMessage(&msg);
-            ::DispatchMessageA(&msg);
-        }
+        PumpMessages();
     }
 
     // 8-10: the saver window and the picture bitmap.

@@ -3,10 +3,11 @@
 #include <string>
 
 #include "app/exception.h"
-#include "app/handles_win32.h"
-#include "app/registry_win32.h"
 #include "app/state.h"
-#include "app/ui_win32.h"
+#include "base/handles_win32.h"
+#include "base/registry_win32.h"
+#include "base/system_win32.h"
+#include "base/ui_win32.h"
 #include "render/runloop_win32.h"
 
 std::int32_t MouseAllowance = kMouseAllowance;
@@ -138,10 +139,8 @@ bool CoverOtherMonitors() {
     TModule user32(LoadSystemLibrary("user32.dll"));
     if (!user32) return false;
     TEnumState state{};
-    state.getInfo = reinterpret_cast<decltype(&::GetMonitorInfoA)>(
-        reinterpret_cast<void*>(::GetProcAddress(user32.Get(), "GetMonitorInfoA")));
-    auto enumerate = reinterpret_cast<decltype(&::EnumDisplayMonitors)>(
-        reinterpret_cast<void*>(::GetProcAddress(user32.Get(), "EnumDisplayMonitors")));
+    state.getInfo = ProcAddress<decltype(&::GetMonitorInfoA)>(user32.Get(), "GetMonitorInfoA");
+    const auto enumerate = ProcAddress<decltype(&::EnumDisplayMonitors)>(user32.Get(), "EnumDisplayMonitors");
     if (!state.getInfo || !enumerate) return false;
 
     MonitorTable.clear();
@@ -220,8 +219,7 @@ bool VerifyPassword() {
     TModule library(LoadSystemLibrary("PASSWORD.CPL"));
     if (!library) return true;
     using TVerify = BOOL(WINAPI*)(HWND);
-    auto verify = reinterpret_cast<TVerify>(
-        reinterpret_cast<void*>(::GetProcAddress(library.Get(), "VerifyScreenSavePwd")));
+    const auto verify = ProcAddress<TVerify>(library.Get(), "VerifyScreenSavePwd");
     if (!verify) return true;
     ::ShowCursor(TRUE);
     const bool ok = verify(SaverWindow) != FALSE;

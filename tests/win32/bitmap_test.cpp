@@ -7,7 +7,7 @@
 #include <vector>
 
 #include "app/exception.h"
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
 #include "imaging/bitmap_win32.h"
 
 namespace {

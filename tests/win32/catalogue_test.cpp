@@ -787,8 +787,8 @@ TEST_F(CatalogueTest, DefaultCatalogueFromTheInstallationPhotos) {
 
 // ---- the catalogue part of SaveSettings ----
 
-#include "app/registry_win32.h"
 #include "app/settings_win32.h"
+#include "base/registry_win32.h"
 
 namespace {
 

@@ -12,8 +12,8 @@
 #include <vector>
 
 #include "app/exception.h"
-#include "app/handles_win32.h"
 #include "app/state.h"
+#include "base/handles_win32.h"
 #include "diag/sysinfo_win32.h"
 #include "tests/win32/test_files.h"
 

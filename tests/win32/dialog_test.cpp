@@ -14,10 +14,10 @@
 #include <thread>
 #include <vector>
 
-#include "app/registry_win32.h"
 #include "app/settings.h"
 #include "app/state.h"
-#include "app/ui_win32.h"
+#include "base/registry_win32.h"
+#include "base/ui_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
 #include "catalogue/scan_win32.h"

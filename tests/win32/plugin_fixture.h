@@ -9,7 +9,7 @@
 #include <vector>
 
 #include "app/settings.h"
-#include "app/ui_win32.h"
+#include "base/ui_win32.h"
 #include "imaging/plugins_win32.h"
 
 // A Windows path for a folder of the build tree (the Z: drive maps the

@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/handles_win32.h"
-#include "app/registry_win32.h"
+#include "base/handles_win32.h"
+#include "base/registry_win32.h"
 
 // The real quorvane.scr started as "/p <hwnd>" inside a host window of this
 // process, the way the Screen Saver settings start it.

@@ -7,8 +7,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/handles_win32.h"
 #include "app/random.h"
+#include "base/handles_win32.h"
 #include "imaging/bitmap_win32.h"
 #include "render/glcontext_win32.h"
 #include "render/scene_math.h"

@@ -5,7 +5,7 @@
 #include <cstring>
 #include <vector>
 
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
 #include "imaging/resample_win32.h"
 
 namespace {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
 
 namespace {
 

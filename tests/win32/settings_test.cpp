@@ -5,10 +5,11 @@
 #include <string>
 #include <vector>
 
-#include "app/registry_win32.h"
 #include "app/settings.h"
 #include "app/settings_win32.h"
-#include "app/ui_win32.h"
+#include "base/registry_win32.h"
+#include "base/system_win32.h"
+#include "base/ui_win32.h"
 
 namespace {
 

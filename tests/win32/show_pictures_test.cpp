@@ -6,8 +6,8 @@
 #include <vector>
 
 #include "app/appdata_win32.h"
-#include "app/registry_win32.h"
 #include "app/settings.h"
+#include "base/registry_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "app/appdata_win32.h"
-#include "app/registry_win32.h"
 #include "app/settings.h"
 #include "app/state.h"
-#include "app/ui_win32.h"
+#include "base/registry_win32.h"
+#include "base/ui_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"

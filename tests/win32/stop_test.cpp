@@ -8,9 +8,9 @@
 #include <string>
 #include <vector>
 
-#include "app/registry_win32.h"
 #include "app/settings.h"
 #include "app/state.h"
+#include "base/registry_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"

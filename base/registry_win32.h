@@ -4,7 +4,7 @@
 #include <optional>
 #include <string>
 
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
 
 // The product's keys, without the leading backslash the Win32 calls reject.
 constexpr const char* kSettingsKey = "Software\\Tessilund\\Quorvane";
@@ -24,5 +24,3 @@ std::optional<std::string> ReadRegString(HKEY key, const char* name);
 // Writes a REG_SZ value; false on failure.
 bool WriteRegString(HKEY key, const char* name, const std::string& value);
 
-// Reads one value of the settings key as a clamped integer (see DecodeSettingInt).
-std::int32_t ReadSettingInt(HKEY key, const char* name, std::int32_t def);

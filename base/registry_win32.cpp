@@ -1,8 +1,7 @@
-#include "app/registry_win32.h"
+#include "base/registry_win32.h"
 
 #include <vector>
 
-#include "app/settings.h"
 
 TRegKey OpenRegKey(HKEY root, const char* path, REGSAM access) {
     TRegKey key;
@@ -49,6 +48,3 @@ bool WriteRegString(HKEY key, const char* name, const std::string& value) {
                             static_cast<DWORD>(value.size() + 1)) == ERROR_SUCCESS;
 }
 
-std::int32_t ReadSettingInt(HKEY key, const char* name, std::int32_t def) {
-    return DecodeSettingInt(ReadRegString(key, name), def);
-}

@@ -1,4 +1,4 @@
-#include "app/handles_win32.h"
+#include "base/handles_win32.h"
 
 #include <string>
 

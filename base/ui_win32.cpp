@@ -1,4 +1,4 @@
-#include "app/ui_win32.h"
+#include "base/ui_win32.h"
 
 #include <utility>
 
