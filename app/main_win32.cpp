@@ -6,7 +6,6 @@
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     // Module initialisation has run as static construction by now.
     InstallCrashHooks();
-    ParseProcessCommandLine(::GetCommandLineA());
-    DispatchMode();
+    DispatchMode(::GetCommandLineA());
     ::ExitProcess(0);
 }

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 
+#include "app/appdata_win32.h"
 #include "app/cmdline.h"
 #include "app/state.h"
 #include "base/handles_win32.h"
@@ -9,10 +10,6 @@
 #include "config/dialog_win32.h"
 #include "diag/crash_report_win32.h"
 #include "render/runloop_win32.h"
-
-std::string ModeText;
-std::string ArgumentText;
-HWND HostWindow = nullptr;
 
 namespace {
 
@@ -31,30 +28,32 @@ void Guarded(Mode mode) {
     }
 }
 
-}  // namespace
-
-void ParseProcessCommandLine(const char* raw) {
-    const TCommandLine cl = ParseCommandLine(SplitCommandLine(raw ? raw : ""));
-    ModeText = cl.ModeText;
-    ArgumentText = cl.ArgumentText;
-    // Window handles are 32-bit values; sign-extend as the system does.
-    HostWindow = reinterpret_cast<HWND>(static_cast<std::intptr_t>(cl.HostWindow));
+// A show of its own: the application data around one run.
+void RunShow(HWND host) {
+    InitApplicationData();
+    RunSaver(host);
+    FreeApplicationData();  // ends the process
 }
 
-void DispatchMode() {
-    switch (ModeOf(ModeText)) {
+}  // namespace
+
+void DispatchMode(const char* raw) {
+    const TCommandLine cl = ParseCommandLine(SplitCommandLine(raw ? raw : ""));
+    // Window handles are 32-bit values; sign-extend as the system does.
+    HWND const host = reinterpret_cast<HWND>(static_cast<std::intptr_t>(cl.HostWindow));
+    switch (ModeOf(cl.ModeText)) {
     case TMode::Config:
         Guarded([] { RunConfigDialog(); });
         break;
     case TMode::Preview:
-        if (HostWindow == nullptr || !::IsWindow(HostWindow)) return;
-        Guarded([] { RunSaver(HostWindow); });
+        if (host == nullptr || !::IsWindow(host)) return;
+        Guarded([host] { RunShow(host); });
         break;
     case TMode::Run:
-        Guarded([] { RunSaver(nullptr); });
+        Guarded([] { RunShow(nullptr); });
         break;
     case TMode::Password:
-        ChangePassword(HostWindow);
+        ChangePassword(host);
         break;
     case TMode::Unknown:
         break;

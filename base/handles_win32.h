@@ -110,18 +110,23 @@ using TWindow = TUniqueHandle<TWindowTraits>;
 // A DC obtained with GetDC, released with ReleaseDC on the same window.
 class TWindowDC {
 public:
+    TWindowDC() = default;
     explicit TWindowDC(HWND wnd) : wnd_(wnd), dc_(::GetDC(wnd)) {}
     TWindowDC(const TWindowDC&) = delete;
     TWindowDC& operator=(const TWindowDC&) = delete;
-    ~TWindowDC() {
+    ~TWindowDC() { Reset(); }
+    // Gives the DC back, then takes `wnd`'s, if one is named.
+    void Reset(HWND wnd = nullptr) {
         if (dc_) ::ReleaseDC(wnd_, dc_);
+        wnd_ = wnd;
+        dc_ = wnd ? ::GetDC(wnd) : nullptr;
     }
     HDC Get() const { return dc_; }
     explicit operator bool() const { return dc_ != nullptr; }
 
 private:
-    HWND wnd_;
-    HDC dc_;
+    HWND wnd_ = nullptr;
+    HDC dc_ = nullptr;
 };
 
 // Selects an object into a DC for the lifetime of this guard.

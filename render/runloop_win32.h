@@ -1,70 +1,38 @@
 #pragma once
 #include <windows.h>
 
-#include <atomic>
 #include <cstddef>
 #include <cstdint>
-#include <memory>
 #include <string>
 
-#include "imaging/bitmap_win32.h"
-
-class TGLControl;
+#include "render/run_win32.h"
+#include "render/timing_win32.h"
 
 // The run: the main thread prepares the windows and pumps messages; the
 // render thread owns the OpenGL context and draws frame after frame; the
-// loader thread prepares the next picture into PictureBitmap on request.
-// Threads named in brackets: M main, R render, L loader.
+// loader thread prepares the next picture into the run's bitmap on request.
+// The main thread sets the run up and tears it down, in mirror order.
 
-extern bool FullScreen;          // no host window [M, R]; fixed before the render thread starts
-extern HWND ParentWindow;        // the preview's host, else null [M, R]
-extern HWND SaverWindow;         // destroyed by its own WM_CLOSE (teardown) [M, R]
-extern HDC SaverDC;              // GetDC(SaverWindow); released by the teardown [M, R]
-extern std::int32_t SaverWidth;  // screen size in full screen, else the window's size
-extern std::int32_t SaverHeight;
-// The bitmap the loader prepares each picture into and the scene uploads.
-// Written only between a release and the next take of the hand-over flags.
-extern std::unique_ptr<TBitmap> PictureBitmap;
-extern std::unique_ptr<TGLControl> Control;  // the render thread's control; null outside it [R]
+// What a finished run leaves for its caller to read.
+struct TRunSummary {
+    HWND Window = nullptr;              // the run's saver window, destroyed by now; null when none was made
+    std::int32_t FramesPerSecond = -1;  // the last rate measured; -1 for a run shorter than a second
+    bool LoaderEnded = true;            // false: its loader was left finishing a cancelled decode
+};
 
-extern std::atomic<bool>
-    ContextPending;                     // from just before the render thread starts until its control exists
-extern std::atomic<bool> RenderFailed;  // the render thread ended through its error handler [R sets, M reads]
-extern std::atomic<bool> RenderDone;    // the render thread has finished [R sets, M reads]
-extern std::atomic<bool> PictureRequested;  // the loader was asked for a picture not yet taken [R, L]
-extern std::atomic<bool> PictureReady;      // the loader has a picture ready [R, L]
-extern std::atomic<bool> Paused;            // freezes the animation [M, R]
-extern std::atomic<bool> CrashTestArmed;    // F12 then F11: the next once-a-second check raises [M, R]
-
-extern std::uint32_t LastFrameTick;                // milliseconds
-extern std::uint32_t LastRateTick;                 // milliseconds
-extern std::int32_t FrameCount;                    // frames since LastRateTick
-extern std::atomic<std::int32_t> FramesPerSecond;  // this run's last measured rate; -1 before the first
-
-// Runs the saver; host null means full screen. Returns only for a run the
-// configuration dialog started; otherwise the process ends in the teardown.
-void RunSaver(HWND host);
+// Runs the saver; host null means full screen. A full-screen run that the
+// dialog did not start whose loader is stuck in a plug-in ends the process
+// after the teardown; otherwise RunSaver returns once everything of the run
+// is gone.
+TRunSummary RunSaver(HWND host);
 // The OpenGL acceleration check; false when the user was told that
 // acceleration is missing.
 bool CheckAcceleration(bool onlyOnce);
 
-DWORD WINAPI RenderThreadMain(void*);
-void RenderLoop();
-// The loader of one run; its parameter is the run's loader record.
-DWORD WINAPI LoaderThreadMain(void* job);
-void TeardownRun();
-void ReleaseGL();
-
-// Frame pacing: true (the product) waits between frames so that they are
-// drawn no faster than the monitor refreshes; false draws back to back with
-// a 1 ms sleep, for comparison. Each run sets it from the environment
-// (QV_UNPACED=1: unpaced) before its render thread starts.
-extern bool FramePacing;
-// Milliseconds between frames for a monitor refresh rate in hertz; 0 and 1
-// (the hardware's default rate) count as 60 Hz.
-double FramePeriodMs(std::uint32_t refreshHz);
-// Milliseconds from the performance counter, with fractions.
-double PreciseMs();
+// True unless the environment asks for unpaced frames (QV_UNPACED=1), which
+// only benchmarks do: a paced run waits between frames so that they are
+// drawn no faster than the monitor refreshes.
+bool FramePacingWanted();
 
 // Loaders of ended runs from the dialog that were still finishing a
 // cancelled decode when their run returned [M]. A new run waits up to a
@@ -72,11 +40,6 @@ double PreciseMs();
 // the process at once if one is still stuck in its plug-in (it runs before
 // the plug-ins are unloaded).
 std::size_t LingeringLoaderCount();
-
-// Measuring aid for the end-to-end benchmark: with the environment variable
-// QV_TIMELINE naming a file, appends "<ms since the process was created>
-// <event>" for the run's milestones; does nothing otherwise.
-void MarkTimeline(const char* event);
 void EndLingeringLoaders();
 
 // What the render loop reports to a frame observer, on the render thread.

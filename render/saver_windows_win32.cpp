@@ -8,18 +8,17 @@
 #include "base/registry_win32.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
-#include "render/runloop_win32.h"
+#include "render/timing_win32.h"
 
-std::int32_t MouseAllowance = kMouseAllowance;
 LPARAM LastMousePosition = 0;
-bool PausedByMonitor = false;
 bool F12Seen = false;
 
-std::vector<TMonitorEntry> MonitorTable;
-std::int32_t MonitorCount = 0;
-std::int32_t PrimaryIndex = 0;
-
 namespace {
+
+// The run a saver or cover window belongs to, stored at its creation.
+TRun* RunOf(HWND wnd) {
+    return reinterpret_cast<TRun*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+}
 
 void DeclareClass(const char* name, WNDPROC proc, HBRUSH background) {
     WNDCLASSA wc{};
@@ -33,14 +32,11 @@ void DeclareClass(const char* name, WNDPROC proc, HBRUSH background) {
     ::RegisterClassA(&wc);
 }
 
-bool vanished = false;     // this run's windows are off the screen [M]
-bool cursorHidden = false;  // the run's ShowCursor(FALSE) awaits its ShowCursor(TRUE) [M]
-
 // A stop that must pass the password check: 1 when it does, else 0. A stop
 // takes the windows off the screen at once; the run ends behind them.
-void RequestStop() {
-    StopRequested = VerifyPassword() ? 1 : 0;
-    if (StopRequested != 0) VanishRunWindows();
+void RequestStop(TRun& run) {
+    StopRequested = VerifyPassword(run) ? 1 : 0;
+    if (StopRequested != 0) VanishRunWindows(run);
 }
 
 // An empty region: nothing of the window is drawn and no input reaches it.
@@ -52,33 +48,34 @@ void EmptyRegion(HWND wnd) {
     }
 }
 
-void KeyRules(WPARAM key) {
-    if (PausedByMonitor) {
-        PausedByMonitor = false;
-        Paused = false;
+void KeyRules(TRun& run, WPARAM key) {
+    if (run.PausedByMonitor) {
+        run.PausedByMonitor = false;
+        run.Paused = false;
     }
     if (key == VK_SPACE) {
-        Paused = !Paused;
+        run.Paused = !run.Paused;
     } else if (key == VK_F12 && !F12Seen) {
         F12Seen = true;
     } else if (key == VK_F11 && F12Seen) {
-        CrashTestArmed = true;
+        run.CrashTestArmed = true;
     } else {
-        RequestStop();
+        RequestStop(run);
     }
 }
 
-void MouseRules() {
-    if (!FullScreen) return;
-    if (--MouseAllowance == 0) RequestStop();
-    if (PausedByMonitor) {
-        PausedByMonitor = false;
-        Paused = false;
+void MouseRules(TRun& run) {
+    if (!run.FullScreen) return;
+    if (--run.MouseAllowance == 0) RequestStop(run);
+    if (run.PausedByMonitor) {
+        run.PausedByMonitor = false;
+        run.Paused = false;
     }
 }
 
 struct TEnumState {
     decltype(&::GetMonitorInfoA) getInfo;
+    TRun* run;
 };
 
 BOOL CALLBACK StoreMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
@@ -86,16 +83,15 @@ BOOL CALLBACK StoreMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
     MONITORINFO info{};
     info.cbSize = sizeof info;  // 40 bytes
     if (state->getInfo(monitor, &info)) {
-        if (info.dwFlags & MONITORINFOF_PRIMARY) PrimaryIndex = MonitorCount;
-        MonitorTable.push_back({info.rcMonitor, nullptr});
-        ++MonitorCount;
+        if (info.dwFlags & MONITORINFOF_PRIMARY) state->run->PrimaryIndex = state->run->Monitors.size();
+        state->run->Monitors.push_back({info.rcMonitor, nullptr});
     }
     return TRUE;
 }
 
 }  // namespace
 
-HWND CreateSaverWindow(HWND host, int x, int y, int width, int height) {
+HWND CreateSaverWindow(TRun& run, HWND host, int x, int y, int width, int height) {
     DeclareClass(kSaverClass, SaverWindowProc, static_cast<HBRUSH>(::GetStockObject(HOLLOW_BRUSH)));
     HWND wnd;
     if (host == nullptr) {
@@ -103,11 +99,11 @@ HWND CreateSaverWindow(HWND host, int x, int y, int width, int height) {
         // the first frame follows at once instead of a covered, empty screen.
         wnd = ::CreateWindowExA(WS_EX_TOPMOST, kSaverClass, kSaverTitle,
                                 WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, x, y, width, height, nullptr,
-                                nullptr, ::GetModuleHandleA(nullptr), nullptr);
+                                nullptr, ::GetModuleHandleA(nullptr), &run);
     } else {
         wnd = ::CreateWindowExA(0, kSaverClass, kSaverTitle,
                                 WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_MAXIMIZE, x, y, width, height,
-                                host, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+                                host, nullptr, ::GetModuleHandleA(nullptr), &run);
         if (wnd) {
             // A maximised child fills its parent's client area; where the
             // system leaves the creation size, fit it by hand.
@@ -123,39 +119,37 @@ HWND CreateSaverWindow(HWND host, int x, int y, int width, int height) {
         const DWORD error = ::GetLastError();
         ShowMessageBoxA(nullptr, "Get Handle in ImageCreate failed\r\nError = " + std::to_string(error),
                         "Error", MB_OK);
-        TeardownRun();
         return nullptr;
     }
     return wnd;
 }
 
-void ShowSaverWindow(HWND wnd) {
-    ::ShowWindow(wnd, SW_SHOW);
-    if (FullScreen) ::SetForegroundWindow(wnd);
-    ::UpdateWindow(wnd);
+void ShowSaverWindow(const TRun& run) {
+    ::ShowWindow(run.Window, SW_SHOW);
+    if (run.FullScreen) ::SetForegroundWindow(run.Window);
+    ::UpdateWindow(run.Window);
 }
 
-bool CoverOtherMonitors() {
+bool CoverOtherMonitors(TRun& run) {
     TModule user32(LoadSystemLibrary("user32.dll"));
     if (!user32) return false;
-    TEnumState state{};
+    TEnumState state{nullptr, &run};
     state.getInfo = ProcAddress<decltype(&::GetMonitorInfoA)>(user32.Get(), "GetMonitorInfoA");
     const auto enumerate = ProcAddress<decltype(&::EnumDisplayMonitors)>(user32.Get(), "EnumDisplayMonitors");
     if (!state.getInfo || !enumerate) return false;
 
-    MonitorTable.clear();
-    MonitorCount = 0;
-    PrimaryIndex = 0;
+    run.Monitors.clear();
+    run.PrimaryIndex = 0;
     enumerate(nullptr, nullptr, StoreMonitor, reinterpret_cast<LPARAM>(&state));
 
     DeclareClass(kCoverClass, CoverWindowProc, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
-    for (std::int32_t i = 0; i < MonitorCount; ++i) {
-        if (i == PrimaryIndex) continue;
-        TMonitorEntry& m = MonitorTable[static_cast<std::size_t>(i)];
+    for (std::size_t i = 0; i < run.Monitors.size(); ++i) {
+        if (i == run.PrimaryIndex) continue;
+        TMonitorEntry& m = run.Monitors[i];
         m.Cover = ::CreateWindowExA(WS_EX_TOPMOST, kCoverClass, kSaverTitle,
                                     WS_POPUP | WS_VISIBLE | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, m.Rect.left,
                                     m.Rect.top, m.Rect.right - m.Rect.left, m.Rect.bottom - m.Rect.top,
-                                    nullptr, nullptr, ::GetModuleHandleA(nullptr), nullptr);
+                                    nullptr, nullptr, ::GetModuleHandleA(nullptr), &run);
         if (m.Cover == nullptr)
             throw Exception("Get Handle in BlackWindowCreate failed, Error = " +
                             std::to_string(::GetLastError()));
@@ -165,46 +159,38 @@ bool CoverOtherMonitors() {
     return true;
 }
 
-void CloseCoverWindows() {
-    for (std::int32_t i = 0; i < MonitorCount && i < static_cast<std::int32_t>(MonitorTable.size()); ++i) {
-        if (i == PrimaryIndex) continue;
-        TMonitorEntry& m = MonitorTable[static_cast<std::size_t>(i)];
+void CloseCoverWindows(TRun& run) {
+    for (TMonitorEntry& m : run.Monitors) {
         if (m.Cover && ::IsWindow(m.Cover)) ::SendMessageA(m.Cover, WM_CLOSE, 0, 0);
         m.Cover = nullptr;
     }
-    MonitorCount = 0;
+    run.Monitors.clear();
 }
 
-void VanishRunWindows() {
-    if (vanished) return;
-    vanished = true;
+void VanishRunWindows(TRun& run) {
+    if (run.Vanished) return;
+    run.Vanished = true;
     MarkTimeline("windows-vanish");
     // A preview's child goes with its host; only full-screen windows cover
     // the screen.
-    if (FullScreen) EmptyRegion(SaverWindow);
-    for (std::int32_t i = 0; i < MonitorCount && i < static_cast<std::int32_t>(MonitorTable.size()); ++i) {
-        if (i != PrimaryIndex) EmptyRegion(MonitorTable[static_cast<std::size_t>(i)].Cover);
-    }
-    RestoreRunCursor();
+    if (run.FullScreen) EmptyRegion(run.Window);
+    for (const TMonitorEntry& m : run.Monitors) EmptyRegion(m.Cover);
+    RestoreRunCursor(run);
 }
 
-void ResetVanish() {
-    vanished = false;
-}
-
-void HideRunCursor() {
-    if (cursorHidden) return;
+void HideRunCursor(TRun& run) {
+    if (run.CursorHidden) return;
     ::ShowCursor(FALSE);
-    cursorHidden = true;
+    run.CursorHidden = true;
 }
 
-void RestoreRunCursor() {
-    if (!cursorHidden) return;
+void RestoreRunCursor(TRun& run) {
+    if (!run.CursorHidden) return;
     ::ShowCursor(TRUE);
-    cursorHidden = false;
+    run.CursorHidden = false;
 }
 
-bool VerifyPassword() {
+bool VerifyPassword(TRun& run) {
     if (LaunchedFromDialog) return true;
     TRegKey desktop = OpenRegKey(HKEY_CURRENT_USER, "Control Panel\\Desktop", KEY_READ);
     if (!desktop) return true;
@@ -222,19 +208,28 @@ bool VerifyPassword() {
     const auto verify = ProcAddress<TVerify>(library.Get(), "VerifyScreenSavePwd");
     if (!verify) return true;
     ::ShowCursor(TRUE);
-    const bool ok = verify(SaverWindow) != FALSE;
+    const bool ok = verify(run.Window) != FALSE;
     if (!ok) {
-        MouseAllowance = kMouseAllowance;
+        run.MouseAllowance = kMouseAllowance;
         ::ShowCursor(FALSE);
     }
     return ok;
 }
 
 LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lParam) {
+    if (msg == WM_NCCREATE) {
+        const auto* create = reinterpret_cast<const CREATESTRUCTA*>(lParam);
+        ::SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(create->lpCreateParams));
+    }
+    TRun* const found = RunOf(wnd);
+    if (found == nullptr) return ::DefWindowProcA(wnd, msg, wParam, lParam);
+    TRun& run = *found;
     switch (msg) {
     case WM_DESTROY:
         StopRequested = 1;
-        if (wnd == SaverWindow) VanishRunWindows();
+        if (wnd == run.Window) VanishRunWindows(run);
+        // Nothing after this message may reach a run that is ending.
+        ::SetWindowLongPtrA(wnd, GWLP_USERDATA, 0);
         break;
     case WM_PAINT: {
         PAINTSTRUCT ps;
@@ -243,8 +238,8 @@ LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
         return 0;
     }
     case WM_CLOSE:
-        if (FullScreen && StopRequested == 0 && !VerifyPassword()) return 0;
-        if (wnd == SaverWindow) VanishRunWindows();
+        if (run.FullScreen && StopRequested == 0 && !VerifyPassword(run)) return 0;
+        if (wnd == run.Window) VanishRunWindows(run);
         // Hidden, the window is not also minimised: that would change its
         // state a second time, and each change waits for the window manager.
         ::ShowWindow(wnd, SW_HIDE);
@@ -263,15 +258,15 @@ LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
         break;
     case WM_KEYDOWN:
     case WM_SYSKEYDOWN:
-        if (FullScreen) KeyRules(wParam);
+        if (run.FullScreen) KeyRules(run, wParam);
         break;
     case WM_SYSCOMMAND:
-        if (FullScreen) {
+        if (run.FullScreen) {
             const WPARAM command = wParam & 0xFFF0;
             if (command == SC_NEXTWINDOW || command == SC_PREVWINDOW || command == SC_SCREENSAVE) return 0;
-            if (command == SC_MONITORPOWER && lParam == 2 && !Paused) {
-                PausedByMonitor = true;
-                Paused = true;
+            if (command == SC_MONITORPOWER && lParam == 2 && !run.Paused) {
+                run.PausedByMonitor = true;
+                run.Paused = true;
             }
         }
         break;
@@ -279,7 +274,7 @@ LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
         // The position word alone: x in the low, y in the high 16 bits.
         const LPARAM position = lParam & 0xFFFFFFFF;
         if (position != LastMousePosition) {
-            MouseRules();
+            MouseRules(run);
             LastMousePosition = position;
         }
         break;
@@ -287,7 +282,7 @@ LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_LBUTTONDOWN:
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
-        if (FullScreen) RequestStop();
+        if (run.FullScreen) RequestStop(run);
         break;
     default:
         break;

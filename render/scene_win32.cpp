@@ -3,9 +3,9 @@
 #include <algorithm>
 #include <array>
 
-#include "render/runloop_win32.h"
 #include "render/scene_math.h"
 #include "render/textures_win32.h"
+#include "render/timing_win32.h"
 
 TBitmap* SceneBitmap = nullptr;
 

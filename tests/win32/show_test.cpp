@@ -216,56 +216,50 @@ protected:
     void SetUp() override {
         LaunchedFromDialog = false;
         StopRequested = 0;
-        Paused = false;
-        PausedByMonitor = false;
-        CrashTestArmed = false;
         F12Seen = false;
-        MouseAllowance = kMouseAllowance;
         LastMousePosition = 0;
     }
     void TearDown() override {
-        if (SaverWindow && ::IsWindow(SaverWindow)) ::DestroyWindow(SaverWindow);
-        SaverWindow = nullptr;
+        if (run.Window && ::IsWindow(run.Window)) ::DestroyWindow(run.Window);
         if (host) ::DestroyWindow(host);
-        FullScreen = false;
         StopRequested = 0;
-        Paused = false;
     }
 
     void FullScreenWindow() {
-        FullScreen = true;
-        SaverWindow = CreateSaverWindow(nullptr, 0, 0, 320, 240);
-        ASSERT_NE(SaverWindow, nullptr);
+        run.FullScreen = true;
+        run.Window = CreateSaverWindow(run, nullptr, 0, 0, 320, 240);
+        ASSERT_NE(run.Window, nullptr);
         StopRequested = 0;  // its creation may already have moved the mouse word
-        MouseAllowance = kMouseAllowance;
+        run.MouseAllowance = kMouseAllowance;
     }
     void PreviewWindow() {
-        FullScreen = false;
+        run.FullScreen = false;
         host = ::CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 10, 10, 300, 200,
                                  nullptr, nullptr, nullptr, nullptr);
         ASSERT_NE(host, nullptr);
-        SaverWindow = CreateSaverWindow(host, 0, 0, 1280, 1024);
-        ASSERT_NE(SaverWindow, nullptr);
+        run.Window = CreateSaverWindow(run, host, 0, 0, 1280, 1024);
+        ASSERT_NE(run.Window, nullptr);
     }
-    void Key(WPARAM key) { ::SendMessageA(SaverWindow, WM_KEYDOWN, key, 1); }
-    void Move(int x, int y) { ::SendMessageA(SaverWindow, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); }
+    void Key(WPARAM key) { ::SendMessageA(run.Window, WM_KEYDOWN, key, 1); }
+    void Move(int x, int y) { ::SendMessageA(run.Window, WM_MOUSEMOVE, 0, MAKELPARAM(x, y)); }
     static void Pump() {
         MSG msg;
         while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
     }
 
+    TRun run;
     HWND host = nullptr;
 };
 
 TEST_F(SaverWindowRules, SpacePausesAndF12ThenF11ArmsTheCrashTest) {
     FullScreenWindow();
     Key(VK_SPACE);
-    EXPECT_TRUE(Paused);
+    EXPECT_TRUE(run.Paused);
     Key(VK_SPACE);
-    EXPECT_FALSE(Paused);
+    EXPECT_FALSE(run.Paused);
     Key(VK_F12);
     Key(VK_F11);
-    EXPECT_TRUE(CrashTestArmed);
+    EXPECT_TRUE(run.CrashTestArmed);
     EXPECT_EQ(StopRequested, 0);
     // A second F12 is an ordinary key.
     Key(VK_F12);
@@ -276,9 +270,9 @@ TEST_F(SaverWindowRules, F11WithoutF12AndOtherKeysStop) {
     FullScreenWindow();
     Key(VK_F11);
     EXPECT_EQ(StopRequested, 1);
-    EXPECT_FALSE(CrashTestArmed);
+    EXPECT_FALSE(run.CrashTestArmed);
     StopRequested = 0;
-    ::SendMessageA(SaverWindow, WM_SYSKEYDOWN, VK_MENU, 1);
+    ::SendMessageA(run.Window, WM_SYSKEYDOWN, VK_MENU, 1);
     EXPECT_EQ(StopRequested, 1);
 }
 
@@ -289,7 +283,7 @@ TEST_F(SaverWindowRules, FifteenthNewMousePositionStops) {
         Move(100 + i, 50);  // the same position again does not count
     }
     EXPECT_EQ(StopRequested, 0);
-    EXPECT_EQ(MouseAllowance, 1);
+    EXPECT_EQ(run.MouseAllowance, 1);
     Move(7, 7);
     EXPECT_EQ(StopRequested, 1);
 }
@@ -298,42 +292,42 @@ TEST_F(SaverWindowRules, ClicksStop) {
     FullScreenWindow();
     for (UINT msg : {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN}) {
         StopRequested = 0;
-        ::SendMessageA(SaverWindow, msg, 0, 0);
+        ::SendMessageA(run.Window, msg, 0, 0);
         EXPECT_EQ(StopRequested, 1) << msg;
     }
 }
 
 TEST_F(SaverWindowRules, MonitorOffPausesUntilTheNextInput) {
     FullScreenWindow();
-    ::SendMessageA(SaverWindow, WM_SYSCOMMAND, SC_MONITORPOWER, 2);
-    EXPECT_TRUE(Paused);
-    EXPECT_TRUE(PausedByMonitor);
+    ::SendMessageA(run.Window, WM_SYSCOMMAND, SC_MONITORPOWER, 2);
+    EXPECT_TRUE(run.Paused);
+    EXPECT_TRUE(run.PausedByMonitor);
     Move(300, 200);
-    EXPECT_FALSE(Paused);
-    EXPECT_FALSE(PausedByMonitor);
+    EXPECT_FALSE(run.Paused);
+    EXPECT_FALSE(run.PausedByMonitor);
     EXPECT_EQ(StopRequested, 0);  // one move of fifteen
 
-    ::SendMessageA(SaverWindow, WM_SYSCOMMAND, SC_MONITORPOWER, 2);
+    ::SendMessageA(run.Window, WM_SYSCOMMAND, SC_MONITORPOWER, 2);
     Key(VK_SPACE);  // clears the monitor pause, then toggles: paused again
-    EXPECT_TRUE(Paused);
-    EXPECT_FALSE(PausedByMonitor);
+    EXPECT_TRUE(run.Paused);
+    EXPECT_FALSE(run.PausedByMonitor);
 }
 
 TEST_F(SaverWindowRules, CloseAndDeactivationEndTheWindow) {
     FullScreenWindow();
-    ::SendMessageA(SaverWindow, WM_ACTIVATEAPP, 0, 0);
-    EXPECT_TRUE(::IsWindow(SaverWindow));
+    ::SendMessageA(run.Window, WM_ACTIVATEAPP, 0, 0);
+    EXPECT_TRUE(::IsWindow(run.Window));
     Pump();  // the posted WM_CLOSE
-    EXPECT_FALSE(::IsWindow(SaverWindow));
+    EXPECT_FALSE(::IsWindow(run.Window));
     EXPECT_EQ(StopRequested, 1);  // WM_DESTROY
 
     FullScreenWindow();
-    ::SendMessageA(SaverWindow, WM_POWERBROADCAST, 7, 1);  // bit 0 set: not a resume to act on
+    ::SendMessageA(run.Window, WM_POWERBROADCAST, 7, 1);  // bit 0 set: not a resume to act on
     Pump();
-    EXPECT_TRUE(::IsWindow(SaverWindow));
-    ::SendMessageA(SaverWindow, WM_POWERBROADCAST, 18, 0);
+    EXPECT_TRUE(::IsWindow(run.Window));
+    ::SendMessageA(run.Window, WM_POWERBROADCAST, 18, 0);
     Pump();
-    EXPECT_FALSE(::IsWindow(SaverWindow));
+    EXPECT_FALSE(::IsWindow(run.Window));
 }
 
 TEST_F(SaverWindowRules, PasswordFlagWithoutTheSystemCheckLetsTheSaverEnd) {
@@ -397,30 +391,31 @@ TEST_F(SaverWindowRules, PreviewIgnoresInputAndFillsItsHost) {
     Key('Q');
     Key(VK_SPACE);
     for (int i = 0; i < 20; ++i) Move(i, i);
-    ::SendMessageA(SaverWindow, WM_LBUTTONDOWN, 0, 0);
+    ::SendMessageA(run.Window, WM_LBUTTONDOWN, 0, 0);
     EXPECT_EQ(StopRequested, 0);
-    EXPECT_FALSE(Paused);
+    EXPECT_FALSE(run.Paused);
     RECT hostClient{};
     RECT own{};
     ::GetClientRect(host, &hostClient);
-    ::GetWindowRect(SaverWindow, &own);
+    ::GetWindowRect(run.Window, &own);
     EXPECT_EQ(own.right - own.left, hostClient.right);
     EXPECT_EQ(own.bottom - own.top, hostClient.bottom);
     // Closing a preview asks nothing.
-    ::SendMessageA(SaverWindow, WM_CLOSE, 0, 0);
-    EXPECT_FALSE(::IsWindow(SaverWindow));
+    ::SendMessageA(run.Window, WM_CLOSE, 0, 0);
+    EXPECT_FALSE(::IsWindow(run.Window));
 }
 
 TEST_F(SaverWindowRules, OneMonitorGetsNoCoverWindow) {
-    ASSERT_TRUE(CoverOtherMonitors());
-    EXPECT_GE(MonitorCount, 1);
-    EXPECT_EQ(static_cast<std::size_t>(MonitorCount), MonitorTable.size());
-    int covers = 0;
-    for (const TMonitorEntry& m : MonitorTable) covers += m.Cover != nullptr;
-    EXPECT_EQ(covers, MonitorCount - 1);
-    CloseCoverWindows();
-    EXPECT_EQ(MonitorCount, 0);
-    for (const TMonitorEntry& m : MonitorTable) EXPECT_EQ(m.Cover, nullptr);
+    ASSERT_TRUE(CoverOtherMonitors(run));
+    ASSERT_GE(run.Monitors.size(), 1u);
+    EXPECT_LT(run.PrimaryIndex, run.Monitors.size());
+    std::vector<HWND> covers;
+    for (const TMonitorEntry& m : run.Monitors)
+        if (m.Cover) covers.push_back(m.Cover);
+    EXPECT_EQ(covers.size(), run.Monitors.size() - 1);
+    CloseCoverWindows(run);
+    EXPECT_TRUE(run.Monitors.empty());
+    for (HWND cover : covers) EXPECT_FALSE(::IsWindow(cover));
 }
 
 TEST(Acceleration, SoftwareFreeDriverAsksNothingAndIsRecorded) {
@@ -491,15 +486,16 @@ TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     SetFrameObserver(CaptureHost);
     ::SetTimer(host, 1, 2500, HideHost);
     LaunchedFromDialog = true;
-    RunSaver(host);
+    const TRunSummary summary = RunSaver(host);
     LaunchedFromDialog = false;
     SetFrameObserver(nullptr);
 
-    EXPECT_FALSE(::IsWindow(SaverWindow));
-    EXPECT_EQ(PictureBitmap, nullptr);
-    EXPECT_EQ(Control, nullptr);
-    EXPECT_FALSE(PictureRequested && PictureReady);
-    EXPECT_GT(FramesPerSecond, 0);  // measured after the first second
+    // Nothing of the run is left: its window, its loader.
+    ASSERT_NE(summary.Window, nullptr);
+    EXPECT_FALSE(::IsWindow(summary.Window));
+    EXPECT_EQ(::FindWindowA(kSaverClass, nullptr), nullptr);
+    EXPECT_TRUE(summary.LoaderEnded);
+    EXPECT_GT(summary.FramesPerSecond, 0);  // measured after the first second
     // The scene's black space fills the host (a STATIC's face is grey).
     EXPECT_GT(hostBlackPixels, 300 * 200 / 2);
     EXPECT_EQ(StopRequested, 1);
@@ -536,15 +532,16 @@ void WatchFrames(const TFrameEvent& e) {
 
 // Runs a full-screen show from the dialog until `ms` of motion have passed;
 // 0: until the first picture is launched; negative: only the first step.
-void FullScreenRun(double ms) {
+TRunSummary FullScreenRun(double ms) {
     watch = TFullScreenWatch();
     watch.stopAfterMs = ms;
     SetFrameObserver(WatchFrames);
     LaunchedFromDialog = true;
-    RunSaver(nullptr);
+    const TRunSummary summary = RunSaver(nullptr);
     LaunchedFromDialog = false;
     SetFrameObserver(nullptr);
     RunFlags = 0;
+    return summary;
 }
 
 TEST_F(ShowSequencing, FullScreenTeardownRestoresAndRecords) {
@@ -554,8 +551,10 @@ TEST_F(ShowSequencing, FullScreenTeardownRestoresAndRecords) {
     ::ShowCursor(FALSE);
 
     // A run of more than a second records its frame rate and where it stopped.
-    FullScreenRun(1500);
-    EXPECT_FALSE(::IsWindow(SaverWindow));
+    const TRunSummary summary = FullScreenRun(1500);
+    ASSERT_NE(summary.Window, nullptr);
+    EXPECT_FALSE(::IsWindow(summary.Window));
+    EXPECT_EQ(::FindWindowA(kSaverClass, nullptr), nullptr);
     const int cursorAfter = ::ShowCursor(TRUE);
     ::ShowCursor(FALSE);
     EXPECT_EQ(cursorAfter, cursorBefore);
@@ -602,10 +601,10 @@ TEST_F(ShowSequencing, PreviewInAHostWithoutClientAreaRunsAndEnds) {
     ASSERT_NE(host, nullptr);
     ::SetTimer(host, 1, 1500, JustHideHost);
     LaunchedFromDialog = true;
-    RunSaver(host);
+    const TRunSummary summary = RunSaver(host);
     LaunchedFromDialog = false;
-    EXPECT_FALSE(::IsWindow(SaverWindow));
-    EXPECT_EQ(PictureBitmap, nullptr);
+    EXPECT_FALSE(::IsWindow(summary.Window));
+    EXPECT_TRUE(summary.LoaderEnded);
     EXPECT_FALSE(prepared.empty());  // the loader ran
     ::DestroyWindow(host);
     RunFlags = 0;

@@ -210,13 +210,13 @@ TEST_F(DialogRuns, AStuckDecodeDoesNotKeepTheRunOnTheScreen) {
     SetPicturePreparer(StuckPreparer);
     SetFrameObserver(StopWhenDecoding);
     const int threadsBefore = ThreadCount();
-    RunSaver(host);
+    const TRunSummary summary = RunSaver(host);
 
     // The run is over and its window gone while the decode is still inside
     // the "plug-in": it was left to finish on its own, with its bitmap.
     EXPECT_EQ(decodesEntered, 1);
-    EXPECT_FALSE(::IsWindow(SaverWindow));
-    EXPECT_EQ(PictureBitmap, nullptr);
+    EXPECT_FALSE(::IsWindow(summary.Window));
+    EXPECT_FALSE(summary.LoaderEnded);
     EXPECT_EQ(LingeringLoaderCount(), 1u);
 
     // Once the decode returns, the loader ends without touching a thing of
@@ -238,8 +238,8 @@ TEST_F(DialogRuns, ManyPreviewsLeaveNoWindowThreadOrGdiObjectBehind) {
     // Each run creates a window, a GL context, a bitmap and two threads.
     constexpr int kRuns = 25;
     for (int i = 0; i < kRuns; ++i) {
-        RunSaver(host);
-        ASSERT_FALSE(::IsWindow(SaverWindow)) << "run " << i;
+        const TRunSummary summary = RunSaver(host);
+        ASSERT_FALSE(::IsWindow(summary.Window)) << "run " << i;
     }
     EXPECT_EQ(WindowCount(), windowsBefore);
     EXPECT_EQ(ThreadCount(), threadsBefore);
@@ -275,7 +275,7 @@ TEST_F(DialogRuns, PacedFramesMoveByTheClockEvenWhenAFrameRunsLong) {
     motion = TMotion();
     motion.slowFrame = 20;
     SetFrameObserver(WatchMotion);
-    ASSERT_TRUE(FramePacing);
+    ASSERT_TRUE(FramePacingWanted());
     RunSaver(host);
     ASSERT_GE(motion.frames, 60);
     // 0.02 units per elapsed millisecond, summed over the frames: the
