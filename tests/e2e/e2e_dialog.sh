@@ -16,9 +16,6 @@ DESKTOP='HKCU\Control Panel\Desktop'
 work="$(mktemp -d)"
 mkdir -p "$work/pictures"
 wine_path() { "$RUN" winepath -w "$1" 2>/dev/null | tr -d '\r'; }
-reg_value() {  # prints the data of one registry value, empty when missing
-    "$RUN" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 \{1,\}REG_[A-Z_]* \{1,\}//p"
-}
 
 restore() {
     "$RUN" reg delete "$DESKTOP" /v LogPixels /f >/dev/null 2>&1

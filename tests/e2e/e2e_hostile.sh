@@ -38,10 +38,6 @@ cleanup() {
 }
 trap cleanup EXIT
 
-reg_value() {
-    "$RUN" reg query "$KEY" /v "$1" 2>/dev/null | tr -d '\r' |
-        sed -n "s/^ *$1 *REG_SZ *//p; s/^ *$1 *REG_SZ\$//p"
-}
 
 "$RUN" reg add 'HKLM\Software\Tessilund\Quorvane' /v Path /d "$INSTALL_WIN" /f >/dev/null 2>&1
 use_wine_display
@@ -102,7 +98,7 @@ one_show() {
     local rc="timeout"
     [ -f "$rc_file" ] && rc="$(cat "$rc_file")"
     local prev
-    prev="$(reg_value Prev)"
+    prev="$(reg_value "$KEY" Prev)"
     echo "$rc ${kb:-0} ${prev%%\?*} ${prev#*\?}"
 }
 

@@ -40,9 +40,6 @@ trap stop_servers EXIT
 
 # KEY VALUE [/reg:32] -> the data, empty when missing. In a win64 prefix
 # the 64-bit reg reads the 64-bit view; /reg:32 reads the 32-bit one.
-reg_value() {
-    "$RUN" reg query "$1" /v "$2" ${3:-} 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 *REG_[A-Z_]* *//p"
-}
 
 # The checks below read the run's state: kind (32 or 64, the prefix), bits
 # (the edition expected), drive, inst, sysdir, and from (the bin folder the

@@ -37,9 +37,6 @@ cleanup() {
 trap cleanup EXIT
 
 reg() { "$RUN" reg "$@" >/dev/null 2>&1; }
-reg_value() {  # the data of one registry value, empty when missing
-    "$RUN" reg query "$1" /v "$2" 2>/dev/null | tr -d '\r' | sed -n "s/^ *$2 \{1,\}REG_[A-Z_]* \{1,\}//p"
-}
 probe() { "$RUN" "$PROBE" "$@" >/dev/null 2>&1; }
 shot() { import -window root "$SHOTS/$1.png"; }
 

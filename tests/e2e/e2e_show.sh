@@ -21,10 +21,6 @@ trap cleanup EXIT
 
 reg() { "$RUN" reg "$@" >/dev/null 2>&1; }
 # Prints a value of the product key, or nothing when it is absent.
-reg_value() {
-    "$RUN" reg query "$KEY" /v "$1" 2>/dev/null | tr -d '\r' |
-        sed -n "s/^ *$1 *REG_SZ *//p; s/^ *$1 *REG_SZ\$//p"
-}
 reg_has() { "$RUN" reg query "$KEY" /v "$1" >/dev/null 2>&1; }
 
 # The prefix and the display exist after the first Wine call.
@@ -158,9 +154,9 @@ xdotool key x
 gone_within 2 "key press"
 rc=$(wait_end 20)
 [ "$rc" = 0 ] && pass "key press ends the show with 0" || fail "key press: exit $rc"
-fps=$(reg_value FPS)
+fps=$(reg_value "$KEY" FPS)
 [[ "$fps" =~ ^[0-9]+$ ]] && [ "$fps" -gt 0 ] && pass "FPS written: $fps" || fail "FPS: '$fps'"
-prev1=$(reg_value Prev)
+prev1=$(reg_value "$KEY" Prev)
 reg_has Prev && pass "Prev written: '$prev1'" || fail "Prev missing"
 if [ "$PLUGINS" -gt 0 ]; then
     index1=$(prev_index "$prev1")
@@ -194,7 +190,7 @@ xdotool click 1
 gone_within 2 "click"
 rc=$(wait_end 20)
 [ "$rc" = 0 ] && pass "click ends the show with 0" || fail "click: exit $rc"
-prev2=$(reg_value Prev)
+prev2=$(reg_value "$KEY" Prev)
 if [ "$PLUGINS" -gt 0 ]; then
     index2=$(prev_index "$prev2")
     [ -n "${index1:-}" ] && [ -n "$index2" ] && [ "$index2" -gt "$index1" ] && [ "$index2" -le $((index1 + 2)) ] &&
@@ -214,8 +210,8 @@ for i in $(seq 1 20); do xdotool mousemove $((400 + i * 9)) $((300 + i * 4)); sl
 gone_within 2 "mouse moves"
 rc=$(wait_end 20)
 [ "$rc" = 0 ] && pass "more mouse moves end the show with 0" || fail "mouse moves: exit $rc"
-reg_has Prev && [ -z "$(reg_value Prev)" ] && pass "ResumeLast off: Prev empty" ||
-    fail "ResumeLast off: Prev '$(reg_value Prev)'"
+reg_has Prev && [ -z "$(reg_value "$KEY" Prev)" ] && pass "ResumeLast off: Prev empty" ||
+    fail "ResumeLast off: Prev '$(reg_value "$KEY" Prev)'"
 
 # --- 4. F12 then F11 crashes the show on purpose: the report page is written
 #        and opened, and the process ends with 217.

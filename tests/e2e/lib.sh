@@ -25,6 +25,14 @@ colour_share() {
     echo "${share:-0}"
 }
 
+# Prints the data of one registry value, empty when it is missing or empty:
+# reg_value KEY NAME [more arguments of "reg query", such as /reg:32].
+reg_value() {
+    local key="$1" name="$2"; shift 2
+    "$RUN" reg query "$key" /v "$name" "$@" 2>/dev/null | tr -d '\r' |
+        sed -n "s/^ *$name \{1,\}REG_[A-Z_]*\( \{1,\}\|\$\)//p"
+}
+
 # Points DISPLAY at the display the Wine programs are shown on (starting a
 # virtual one when none is usable), for the X tools of a test.
 use_wine_display() {
