@@ -35,6 +35,7 @@ double MedianMicroseconds(F&& pass) {
 
 int main() {
     std::vector<std::uint8_t> picture(static_cast<size_t>(kWidth) * kHeight * 4);
+    static TStagingBuffer staging{};
     for (size_t i = 0; i < picture.size(); ++i) picture[i] = static_cast<std::uint8_t>(i * 13 + 7);
     static std::uint8_t rows[kTileSize * kTileSize * 4];
     unsigned sink = 0;
@@ -45,8 +46,8 @@ int main() {
         for (int j = 0; j < down; ++j) {
             for (int i = 0; i < across; ++i) {
                 const TTileRect r = TileRect(i, j, kWidth, kHeight);
-                CopyTile(picture.data(), StagingBuffer, r.x0, r.y0, r.x1, r.y1, kWidth);
-                sink += StagingBuffer[(i + j) % 100];
+                CopyTile(picture.data(), staging, r.x0, r.y0, r.x1, r.y1, kWidth);
+                sink += staging[(i + j) % 100];
             }
         }
     });

@@ -45,16 +45,17 @@ int main() {
     TGLControl control(window.Get(), kWidth, kHeight);
 
     const TPanelSize size = PanelSizeFor(kWidth, kHeight);
-    PanelWidth = size.Width;
-    PanelHeight = size.Height;
-    std::vector<std::uint8_t> pixels(static_cast<size_t>(PanelWidth) * PanelHeight * 4);
+    TScene sceneState;
+    sceneState.PanelWidth = size.Width;
+    sceneState.PanelHeight = size.Height;
+    std::vector<std::uint8_t> pixels(static_cast<size_t>(sceneState.PanelWidth) * sceneState.PanelHeight * 4);
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 7 / 5);
-    TBitmap picture(PanelWidth, PanelHeight, pixels.data());
-    SceneBitmap = &picture;
+    TBitmap picture(sceneState.PanelWidth, sceneState.PanelHeight, pixels.data());
+    sceneState.Picture = &picture;
     SeedRandom(7);
-    InitStarField();
-    SetupPending = true;
-    StarPhase = 200.0f;
+    InitStarField(sceneState.StarField);
+    sceneState.SetupPending = true;
+    sceneState.StarPhase = 200.0f;
     const float step = 0.05f;  // the panel stays in view: 100 units over 2000 frames
 
     // The three kinds of frame take turns, so that the load of the machine
@@ -66,6 +67,7 @@ int main() {
         control.Render();
         return (Seconds() - t0) * 1000.0;
     };
+    const TGLControl::TCallback drawScene = [&sceneState](TGLControl&) { RenderFrame(sceneState); };
     std::vector<double> baseline;
     std::vector<double> starsOnly;
     std::vector<double> scene;
@@ -73,37 +75,36 @@ int main() {
     for (int i = 0; i < kFrames; ++i) {
         baseline.push_back(timed({}));
 
-        const std::int32_t tiles = PhotoPanel.TileCount;
-        PhotoPanel.TileCount = 0;
-        FrameStep = 0.0f;
-        starsOnly.push_back(timed(RenderFrame));
-        PhotoPanel.TileCount = tiles;
+        const std::int32_t tiles = sceneState.PhotoPanel.TileCount;
+        sceneState.PhotoPanel.TileCount = 0;
+        sceneState.FrameStep = 0.0f;
+        starsOnly.push_back(timed(drawScene));
+        sceneState.PhotoPanel.TileCount = tiles;
 
         if (i % kUploadEvery == 0) {
-            LaunchPanel(PhotoPanel);
-            PhotoPanel.Distance = 120.0f;
-            UploadPending = true;
+            LaunchPanel(sceneState.PhotoPanel);
+            sceneState.PhotoPanel.Distance = 120.0f;
+            sceneState.UploadPending = true;
         }
-        const bool upload = UploadPending;
-        FrameStep = step;
-        StarPhase -= FrameStep;
-        if (StarPhase < 0.0f) StarPhase = 200.0f;
-        (upload ? uploads : scene).push_back(timed(RenderFrame));
+        const bool upload = sceneState.UploadPending;
+        sceneState.FrameStep = step;
+        sceneState.StarPhase -= sceneState.FrameStep;
+        if (sceneState.StarPhase < 0.0f) sceneState.StarPhase = 200.0f;
+        (upload ? uploads : scene).push_back(timed(drawScene));
     }
 
     const TFigures b = Summarise(baseline);
     const TFigures s = Summarise(scene);
     const TFigures u = Summarise(uploads);
     const TFigures st = Summarise(starsOnly);
-    std::printf("frames %d at %dx%d, panel %dx%d, %zu upload frames\n", kFrames, kWidth, kHeight, PanelWidth,
-                PanelHeight, uploads.size());
+    std::printf("frames %d at %dx%d, panel %dx%d, %zu upload frames\n", kFrames, kWidth, kHeight,
+                sceneState.PanelWidth, sceneState.PanelHeight, uploads.size());
     std::printf("baseline clear+swap   median %7.3f ms  p99 %7.3f ms\n", b.median, b.p99);
     std::printf("stars only            median %7.3f ms  p99 %7.3f ms\n", st.median, st.p99);
     std::printf("scene frame           median %7.3f ms  p99 %7.3f ms  (%.2f x baseline median)\n", s.median,
                 s.p99, s.median / b.median);
     std::printf("upload frame 512x384  median %7.3f ms  max %7.3f ms  (%.2f x scene median)\n", u.median,
                 *std::max_element(uploads.begin(), uploads.end()), u.median / s.median);
-    SceneBitmap = nullptr;
     return 0;
 }
 #else

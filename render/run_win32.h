@@ -8,6 +8,7 @@
 
 #include "base/handles_win32.h"
 #include "imaging/bitmap_win32.h"
+#include "render/scene_state.h"
 
 class TGLControl;
 struct TLoaderJob;
@@ -32,32 +33,36 @@ struct TRun {
     ~TRun();
 
     // Fixed before the render thread starts [M writes, R reads].
-    bool FullScreen = false;         // no host window
-    bool Paced = true;               // frames wait for the monitor's refresh
-    HWND Host = nullptr;             // the preview's host, else null
-    HWND Window = nullptr;           // the saver window; destroyed through its own WM_CLOSE by the teardown
-    TWindowDC DC;                    // the saver window's DC for the run's length
-    std::int32_t Width = 0;          // screen size in full screen, else the window's size
+    bool FullScreen = false;  // no host window
+    bool Paced = true;        // frames wait for the monitor's refresh
+    HWND Host = nullptr;      // the preview's host, else null
+    HWND Window = nullptr;    // the saver window; destroyed through its own WM_CLOSE by the teardown
+    TWindowDC DC;             // the saver window's DC for the run's length
+    std::int32_t Width = 0;   // screen size in full screen, else the window's size
     std::int32_t Height = 0;
-    DWORD MainThreadId = 0;          // the thread that pumps the windows' messages
+    DWORD MainThreadId = 0;            // the thread that pumps the windows' messages
     std::unique_ptr<TBitmap> Picture;  // prepared by the loader, uploaded by the scene; see TLoaderJob
 
+    TScene Scene;  // what the frames draw [R; sizes and picture fixed by M before R starts]
     std::unique_ptr<TGLControl> Control;  // the render thread's GL control; null outside it [R]
     std::unique_ptr<TLoaderJob> Loader;   // started by the render loop [R], ended by the teardown [M]
 
-    std::atomic<bool> ContextPending{false};  // from before the render thread starts until its control exists [M, R]
-    std::atomic<bool> RenderFailed{false};    // the render thread ended through its error handler [R sets, M reads]
+    std::atomic<bool> ContextPending{
+        false};  // from before the render thread starts until its control exists [M, R]
+    std::atomic<bool> RenderFailed{
+        false};  // the render thread ended through its error handler [R sets, M reads]
     std::atomic<bool> RenderDone{false};      // the render thread has finished its part [R sets, M reads]
     std::atomic<bool> Paused{false};          // freezes the animation [M, R]
     std::atomic<bool> CrashTestArmed{false};  // F12 then F11: the next once-a-second check raises [M, R]
-    std::atomic<std::int32_t> FramesPerSecond{-1};  // last measured rate; -1 before the first [R writes, M reads]
-    std::atomic<DWORD> StopTick{0};           // GetTickCount when the render loop saw the stop [R, then M]
+    std::atomic<std::int32_t> FramesPerSecond{
+        -1};                         // last measured rate; -1 before the first [R writes, M reads]
+    std::atomic<DWORD> StopTick{0};  // GetTickCount when the render loop saw the stop [R, then M]
 
     // The input rules and the windows [M].
     std::int32_t MouseAllowance = kMouseAllowance;  // moves still tolerated
-    bool PausedByMonitor = false;  // Paused was set because the monitor went off
-    bool Vanished = false;         // the windows are off the screen
-    bool CursorHidden = false;     // the run's ShowCursor(FALSE) awaits its ShowCursor(TRUE)
-    std::vector<TMonitorEntry> Monitors;  // every monitor; cover windows on all but the primary
+    bool PausedByMonitor = false;                   // Paused was set because the monitor went off
+    bool Vanished = false;                          // the windows are off the screen
+    bool CursorHidden = false;                      // the run's ShowCursor(FALSE) awaits its ShowCursor(TRUE)
+    std::vector<TMonitorEntry> Monitors;            // every monitor; cover windows on all but the primary
     std::size_t PrimaryIndex = 0;
 };

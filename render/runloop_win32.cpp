@@ -113,7 +113,6 @@ void Guard(std::uint32_t extraFlags, Body body) {
     }
 }
 
-
 // The adapters as "description(device)" lines.
 std::vector<std::string> AdapterLines() {
     std::vector<std::string> lines;
@@ -139,7 +138,6 @@ void OpenDriverPage() {
     const std::string url = DriverPageUrl(kOpenGLPage, AdapterLines());
     ::ShellExecuteA(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_HIDE);
 }
-
 
 // The render thread could not go on, or has finished: make sure the main
 // thread, which may be waiting for the context or pumping messages, notices.
@@ -203,7 +201,8 @@ public:
         DEVMODEA mode{};
         mode.dmSize = sizeof mode;
         // 0 and 1 stand for the hardware's default rate: taken as 60 Hz.
-        const DWORD hz = ::EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode) ? mode.dmDisplayFrequency : 0;
+        const DWORD hz =
+            ::EnumDisplaySettingsA(nullptr, ENUM_CURRENT_SETTINGS, &mode) ? mode.dmDisplayFrequency : 0;
         periodMs_ = FramePeriodMs(hz);
     }
     // Waits until one refresh interval has passed since the previous frame
@@ -235,9 +234,9 @@ DWORD WINAPI RenderThreadMain(void* param) {
     TRun& run = *static_cast<TRun*>(param);
     try {
         RunFlags |= kRunCreatingContext;
-        SetupPending = true;
+        run.Scene.SetupPending = true;
         run.Control = std::make_unique<TGLControl>(run.Window, run.Width, run.Height);
-        run.Control->OnRender = RenderFrame;
+        run.Control->OnRender = [&run](TGLControl&) { RenderFrame(run.Scene); };
         RunFlags &= ~static_cast<std::uint32_t>(kRunCreatingContext);
         run.ContextPending = false;
         RunFlags |= kRunRenderLoop;
@@ -261,7 +260,8 @@ DWORD WINAPI RenderThreadMain(void* param) {
 }
 
 void RenderLoop(TRun& run) {
-    InitStarField();
+    TScene& scene = run.Scene;
+    InitStarField(scene.StarField);
     run.Loader = std::make_unique<TLoaderJob>();
     TLoaderJob& loader = *run.Loader;
     loader.requested = true;
@@ -279,11 +279,11 @@ void RenderLoop(TRun& run) {
     std::uint32_t lastFrameTick = NowMs();
     std::uint32_t lastRateTick = lastFrameTick;
     std::int32_t frameCount = 0;
-    StarPhase = 200.0f;
-    FrameStep = 0.0f;
-    UploadPending = false;
-    NextUploadTile = 0;
-    PhotoPanel.Distance = -1.0f;
+    scene.StarPhase = 200.0f;
+    scene.FrameStep = 0.0f;
+    scene.UploadPending = false;
+    scene.NextUploadTile = 0;
+    scene.PhotoPanel.Distance = -1.0f;
 
     while (StopRequested == 0) {
         Guard(kRunRenderLoop, [&] {
@@ -301,15 +301,16 @@ void RenderLoop(TRun& run) {
             if (run.Paced) pacer.Wait();
             const std::uint32_t now = NowMs();
             const std::uint32_t elapsed = now - lastFrameTick;
-            StarPhase -= static_cast<float>(elapsed * 0.02);
-            FrameStep = static_cast<float>(elapsed * 0.02);
-            if (StarPhase < 0.0f) StarPhase = 200.0f;
+            scene.StarPhase -= static_cast<float>(elapsed * 0.02);
+            scene.FrameStep = static_cast<float>(elapsed * 0.02);
+            if (scene.StarPhase < 0.0f) scene.StarPhase = 200.0f;
             lastFrameTick = now;
-            if (frameObserver) frameObserver({TFrameEvent::Kind::Stepped, FrameStep, false});
+            if (frameObserver) frameObserver({TFrameEvent::Kind::Stepped, scene.FrameStep, false});
 
             const std::uint32_t sinceRate = now - lastRateTick;
             if (sinceRate > 1000) {
-                run.FramesPerSecond = static_cast<std::int32_t>(RoundHalfEven(frameCount / (sinceRate / 1000.0)));
+                run.FramesPerSecond =
+                    static_cast<std::int32_t>(RoundHalfEven(frameCount / (sinceRate / 1000.0)));
                 lastRateTick = now;
                 frameCount = 0;
                 if (run.CrashTestArmed) {
@@ -325,22 +326,22 @@ void RenderLoop(TRun& run) {
 
             // Hand-over: release the loader once the panel has passed the
             // eye; launch its picture once it is ready.
-            if (PhotoPanel.Distance < 0.0f && !loader.requested) {
+            if (scene.PhotoPanel.Distance < 0.0f && !loader.requested) {
                 loader.ready = false;
                 loader.requested = true;
             }
             if (loader.requested && loader.ready) {
                 loader.requested = false;
-                LaunchPanel(PhotoPanel);
-                UploadPending = true;
+                LaunchPanel(scene.PhotoPanel);
+                scene.UploadPending = true;
                 if (!firstPictureMarked) {
                     firstPictureMarked = true;
                     MarkTimeline("first-picture");
                 }
-                if (frameObserver) frameObserver({TFrameEvent::Kind::Launched, FrameStep, false});
+                if (frameObserver) frameObserver({TFrameEvent::Kind::Launched, scene.FrameStep, false});
             }
             if (!run.Paced) ::Sleep(1);
-            const std::int32_t tilesBefore = TilesUploaded;
+            const std::int32_t tilesBefore = scene.TilesUploaded;
             if (StopRequested == 0 && run.Control) {
                 run.Control->Paint();
                 if (!firstFrameMarked) {
@@ -349,7 +350,8 @@ void RenderLoop(TRun& run) {
                 }
             }
             if (frameObserver)
-                frameObserver({TFrameEvent::Kind::Drawn, FrameStep, TilesUploaded != tilesBefore});
+                frameObserver(
+                    {TFrameEvent::Kind::Drawn, scene.FrameStep, scene.TilesUploaded != tilesBefore});
         });
     }
     // The decode in progress stops at its next line; the teardown waits for
@@ -379,7 +381,8 @@ void ReleaseGL(TRun& run) {
     } else if (ContextIsBound()) {
         UnbindRenderContext();
     }
-    for (std::int32_t i = 0; i < PhotoPanel.TileCount && i < kMaxTiles; ++i) PhotoPanel.PanelTextures[i] = 0;
+    TPhotoPanel& panel = run.Scene.PhotoPanel;
+    for (std::int32_t i = 0; i < panel.TileCount && i < kMaxTiles; ++i) panel.PanelTextures[i] = 0;
     RunFlags &= ~static_cast<std::uint32_t>(kRunTeardown);
 }
 
@@ -399,7 +402,6 @@ bool SetUpRun(TRun& run, HWND host) {
     ReapLingeringLoaders(kLingeringWaitMs);
 
     // 5: a fresh run.
-    LastTileIndex = -1;
     StopRequested = 0;
     ShowSequence.CurrentIndex = -1;
 
@@ -431,12 +433,12 @@ bool SetUpRun(TRun& run, HWND host) {
     const TPanelSize panel = PanelSizeFor(run.Width, run.Height);
     // A host with no client area still gets a (never drawn) 1 x 1 picture
     // rather than a bitmap the system refuses to create.
-    PanelWidth = std::max<std::int32_t>(1, panel.Width);
-    PanelHeight = std::max<std::int32_t>(1, panel.Height);
-    run.Picture = std::make_unique<TBitmap>(PanelWidth, PanelHeight);
+    run.Scene.PanelWidth = std::max<std::int32_t>(1, panel.Width);
+    run.Scene.PanelHeight = std::max<std::int32_t>(1, panel.Height);
+    run.Picture = std::make_unique<TBitmap>(run.Scene.PanelWidth, run.Scene.PanelHeight);
     run.Picture->ShrinkToFit = Settings.ShrinkToFit;
     run.Picture->EnlargeToFit = Settings.EnlargeToFit;
-    SceneBitmap = run.Picture.get();
+    run.Scene.Picture = run.Picture.get();
     return static_cast<bool>(run.DC);
 }
 
@@ -446,7 +448,7 @@ bool SetUpRun(TRun& run, HWND host) {
 bool TeardownRun(TRun& run) {
     RunFlags |= kRunTeardown;
     StopRequested = 1;  // closing the window asks for no password now
-    SceneBitmap = nullptr;
+    run.Scene.Picture = nullptr;
     run.DC.Reset();
     if (run.Window && ::IsWindow(run.Window)) ::SendMessageA(run.Window, WM_CLOSE, 0, 0);
     // The loader: a full-screen run waits for it (the process ends next);
@@ -519,7 +521,6 @@ std::string DriverKind() {
     return "No";
 }
 
-
 bool CheckAcceleration(bool onlyOnce) {
     const std::string kind = DriverKind();
     if (kind.empty()) return true;
@@ -534,7 +535,6 @@ bool CheckAcceleration(bool onlyOnce) {
     }
     return result;
 }
-
 
 TRunSummary RunSaver(HWND host) {
     TRun run;

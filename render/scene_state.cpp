@@ -2,28 +2,8 @@
 
 #include "app/random.h"
 
-TPhotoPanel PhotoPanel;
-std::array<TStar, kStarCount> StarField{};
-
-float StarPhase = 200.0f;
-float FrameStep = 0.0f;
-bool SetupPending = false;
-bool UploadPending = false;
-std::int32_t NextUploadTile = 0;
-std::int32_t TilesUploaded = 0;
-
-double EyeX = 0.0;
-double EyeY = 0.0;
-double EyeZ = kEyeZ;
-std::int32_t Yaw = 899;
-std::int32_t Pitch = 0;
-
-std::int32_t PanelWidth = 0;
-std::int32_t PanelHeight = 0;
-std::int32_t LastTileIndex = -1;
-
-void InitStarField() {
-    for (TStar& star : StarField) {
+void InitStarField(std::array<TStar, kStarCount>& stars) {
+    for (TStar& star : stars) {
         // Two statements fix the order of the draws: x first, then y.
         star.StarX = static_cast<float>((RandomUnit() - 0.5) * kStarSpread);
         star.StarY = static_cast<float>((RandomUnit() - 0.5) * kStarSpread);

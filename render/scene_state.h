@@ -4,9 +4,11 @@
 
 #include "render/scene_math.h"
 
-// The scene's process-wide state. Everything here belongs to the render
-// thread, except PanelWidth and PanelHeight, which the run sets before that
-// thread starts.
+class TBitmap;
+
+// The state of one scene. A run owns its scene: everything here belongs to
+// the render thread, except PanelWidth, PanelHeight and Picture, which the
+// run sets before that thread starts.
 
 // OpenGL texture names of the panel's tiles; 0 where none is generated yet.
 using TTextureTable = std::array<std::uint32_t, kMaxTiles>;
@@ -25,29 +27,33 @@ struct TStar {
     float StarY;
 };
 
-extern TPhotoPanel PhotoPanel;
-extern std::array<TStar, kStarCount> StarField;
+struct TScene {
+    TPhotoPanel PhotoPanel;
+    std::array<TStar, kStarCount> StarField{};
 
-extern float StarPhase;     // 200 down to 0 over one star cycle; 200 at run start
-extern float FrameStep;     // scene units moved this frame (0.02 per elapsed millisecond)
-extern bool SetupPending;   // run SetupScene in the next frame
-extern bool UploadPending;  // the picture bitmap is being uploaded, a few tiles a frame
-extern std::int32_t NextUploadTile;  // the next tile of that upload
-extern std::int32_t TilesUploaded;   // tiles uploaded since the process started (counts frames that upload)
+    float StarPhase = 200.0f;         // 200 down to 0 over one star cycle; 200 at run start
+    float FrameStep = 0.0f;           // scene units moved this frame (0.02 per elapsed millisecond)
+    bool SetupPending = true;         // run SetupScene in the next frame
+    bool UploadPending = false;       // the picture bitmap is being uploaded, a few tiles a frame
+    std::int32_t NextUploadTile = 0;  // the next tile of that upload
+    std::int32_t TilesUploaded = 0;   // tiles this scene has uploaded (tells the frames that upload)
 
-// Camera, set by SetupScene.
-extern double EyeX, EyeY, EyeZ;
-extern std::int32_t Yaw;    // fifths of a degree
-extern std::int32_t Pitch;  // fifths of a degree
+    // Camera, set by SetupScene.
+    double EyeX = 0.0, EyeY = 0.0, EyeZ = kEyeZ;
+    std::int32_t Yaw = 899;  // fifths of a degree
+    std::int32_t Pitch = 0;  // fifths of a degree
 
-// Size of the picture bitmap, fixed for a run (see PanelSizeFor).
-extern std::int32_t PanelWidth;
-extern std::int32_t PanelHeight;
-// TilesAcross * TilesDown - 1 of the last upload; -1 before the first.
-extern std::int32_t LastTileIndex;
+    // Size of the picture bitmap, fixed for a run (see PanelSizeFor).
+    std::int32_t PanelWidth = 0;
+    std::int32_t PanelHeight = 0;
+    // TilesAcross * TilesDown - 1 of the last upload; -1 before the first.
+    std::int32_t LastTileIndex = -1;
+    // The bitmap the uploads read; not owned.
+    const TBitmap* Picture = nullptr;
+};
 
-// Fills StarField from the process's random generator.
-void InitStarField();
+// Fills the star field from the process's random generator.
+void InitStarField(std::array<TStar, kStarCount>& stars);
 // Starts a newly taken picture's flight at the far end of the fog.
 void LaunchPanel(TPhotoPanel& panel);
 // Moves the panel one frame towards the eye; it keeps falling below 0 until

@@ -7,9 +7,7 @@
 #include "render/textures_win32.h"
 #include "render/timing_win32.h"
 
-TBitmap* SceneBitmap = nullptr;
-
-void SetupScene() {
+void SetupScene(TScene& scene) {
     // The model-view matrix is the identity here, so the light positions
     // below are in eye coordinates: light 0 sits in the eye.
     static const GLfloat kAmbient[4] = {0.7f, 0.7f, 0.7f, 1.0f};
@@ -17,7 +15,7 @@ void SetupScene() {
     static const GLfloat kLight1Position[4] = {0.0f, 0.0f, 0.0f, -1.0f};
     static const GLfloat kFogColor[4] = {0.0f, 0.0f, 0.0f, 0.0f};
 
-    SetupPending = false;
+    scene.SetupPending = false;
     GL.ShadeModel(GL_SMOOTH);
     GL.Enable(GL_DEPTH_TEST);
     GL.Enable(GL_CULL_FACE);
@@ -32,11 +30,11 @@ void SetupScene() {
     GL.Lightfv(GL_LIGHT1, GL_AMBIENT, kAmbient);
     GL.Disable(GL_FOG);
 
-    EyeX = 0.0;
-    EyeY = 0.0;
-    EyeZ = kEyeZ;
-    Yaw = 899;
-    Pitch = 0;
+    scene.EyeX = 0.0;
+    scene.EyeY = 0.0;
+    scene.EyeZ = kEyeZ;
+    scene.Yaw = 899;
+    scene.Pitch = 0;
 
     GL.Enable(GL_TEXTURE_2D);
     GL.TexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
@@ -51,51 +49,56 @@ void SetupScene() {
     GL.Hint(GL_FOG_HINT, GL_NICEST);
 }
 
-void RenderFrame(TGLControl&) {
-    if (SetupPending) SetupScene();
-    if (UploadPending) {
+void RenderFrame(TScene& scene) {
+    if (scene.SetupPending) SetupScene(scene);
+    if (scene.UploadPending) {
         // A few tiles a frame, so that no frame stalls on the whole picture.
         // The panel is launched at the far end of the fog, where it is
         // black: it is drawn from the frame its last tile arrives in, a few
         // frames into its flight, when it is still black there.
-        if (NextUploadTile == 0) PhotoPanel.TileCount = 0;
-        NextUploadTile = SceneBitmap ? UploadPictureTiles(*SceneBitmap, PhotoPanel.PanelTextures, NextUploadTile,
-                                                          kUploadBudgetMs, PreciseMs)
-                                     : 0;
-        if (!SceneBitmap || NextUploadTile > LastTileIndex) {
-            PhotoPanel.TileCount = LastTileIndex + 1;
-            UploadPending = false;
-            NextUploadTile = 0;
+        if (scene.NextUploadTile == 0) scene.PhotoPanel.TileCount = 0;
+        const int first = scene.NextUploadTile;
+        scene.LastTileIndex = scene.Picture ? PictureTileCount(*scene.Picture) - 1 : -1;
+        scene.NextUploadTile = scene.Picture
+                                   ? UploadPictureTiles(*scene.Picture, scene.PhotoPanel.PanelTextures, first,
+                                                        kUploadBudgetMs, PreciseMs)
+                                   : 0;
+        scene.TilesUploaded += std::max(0, scene.NextUploadTile - first);
+        if (!scene.Picture || scene.NextUploadTile > scene.LastTileIndex) {
+            scene.PhotoPanel.TileCount = scene.LastTileIndex + 1;
+            scene.UploadPending = false;
+            scene.NextUploadTile = 0;
         }
     }
     GL.PolygonMode(GL_FRONT, GL_FILL);
 
-    const TVec3 target = LookAtPoint(EyeX, EyeY, EyeZ, Yaw, Pitch);
-    GLU.LookAt(EyeX, EyeY, EyeZ, target.x, target.y, target.z, 0.0, 0.0, 1.0);
+    const TVec3 target = LookAtPoint(scene.EyeX, scene.EyeY, scene.EyeZ, scene.Yaw, scene.Pitch);
+    GLU.LookAt(scene.EyeX, scene.EyeY, scene.EyeZ, target.x, target.y, target.z, 0.0, 0.0, 1.0);
 
     GL.PushMatrix();
-    DrawPanel(PhotoPanel);
+    DrawPanel(scene);
     GL.PopMatrix();
 
     GL.PushMatrix();
-    DrawStars();
+    DrawStars(scene);
     GL.PopMatrix();
 }
 
-void DrawPanel(TPhotoPanel& panel) {
-    AdvancePanel(panel, FrameStep);
+void DrawPanel(TScene& scene) {
+    TPhotoPanel& panel = scene.PhotoPanel;
+    AdvancePanel(panel, scene.FrameStep);
     GL.Translatef(panel.OffsetX, panel.OffsetY, static_cast<GLfloat>(kEyeZ - panel.Distance));
-    if (!PanelDrawable(PanelWidth, PanelHeight) || panel.TileCount <= 0) return;
+    if (!PanelDrawable(scene.PanelWidth, scene.PanelHeight) || panel.TileCount <= 0) return;
 
-    const int across = TilesAcross(PanelWidth);
+    const int across = TilesAcross(scene.PanelWidth);
     const int tiles = std::min(panel.TileCount, kMaxTiles);
     // Rows from the last uploaded one up to the first, columns left to right.
     for (int row = (tiles - 1) / across; row >= 0; --row) {
         for (int column = 0; column < across; ++column) {
             const int index = row * across + column;
             if (index >= tiles) break;
-            const auto quad =
-                TileQuad(TileRect(column, row, PanelWidth, PanelHeight), PanelWidth, PanelHeight);
+            const auto quad = TileQuad(TileRect(column, row, scene.PanelWidth, scene.PanelHeight),
+                                       scene.PanelWidth, scene.PanelHeight);
             GL.BindTexture(GL_TEXTURE_2D, panel.PanelTextures[index]);
             GL.Begin(GL_QUADS);
             for (const TPanelVertex& v : quad) {
@@ -107,16 +110,16 @@ void DrawPanel(TPhotoPanel& panel) {
     }
 }
 
-void DrawStars() {
+void DrawStars(const TScene& scene) {
     // Each star is a point at its own position, drawn in index order. One
     // vertex array gives the same pixels as translating to every star and
     // drawing a point at the origin, without a few thousand calls a frame.
     static std::array<GLfloat, kStarCount * 3> positions;
-    const int k = StarCycleIndex(StarPhase);
+    const int k = StarCycleIndex(scene.StarPhase);
     for (int i = 0; i < kStarCount; ++i) {
-        positions[i * 3 + 0] = StarField[i].StarX;
-        positions[i * 3 + 1] = StarField[i].StarY;
-        positions[i * 3 + 2] = static_cast<GLfloat>(kEyeZ - StarDepth(i, StarPhase, k));
+        positions[i * 3 + 0] = scene.StarField[i].StarX;
+        positions[i * 3 + 1] = scene.StarField[i].StarY;
+        positions[i * 3 + 2] = static_cast<GLfloat>(kEyeZ - StarDepth(i, scene.StarPhase, k));
     }
     GL.BindTexture(GL_TEXTURE_2D, 0);
     GL.EnableClientState(GL_VERTEX_ARRAY);

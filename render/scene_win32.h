@@ -6,15 +6,13 @@
 // The space scene: point stars streaming towards the viewer and one photo
 // panel in flight, drawn as the control's OnRender callback.
 
-// The bitmap the next upload reads (the run's PictureBitmap); not owned.
-// RenderFrame uploads from it while UploadPending is set.
-extern TBitmap* SceneBitmap;
 // Milliseconds of tile upload a frame may spend (after its first tile).
 constexpr double kUploadBudgetMs = 2.0;
 
 // One-time OpenGL state and camera, run by the first frame.
-void SetupScene();
-// The OnRender callback: set-up, pending upload, camera, panel, stars.
-void RenderFrame(TGLControl& control);
-void DrawPanel(TPhotoPanel& panel);
-void DrawStars();
+void SetupScene(TScene& scene);
+// One frame, between the control's clear and swap: set-up, pending upload
+// (from scene.Picture), camera, panel, stars.
+void RenderFrame(TScene& scene);
+void DrawPanel(TScene& scene);
+void DrawStars(const TScene& scene);

@@ -4,7 +4,6 @@
 
 #include "app/exception.h"
 
-TStagingBuffer StagingBuffer{};
 
 void CopyTile(const std::uint8_t* source, TStagingBuffer& staging, int x0, int y0, int x1, int y1,
               int rowLength) {

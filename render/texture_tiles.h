@@ -8,7 +8,6 @@
 // serves every tile of every upload, so an upload allocates nothing.
 constexpr int kStagingRowBytes = kTileSize * 3;
 using TStagingBuffer = std::array<std::uint8_t, kStagingRowBytes * kTileSize>;
-extern TStagingBuffer StagingBuffer;
 
 // Converts the tile rectangle (inclusive) of 32-bit blue, green, red, x
 // pixels, rows of rowLength pixels from the top, into red, green, blue

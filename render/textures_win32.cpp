@@ -6,8 +6,8 @@
 #include "render/scene_math.h"
 #include "render/texture_tiles.h"
 
-void UploadPicture(const TBitmap& picture, TTextureTable& textures) {
-    UploadPicture(picture.Bits, picture.Width, picture.Height, textures);
+int UploadPicture(const TBitmap& picture, TTextureTable& textures) {
+    return UploadPicture(picture.Bits, picture.Width, picture.Height, textures);
 }
 
 int UploadPictureTiles(const TBitmap& picture, TTextureTable& textures, int first, double budgetMs,
@@ -33,35 +33,44 @@ TGrid GridOf(const std::uint8_t* bits, int width, int height) {
     return {across, down};
 }
 
+// Where a tile is put together before its upload [R].
+TStagingBuffer staging{};
+
 void UploadTile(const std::uint8_t* bits, int width, int height, TTextureTable& textures, const TGrid& grid,
                 int index) {
     const int row = index / grid.across, column = index % grid.across;
     const TTileRect r = TileRect(column, row, width, height);
-    CopyTile(bits, StagingBuffer, r.x0, r.y0, r.x1, r.y1, width);
+    CopyTile(bits, staging, r.x0, r.y0, r.x1, r.y1, width);
     GL.BindTexture(GL_TEXTURE_2D, textures[index]);
-    GL.TexImage2D(GL_TEXTURE_2D, 0, 3, kTileSize, kTileSize, 0, GL_RGB, GL_UNSIGNED_BYTE, StagingBuffer.data());
+    GL.TexImage2D(GL_TEXTURE_2D, 0, 3, kTileSize, kTileSize, 0, GL_RGB, GL_UNSIGNED_BYTE, staging.data());
     GL.TexEnvi(GL_TEXTURE_ENV, GL_TEXTURE_ENV_MODE, GL_MODULATE);
     GL.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MAG_FILTER, GL_LINEAR);
     GL.TexParameteri(GL_TEXTURE_2D, GL_TEXTURE_MIN_FILTER, GL_LINEAR);
-    ++TilesUploaded;
 }
 
 }  // namespace
 
-void UploadPicture(const std::uint8_t* bits, int width, int height, TTextureTable& textures) {
-    // One tile a call, in order, until the grid is done (an empty grid sets
-    // LastTileIndex to -1 in its single call).
+int PictureTileCount(const TBitmap& picture) {
+    const TGrid grid = GridOf(picture.Bits, picture.Width, picture.Height);
+    return grid.across * grid.down;
+}
+
+int UploadPicture(const std::uint8_t* bits, int width, int height, TTextureTable& textures) {
+    // One tile a call, in order, until the grid is done (an empty grid
+    // uploads nothing in its single call).
+    const TGrid grid = GridOf(bits, width, height);
+    const int tiles = grid.across * grid.down;
     int next = 0;
     do {
         next = UploadPictureTiles(bits, width, height, textures, next, 0.0, nullptr);
-    } while (next <= LastTileIndex);
+    } while (next < tiles);
+    return tiles - 1;
 }
 
 int UploadPictureTiles(const std::uint8_t* bits, int width, int height, TTextureTable& textures, int first,
                        double budgetMs, double (*clock)()) {
     const TGrid grid = GridOf(bits, width, height);
     const int tiles = grid.across * grid.down;
-    LastTileIndex = tiles - 1;
 
     // Names are made once per run and kept; an entry of 0 has none yet.
     for (int i = 0; i < tiles; ++i) {

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <array>
 #include <climits>
 #include <cmath>
 #include <random>
@@ -262,8 +263,9 @@ TEST(RandomPlacement, StarsAndPanelDrawInTheSpecifiedOrder) {
     std::mt19937 reference(1234);
     auto real = [&reference] { return reference() * (1.0 / 4294967296.0); };
 
-    InitStarField();
-    for (const TStar& star : StarField) {
+    std::array<TStar, kStarCount> stars{};
+    InitStarField(stars);
+    for (const TStar& star : stars) {
         const float x = static_cast<float>((real() - 0.5) * 200);
         const float y = static_cast<float>((real() - 0.5) * 200);
         ASSERT_EQ(star.StarX, x);

@@ -257,8 +257,8 @@ protected:
         window_ = MakeWindow(kWidth, kHeight);
         ASSERT_TRUE(window_);
         control_ = std::make_unique<TGLControl>(window_.Get(), kWidth, kHeight);
-        control_->OnRender = [this](TGLControl& c) {
-            RenderFrame(c);
+        control_->OnRender = [this](TGLControl&) {
+            RenderFrame(scene_);
             GL.Finish();
             GL.ReadBuffer(GL_BACK);
             GL.PixelStorei(GL_PACK_ALIGNMENT, 1);
@@ -267,35 +267,33 @@ protected:
         frame_.assign(kWidth * kHeight * 3, 0);
 
         const TPanelSize size = PanelSizeFor(kWidth, kHeight);
-        PanelWidth = size.Width;
-        PanelHeight = size.Height;
-        picture_.assign(static_cast<size_t>(PanelWidth) * PanelHeight * 4, 0);
-        bitmap_ = std::make_unique<TBitmap>(PanelWidth, PanelHeight, picture_.data());
-        SceneBitmap = bitmap_.get();
+        scene_.PanelWidth = size.Width;
+        scene_.PanelHeight = size.Height;
+        picture_.assign(static_cast<size_t>(scene_.PanelWidth) * scene_.PanelHeight * 4, 0);
+        bitmap_ = std::make_unique<TBitmap>(scene_.PanelWidth, scene_.PanelHeight, picture_.data());
+        scene_.Picture = bitmap_.get();
 
-        SetupPending = true;
-        UploadPending = false;
-        FrameStep = 0.0f;
-        StarPhase = 200.0f;
-        LastTileIndex = -1;
-        PhotoPanel = TPhotoPanel{};
+        scene_.SetupPending = true;
+        scene_.UploadPending = false;
+        scene_.FrameStep = 0.0f;
+        scene_.StarPhase = 200.0f;
+        scene_.LastTileIndex = -1;
         HideStars();
     }
     void TearDown() override {
-        SceneBitmap = nullptr;
         control_.reset();
     }
 
     // Parks every star far outside the view.
-    static void HideStars() {
-        for (TStar& s : StarField) s = TStar{5000.0f, 5000.0f};
+    void HideStars() {
+        for (TStar& s : scene_.StarField) s = TStar{5000.0f, 5000.0f};
     }
 
     void FillPicture(const std::function<TRgb(int, int)>& colour) {
-        for (int y = 0; y < PanelHeight; ++y) {
-            for (int x = 0; x < PanelWidth; ++x) {
+        for (int y = 0; y < scene_.PanelHeight; ++y) {
+            for (int x = 0; x < scene_.PanelWidth; ++x) {
                 const TRgb c = colour(x, y);
-                std::uint8_t* p = &picture_[(static_cast<size_t>(y) * PanelWidth + x) * 4];
+                std::uint8_t* p = &picture_[(static_cast<size_t>(y) * scene_.PanelWidth + x) * 4];
                 p[0] = static_cast<std::uint8_t>(c.b);
                 p[1] = static_cast<std::uint8_t>(c.g);
                 p[2] = static_cast<std::uint8_t>(c.r);
@@ -305,10 +303,10 @@ protected:
     }
 
     void Launch(float offsetX, float offsetY, float distance) {
-        PhotoPanel.OffsetX = offsetX;
-        PhotoPanel.OffsetY = offsetY;
-        PhotoPanel.Distance = distance;
-        UploadPending = true;
+        scene_.PhotoPanel.OffsetX = offsetX;
+        scene_.PhotoPanel.OffsetY = offsetY;
+        scene_.PhotoPanel.Distance = distance;
+        scene_.UploadPending = true;
     }
 
     // One frame as the show draws it once the picture is fully uploaded: the
@@ -316,7 +314,7 @@ protected:
     void Frame() {
         do {
             control_->Render();
-        } while (UploadPending);
+        } while (scene_.UploadPending);
     }
 
     TRgb At(int x, int y) const {
@@ -329,9 +327,9 @@ protected:
     // the top row at world x = OffsetX, the bottom one 18.891 lower; the left
     // column at world y = OffsetY, the right one 25.16 further along -y.
     TPixel PicturePoint(double px, double py) const {
-        const double wx = PhotoPanel.OffsetX - 18.891 * py / (PanelHeight - 1);
-        const double wy = PhotoPanel.OffsetY - 25.16 * px / (PanelWidth - 1);
-        return Project(wx, wy, 60.0 - PhotoPanel.Distance);
+        const double wx = scene_.PhotoPanel.OffsetX - 18.891 * py / (scene_.PanelHeight - 1);
+        const double wy = scene_.PhotoPanel.OffsetY - 25.16 * px / (scene_.PanelWidth - 1);
+        return Project(wx, wy, 60.0 - scene_.PhotoPanel.Distance);
     }
 
     void SaveScreenshot(const char* name) const {
@@ -347,6 +345,7 @@ protected:
     }
 
     TWindow window_;
+    TScene scene_;
     std::unique_ptr<TGLControl> control_;
     std::vector<std::uint8_t> frame_;
     std::vector<std::uint8_t> picture_;
@@ -367,8 +366,8 @@ TEST_F(SceneTest, PanelQuadrantsAppearWhereTheirCornersProjectUprightAndUnmirror
     Launch(9.4455f, 12.58f, 100.0f);  // centred in the view
     Frame();
     SaveScreenshot("quadrants");
-    EXPECT_EQ(PhotoPanel.TileCount, 6);
-    EXPECT_FALSE(UploadPending);
+    EXPECT_EQ(scene_.PhotoPanel.TileCount, 6);
+    EXPECT_FALSE(scene_.UploadPending);
 
     const TRgb topLeft = AtPixel(PicturePoint(128, 96));
     const TRgb topRight = AtPixel(PicturePoint(384, 96));
@@ -408,7 +407,7 @@ TEST_F(SceneTest, TilesMeetWithoutSeams) {
     Launch(9.4455f, 12.58f, 45.0f);  // close, so each texel covers more than a pixel
     Frame();
     const TPixel a = PicturePoint(2, 2);
-    const TPixel b = PicturePoint(PanelWidth - 3, PanelHeight - 3);
+    const TPixel b = PicturePoint(scene_.PanelWidth - 3, scene_.PanelHeight - 3);
     int checked = 0;
     for (int y = static_cast<int>(std::min(a.y, b.y)) + 1; y < static_cast<int>(std::max(a.y, b.y)); ++y) {
         for (int x = static_cast<int>(std::min(a.x, b.x)) + 1; x < static_cast<int>(std::max(a.x, b.x));
@@ -469,12 +468,12 @@ TEST_F(SceneTest, FogBlackensTheFarPanelAndLeavesTheNearOneBright) {
     Frame();
     EXPECT_LT(AtPixel(PicturePoint(256, 192)).Max(), 4);
 
-    PhotoPanel.Distance = 165.0f;  // halfway through the fog
+    scene_.PhotoPanel.Distance = 165.0f;  // halfway through the fog
     Frame();
     const TRgb half = AtPixel(PicturePoint(256, 192));
     EXPECT_NEAR(half.r, 128, 20);
 
-    PhotoPanel.Distance = 100.0f;
+    scene_.PhotoPanel.Distance = 100.0f;
     Frame();
     EXPECT_GT(AtPixel(PicturePoint(256, 192)).r, 250);
 }
@@ -483,21 +482,21 @@ TEST_F(SceneTest, PanelMovesByFrameStepAndIsDrawnOnlyWithTiles) {
     FillPicture([](int, int) { return TRgb{255, 255, 255}; });
     Frame();  // no picture yet: only (hidden) stars
     for (size_t i = 0; i < frame_.size(); ++i) ASSERT_EQ(frame_[i], 0) << i;
-    EXPECT_EQ(PhotoPanel.Distance, -1.0f);
+    EXPECT_EQ(scene_.PhotoPanel.Distance, -1.0f);
 
     Launch(9.4455f, 12.58f, 100.0f);
-    FrameStep = 0.0f;
+    scene_.FrameStep = 0.0f;
     Frame();
-    EXPECT_EQ(PhotoPanel.Distance, 100.0f);
-    FrameStep = 2.5f;
+    EXPECT_EQ(scene_.PhotoPanel.Distance, 100.0f);
+    scene_.FrameStep = 2.5f;
     Frame();
-    EXPECT_EQ(PhotoPanel.Distance, 97.5f);
+    EXPECT_EQ(scene_.PhotoPanel.Distance, 97.5f);
 }
 
 TEST_F(SceneTest, StarsAreSingleLitPixels) {
-    StarField[10] = TStar{5.0f, -7.0f};
-    StarField[700] = TStar{-12.0f, 3.0f};
-    StarPhase = 50.0f;  // k = 750: both stars have passed once and sit at 50 + 0.2 (i + 1)
+    scene_.StarField[10] = TStar{5.0f, -7.0f};
+    scene_.StarField[700] = TStar{-12.0f, 3.0f};
+    scene_.StarPhase = 50.0f;  // k = 750: both stars have passed once and sit at 50 + 0.2 (i + 1)
     Frame();
     SaveScreenshot("stars");
     std::vector<TPixel> lit;
@@ -507,7 +506,8 @@ TEST_F(SceneTest, StarsAreSingleLitPixels) {
         }
     }
     ASSERT_EQ(lit.size(), 2u);
-    for (auto [star, depth] : {std::pair{StarField[10], 52.2}, std::pair{StarField[700], 190.2}}) {
+    const auto& stars = scene_.StarField;
+    for (auto [star, depth] : {std::pair{stars[10], 52.2}, std::pair{stars[700], 190.2}}) {
         const TPixel p = Project(star.StarX, star.StarY, 60.0 - depth);
         bool found = false;
         for (const TPixel& l : lit) found |= std::fabs(l.x - p.x) <= 1.0 && std::fabs(l.y - p.y) <= 1.0;
@@ -534,7 +534,7 @@ TEST_F(SceneTest, LaterPicturesReuseTheTextureNames) {
     FillPicture(Quadrants);
     Launch(9.4455f, 12.58f, 100.0f);
     Frame();
-    const TTextureTable first = PhotoPanel.PanelTextures;
+    const TTextureTable first = scene_.PhotoPanel.PanelTextures;
     for (int i = 0; i < 6; ++i) {
         EXPECT_NE(first[i], 0u);
         EXPECT_TRUE(GL.IsTexture(first[i]));
@@ -544,8 +544,8 @@ TEST_F(SceneTest, LaterPicturesReuseTheTextureNames) {
     FillPicture([](int, int) { return TRgb{0, 0, 255}; });
     Launch(9.4455f, 12.58f, 100.0f);
     Frame();
-    EXPECT_EQ(PhotoPanel.PanelTextures, first);
-    EXPECT_EQ(LastTileIndex, 5);
+    EXPECT_EQ(scene_.PhotoPanel.PanelTextures, first);
+    EXPECT_EQ(scene_.LastTileIndex, 5);
     // The new picture replaced the old one in the same textures.
     const TRgb c = AtPixel(PicturePoint(128, 96));
     EXPECT_GT(c.b, 240);
@@ -554,8 +554,8 @@ TEST_F(SceneTest, LaterPicturesReuseTheTextureNames) {
 
 TEST_F(SceneTest, FullStarFieldWithAPhotograph) {
     SeedRandom(42);
-    InitStarField();
-    StarPhase = 120.0f;
+    InitStarField(scene_.StarField);
+    scene_.StarPhase = 120.0f;
     FillPicture([](int x, int y) {
         // Sky over sea: a gradient with a horizon and a sun.
         const int dx = x - 360;
@@ -582,10 +582,10 @@ TEST_F(SceneTest, PictureForAHugeWindowFitsTheTextureTable) {
     std::vector<std::uint8_t> big(static_cast<size_t>(size.Width) * size.Height * 4, 0x80);
     TBitmap bitmap(size.Width, size.Height, big.data());
     TTextureTable table{};
-    UploadPicture(bitmap, table);
-    EXPECT_EQ(LastTileIndex, TilesAcross(size.Width) * TilesDown(size.Height) - 1);
-    EXPECT_LE(LastTileIndex, kMaxTiles - 1);
-    EXPECT_NE(table[LastTileIndex], 0u);
+    const int last = UploadPicture(bitmap, table);
+    EXPECT_EQ(last, TilesAcross(size.Width) * TilesDown(size.Height) - 1);
+    EXPECT_LE(last, kMaxTiles - 1);
+    EXPECT_NE(table[last], 0u);
     EXPECT_EQ(GL.GetError(), static_cast<GLenum>(GL_NO_ERROR));
 
     // A bitmap that was not capped (17 x 13 tiles) uploads the rows that fit
@@ -593,8 +593,7 @@ TEST_F(SceneTest, PictureForAHugeWindowFitsTheTextureTable) {
     std::vector<std::uint8_t> uncapped(static_cast<size_t>(4096) * 3200 * 4, 0x40);
     TBitmap tooBig(4096, 3200, uncapped.data());
     TTextureTable second{};
-    UploadPicture(tooBig, second);
-    EXPECT_EQ(LastTileIndex, 17 * 11 - 1);
+    EXPECT_EQ(UploadPicture(tooBig, second), 17 * 11 - 1);
     EXPECT_EQ(second[17 * 11], 0u);
 }
 
@@ -605,22 +604,22 @@ TEST(HugeWindow, SceneOfAn8192x6400WindowDrawsWithinTheTextureTable) {
     ASSERT_TRUE(window);
     TGLControl control(window.Get(), 8192, 6400);
     const TPanelSize size = PanelSizeFor(8192, 6400);
-    PanelWidth = size.Width;
-    PanelHeight = size.Height;
-    std::vector<std::uint8_t> pixels(static_cast<size_t>(PanelWidth) * PanelHeight * 4, 0xFF);
-    TBitmap picture(PanelWidth, PanelHeight, pixels.data());
-    SceneBitmap = &picture;
-    PhotoPanel = TPhotoPanel{};
-    for (TStar& s : StarField) s = TStar{5000.0f, 5000.0f};
-    SetupPending = true;
-    FrameStep = 0.0f;
-    PhotoPanel.OffsetX = 9.4455f;
-    PhotoPanel.OffsetY = 12.58f;
-    PhotoPanel.Distance = 100.0f;
-    UploadPending = true;
+    TScene scene;
+    scene.PanelWidth = size.Width;
+    scene.PanelHeight = size.Height;
+    std::vector<std::uint8_t> pixels(static_cast<size_t>(scene.PanelWidth) * scene.PanelHeight * 4, 0xFF);
+    TBitmap picture(scene.PanelWidth, scene.PanelHeight, pixels.data());
+    scene.Picture = &picture;
+    for (TStar& s : scene.StarField) s = TStar{5000.0f, 5000.0f};
+    scene.SetupPending = true;
+    scene.FrameStep = 0.0f;
+    scene.PhotoPanel.OffsetX = 9.4455f;
+    scene.PhotoPanel.OffsetY = 12.58f;
+    scene.PhotoPanel.Distance = 100.0f;
+    scene.UploadPending = true;
     std::uint8_t centre[3] = {};
-    control.OnRender = [&centre](TGLControl& c) {
-        RenderFrame(c);
+    control.OnRender = [&centre, &scene](TGLControl&) {
+        RenderFrame(scene);
         GL.ReadBuffer(GL_BACK);
         GL.PixelStorei(GL_PACK_ALIGNMENT, 1);
         GL.ReadPixels(4096, 3200, 1, 1, GL_RGB, GL_UNSIGNED_BYTE, centre);
@@ -629,11 +628,10 @@ TEST(HugeWindow, SceneOfAn8192x6400WindowDrawsWithinTheTextureTable) {
     int frames = 0;
     do {
         control.Render();
-    } while (UploadPending && ++frames < 10000);
-    SceneBitmap = nullptr;
-    EXPECT_FALSE(UploadPending);
-    EXPECT_EQ(PhotoPanel.TileCount, TilesAcross(PanelWidth) * TilesDown(PanelHeight));
-    EXPECT_LE(PhotoPanel.TileCount, kMaxTiles);
+    } while (scene.UploadPending && ++frames < 10000);
+    EXPECT_FALSE(scene.UploadPending);
+    EXPECT_EQ(scene.PhotoPanel.TileCount, TilesAcross(scene.PanelWidth) * TilesDown(scene.PanelHeight));
+    EXPECT_LE(scene.PhotoPanel.TileCount, kMaxTiles);
     EXPECT_GT(centre[0], 240);  // the white panel covers the centre
     EXPECT_EQ(GL.GetError(), static_cast<GLenum>(GL_NO_ERROR));
 }
