@@ -52,6 +52,7 @@ struct TRun {
     std::atomic<bool> RenderFailed{
         false};  // the render thread ended through its error handler [R sets, M reads]
     std::atomic<bool> RenderDone{false};      // the render thread has finished its part [R sets, M reads]
+    std::atomic<bool> Shown{false};           // the saver window has been shown [M sets, R reads]
     std::atomic<bool> Paused{false};          // freezes the animation [M, R]
     std::atomic<bool> CrashTestArmed{false};  // F12 then F11: the next once-a-second check raises [M, R]
     std::atomic<std::int32_t> FramesPerSecond{

@@ -317,7 +317,9 @@ void RenderLoop(TRun& run) {
                     run.CrashTestArmed = false;
                     throw EZeroDivide();
                 }
-                if (!::IsWindowVisible(run.Window))
+                // A window not shown yet (a busy machine can take a second
+                // to get there) is not one that has been hidden.
+                if (run.Shown && !::IsWindowVisible(run.Window))
                     StopRequested = 1;
                 else if (run.Host && !::IsWindowVisible(run.Host))
                     StopRequested = 1;
@@ -563,6 +565,7 @@ TRunSummary RunSaver(HWND host) {
             }
         }
         ShowSaverWindow(run);
+        run.Shown = true;
         MarkTimeline("window-shown");
 
         // 13-14: pump messages until the run is over. A thread timer wakes

@@ -101,14 +101,16 @@ HWND CreateSaverWindow(TRun& run, HWND host, int x, int y, int width, int height
                                 WS_POPUP | WS_CLIPSIBLINGS | WS_CLIPCHILDREN, x, y, width, height, nullptr,
                                 nullptr, ::GetModuleHandleA(nullptr), &run);
     } else {
+        // A visible child: made at the host's client size from the start, so
+        // that nobody ever sees it larger than its host.
+        RECT client{};
+        ::GetClientRect(host, &client);
         wnd = ::CreateWindowExA(0, kSaverClass, kSaverTitle,
-                                WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_MAXIMIZE, x, y, width, height,
-                                host, nullptr, ::GetModuleHandleA(nullptr), &run);
+                                WS_CHILD | WS_VISIBLE | WS_CLIPCHILDREN | WS_MAXIMIZE, 0, 0, client.right,
+                                client.bottom, host, nullptr, ::GetModuleHandleA(nullptr), &run);
         if (wnd) {
             // A maximised child fills its parent's client area; where the
             // system leaves the creation size, fit it by hand.
-            RECT client{};
-            ::GetClientRect(host, &client);
             RECT own{};
             ::GetClientRect(wnd, &own);
             if (own.right != client.right || own.bottom != client.bottom)

@@ -18,8 +18,9 @@ extern LPARAM LastMousePosition;  // last WM_MOUSEMOVE position word
 extern bool F12Seen;              // the first F12 of the process arms the F11 crash test
 
 // Creates the run's saver window (host null: full screen, top-most, not
-// yet shown; else a visible child filling the host's client area). On
-// failure tells the user and returns null; the caller ends the run.
+// yet shown, at the given rectangle; else a visible child filling the
+// host's client area, whatever the rectangle). On failure tells the user
+// and returns null; the caller ends the run.
 HWND CreateSaverWindow(TRun& run, HWND host, int x, int y, int width, int height);
 // Shows the saver window and brings a full-screen one to the foreground.
 void ShowSaverWindow(const TRun& run);
