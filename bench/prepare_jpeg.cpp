@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "base/system_win32.h"
 #include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
 
@@ -34,8 +35,8 @@ constexpr int kRuns = 5;
 // without the WIC import library.
 HRESULT ConvertBitmapSource(REFWICPixelFormatGUID format, IWICBitmapSource* source, IWICBitmapSource** out) {
     using TConvert = HRESULT(WINAPI*)(REFWICPixelFormatGUID, IWICBitmapSource*, IWICBitmapSource**);
-    static const auto convert = reinterpret_cast<TConvert>(reinterpret_cast<void*>(
-        ::GetProcAddress(::LoadLibraryA("windowscodecs.dll"), "WICConvertBitmapSource")));
+    static const auto convert =
+        ProcAddress<TConvert>(::LoadLibraryA("windowscodecs.dll"), "WICConvertBitmapSource");
     return convert ? convert(format, source, out) : E_NOTIMPL;
 }
 

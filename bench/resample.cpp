@@ -127,12 +127,11 @@ double PillowMs(const TPicture& pic, std::int32_t dw, std::int32_t dh, int runs)
 
 double Progressive(TPicture& pic, TPixelView& target, std::uint8_t fitMode, int runs) {
     return BestMs(runs, [&] {
-        ArmResize(&target, fitMode);
-        if (ResizeLine(1, -1, pic.w, pic.h) != 1) std::abort();
+        TProgressiveResize resize(&target, fitMode);
+        if (resize.Line(1, -1, pic.w, pic.h) != 1) std::abort();
         for (std::int32_t y = 0; y < pic.h; ++y) {
-            ResizeLine(reinterpret_cast<std::intptr_t>(pic.rgb[y].data()), y, pic.w, pic.h);
+            resize.Line(reinterpret_cast<std::intptr_t>(pic.rgb[y].data()), y, pic.w, pic.h);
         }
-        DisarmResize();
     });
 }
 

@@ -1,12 +1,4 @@
 #pragma once
-#include <string>
-#include <string_view>
-
-// The catalogue's case-insensitive order, used for every sort of paths and
-// names: bytes compare after folding A-Z and the Latin-1 capitals
-// 0xC0-0xDE (except 0xD7) to lower case. The system locale plays no part.
-int CatalogueCompare(std::string_view a, std::string_view b);
-
-inline bool CatalogueLess(const std::string& a, const std::string& b) {
-    return CatalogueCompare(a, b) < 0;
-}
+// The catalogue's order of paths and names lives below every subsystem, so
+// that the plug-in host sorts its libraries the same way.
+#include "base/compare.h"

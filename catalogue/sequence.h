@@ -85,8 +85,3 @@ std::string ResumeText(bool resumeLast, std::int32_t index, std::int32_t n,
 // Message texts drawn into the picture bitmap.
 constexpr const char* kNoPicturesMessage = "No pictures selected";
 constexpr const char* kUnreadableMessage = "Can't read pictures";
-
-// A message split into its lines at each carriage return.
-std::vector<std::string> MessageLines(const std::string& text);
-// Top of line k of a message in a bitmap of height h, for text height th.
-std::int32_t MessageLineTop(std::int32_t h, std::int32_t th, std::int32_t k);

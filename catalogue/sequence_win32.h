@@ -1,35 +1,26 @@
 #pragma once
-#include <windows.h>
-
 #include <cstdint>
+#include <functional>
 #include <string>
 
-#include "imaging/bitmap_win32.h"
+#include "catalogue/sequence.h"
 
-// The show's picture sequence on Windows: the real catalogue, the "Prev"
-// registry value, picture preparation and GDI text.
+// The show's picture sequence on Windows: the real catalogue, the settings'
+// order and the "Prev" registry value. It names pictures; preparing them is
+// the caller's.
 
-// Chooses the next picture by the settings' order and prepares it into
-// `bitmap`, or writes "No pictures selected" / "Can't read pictures" there.
-// Runs on the picture-loading thread.
-void LoadNextPicture(TBitmap& bitmap);
+// Chooses the next picture by the settings' order and hands its path to
+// `prepare`, then the next one's while `prepare` says a picture could not
+// be read (as ChooseNextPicture does). A path the catalogue no longer has
+// (random order after it shrank) is given as "". `stopped` is asked before
+// each picture: once it says true, the choice counts as prepared and the
+// catalogue is not read again (the dialog may be editing it by then). Runs
+// on the picture-loading thread.
+TSequenceResult ChooseShowPicture(const std::function<bool(const std::string& path)>& prepare,
+                                  const std::function<bool()>& stopped);
 
 // The global index that "Prev" names, or -1.
 std::int32_t ReadResumePosition();
 // Writes "Prev" for `index` (empty with ResumeLast off or an index outside
 // the catalogue). A failed write is ignored.
 void SaveResumePosition(std::int32_t index);
-
-// Writes `text` (lines split at carriage returns) centred into the bitmap
-// in `colour` with the font `font` describes. The font is created on first
-// use and kept in MessageFontHandles until FreeApplicationData.
-void DrawMessage(TBitmap& bitmap, const std::string& text, COLORREF colour, const LOGFONTA& font);
-
-// Colour of the show's messages (red, as a Windows colour value).
-constexpr COLORREF kMessageColour = 0x0000FF;
-
-// How one catalogue picture is prepared into the bitmap: true when it could
-// be read. The product prepares with the picture pipeline; tests may count
-// or refuse attempts. Null restores the product's preparation.
-using TPicturePreparer = bool (*)(TBitmap& bitmap, const std::string& path);
-void SetPicturePreparer(TPicturePreparer preparer);

@@ -1,25 +1,25 @@
 #include "imaging/plugins_win32.h"
 
 #include <algorithm>
+#include <atomic>
 #include <climits>
+#include <cwchar>
 #include <exception>
 #include <string>
+#include <string_view>
 #include <utility>
 
 #include "app/settings.h"
+#include "base/compare.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
-#include "catalogue/compare.h"
-#include "catalogue/scan.h"
-#include "catalogue/scan_win32.h"
 #include "diag/crash_report_win32.h"
+#include "imaging/extension.h"
 #include "imaging/resample.h"
 #include "imaging/shared_alloc.h"
 
 std::vector<PluginEntry> PluginTable;
 std::vector<TModule> PluginModules;
-TLineCallback PluginLineCallback = nullptr;
-std::uint32_t ProgressiveLineCount = 0;
 
 namespace {
 
@@ -31,9 +31,69 @@ TSharedMemoryEntries SharedMem;  // its three entries, or the process-heap ones;
 void* PictureBuffer = nullptr;  // from the shared allocator
 std::int32_t PictureBufferSize = 0;
 
-// An exception raised by ResizeLine while a plug-in's decoder is on the
-// stack; raised again by DecodePicture after the decoder returns.
-std::exception_ptr PendingLineError;
+// The variable whose address plug-ins receive as the line-callback slot
+// (with Settings.rtresize on at load time). Its address is part of the
+// contract and fixed for the plug-ins' lifetime; its value is set by one
+// decode at a time (picture preparation takes turns).
+TLineCallback lineSlot = nullptr;
+std::atomic<std::uint32_t> lineCallsSinceStart{0};
+
+// One decode's line delivery: the resize its lines go to and what they
+// left behind. Reached by the line callback, which the ABI gives no
+// context, through the thread the decoder runs on.
+struct TLineDelivery {
+    TProgressiveResize* resize;       // borrowed from the request
+    const std::atomic<bool>* cancel;  // borrowed; may be null
+    std::exception_ptr error;         // raised by the resize while the decoder is on the stack
+    std::uint32_t calls = 0;
+    std::uint32_t refused = 0;
+};
+thread_local TLineDelivery* threadDelivery = nullptr;  // the decode running on this thread, if it takes lines
+
+std::int32_t QV_CDECL HostLineCallback(std::intptr_t data, std::int32_t curLine, std::int32_t width,
+                                       std::int32_t height) {
+    TLineDelivery* delivery = threadDelivery;
+    // No decode of this thread takes lines: the plug-in delivers the
+    // picture whole.
+    if (!delivery) return 0;
+    // A cancelled decode gets no further line. Line -1 still passes, so that
+    // the resize stays consistent and the plug-in does not fall back to
+    // decoding the whole picture into a buffer.
+    if (curLine >= 0 && delivery->cancel && delivery->cancel->load()) {
+        ++delivery->refused;
+        return 0;
+    }
+    ++delivery->calls;
+    ++lineCallsSinceStart;
+    if (delivery->error) return 0;
+    try {
+        return delivery->resize->Line(data, curLine, width, height);
+    } catch (...) {
+        delivery->error = std::current_exception();
+        return 0;
+    }
+}
+
+// Puts the host's callback in the slot and the delivery on this thread for
+// the length of one decode.
+class TLineDeliveryScope {
+public:
+    explicit TLineDeliveryScope(TLineDelivery* delivery) : delivery_(delivery) {
+        if (!delivery_) return;
+        threadDelivery = delivery_;
+        lineSlot = HostLineCallback;
+    }
+    TLineDeliveryScope(const TLineDeliveryScope&) = delete;
+    TLineDeliveryScope& operator=(const TLineDeliveryScope&) = delete;
+    ~TLineDeliveryScope() {
+        if (!delivery_) return;
+        lineSlot = nullptr;
+        threadDelivery = nullptr;
+    }
+
+private:
+    TLineDelivery* delivery_;
+};
 
 // Stand-ins when fastmm.dll is missing or incomplete: the same contract on
 // the process heap, so that the user, told to reinstall, still sees pictures
@@ -106,12 +166,27 @@ std::string BaseName(const std::string& path) {
     return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
-// From the last "." to the end, provided no separator follows that dot.
-std::string ExtensionOf(const std::string& name) {
-    const std::size_t dot = name.find_last_of('.');
-    if (dot == std::string::npos) return {};
-    if (name.find_first_of("\\/:", dot) != std::string::npos) return {};
-    return name.substr(dot);
+// The libraries of `folder` (not of its subfolders), in the catalogue's
+// order of their paths. A name the code page cannot spell comes back with
+// "?" in it; its short name opens the same file.
+std::vector<std::string> PluginLibraries(const std::string& folder) {
+    std::vector<std::string> files;
+    WIN32_FIND_DATAA found;
+    TFindHandle find(::FindFirstFileA((folder + "\\*.*").c_str(), &found));
+    if (!find) return files;
+    do {
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        std::string name = found.cFileName;
+        if (name.find('?') != std::string::npos) {
+            if (!found.cAlternateFileName[0]) continue;
+            name = found.cAlternateFileName;
+        }
+        if (ExtensionKey(name) != ".dll") continue;
+        if (folder.size() + 1 + name.size() >= MAX_PATH) continue;  // never cut into another path
+        files.push_back(folder + "\\" + name);
+    } while (::FindNextFileA(find.Get(), &found));
+    std::sort(files.begin(), files.end(), CatalogueLess);
+    return files;
 }
 
 void LoadMemoryManager() {
@@ -140,7 +215,7 @@ bool OfferServices(const PluginInfo& info) {
     services.Size = sizeof(HostServices);
     services.GetPictureBuffer = GetPictureBuffer;
     services.Status = kHostStatusOffered;
-    services.LineCallbackSlot = Settings.rtresize ? &PluginLineCallback : nullptr;
+    services.LineCallbackSlot = Settings.rtresize ? &lineSlot : nullptr;
     services.GetMem = SharedMem.GetMem;
     services.FreeMem = SharedMem.FreeMem;
     services.ReallocMem = SharedMem.ReallocMem;
@@ -183,18 +258,51 @@ void LoadOnePlugin(const std::string& path) {
     }
 }
 
-TKernelHandle OpenForReading(const std::string& name) {
-    TKernelHandle file(::CreateFileA(name.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                     FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file) file.Release();  // INVALID_HANDLE_VALUE is not ours to close
-    return file;
-}
+// The picture's file as the host holds it during one decode. It is opened
+// when the first plug-in claims the file, for its size and for decoders
+// that read through a handle; it is closed while a decoder that opens the
+// file by name runs, since such a decoder may ask for the file alone.
+class TPictureFile {
+public:
+    explicit TPictureFile(const std::string& name) : name_(name) {}
 
-std::int32_t SizeOf(const TKernelHandle& file) {
-    LARGE_INTEGER size;
-    if (!::GetFileSizeEx(file.Get(), &size)) return -1;
-    return size.QuadPart > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(size.QuadPart);
-}
+    // False when the file is not there. A file that is there but cannot be
+    // opened (another program holds it alone) has no size and no handle;
+    // decoders that open it by name may still try.
+    bool Open() {
+        if (!looked_) {
+            looked_ = true;
+            Reopen();
+            if (file_) {
+                LARGE_INTEGER size;
+                if (::GetFileSizeEx(file_.Get(), &size))
+                    size_ = size.QuadPart > INT32_MAX ? INT32_MAX : static_cast<std::int32_t>(size.QuadPart);
+            }
+            exists_ = file_ || FileExists(name_);
+        }
+        return exists_;
+    }
+    std::int32_t Size() const { return size_; }
+    // The open handle, opened again after Close; null when it cannot be.
+    HANDLE Handle() {
+        if (!file_) Reopen();
+        return file_ ? file_.Get() : nullptr;
+    }
+    void Close() { file_.Reset(); }
+
+private:
+    void Reopen() {
+        file_.Reset(::CreateFileA(name_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file_) file_.Release();  // INVALID_HANDLE_VALUE is not ours to close
+    }
+
+    const std::string& name_;
+    TKernelHandle file_;
+    bool looked_ = false;
+    bool exists_ = false;
+    std::int32_t size_ = -1;
+};
 
 // The delivered pixels must cover width x height when they sit in the
 // host's own buffer; a plug-in that reports more than it was given would
@@ -229,16 +337,20 @@ const TSharedMemoryEntries& SharedMemoryEntries() {
     return SharedMem;
 }
 
-std::int32_t QV_CDECL GuardedResizeLine(std::intptr_t data, std::int32_t curLine, std::int32_t width,
-                                        std::int32_t height) {
-    ++ProgressiveLineCount;
-    if (PendingLineError) return 0;
-    try {
-        return ResizeLine(data, curLine, width, height);
-    } catch (...) {
-        PendingLineError = std::current_exception();
-        return 0;
-    }
+TLineCallback LineCallbackSlot() {
+    return lineSlot;
+}
+
+TLineSlotScope::TLineSlotScope(TLineCallback callback) {
+    lineSlot = callback;
+}
+
+TLineSlotScope::~TLineSlotScope() {
+    lineSlot = nullptr;
+}
+
+std::uint32_t LineCallsSinceStart() {
+    return lineCallsSinceStart.load();
 }
 
 void LoadPlugins() {
@@ -248,18 +360,11 @@ void LoadPlugins() {
 
     PluginTable.clear();
     PluginModules.clear();
-    std::vector<std::string> files;
-
     // An empty installation path would scan the root of the current drive and
     // load whatever libraries lie there: no plug-ins then.
-    if (!Settings.InstallPath.empty() && AnyMatch(Settings.InstallPath + "\\*.*")) {
-        std::vector<std::string> all;
-        ListAllFiles(Settings.InstallPath, all, false);
-        for (std::string& path : all)
-            if (LowerAscii(ExtensionOf(path)) == ".dll") files.push_back(std::move(path));
-        std::sort(files.begin(), files.end(), CatalogueLess);
+    if (!Settings.InstallPath.empty()) {
+        for (const std::string& path : PluginLibraries(Settings.InstallPath)) LoadOnePlugin(path);
     }
-    for (const std::string& path : files) LoadOnePlugin(path);
     SetPluginModuleSource(ListPluginModules);
 }
 
@@ -275,65 +380,94 @@ void BuildExtensionList() {
     }
 }
 
-bool DecodePicture(const std::string& fileName, std::unique_ptr<TBitmap>* picture, const char** format,
-                   std::int32_t* fileSize, std::int32_t width, std::int32_t height,
-                   std::int32_t* naturalWidth, std::int32_t* naturalHeight) {
-    if (Settings.FitMode == 2) {
-        width = width > INT32_MAX / 2 ? INT32_MAX : width * 2;
-        height = height > INT32_MAX / 2 ? INT32_MAX : height * 2;
+std::string PluginKeyOf(const std::string& path) {
+    const std::size_t cut = path.find_last_of("\\/:");
+    if (path.find('~', cut == std::string::npos ? 0 : cut) == std::string::npos) return ExtensionKey(path);
+    WIN32_FIND_DATAW found;
+    TFindHandle find(::FindFirstFileW(Widen(path, ::AreFileApisANSI() ? CP_ACP : CP_OEMCP).c_str(), &found));
+    if (!find) return ExtensionKey(path);
+    const std::wstring_view name(found.cFileName, wcsnlen(found.cFileName, MAX_PATH));
+    const std::size_t dot = name.rfind(L'.');
+    if (dot == std::wstring_view::npos) return ExtensionKey(path);
+    std::string extension;
+    for (const wchar_t c : name.substr(dot)) {
+        if (c >= 0x80) return ExtensionKey(path);
+        extension += static_cast<char>(c);
     }
-    *naturalWidth = 0;
-    *naturalHeight = 0;
-    *fileSize = -1;
-    if (picture) picture->reset();
+    return ExtensionKey(extension);
+}
 
-    // A short (8.3) name cuts ".jpeg" to ".JPE": the plug-in is chosen by the
-    // long name's extension.
-    const std::string key = LowerAscii(LongExtensionOf(fileName));
-    const bool linesArmed = PluginLineCallback && StartResize;
-    bool succeeded = false;
+namespace {
+
+// The plug-ins in table order, each claiming plug-in in turn until one
+// delivers; see DecodePicture.
+void RunDecoders(const std::string& fileName, std::int32_t width, std::int32_t height,
+                 TProgressiveResize* lines, TLineDelivery& delivery, TDecodeResult& result) {
+    const std::string key = PluginKeyOf(fileName);
+    TPictureFile file(fileName);
     for (const PluginEntry& entry : PluginTable) {
-        if (succeeded) break;
+        if (result.Delivery != TPictureDelivery::None) break;
         if (!entry.Enabled || !entry.Info.Extensions || !entry.Info.Decoders) continue;
         for (std::int32_t j = 0; j < entry.Info.FormatCount; ++j) {
             const char* ext = entry.Info.Extensions[j];
             const TDecoderFunc decoder = entry.Info.Decoders[j];
             if (!ext || key != ext || !decoder) continue;
-            if (!FileExists(fileName)) return false;
+            if (!file.Open()) return;
+            result.FileSize = file.Size();
 
             std::int32_t gotWidth = width, gotHeight = height;
             void* pixels = nullptr;
-            TKernelHandle file;
-            PendingLineError = nullptr;
             if (entry.Info.Flags & kPluginTakesFileName) {
-                decoder(fileName.c_str(), &gotWidth, &gotHeight, naturalWidth, naturalHeight, &pixels);
-                file = OpenForReading(fileName);
-                if (file) *fileSize = SizeOf(file);
+                file.Close();
+                decoder(fileName.c_str(), &gotWidth, &gotHeight, &result.NaturalWidth, &result.NaturalHeight,
+                        &pixels);
             } else {
-                file = OpenForReading(fileName);
-                if (!file) return false;
-                *fileSize = SizeOf(file);
-                PluginFile record{file.Get(), 0, kPluginFileLimit};
-                decoder(&record, &gotWidth, &gotHeight, naturalWidth, naturalHeight, &pixels);
+                const HANDLE handle = file.Handle();
+                if (!handle) return;
+                PluginFile record{handle, 0, kPluginFileLimit};
+                decoder(&record, &gotWidth, &gotHeight, &result.NaturalWidth, &result.NaturalHeight, &pixels);
             }
-            if (PendingLineError) std::rethrow_exception(std::exchange(PendingLineError, nullptr));
+            if (delivery.error) std::rethrow_exception(std::exchange(delivery.error, nullptr));
 
-            if (gotWidth != 0 && gotHeight != 0 && (pixels || ProgressiveUsed) &&
-                DeliveryFits(gotWidth, gotHeight, pixels)) {
-                if (picture) *picture = std::make_unique<TBitmap>(gotWidth, gotHeight, pixels);
-                if (format && entry.Info.Descriptions) *format = entry.Info.Descriptions[j];
-                succeeded = true;
-            } else if (linesArmed) {
+            const bool planned = lines && lines->Used();
+            const bool delivered = gotWidth != 0 && gotHeight != 0 && (pixels || planned);
+            if (delivered && DeliveryFits(gotWidth, gotHeight, pixels)) {
+                // Lines the resize accepted are in its target; a refusal at
+                // line -1 leaves the picture to come whole.
+                if (planned && lines->Armed()) {
+                    result.Delivery = TPictureDelivery::Lines;
+                } else {
+                    result.Delivery = TPictureDelivery::Whole;
+                    result.Picture = std::make_unique<TBitmap>(gotWidth, gotHeight, pixels);
+                }
+                if (entry.Info.Descriptions) result.Format = entry.Info.Descriptions[j];
+            } else if (lines) {
                 // The next plug-in starts the line protocol afresh: a resize
                 // the failed one began or refused must not reject it.
-                if (ResizeStarted) FreeResize();
-                ProgressiveUsed = false;
-                StartResize = true;
+                lines->Rearm();
             }
             break;  // a plug-in that failed is not asked about its other formats
         }
     }
-    return succeeded;
+}
+
+}  // namespace
+
+TDecodeResult DecodePicture(const std::string& fileName, const TDecodeRequest& request) {
+    std::int32_t width = request.Width, height = request.Height;
+    if (Settings.FitMode == 2) {
+        width = width > INT32_MAX / 2 ? INT32_MAX : width * 2;
+        height = height > INT32_MAX / 2 ? INT32_MAX : height * 2;
+    }
+    TDecodeResult result;
+    TLineDelivery delivery{request.Lines, request.Cancel};
+    {
+        TLineDeliveryScope scope(request.Lines ? &delivery : nullptr);
+        RunDecoders(fileName, width, height, request.Lines, delivery, result);
+    }
+    result.LineCalls = delivery.calls;
+    result.RefusedLines = delivery.refused;
+    return result;
 }
 
 void* QV_CDECL GetPictureBuffer(std::int32_t bytes) {

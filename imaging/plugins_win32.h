@@ -1,6 +1,7 @@
 #pragma once
 #include <windows.h>
 
+#include <atomic>
 #include <cstdint>
 #include <memory>
 #include <string>
@@ -9,6 +10,8 @@
 #include "base/handles_win32.h"
 #include "imaging/bitmap_win32.h"
 #include "imaging/plugin_abi.h"
+
+class TProgressiveResize;
 
 // The host side of the image plug-in contract: discovery of the plug-in DLLs
 // in the installation folder, the shared memory manager fastmm.dll, the
@@ -27,37 +30,84 @@ extern std::vector<PluginEntry> PluginTable;
 // The module of every accepted plug-in, freed by UnloadPlugins.
 extern std::vector<TModule> PluginModules;
 
-// The variable whose address plug-ins receive as the line-callback slot:
-// null except while picture preparation decodes with progressive resizing
-// armed (then the host's guarded ResizeLine).
-extern TLineCallback PluginLineCallback;
-// The callback picture preparation stores in PluginLineCallback. It runs the
-// resampler's ResizeLine and keeps any exception on the host's side of the
-// boundary: the error is held, the plug-in sees 0 (stop), and DecodePicture
-// raises it again once the decoder has returned.
-// Calls that reached GuardedResizeLine since start-up (line -1 included);
-// lets tests and diagnostics tell which way a picture travelled.
-extern std::uint32_t ProgressiveLineCount;
-std::int32_t QV_CDECL GuardedResizeLine(std::intptr_t data, std::int32_t curLine, std::int32_t width,
-                                        std::int32_t height);
+// While a decode with a progressive resize runs, the line-callback slot
+// plug-ins were given at load time holds the host's callback; between
+// decodes it is null. The callback hands each line to the resize of the
+// decode running on its own thread and keeps any exception on the host's
+// side of the boundary: the error is held, the plug-in sees 0 (stop), and
+// DecodePicture raises it again once the decoder has returned. Lines that
+// come on a thread with no such decode are refused.
+TLineCallback LineCallbackSlot();
+// Puts `callback` in the slot for the lifetime of the scope, for driving a
+// plug-in's decoder directly; the slot is null again afterwards.
+class TLineSlotScope {
+public:
+    explicit TLineSlotScope(TLineCallback callback);
+    TLineSlotScope(const TLineSlotScope&) = delete;
+    TLineSlotScope& operator=(const TLineSlotScope&) = delete;
+    ~TLineSlotScope();
+};
+// Calls of the host's line callback that reached a resize since start-up,
+// over every thread; lets a test watch a decode running on another thread.
+std::uint32_t LineCallsSinceStart();
 
-// Loads fastmm.dll and every accepted plug-in from Settings.InstallPath.
-// A ".dll" there that cannot be loaded (not a library, a library of the
-// other width, a missing dependency) is skipped without a word to the user;
-// the libraries after it still load. A fastmm.dll that cannot be loaded is
+// Loads fastmm.dll and every accepted plug-in from Settings.InstallPath,
+// the libraries in the catalogue's order of their names. A ".dll" there
+// that cannot be loaded (not a library, a library of the other width, a
+// missing dependency) is skipped without a word to the user; the libraries
+// after it still load. A fastmm.dll that cannot be loaded is
 // reported once and replaced by the process heap.
 void LoadPlugins();
 // Fills ExtensionList from the enabled plug-ins' extensions, lower-cased,
 // without duplicates.
 void BuildExtensionList();
+
+// How a decode handed its picture over.
+enum class TPictureDelivery {
+    None,   // nothing was decoded
+    Whole,  // as one buffer of pixels, wrapped by TDecodeResult::Picture
+    Lines,  // line by line into the request's progressive resize, which drew it
+};
+
+struct TDecodeRequest {
+    std::int32_t Width = 0;   // the wanted size; doubled for FitMode 2
+    std::int32_t Height = 0;
+    // Takes the lines of plug-ins that deliver them (those given the slot:
+    // Settings.rtresize at load time); null: pictures come whole. Borrowed.
+    TProgressiveResize* Lines = nullptr;
+    // Once raised, further lines are refused (line -1 still passes), so the
+    // plug-in returns early. Borrowed; may be null.
+    const std::atomic<bool>* Cancel = nullptr;
+};
+
+struct TDecodeResult {
+    TPictureDelivery Delivery = TPictureDelivery::None;
+    // Whole: a wrapper over the delivered pixels, which stay the host's
+    // picture buffer's (or the plug-in's) until FreePictureBuffer.
+    std::unique_ptr<TBitmap> Picture;
+    const char* Format = nullptr;  // the plug-in's description of the format; null when nothing was decoded
+    std::int32_t FileSize = -1;    // bytes; -1 when no plug-in claims the file or it cannot be opened
+    std::int32_t NaturalWidth = 0;
+    std::int32_t NaturalHeight = 0;
+    // Line-callback calls that reached the resize (line -1 included) over
+    // every plug-in tried, and lines refused because Cancel was raised.
+    std::uint32_t LineCalls = 0;
+    std::uint32_t RefusedLines = 0;
+};
+
 // Has the first plug-in that claims the file's extension decode it, falling
-// back to the next claiming plug-in when one delivers nothing. `picture`
-// (may be null) receives a wrapper over the delivered pixels; `format` the
-// plug-in's description of the format; `fileSize` the file's size or -1.
-// The wanted size is doubled for FitMode 2.
-bool DecodePicture(const std::string& fileName, std::unique_ptr<TBitmap>* picture, const char** format,
-                   std::int32_t* fileSize, std::int32_t width, std::int32_t height,
-                   std::int32_t* naturalWidth, std::int32_t* naturalHeight);
+// back to the next claiming plug-in when one delivers nothing (the resize is
+// rearmed for it). The file is opened once, when a plug-in claims it: for
+// its size and for decoders that take a handle; decoders that take a name
+// open it themselves. Errors the resize raised while a decoder ran are
+// raised again once the decoder has returned.
+TDecodeResult DecodePicture(const std::string& fileName, const TDecodeRequest& request);
+// The extension key a plug-in is chosen by. A short (8.3) name cuts ".jpeg"
+// to ".JPE": for a name with a "~", the long name's extension counts when
+// the file is there and that extension is plain ASCII (plug-ins list ASCII
+// extensions, and every code page spells ASCII as itself).
+std::string PluginKeyOf(const std::string& path);
+
 // The one host-owned picture buffer (contract: C convention, byte count in).
 void* QV_CDECL GetPictureBuffer(std::int32_t bytes);
 void FreePictureBuffer();

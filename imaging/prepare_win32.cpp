@@ -1,32 +1,18 @@
 #include "imaging/prepare_win32.h"
 
 #include <memory>
+#include <optional>
 
 #include "app/settings.h"
-#include "imaging/plugins_win32.h"
 #include "imaging/resample.h"
-
-std::atomic<std::uint32_t> RefusedLineCount{0};
+#include "imaging/resample_win32.h"
 
 namespace {
 
 thread_local const std::atomic<bool>* decodeCancel = nullptr;  // the calling thread's cancel flag
 
-// The line callback of a decode: the host's guarded ResizeLine, except that
-// a cancelled decode gets no further line. Line -1 still passes, so that the
-// resize state stays consistent and the plug-in does not fall back to
-// decoding the whole picture into a buffer.
-std::int32_t QV_CDECL CancellableResizeLine(std::intptr_t data, std::int32_t curLine, std::int32_t width,
-                                            std::int32_t height) {
-    if (curLine >= 0 && DecodeCancelled()) {
-        ++RefusedLineCount;
-        return 0;
-    }
-    return GuardedResizeLine(data, curLine, width, height);
-}
-
-// One decode at a time in the process: the plug-ins' picture buffer, the
-// line-callback slot and the progressive state are process-wide.
+// One decode at a time in the process: the plug-ins' picture buffer and the
+// line-callback slot are process-wide.
 HANDLE DecodeSemaphore() {
     static const HANDLE semaphore = ::CreateSemaphoreA(nullptr, 1, 1, nullptr);
     return semaphore;
@@ -59,10 +45,6 @@ private:
     bool held_ = false;
     bool owns_ = false;
 };
-
-TPixelView View(const TBitmap& b) {
-    return TPixelView{b.Bits, b.Width, b.Height, b.ShrinkToFit, b.EnlargeToFit};
-}
 
 bool Resamples(std::uint8_t fitMode) {
     return fitMode == 1 || fitMode == 2;
@@ -101,27 +83,6 @@ void UseHalftone(HDC dc) {
     ::SetBrushOrgEx(dc, 0, 0, nullptr);  // HALFTONE wants the brush origin reset after the switch
 }
 
-// Keeps the progressive state armed for one decode and disarms it however
-// the decode ends, so that nothing survives into the next picture.
-class TProgressiveScope {
-public:
-    TProgressiveScope(TPixelView* target, std::uint8_t fitMode, bool armed) {
-        if (armed) {
-            ArmResize(target, fitMode);
-            PluginLineCallback = CancellableResizeLine;
-        } else {
-            StartResize = false;
-            PluginLineCallback = nullptr;
-        }
-    }
-    TProgressiveScope(const TProgressiveScope&) = delete;
-    TProgressiveScope& operator=(const TProgressiveScope&) = delete;
-    ~TProgressiveScope() {
-        DisarmResize();
-        PluginLineCallback = nullptr;
-    }
-};
-
 }  // namespace
 
 void SetDecodeCancel(const std::atomic<bool>* flag) {
@@ -133,51 +94,46 @@ bool DecodeCancelled() {
 }
 
 void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info) {
-    info.Width = 0;
-    info.Height = 0;
-    info.FileSize = -1;
-    info.Format = nullptr;
+    info = PictureInfo();
     TDecodeTurn turn;
     if (!turn.Held() || DecodeCancelled()) {
         target.Clear();
         return;
     }
-    ProgressiveUsed = false;
-
     const std::uint8_t fitMode = Settings.FitMode;
-    TPixelView view = View(target);
-    const char* format = nullptr;
-    std::int32_t fileSize = -1, naturalWidth = 0, naturalHeight = 0;
-    {
-        TProgressiveScope scope(&view, fitMode, Resamples(fitMode) && Settings.rtresize);
-        std::unique_ptr<TBitmap> picture;
-        // The picture buffer goes back after every picture, also when an
-        // error from the resampler leaves this function early.
-        struct TBufferRelease {
-            std::unique_ptr<TBitmap>& picture;
-            ~TBufferRelease() {
-                picture.reset();
-                FreePictureBuffer();
-            }
-        } release{picture};
-        const bool decoded = DecodePicture(fileName, &picture, &format, &fileSize, target.Width,
-                                           target.Height, &naturalWidth, &naturalHeight);
-        if (decoded && picture && DecodeCancelled()) {
-            // Nobody waits for this picture any more: no fitting.
-            info.Width = naturalWidth;
-            info.Height = naturalHeight;
-        } else if (decoded && picture) {
-            const bool writtenProgressively = PluginLineCallback && StartResize && ProgressiveUsed;
-            if (!writtenProgressively) FitPicture(target, *picture);
-            info.Width = naturalWidth;
-            info.Height = naturalHeight;
-        } else {
-            format = nullptr;
-            target.Clear();
+    TPixelView view = PixelView(target);
+    // The resize lives as long as this decode, so nothing of it survives
+    // into the next picture however the decode ends.
+    std::optional<TProgressiveResize> resize;
+    if (Resamples(fitMode) && Settings.rtresize) resize.emplace(&view, fitMode);
+    TDecodeResult decoded;
+    // The picture buffer goes back after every picture, also when an error
+    // from the resampler leaves this function early.
+    struct TBufferRelease {
+        TDecodeResult& decoded;
+        ~TBufferRelease() {
+            decoded.Picture.reset();
+            FreePictureBuffer();
         }
+    } release{decoded};
+    decoded =
+        DecodePicture(fileName, {target.Width, target.Height, resize ? &*resize : nullptr, decodeCancel});
+    info.FileSize = decoded.FileSize;
+    info.Delivery = decoded.Delivery;
+    info.Lines = decoded.LineCalls;
+    info.RefusedLines = decoded.RefusedLines;
+    if (decoded.Delivery == TPictureDelivery::None) {
+        target.Clear();
+        return;
     }
-    info.Format = format;
-    info.FileSize = fileSize;
+    info.Width = decoded.NaturalWidth;
+    info.Height = decoded.NaturalHeight;
+    info.Format = decoded.Format;
+    // Nobody waits for a cancelled decode's picture: no fitting. Lines are
+    // in the target already.
+    if (decoded.Delivery == TPictureDelivery::Whole && !DecodeCancelled()) {
+        FitPicture(target, *decoded.Picture);
+    }
 }
 
 void FitPicture(TBitmap& target, const TBitmap& source) {
@@ -194,7 +150,7 @@ void FitPicture(TBitmap& target, const TBitmap& source) {
         const bool smallEnlarged = fit.smaller() && sw < 50 && sh < 50;
         if (Resamples(fitMode) && !smallEnlarged && sw > 10 && sh > 10 && r.Width > 10 && r.Height > 10) {
             Resample(r.Left, r.Top, r.Width, r.Height, fitMode == 1 ? kFilterHermite : kFilterLanczos3, 0.0f,
-                     View(source), View(target));
+                     PixelView(source), PixelView(target));
         } else if (target.DC) {
             if (::GetStretchBltMode(target.DC) != HALFTONE) UseHalftone(target.DC);
             const BITMAPINFO bmi = TopDownInfo(source);

@@ -4,11 +4,12 @@
 #include <string>
 
 #include "imaging/bitmap_win32.h"
+#include "imaging/plugins_win32.h"
 
 // Picture preparation: decode one file through the plug-ins and fit it into
 // a bitmap whose size the caller chose, scaled, centred or cropped, framed in
-// black. Uses the process-wide plug-in and progressive-resize state, so it
-// runs on one thread at a time.
+// black. The plug-ins' picture buffer and line-callback slot are
+// process-wide, so decodes take turns.
 
 struct PictureInfo {
     std::int32_t Width = 0;   // natural width from the decoder; 0 when nothing was decoded
@@ -16,10 +17,20 @@ struct PictureInfo {
     const char* Format =
         nullptr;  // the plug-in's format description (owned by the plug-in); null when nothing was decoded
     std::int32_t FileSize = -1;  // bytes; -1 when the file could not be opened
+    // Whether the picture came whole (and was fitted), in lines (resized
+    // into the target as they came) or not at all.
+    TPictureDelivery Delivery = TPictureDelivery::None;
+    // Line-callback calls that reached the resize (line -1 included) over
+    // every plug-in tried, and lines refused because of a cancel.
+    std::uint32_t Lines = 0;
+    std::uint32_t RefusedLines = 0;
 };
 
-// Decodes `fileName` and fits it into `target`; a picture that cannot be
-// decoded leaves the target black. Resampler and bitmap errors propagate.
+// Decodes `fileName` and fits it into `target`: with FitMode 1 or 2 and
+// Settings.rtresize on, plug-ins that deliver lines have them resized into
+// the target as they come; a picture that comes whole is fitted afterwards.
+// A picture that cannot be decoded leaves the target black. Resampler and
+// bitmap errors propagate.
 // One decode runs at a time in the process: a call waits for the decode of
 // another thread (one a run left behind still finishing, say). A thread with
 // a cancel flag waits until its flag is raised; any other gives up after
@@ -35,8 +46,6 @@ constexpr unsigned kDecodeTurnWaitMs = 3000;
 void SetDecodeCancel(const std::atomic<bool>* flag);
 // True when the calling thread's cancel flag is raised.
 bool DecodeCancelled();
-// Lines the line callback refused because of a cancel since start-up.
-extern std::atomic<std::uint32_t> RefusedLineCount;
 // Fits a decoded picture into the target: pixel copies, the resampler or
 // HALFTONE StretchDIBits; everything the picture does not cover is black.
 void FitPicture(TBitmap& target, const TBitmap& source);

@@ -599,44 +599,9 @@ TRect32 FittedRect(std::int32_t w, std::int32_t h, std::int32_t tw, std::int32_t
 
 // ---- Progressive line protocol ------------------------------------------------------
 
-bool StartResize = false;
-bool ResizeStarted = false;
-bool ProgressiveUsed = false;
-TPixelView* ResizeBMP = nullptr;
-std::uint8_t ResizeFitMode = 0;
-std::int32_t ResSourcewidth = 0, ResSourceheight = 0;
-std::uint16_t Orientation = 1;
-TRect32 TargetRect;
-std::int32_t ScaledWidth = 0, ScaledHeight = 0;
-bool Resampling = false;
-std::uint8_t FilterIndex = 2;
-std::int32_t prevLine = 0;
-
 namespace {
 
-TResizeBuffers progressive;  // alive from line 0 to the end of the vertical pass
-
 bool SwapsAxes(std::uint16_t orientation) { return orientation >= 5 && orientation <= 8; }
-
-// Where pixel 0 of stored row r lands in the target for the current
-// orientation and TargetRect, and the byte step to pixel 1.
-std::uint8_t* OrientedRowStart(std::int32_t r, std::ptrdiff_t& step) {
-    const TRect32& t = TargetRect;
-    const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(ResizeBMP->Width) * 4;
-    std::int64_t x = t.Left, y = t.Top;
-    switch (Orientation) {
-        default:
-        case 1: x = t.Left;                 y = t.Top + r;                 step = 4;    break;
-        case 2: x = t.Left + t.Width - 1;   y = t.Top + r;                 step = -4;   break;
-        case 3: x = t.Left + t.Width - 1;   y = t.Top + t.Height - 1 - r;  step = -4;   break;
-        case 4: x = t.Left;                 y = t.Top + t.Height - 1 - r;  step = 4;    break;
-        case 5: x = t.Left + r;             y = t.Top;                     step = row;  break;
-        case 6: x = t.Left + t.Width - 1 - r; y = t.Top;                   step = row;  break;
-        case 7: x = t.Left + t.Width - 1 - r; y = t.Top + t.Height - 1;    step = -row; break;
-        case 8: x = t.Left + r;             y = t.Top + t.Height - 1;      step = -row; break;
-    }
-    return PixelAt(*ResizeBMP, x, y);
-}
 
 // Which columns may read a decoder's line in place: a tap reads at most
 // 16 bytes from its sample on (a whole vector) in the SIMD loops and 3 in
@@ -660,40 +625,71 @@ void PlanDirectColumns(TResizeBuffers& buf, std::int32_t D, std::int32_t lineByt
     buf.tailFrom = from;
 }
 
-void FinishResampling() {
-    const TFilter& filter = Filters[FilterIndex];
-    const std::int32_t rowBytes = ScaledWidth * 3;
-    FillContributors(progressive.list, filter, filter.Support, ResSourceheight, ScaledHeight, rowBytes);
-    PackAxis(progressive.packed, progressive.list, ScaledHeight);
-    for (std::int32_t r = 0; r < ScaledHeight; ++r) {
-        VerticalRow(progressive.work.Data(), progressive.list, progressive.packed, r, rowBytes,
-                    progressive.rowOut.Data());
+}  // namespace
+
+struct TProgressiveResize::TBuffers : TResizeBuffers {};
+
+TProgressiveResize::TProgressiveResize(TPixelView* target, std::uint8_t fitMode)
+    : target_(target), fitMode_(fitMode), buffers_(std::make_unique<TBuffers>()) {}
+
+TProgressiveResize::~TProgressiveResize() {
+    Free();
+}
+
+// Where pixel 0 of stored row r lands in the target for the current
+// orientation and target rectangle, and the byte step to pixel 1.
+std::uint8_t* TProgressiveResize::OrientedRowStart(std::int32_t r, std::ptrdiff_t& step) const {
+    const TRect32& t = targetRect_;
+    const std::ptrdiff_t row = static_cast<std::ptrdiff_t>(target_->Width) * 4;
+    std::int64_t x = t.Left, y = t.Top;
+    switch (orientation_) {
+        default:
+        case 1: x = t.Left;                 y = t.Top + r;                 step = 4;    break;
+        case 2: x = t.Left + t.Width - 1;   y = t.Top + r;                 step = -4;   break;
+        case 3: x = t.Left + t.Width - 1;   y = t.Top + t.Height - 1 - r;  step = -4;   break;
+        case 4: x = t.Left;                 y = t.Top + t.Height - 1 - r;  step = 4;    break;
+        case 5: x = t.Left + r;             y = t.Top;                     step = row;  break;
+        case 6: x = t.Left + t.Width - 1 - r; y = t.Top;                   step = row;  break;
+        case 7: x = t.Left + t.Width - 1 - r; y = t.Top + t.Height - 1;    step = -row; break;
+        case 8: x = t.Left + r;             y = t.Top + t.Height - 1;      step = -row; break;
+    }
+    return PixelAt(*target_, x, y);
+}
+
+void TProgressiveResize::FinishResampling() {
+    TResizeBuffers& buf = *buffers_;
+    const TFilter& filter = Filters[filterIndex_];
+    const std::int32_t rowBytes = scaledWidth_ * 3;
+    FillContributors(buf.list, filter, filter.Support, sourceHeight_, scaledHeight_, rowBytes);
+    PackAxis(buf.packed, buf.list, scaledHeight_);
+    for (std::int32_t r = 0; r < scaledHeight_; ++r) {
+        VerticalRow(buf.work.Data(), buf.list, buf.packed, r, rowBytes, buf.rowOut.Data());
         std::ptrdiff_t step = 0;
         std::uint8_t* dst = OrientedRowStart(r, step);
-        ScatterRow(progressive.rowOut.Data(), ScaledWidth, dst, step);
+        ScatterRow(buf.rowOut.Data(), scaledWidth_, dst, step);
     }
-    progressive.Free();
+    buf.Free();
 }
 
 // The rectangle must lie in the target and match the picture the lines
 // belong to; checked per line because the target is only borrowed.
-void CheckPlacement() {
-    const TRect32& t = TargetRect;
-    const bool swap = SwapsAxes(Orientation);
+void TProgressiveResize::CheckPlacement() const {
+    const TRect32& t = targetRect_;
+    const bool swap = SwapsAxes(orientation_);
     const std::int32_t alongRow = swap ? t.Height : t.Width, acrossRows = swap ? t.Width : t.Height;
-    const bool inside = ResizeBMP && ResizeBMP->Bits && t.Left >= 0 && t.Top >= 0 &&
-                        std::int64_t{t.Left} + t.Width <= ResizeBMP->Width &&
-                        std::int64_t{t.Top} + t.Height <= ResizeBMP->Height;
-    const bool matches = Resampling ? alongRow == ScaledWidth && acrossRows == ScaledHeight
-                                    : alongRow == ResSourcewidth && acrossRows == ResSourceheight;
+    const bool inside = target_ && target_->Bits && t.Left >= 0 && t.Top >= 0 &&
+                        std::int64_t{t.Left} + t.Width <= target_->Width &&
+                        std::int64_t{t.Top} + t.Height <= target_->Height;
+    const bool matches = resampling_ ? alongRow == scaledWidth_ && acrossRows == scaledHeight_
+                                     : alongRow == sourceWidth_ && acrossRows == sourceHeight_;
     if (!inside || !matches) throw Exception("internal error in ResizeLine: target does not match the picture");
 }
 
-void ProcessLine(const std::uint8_t* line, std::int32_t r) {
+void TProgressiveResize::ProcessLine(const std::uint8_t* line, std::int32_t r) {
     if (!line) throw Exception("ResizeLine: line " + std::to_string(r) + " has no pixels");
     CheckPlacement();
-    const std::int32_t width = ResSourcewidth;
-    if (!Resampling) {
+    const std::int32_t width = sourceWidth_;
+    if (!resampling_) {
         std::ptrdiff_t step = 0;
         std::uint8_t* dst = OrientedRowStart(r, step);
         for (std::int32_t p = 0; p < width; ++p, dst += step) {
@@ -703,46 +699,43 @@ void ProcessLine(const std::uint8_t* line, std::int32_t r) {
         }
         return;
     }
-    const TFilter& filter = Filters[FilterIndex];
+    TResizeBuffers& buf = *buffers_;
+    const TFilter& filter = Filters[filterIndex_];
     if (r == 0) {
-        progressive.Free();
-        AllocateBuffers(progressive, ResSourcewidth, ResSourceheight, ScaledWidth, ScaledHeight,
-                        filter.Support);
-        progressive.rowIn =
-            TSharedBlock(CheckedBytes(std::int64_t{width} * 3 + kLinePadding, 1, 1, "line buffer"));
-        std::memset(progressive.rowIn.Data() + std::ptrdiff_t{width} * 3, 0, kLinePadding);
-        FillContributors(progressive.list, filter, filter.Support, ResSourcewidth, ScaledWidth, 3);
-        PackAxis(progressive.packed, progressive.list, ScaledWidth, 3);
-        PlanDirectColumns(progressive, ScaledWidth, width * 3);
-    } else if (!progressive.work.Data()) {
+        buf.Free();
+        AllocateBuffers(buf, sourceWidth_, sourceHeight_, scaledWidth_, scaledHeight_, filter.Support);
+        buf.rowIn = TSharedBlock(CheckedBytes(std::int64_t{width} * 3 + kLinePadding, 1, 1, "line buffer"));
+        std::memset(buf.rowIn.Data() + std::ptrdiff_t{width} * 3, 0, kLinePadding);
+        FillContributors(buf.list, filter, filter.Support, sourceWidth_, scaledWidth_, 3);
+        PackAxis(buf.packed, buf.list, scaledWidth_, 3);
+        PlanDirectColumns(buf, scaledWidth_, width * 3);
+    } else if (!buf.work.Data()) {
         throw Exception("ResizeLine: line " + std::to_string(r) + " arrived after the resize was freed");
     }
     // The decoder's line holds exactly width * 3 bytes. Most columns are
     // filtered from it directly; those whose whole-vector loads would run
     // past its end read a copy of its tail, which has the padding.
-    std::uint8_t* out = progressive.work.Data() + static_cast<std::ptrdiff_t>(r) * ScaledWidth * 3;
-    HorizontalRow<true>(line, progressive.list, progressive.packed, progressive.directEnd, out);
-    if (progressive.directEnd < ScaledWidth) {
-        std::uint8_t* row = progressive.rowIn.Data();
-        const std::int32_t from = progressive.tailFrom;
+    std::uint8_t* out = buf.work.Data() + static_cast<std::ptrdiff_t>(r) * scaledWidth_ * 3;
+    HorizontalRow<true>(line, buf.list, buf.packed, buf.directEnd, out);
+    if (buf.directEnd < scaledWidth_) {
+        std::uint8_t* row = buf.rowIn.Data();
+        const std::int32_t from = buf.tailFrom;
         std::memcpy(row + from, line + from, static_cast<std::size_t>(width) * 3 - static_cast<std::size_t>(from));
-        HorizontalRow<true>(row, progressive.list, progressive.packed, ScaledWidth, out, progressive.directEnd);
+        HorizontalRow<true>(row, buf.list, buf.packed, scaledWidth_, out, buf.directEnd);
     }
-    if (r == ResSourceheight - 1) FinishResampling();
+    if (r == sourceHeight_ - 1) FinishResampling();
 }
 
-}  // namespace
-
-bool InitResize(std::int32_t w, std::int32_t h) {
-    ProgressiveUsed = true;
-    if (!ResizeBMP) throw Exception("ResizeBMP not assigned");
+bool TProgressiveResize::Init(std::int32_t w, std::int32_t h) {
+    used_ = true;
+    if (!target_) throw Exception("ResizeBMP not assigned");
     // Re-planning under a running resize would pair its lines with another
     // rectangle; only the protocol's own line -1 may call this.
-    if (ResizeStarted) throw Exception("internal error in InitResize, a resize is under way");
-    const std::int32_t tw = ResizeBMP->Width, th = ResizeBMP->Height;
+    if (started_) throw Exception("internal error in InitResize, a resize is under way");
+    const std::int32_t tw = target_->Width, th = target_->Height;
     // Nothing sensible can be drawn for an empty picture or target; the
     // decoder then delivers the whole picture and preparation handles it.
-    if (w <= 0 || h <= 0 || tw <= 0 || th <= 0 || !ResizeBMP->Bits) return false;
+    if (w <= 0 || h <= 0 || tw <= 0 || th <= 0 || !target_->Bits) return false;
     // Compared as integers: the float ratios of the fit agree for every
     // realistic size, and integers cannot call a larger picture equal.
     const bool same = w == tw && h == th;
@@ -750,20 +743,20 @@ bool InitResize(std::int32_t w, std::int32_t h) {
     const bool larger = w > tw || h > th;
     TRect32 rect;
     bool resample = false;
-    std::uint8_t filterIndex = FilterIndex;
+    std::uint8_t filterIndex = filterIndex_;
     if (same) {
         rect = {0, 0, w, h};
-    } else if ((smaller && ResizeBMP->EnlargeToFit) || (larger && ResizeBMP->ShrinkToFit)) {
+    } else if ((smaller && target_->EnlargeToFit) || (larger && target_->ShrinkToFit)) {
         rect = FittedRect(w, h, tw, th);
-        if (ResizeFitMode != 1 && ResizeFitMode != 2) return false;
+        if (fitMode_ != 1 && fitMode_ != 2) return false;
         if ((smaller && w < 50 && h < 50) || w <= 10 || h <= 10 || rect.Width <= 10 || rect.Height <= 10) {
             return false;
         }
         resample = true;
-        filterIndex = ResizeFitMode == 1 ? kFilterHermite : kFilterLanczos3;
+        filterIndex = fitMode_ == 1 ? kFilterHermite : kFilterLanczos3;
         // Refuse a picture whose buffers cannot be allocated before anything
         // of the state changes (scaled size in stored orientation).
-        const bool swap = SwapsAxes(Orientation);
+        const bool swap = SwapsAxes(orientation_);
         const std::int32_t sw = swap ? rect.Height : rect.Width, sh = swap ? rect.Width : rect.Height;
         const std::int32_t srcW = swap ? h : w, srcH = swap ? w : h;
         CheckedBytes(std::int64_t{CheckedBytes(sw, srcH, 3, "work buffer")} + kVectorSlack, 1, 1, "work buffer");
@@ -776,70 +769,59 @@ bool InitResize(std::int32_t w, std::int32_t h) {
         throw Exception("internal error in InitResize, width=" + std::to_string(w) + ", height=" +
                         std::to_string(h) + ", width1=" + std::to_string(tw) + ", height1=" + std::to_string(th));
     }
-    Resampling = resample;
-    FilterIndex = filterIndex;
-    TargetRect = rect;
-    const bool swap = SwapsAxes(Orientation);
-    ScaledWidth = swap ? rect.Height : rect.Width;
-    ScaledHeight = swap ? rect.Width : rect.Height;
-    std::memset(ResizeBMP->Bits, 0, static_cast<std::size_t>(tw) * static_cast<std::size_t>(th) * 4);
+    resampling_ = resample;
+    filterIndex_ = filterIndex;
+    targetRect_ = rect;
+    const bool swap = SwapsAxes(orientation_);
+    scaledWidth_ = swap ? rect.Height : rect.Width;
+    scaledHeight_ = swap ? rect.Width : rect.Height;
+    std::memset(target_->Bits, 0, static_cast<std::size_t>(tw) * static_cast<std::size_t>(th) * 4);
     return true;
 }
 
-std::int32_t ResizeLine(std::intptr_t data, std::int32_t curLine, std::int32_t width, std::int32_t height) {
-    if (ResizeStarted) {
+std::int32_t TProgressiveResize::Line(std::intptr_t data, std::int32_t curLine, std::int32_t width,
+                                      std::int32_t height) {
+    if (started_) {
         if (curLine == -1) throw Exception("ResizeStarted and curLine=-1");
-        if (std::int64_t{curLine} != std::int64_t{prevLine} + 1) {
-            throw Exception("prevLine=" + std::to_string(prevLine) + ", curLine=" + std::to_string(curLine));
+        if (std::int64_t{curLine} != std::int64_t{prevLine_} + 1) {
+            throw Exception("prevLine=" + std::to_string(prevLine_) + ", curLine=" + std::to_string(curLine));
         }
-        if (width != ResSourcewidth || height != ResSourceheight) {
-            throw Exception("ResSourcewidth=" + std::to_string(ResSourcewidth) + ", width=" +
-                            std::to_string(width) + ", ResSourceheight=" + std::to_string(ResSourceheight) +
+        if (width != sourceWidth_ || height != sourceHeight_) {
+            throw Exception("ResSourcewidth=" + std::to_string(sourceWidth_) + ", width=" +
+                            std::to_string(width) + ", ResSourceheight=" + std::to_string(sourceHeight_) +
                             ", height=" + std::to_string(height));
         }
         ProcessLine(reinterpret_cast<const std::uint8_t*>(data), curLine);
-        if (curLine == height - 1) ResizeStarted = false;
-    } else if (!StartResize) {
+        if (curLine == height - 1) started_ = false;
+    } else if (!armed_) {
         throw Exception("not ResizeStarted and not StartResize");
     } else if (curLine == -1) {
-        ResSourcewidth = width;
-        ResSourceheight = height;
+        sourceWidth_ = width;
+        sourceHeight_ = height;
         const auto orientation = static_cast<std::uint16_t>(static_cast<std::uintptr_t>(data) & 0xFFFFu);
-        Orientation = orientation >= 1 && orientation <= 8 ? orientation : 1;
-        const bool swap = SwapsAxes(Orientation);
-        if (!InitResize(swap ? height : width, swap ? width : height)) {
-            StartResize = false;
+        orientation_ = orientation >= 1 && orientation <= 8 ? orientation : 1;
+        const bool swap = SwapsAxes(orientation_);
+        if (!Init(swap ? height : width, swap ? width : height)) {
+            armed_ = false;
             return 0;
         }
-        ResizeStarted = true;
+        started_ = true;
     } else {
         throw Exception("not ResizeStarted and curLine=" + std::to_string(curLine) + ", height=" +
                         std::to_string(height));
     }
-    prevLine = curLine;
+    prevLine_ = curLine;
     return 1;
 }
 
-void FreeResize() {
-    progressive.Free();
+void TProgressiveResize::Free() {
+    buffers_->Free();
     // Lines after this point cannot reach the freed buffers.
-    ResizeStarted = false;
+    started_ = false;
 }
 
-void ArmResize(TPixelView* target, std::uint8_t fitMode) {
-    // A resize left over from an earlier picture cannot continue into a new target.
-    if (ResizeStarted) FreeResize();
-    StartResize = true;
-    ResizeBMP = target;
-    ResizeFitMode = fitMode;
-}
-
-void DisarmResize() {
-    StartResize = false;
-    ProgressiveUsed = false;
-    ResizeBMP = nullptr;
-    if (ResizeStarted) {
-        ResizeStarted = false;
-        FreeResize();
-    }
+void TProgressiveResize::Rearm() {
+    if (started_) Free();
+    used_ = false;
+    armed_ = true;
 }

@@ -1,13 +1,15 @@
 #pragma once
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 #include "imaging/shared_alloc.h"
 
 // Separable two-pass picture scaling with 16.16 fixed-point weights:
 // horizontal first into a 3-byte-per-pixel work buffer, then vertical into the
-// target. Two ways in: `Resample` for a whole decoded picture, and the line
-// callback `ResizeLine` that image plug-ins feed while they decode, which also
-// applies the picture's EXIF orientation. Work buffers and weight tables come
+// target. Two ways in: `Resample` for a whole decoded picture, and a
+// TProgressiveResize that image plug-ins feed line by line while they
+// decode, which also applies the picture's EXIF orientation. Work buffers and weight tables come
 // from the shared allocator (imaging/shared_alloc.h).
 
 // A pixel buffer in the program's bitmap layout: 4 bytes per pixel (blue,
@@ -113,40 +115,74 @@ TRect32 FittedRect(std::int32_t w, std::int32_t h, std::int32_t tw, std::int32_t
 
 // ---- Progressive line protocol ---------------------------------------------
 
-// Module-wide state: one progressive resize per process at a time, driven
-// from the decoding thread only.
-extern bool StartResize;      // armed for the picture being loaded
-extern bool ResizeStarted;    // a resize is under way (line -1 accepted, last line not yet seen)
-extern bool ProgressiveUsed;  // InitResize was entered for the current picture
-extern TPixelView* ResizeBMP; // where the lines end up; not owned
-extern std::uint8_t ResizeFitMode;  // FitMode of the settings, copied in by ArmResize
-extern std::int32_t ResSourcewidth, ResSourceheight;  // stored picture size announced at line -1
-extern std::uint16_t Orientation;                     // 1..8
-extern TRect32 TargetRect;                            // display orientation
-extern std::int32_t ScaledWidth, ScaledHeight;        // stored orientation
-extern bool Resampling;
-extern std::uint8_t FilterIndex;
-extern std::int32_t prevLine;
+// One picture's progressive resize: the state of the line protocol from the
+// decoder's announcement (line -1) to its last line, and the buffers the
+// horizontal pass fills in between. A decode creates one for its target and
+// hands the decoder's lines to Line; the host reaches it from the plug-ins'
+// line callback (imaging/plugins_win32.h). Used by one thread at a time.
+class TProgressiveResize {
+public:
+    // Armed for one picture into `target` (borrowed; it and its pixels must
+    // outlive this object, which reads the fit options from it when the
+    // picture is announced). `fitMode` is the FitMode setting: 1 Hermite,
+    // 2 Lanczos3, anything else refuses to scale.
+    TProgressiveResize(TPixelView* target, std::uint8_t fitMode);
+    // Frees the buffers of a resize that stopped before its last line.
+    ~TProgressiveResize();
+    TProgressiveResize(const TProgressiveResize&) = delete;
+    TProgressiveResize& operator=(const TProgressiveResize&) = delete;
 
-// The line callback handed to plug-ins. curLine = -1 announces the picture
-// (low 16 bits of `data` = orientation); curLine >= 0 delivers row curLine,
-// `data` pointing to `width` pixels of red, green, blue. Returns 1 to go on,
-// 0 when progressive delivery is refused (only at line -1). Protocol
-// violations and refused sizes raise Exception: whoever hands this to a
-// plug-in must catch in a plain-C thunk rather than unwind through the
-// plug-in's frames, and rethrow once the decoder has returned.
-std::int32_t ResizeLine(std::intptr_t data, std::int32_t curLine, std::int32_t width, std::int32_t height);
-// Prepares a resize of a w x h picture (display orientation) into ResizeBMP.
-bool InitResize(std::int32_t w, std::int32_t h);
-// Releases the work buffer and weight tables of a resize that stopped early
-// and ends it (ResizeStarted false), so no later line can reach them.
-void FreeResize();
+    // The line callback's work. curLine = -1 announces the picture (low 16
+    // bits of `data` = orientation); curLine >= 0 delivers row curLine,
+    // `data` pointing to `width` pixels of red, green, blue. Returns 1 to go
+    // on, 0 when progressive delivery is refused (only at line -1). Protocol
+    // violations and refused sizes raise Exception: whoever hands lines over
+    // from a plug-in must catch in a plain-C thunk rather than unwind through
+    // the plug-in's frames, and rethrow once the decoder has returned.
+    std::int32_t Line(std::intptr_t data, std::int32_t curLine, std::int32_t width, std::int32_t height);
+    // Plans a w x h picture (display orientation) into the target: false
+    // when the lines should not come progressively. Marks the resize used.
+    bool Init(std::int32_t w, std::int32_t h);
+    // Releases the work buffer and weight tables of a resize that stopped
+    // early and ends it, so no later line can reach them.
+    void Free();
+    // Ready for another decoder of the same picture: whatever the last one
+    // began or refused is dropped and line -1 is accepted again.
+    void Rearm();
 
-// Picture preparation's side of the state: arm before a decode with the
-// target and the FitMode setting; disarm afterwards, which also cleans up a
-// decode that stopped before its last line.
-void ArmResize(TPixelView* target, std::uint8_t fitMode);
-void DisarmResize();
+    bool Armed() const { return armed_; }      // line -1 will be accepted
+    bool Started() const { return started_; }  // line -1 accepted, last line not yet seen
+    bool Used() const { return used_; }        // Init was entered since arming
+    bool Resampling() const { return resampling_; }
+    std::uint8_t FilterIndex() const { return filterIndex_; }
+    const TRect32& TargetRect() const { return targetRect_; }  // display orientation
+    std::uint16_t Orientation() const { return orientation_; }  // 1..8
+    std::int32_t ScaledWidth() const { return scaledWidth_; }   // stored orientation
+    std::int32_t ScaledHeight() const { return scaledHeight_; }
+    std::int32_t PrevLine() const { return prevLine_; }
+
+private:
+    struct TBuffers;
+
+    std::uint8_t* OrientedRowStart(std::int32_t r, std::ptrdiff_t& step) const;
+    void CheckPlacement() const;
+    void ProcessLine(const std::uint8_t* line, std::int32_t r);
+    void FinishResampling();
+
+    TPixelView* target_;   // where the lines end up; not owned
+    std::uint8_t fitMode_;
+    bool armed_ = true;
+    bool started_ = false;
+    bool used_ = false;
+    std::int32_t sourceWidth_ = 0, sourceHeight_ = 0;  // stored picture size announced at line -1
+    std::uint16_t orientation_ = 1;
+    TRect32 targetRect_;
+    std::int32_t scaledWidth_ = 0, scaledHeight_ = 0;
+    bool resampling_ = false;
+    std::uint8_t filterIndex_ = kFilterHermite;
+    std::int32_t prevLine_ = 0;
+    std::unique_ptr<TBuffers> buffers_;  // alive from line 0 to the end of the vertical pass
+};
 
 // Selects the SSE2 loops (default where compiled in) or the plain loops; both
 // give identical bytes. For tests and the benchmark.

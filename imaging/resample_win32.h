@@ -8,7 +8,7 @@
 // A view of `bitmap`'s pixels and fit options. It borrows the bitmap: keep the
 // view (for example as a local of the picture load that arms the progressive
 // resize with it) no longer than the bitmap.
-inline TPixelView PixelView(TBitmap& bitmap) {
+inline TPixelView PixelView(const TBitmap& bitmap) {
     return TPixelView{bitmap.Bits, bitmap.Width, bitmap.Height, bitmap.ShrinkToFit, bitmap.EnlargeToFit};
 }
 

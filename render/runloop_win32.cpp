@@ -23,6 +23,7 @@
 #include "imaging/prepare_win32.h"
 #include "render/driver_page.h"
 #include "render/glcontext_win32.h"
+#include "render/loader_win32.h"
 #include "render/saver_windows_win32.h"
 #include "render/scene_math.h"
 #include "render/scene_state.h"

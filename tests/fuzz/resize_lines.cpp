@@ -5,6 +5,7 @@
 // AddressSanitizer sees any read past it.
 #include <cstddef>
 #include <cstdint>
+#include <optional>
 #include <vector>
 
 #include "imaging/resample.h"
@@ -43,18 +44,24 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     target.ShrinkToFit = in.Byte() & 1;
     target.EnlargeToFit = in.Byte() & 1;
 
+    // A decode's resize into the target, made by step 0. Before it and after
+    // step 6 drops it, a resize without a target stands in: every call on it
+    // raises, as lines that reach no decode must.
+    std::optional<TProgressiveResize> resize;
+    resize.emplace(nullptr, 0);
     std::int32_t width = 0, height = 0, next = 0;
     for (int step = 0; step < 400 && in.size > 0; ++step) {
         try {
             switch (in.Byte() % 8) {
                 case 0:
-                    ArmResize(&target, in.Byte() % 4);
+                    resize.reset();
+                    resize.emplace(&target, in.Byte() % 4);
                     break;
                 case 1:  // announce a picture
                     width = in.Dimension();
                     height = in.Dimension();
                     next = 0;
-                    ResizeLine(in.Byte() | (in.Byte() << 8), -1, width, height);
+                    resize->Line(in.Byte() | (in.Byte() << 8), -1, width, height);
                     break;
                 case 2:
                 case 3:
@@ -62,11 +69,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     const int count = 1 + in.Byte() % 64;
                     for (int i = 0; i < count; ++i) {
                         if (width <= 0 || width > 4096) {
-                            ResizeLine(0, next++, width, height);
+                            resize->Line(0, next++, width, height);
                             continue;
                         }
                         std::vector<std::uint8_t> line(static_cast<std::size_t>(width) * 3, in.Byte());
-                        ResizeLine(reinterpret_cast<std::intptr_t>(line.data()), next++, width, height);
+                        resize->Line(reinterpret_cast<std::intptr_t>(line.data()), next++, width, height);
                     }
                     break;
                 }
@@ -76,25 +83,26 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                     const std::int32_t h = in.Byte() & 1 ? height : in.Dimension();
                     // A line always holds w pixels; wider ones than we care to
                     // allocate are sent without pixels.
-                    std::vector<std::uint8_t> pixels(w > 0 && w <= 4096 ? static_cast<std::size_t>(w) * 3 : 1, 7);
-                    ResizeLine(w > 0 && w <= 4096 ? reinterpret_cast<std::intptr_t>(pixels.data()) : 0, line, w, h);
+                    const bool held = w > 0 && w <= 4096;
+                    std::vector<std::uint8_t> pixels(held ? static_cast<std::size_t>(w) * 3 : 1, 7);
+                    resize->Line(held ? reinterpret_cast<std::intptr_t>(pixels.data()) : 0, line, w, h);
                     break;
                 }
                 case 6:
                     if (in.Byte() & 1) {
-                        FreeResize();
+                        resize->Free();
                     } else {
-                        DisarmResize();
+                        resize.reset();
+                        resize.emplace(nullptr, 0);
                     }
                     break;
                 case 7:
-                    InitResize(in.Dimension(), in.Dimension());
+                    resize->Init(in.Dimension(), in.Dimension());
                     break;
             }
         } catch (const Exception&) {
             // Protocol violations and refused sizes are part of the contract.
         }
     }
-    DisarmResize();
     return 0;
 }

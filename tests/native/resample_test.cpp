@@ -5,6 +5,7 @@
 #include <cstdint>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -83,25 +84,22 @@ protected:
     void SetUp() override {
         TCountingAllocator::live = TCountingAllocator::total = 0;
         SetSharedAllocator(&kCounting);
-        DisarmResize();
     }
     void TearDown() override {
-        DisarmResize();
         EXPECT_EQ(TCountingAllocator::live, 0) << "shared-allocator blocks leaked";
         SetSharedAllocator(nullptr);
         SetResampleSimd(true);
     }
 
-    // Feeds `img` through the line callback into `target`; returns the
-    // result of line -1.
-    std::int32_t Feed(TImage& img, TPixelView& target, std::uint8_t fitMode, std::uint16_t orientation = 1) {
-        ArmResize(&target, fitMode);
+    // Feeds `img` line by line through `resize`; returns the result of
+    // line -1.
+    std::int32_t Feed(TImage& img, TProgressiveResize& resize, std::uint16_t orientation = 1) {
         auto lines = AsLines(img);
         const std::int32_t w = img.view.Width, h = img.view.Height;
-        std::int32_t ok = ResizeLine(orientation, -1, w, h);
+        std::int32_t ok = resize.Line(orientation, -1, w, h);
         if (ok) {
             for (std::int32_t y = 0; y < h; ++y) {
-                ResizeLine(reinterpret_cast<std::intptr_t>(lines[y].data()), y, w, h);
+                resize.Line(reinterpret_cast<std::intptr_t>(lines[y].data()), y, w, h);
             }
         }
         return ok;
@@ -306,12 +304,13 @@ TEST_F(ResampleTest, ProgressiveEqualsWholePicture) {
             const std::int32_t tw = enlarge ? 300 : 64, th = enlarge ? 200 : 48;
             TImage whole(tw, th), prog(tw, th, 0x33);
             prog.view.EnlargeToFit = enlarge;
-            ASSERT_EQ(Feed(src, prog.view, fitMode), 1);
-            EXPECT_TRUE(Resampling);
-            EXPECT_FALSE(ResizeStarted);
+            TProgressiveResize resize(&prog.view, fitMode);
+            ASSERT_EQ(Feed(src, resize), 1);
+            EXPECT_TRUE(resize.Resampling());
+            EXPECT_FALSE(resize.Started());
             const TRect32 r = FittedRect(123, 77, tw, th);
-            EXPECT_EQ(TargetRect.Left, r.Left);
-            EXPECT_EQ(TargetRect.Top, r.Top);
+            EXPECT_EQ(resize.TargetRect().Left, r.Left);
+            EXPECT_EQ(resize.TargetRect().Top, r.Top);
             // The whole picture through the plain loops: checks the line
             // loops' SIMD reads of 3-byte pixels as well.
             SetResampleSimd(false);
@@ -319,7 +318,6 @@ TEST_F(ResampleTest, ProgressiveEqualsWholePicture) {
                      src.view, whole.view);
             SetResampleSimd(true);
             EXPECT_EQ(whole.bytes, prog.bytes) << "fitMode " << int(fitMode) << " enlarge " << enlarge;
-            DisarmResize();
         }
     }
 }
@@ -344,14 +342,14 @@ TEST_F(ResampleTest, EveryOrientationOfAnExactlyFittingPicture) {
         const std::uint16_t eff = (o >= 1 && o <= 8) ? o : 1;
         const bool swap = eff >= 5;
         TImage dst(swap ? 2 : 4, swap ? 4 : 2, 0x77);
-        ASSERT_EQ(Feed(src, dst.view, 2, o), 1) << o;
-        EXPECT_EQ(Orientation, eff);
-        EXPECT_FALSE(Resampling);
+        TProgressiveResize resize(&dst.view, 2);
+        ASSERT_EQ(Feed(src, resize, o), 1) << o;
+        EXPECT_EQ(resize.Orientation(), eff);
+        EXPECT_FALSE(resize.Resampling());
         std::vector<int> red;
         for (std::int32_t i = 0; i < 8; ++i) red.push_back(dst.bytes[i * 4 + 2]);
         EXPECT_EQ(red, expected[eff - 1]) << "orientation " << o;
         EXPECT_EQ(dst.bytes[3], 0) << "target cleared before the lines arrive";
-        DisarmResize();
     }
 }
 
@@ -362,10 +360,11 @@ TEST_F(ResampleTest, ScaledOrientationPlacesTheResampledPictureByTheSameTable) {
         // Display size is 48 x 24 or 24 x 48; the target halves it.
         const std::int32_t tw = swap ? 12 : 24, th = swap ? 24 : 12;
         TImage dst(tw, th);
-        ASSERT_EQ(Feed(src, dst.view, 2, o), 1);
-        ASSERT_TRUE(Resampling);
-        ASSERT_EQ(ScaledWidth, 24);
-        ASSERT_EQ(ScaledHeight, 12);
+        TProgressiveResize resize(&dst.view, 2);
+        ASSERT_EQ(Feed(src, resize, o), 1);
+        ASSERT_TRUE(resize.Resampling());
+        ASSERT_EQ(resize.ScaledWidth(), 24);
+        ASSERT_EQ(resize.ScaledHeight(), 12);
         TImage scaled(24, 12);
         Resample(0, 0, 24, 12, kFilterLanczos3, 0.0f, src.view, scaled.view);
         for (std::int32_t r = 0; r < 12; ++r) {
@@ -380,7 +379,6 @@ TEST_F(ResampleTest, ScaledOrientationPlacesTheResampledPictureByTheSameTable) {
                     << "orientation " << o << " p=" << p << " r=" << r;
             }
         }
-        DisarmResize();
     }
 }
 
@@ -390,81 +388,114 @@ TEST_F(ResampleTest, ProtocolViolationsRaiseTheirMessages) {
     TImage dst(40, 30);
     std::vector<std::uint8_t> line(40 * 3, 9);
     const auto data = reinterpret_cast<std::intptr_t>(line.data());
-    EXPECT_EQ(ThrownText([&] { ResizeLine(1, -1, 40, 30); }), "not ResizeStarted and not StartResize");
+    {
+        // A refusal at line -1 disarms: nothing more is accepted.
+        TImage tiny(20, 20);
+        TProgressiveResize refused(&tiny.view, 2);
+        tiny.view.EnlargeToFit = true;
+        ASSERT_EQ(refused.Line(1, -1, 8, 8), 0);
+        EXPECT_EQ(ThrownText([&] { refused.Line(1, -1, 8, 8); }), "not ResizeStarted and not StartResize");
+    }
 
-    ArmResize(&dst.view, 2);
-    EXPECT_EQ(ThrownText([&] { ResizeLine(data, 3, 40, 30); }), "not ResizeStarted and curLine=3, height=30");
-    ASSERT_EQ(ResizeLine(1, -1, 40, 30), 1);
-    EXPECT_TRUE(ProgressiveUsed);
-    EXPECT_EQ(ResizeLine(data, 0, 40, 30), 1);
-    EXPECT_EQ(ThrownText([&] { ResizeLine(data, 2, 40, 30); }), "prevLine=0, curLine=2");
-    EXPECT_EQ(ThrownText([&] { ResizeLine(1, -1, 40, 30); }), "ResizeStarted and curLine=-1");
-    EXPECT_EQ(ThrownText([&] { ResizeLine(data, 1, 41, 30); }),
+    auto resize = std::make_unique<TProgressiveResize>(&dst.view, 2);
+    EXPECT_EQ(ThrownText([&] { resize->Line(data, 3, 40, 30); }),
+              "not ResizeStarted and curLine=3, height=30");
+    ASSERT_EQ(resize->Line(1, -1, 40, 30), 1);
+    EXPECT_TRUE(resize->Used());
+    EXPECT_EQ(resize->Line(data, 0, 40, 30), 1);
+    EXPECT_EQ(ThrownText([&] { resize->Line(data, 2, 40, 30); }), "prevLine=0, curLine=2");
+    EXPECT_EQ(ThrownText([&] { resize->Line(1, -1, 40, 30); }), "ResizeStarted and curLine=-1");
+    EXPECT_EQ(ThrownText([&] { resize->Line(data, 1, 41, 30); }),
               "ResSourcewidth=40, width=41, ResSourceheight=30, height=30");
-    EXPECT_EQ(prevLine, 0) << "state stays as it was at the raise";
-    EXPECT_TRUE(ResizeStarted);
+    EXPECT_EQ(resize->PrevLine(), 0) << "state stays as it was at the raise";
+    EXPECT_TRUE(resize->Started());
 
     // Re-planning under a running resize would pair its lines with another
-    // rectangle; arming for the next picture drops the old resize instead.
-    EXPECT_EQ(ThrownText([] { InitResize(20, 20); }), "internal error in InitResize, a resize is under way");
-    TImage other(10, 10);
-    ArmResize(&other.view, 2);
-    EXPECT_FALSE(ResizeStarted);
-    EXPECT_EQ(TCountingAllocator::live, 0);
-    EXPECT_EQ(ThrownText([&] { ResizeLine(data, 1, 40, 30); }), "not ResizeStarted and curLine=1, height=30");
+    // rectangle; the next decoder of the picture starts afresh instead.
+    EXPECT_EQ(ThrownText([&] { resize->Init(20, 20); }),
+              "internal error in InitResize, a resize is under way");
+    resize->Rearm();
+    EXPECT_FALSE(resize->Started());
+    EXPECT_FALSE(resize->Used());
+    EXPECT_EQ(ThrownText([&] { resize->Line(data, 1, 40, 30); }),
+              "not ResizeStarted and curLine=1, height=30");
+
+    // Rearming or dropping a resize that stopped part-way gives its
+    // buffers back (a 20 x 15 target: the lines are resampled).
+    TImage half(20, 15);
+    resize = std::make_unique<TProgressiveResize>(&half.view, 2);
+    for (int round = 0; round < 2; ++round) {
+        ASSERT_EQ(resize->Line(1, -1, 40, 30), 1);
+        EXPECT_EQ(resize->Line(data, 0, 40, 30), 1);
+        EXPECT_GT(TCountingAllocator::live, 0);
+        if (round == 0) resize->Rearm();
+        else resize.reset();
+        EXPECT_EQ(TCountingAllocator::live, 0) << round;
+    }
 }
 
 TEST_F(ResampleTest, InitResizeCases) {
-    EXPECT_EQ(ThrownText([] { InitResize(10, 10); }), "ResizeBMP not assigned");
-    EXPECT_TRUE(ProgressiveUsed);
+    TProgressiveResize unassigned(nullptr, 2);
+    EXPECT_EQ(ThrownText([&] { unassigned.Init(10, 10); }), "ResizeBMP not assigned");
+    EXPECT_TRUE(unassigned.Used());
 
     TImage dst(64, 48, 0xFF);
-    ArmResize(&dst.view, 2);
+    TProgressiveResize resize(&dst.view, 2);
     dst.view.ShrinkToFit = false;
-    EXPECT_EQ(ThrownText([] { InitResize(65, 20); }),
+    EXPECT_EQ(ThrownText([&] { resize.Init(65, 20); }),
               "internal error in InitResize, width=65, height=20, width1=64, height1=48");
 
     // Smaller in both directions and both below 50: refused even when enlarging.
     dst.view.EnlargeToFit = true;
-    EXPECT_FALSE(InitResize(49, 30));
+    EXPECT_FALSE(resize.Init(49, 30));
     EXPECT_EQ(dst.bytes[0], 0xFF) << "a refusal changes nothing";
     // Fitted height 10: refused.
     dst.view.ShrinkToFit = true;
-    EXPECT_FALSE(InitResize(640, 100));
+    EXPECT_FALSE(resize.Init(640, 100));
     // Unscaled and centred.
     dst.view.EnlargeToFit = false;
-    EXPECT_TRUE(InitResize(30, 20));
-    EXPECT_FALSE(Resampling);
-    EXPECT_EQ(TargetRect.Left, 17);
-    EXPECT_EQ(TargetRect.Top, 14);
+    EXPECT_TRUE(resize.Init(30, 20));
+    EXPECT_FALSE(resize.Resampling());
+    EXPECT_EQ(resize.TargetRect().Left, 17);
+    EXPECT_EQ(resize.TargetRect().Top, 14);
     EXPECT_EQ(dst.bytes[0], 0) << "the target is cleared";
-    // Shrunk with FitMode 1: Hermite.
-    ResizeFitMode = 1;
-    EXPECT_TRUE(InitResize(640, 480));
-    EXPECT_TRUE(Resampling);
-    EXPECT_EQ(FilterIndex, kFilterHermite);
+    // Shrunk with FitMode 2: Lanczos3; with FitMode 1: Hermite; any other
+    // FitMode refuses to scale.
+    EXPECT_TRUE(resize.Init(640, 480));
+    EXPECT_TRUE(resize.Resampling());
+    EXPECT_EQ(resize.FilterIndex(), kFilterLanczos3);
+    TProgressiveResize hermite(&dst.view, 1);
+    EXPECT_TRUE(hermite.Init(640, 480));
+    EXPECT_TRUE(hermite.Resampling());
+    EXPECT_EQ(hermite.FilterIndex(), kFilterHermite);
+    TProgressiveResize unscaled(&dst.view, 0);
+    EXPECT_FALSE(unscaled.Init(640, 480));
 
     // A refusal at line -1 returns 0 and disarms.
     TImage tiny(20, 20);
-    ArmResize(&tiny.view, 2);
+    TProgressiveResize small(&tiny.view, 2);
     tiny.view.EnlargeToFit = true;
-    EXPECT_EQ(ResizeLine(1, -1, 8, 8), 0);
-    EXPECT_FALSE(StartResize);
-    EXPECT_FALSE(ResizeStarted);
+    EXPECT_EQ(small.Line(1, -1, 8, 8), 0);
+    EXPECT_FALSE(small.Armed());
+    EXPECT_FALSE(small.Started());
 }
 
 TEST_F(ResampleTest, ADecodeThatStopsEarlyIsCleanedUp) {
     TImage src = Pattern(120, 90), dst(60, 45);
     auto lines = AsLines(src);
-    ArmResize(&dst.view, 2);
-    ASSERT_EQ(ResizeLine(1, -1, 120, 90), 1);
-    for (std::int32_t y = 0; y < 40; ++y) ResizeLine(reinterpret_cast<std::intptr_t>(lines[y].data()), y, 120, 90);
-    EXPECT_GT(TCountingAllocator::live, 0);
-    DisarmResize();
-    EXPECT_EQ(TCountingAllocator::live, 0);
-    EXPECT_FALSE(ResizeStarted);
+    {
+        TProgressiveResize resize(&dst.view, 2);
+        ASSERT_EQ(resize.Line(1, -1, 120, 90), 1);
+        for (std::int32_t y = 0; y < 40; ++y)
+            resize.Line(reinterpret_cast<std::intptr_t>(lines[y].data()), y, 120, 90);
+        EXPECT_GT(TCountingAllocator::live, 0);
+        resize.Free();
+        EXPECT_EQ(TCountingAllocator::live, 0);
+        EXPECT_FALSE(resize.Started());
+    }
     // A fresh picture after the clean-up works normally.
-    EXPECT_EQ(Feed(src, dst.view, 2), 1);
+    TProgressiveResize fresh(&dst.view, 2);
+    EXPECT_EQ(Feed(src, fresh), 1);
     EXPECT_EQ(TCountingAllocator::live, 0) << "buffers are returned after the last line";
 }
 
@@ -478,9 +509,9 @@ TEST_F(ResampleTest, BuffersBeyond32BitsAreRefusedBeforeAllocating) {
 
     // A decoder announcing a 2e9 x 2e9 picture into a 2000 x 2000 target.
     TImage big(2000, 2000);
-    ArmResize(&big.view, 2);
-    EXPECT_THROW(ResizeLine(1, -1, 2000000000, 2000000000), EPictureTooLarge);
-    EXPECT_FALSE(ResizeStarted);
+    TProgressiveResize resize(&big.view, 2);
+    EXPECT_THROW(resize.Line(1, -1, 2000000000, 2000000000), EPictureTooLarge);
+    EXPECT_FALSE(resize.Started());
     EXPECT_EQ(TCountingAllocator::total, 0);
 
     EXPECT_THROW(CheckedBytes(65536, 32768, 1, "x"), EPictureTooLarge);

@@ -9,6 +9,7 @@
 
 #include "app/exception.h"
 #include "catalogue/sequence.h"
+#include "imaging/bitmap_text.h"
 
 namespace {
 

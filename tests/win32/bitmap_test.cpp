@@ -8,6 +8,7 @@
 
 #include "app/exception.h"
 #include "base/handles_win32.h"
+#include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"
 
 namespace {
@@ -157,6 +158,58 @@ TEST(Bitmap, RepeatedCreationReleasesEverything) {
         b.Clear();
     }
     EXPECT_EQ(::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS), before);
+}
+
+// ---- Texts drawn into bitmaps ------------------------------------------------
+
+// Rows of `b` that hold a pixel of the message colour.
+int RedRows(const TBitmap& b) {
+    int rows = 0;
+    for (int y = 0; y < b.Height; ++y) {
+        bool red = false;
+        for (int x = 0; x < b.Width && !red; ++x) {
+            const std::uint32_t p = PixelAt(b, x, y);
+            red = (p >> 16 & 0xFF) > 128 && (p >> 8 & 0xFF) < 64 && (p & 0xFF) < 64;
+        }
+        rows += red;
+    }
+    return rows;
+}
+
+// A font handle that still names a font (GDI has not deleted it).
+bool IsFont(HFONT font) {
+    return ::GetObjectType(font) == OBJ_FONT;
+}
+
+TEST(BitmapText, TheMessageFontFollowsItsHeightAndIsFreedOnRequest) {
+    SetMessageFont(-12);
+    TBitmap small(320, 200), large(320, 200);
+    DrawMessage(small, "Can't read pictures");
+    const HFONT first = MessageFontHandle();
+    ASSERT_TRUE(IsFont(first));
+    DrawMessage(small, "Can't read pictures");
+    EXPECT_EQ(MessageFontHandle(), first) << "made once, on first use, and kept";
+    LOGFONTA font{};
+    ASSERT_EQ(::GetObjectA(first, sizeof font, &font), static_cast<int>(sizeof font));
+    EXPECT_EQ(font.lfHeight, -12);
+    EXPECT_STREQ(font.lfFaceName, "Courier New");
+
+    // A new height replaces the font rather than keeping the old one.
+    SetMessageFont(-36);
+    EXPECT_FALSE(IsFont(first)) << "the font of the old height is deleted";
+    DrawMessage(large, "Can't read pictures");
+    EXPECT_GT(RedRows(large), RedRows(small) * 2);
+    const HFONT second = MessageFontHandle();
+    ASSERT_TRUE(IsFont(second));
+    FreeMessageFont();
+    EXPECT_FALSE(IsFont(second));
+}
+
+TEST(BitmapText, AWrapperBitmapWithoutADcIsLeftAsItIs) {
+    std::vector<std::uint8_t> pixels(64 * 32 * 4, 0x11);
+    TBitmap wrapper(64, 32, pixels.data());
+    DrawMessage(wrapper, "No pictures selected");
+    EXPECT_EQ(pixels, std::vector<std::uint8_t>(64 * 32 * 4, 0x11));
 }
 
 }  // namespace

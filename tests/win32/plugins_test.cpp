@@ -5,8 +5,12 @@
 #include <cstring>
 #include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
+#include "base/handles_win32.h"
+#include "base/system_win32.h"
+#include "imaging/extension.h"
 #include "imaging/plugins_win32.h"
 #include "tests/win32/plugin_fixture.h"
 
@@ -33,8 +37,17 @@ struct TDecoded {
 };
 
 TDecoded Decode(const std::string& file, int w = 64, int h = 48) {
+    TDecodeResult result = DecodePicture(file, {w, h});
     TDecoded d;
-    d.ok = DecodePicture(file, &d.picture, &d.format, &d.fileSize, w, h, &d.naturalWidth, &d.naturalHeight);
+    d.ok = result.Delivery != TPictureDelivery::None;
+    if (d.ok) {
+        EXPECT_EQ(result.Delivery, TPictureDelivery::Whole) << "no resize was offered";
+    }
+    d.picture = std::move(result.Picture);
+    d.format = result.Format;
+    d.fileSize = result.FileSize;
+    d.naturalWidth = result.NaturalWidth;
+    d.naturalHeight = result.NaturalHeight;
     return d;
 }
 
@@ -112,6 +125,21 @@ TEST(PluginDiscovery, VersionLimitAndMissingEntryPoint) {
     EXPECT_EQ(ExtensionList, std::vector<std::string>{".aaa"});
 }
 
+TEST(PluginDiscovery, LibrariesLoadInTheCatalogueOrderOfTheirNamesAndOnlyNamesEndingInDll) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    // "B" sorts before "a" byte for byte, after it in the catalogue's order.
+    folder.Add(TestPluginDll("tp_green.dll"), "B_green.dll");
+    folder.Add(TestPluginDll("tp_red.dll"), "a_red.dll");
+    folder.Add(TestPluginDll("tp_record.dll"), "c_record.DLL");
+    folder.Add(TestPluginDll("tp_v66304.dll"), "d_aaa.dll.off");
+    folder.Load();
+    EXPECT_EQ(TableNames(), (std::vector<std::string>{"a_red.dll", "B_green.dll", "c_record.DLL"}));
+    EXPECT_EQ(ExtensionList, (std::vector<std::string>{".bmp", ".rec"}));
+    WriteSmallFile(folder.File("x.bmp"));
+    EXPECT_EQ(Decode(folder.File("x.bmp")).First(), 0xFF0000u);
+}
+
 TEST(PluginDiscovery, HostServicesAreOfferedAndTheShutdownNoticeSent) {
     EnvClear("QVT_tp_red_NOTIFIED");
     EnvClear("QVT_tp_red_SHUTDOWN");
@@ -172,8 +200,7 @@ TEST(PluginDiscovery, RegisterConventionHoldsThroughTheServicesRecord) {
     folder.Load();
     ASSERT_EQ(PluginTable.size(), 1u);
     using TResult = int (*)();
-    const auto result = reinterpret_cast<TResult>(
-        reinterpret_cast<void*>(::GetProcAddress(PluginTable[0].Module, "TestRegisterResult")));
+    const auto result = ProcAddress<TResult>(PluginTable[0].Module, "TestRegisterResult");
     ASSERT_NE(result, nullptr);
     // get, grow keeping contents, free(null) = -1, realloc to 0 frees, realloc of null allocates
     EXPECT_EQ(result(), 0x1F);
@@ -278,8 +305,7 @@ TEST(PluginUnloadable, AFastmmOfTheOtherWidthFallsBackToTheHeapLikeAMissingOne) 
     ASSERT_EQ(TableNames(), std::vector<std::string>{"tp_regs.dll"});
     // The plug-in got working heap entries: get, grow, free and reallocate.
     using TResult = int (*)();
-    const auto result = reinterpret_cast<TResult>(
-        reinterpret_cast<void*>(::GetProcAddress(PluginTable[0].Module, "TestRegisterResult")));
+    const auto result = ProcAddress<TResult>(PluginTable[0].Module, "TestRegisterResult");
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result(), 0x1F);
     auto* buffer = static_cast<std::uint8_t*>(GetPictureBuffer(4096));
@@ -367,6 +393,54 @@ TEST(PluginDecode, MissingFileAndUnclaimedExtensionFailWithoutAsking) {
     d = Decode(folder.File("x.gif"));
     EXPECT_FALSE(d.ok);
     EXPECT_FALSE(EnvSet("QVT_tp_red_DECODED"));
+}
+
+TEST(PluginDecode, AFileAnotherProgramHoldsAloneHasNoSizeAndOnlyDecodersByNameMayTry) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_red.dll"));     // opens nothing: delivers red for any name
+    folder.Add(TestPluginDll("tp_record.dll"));  // reads through the host's handle
+    folder.Load();
+    WriteSmallFile(folder.File("x.bmp"));
+    WriteSmallFile(folder.File("x.rec"));
+    auto holdAlone = [&](const char* name) {
+        return TKernelHandle(
+            ::CreateFileA(folder.File(name).c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr));
+    };
+    TKernelHandle holdBmp = holdAlone("x.bmp");
+    TKernelHandle holdRec = holdAlone("x.rec");
+    ASSERT_TRUE(holdBmp && holdRec);
+    const TDecoded byName = Decode(folder.File("x.bmp"));
+    EXPECT_TRUE(byName.ok);
+    EXPECT_EQ(byName.First(), 0xFF0000u);
+    EXPECT_EQ(byName.fileSize, -1);
+    const TDecoded byHandle = Decode(folder.File("x.rec"));
+    EXPECT_FALSE(byHandle.ok);
+    EXPECT_EQ(byHandle.fileSize, -1);
+    // Released, the file decodes through the handle and has its size.
+    holdRec.Reset();
+    const TDecoded released = Decode(folder.File("x.rec"));
+    EXPECT_TRUE(released.ok);
+    EXPECT_EQ(released.fileSize, 4);
+}
+
+TEST(PluginDecode, TheLongNameDecidesTheExtensionOfAShortPath) {
+    TInstallFolder folder;
+    WriteSmallFile(folder.File("holiday picture.jpeg"));
+    char shortPath[MAX_PATH] = {};
+    ASSERT_NE(::GetShortPathNameA(folder.File("holiday picture.jpeg").c_str(), shortPath, MAX_PATH), 0u);
+    const std::string cut = shortPath;
+    const std::string name = cut.substr(cut.find_last_of('\\') + 1);
+    if (name.find('~') == std::string::npos) GTEST_SKIP() << "no short names here: " << cut;
+    EXPECT_EQ(PluginKeyOf(cut), ".jpeg") << cut;
+    EXPECT_EQ(ExtensionKey(cut), ".jpe") << cut;
+    // No such file: the stored extension, lower-cased.
+    EXPECT_EQ(PluginKeyOf(folder.File("PLAIN~1.JPE")), ".jpe");
+    // A long name with a "~" of its own; a name without one is not looked up.
+    WriteSmallFile(folder.File("x~y.Png"));
+    EXPECT_EQ(PluginKeyOf(folder.File("x~y.Png")), ".png");
+    EXPECT_EQ(PluginKeyOf(folder.File("Gone.BMP")), ".bmp");
+    EXPECT_EQ(PluginKeyOf(folder.File("noextension")), "");
 }
 
 TEST(PluginDecode, DecoderWithoutFileNameFlagReadsThroughTheFileRecord) {
@@ -464,9 +538,12 @@ TEST(PluginLines, AHostThatStopsTheLinesPartWayFailsTheDecodeOfEachProductPlugin
         std::int32_t w = 8, h = 8, naturalW = 0, naturalH = 0;
         void* pixels = nullptr;
         StopLines = 0;
-        PluginLineCallback = StopAtLineTwo;
-        const std::int32_t result = decode(file.c_str(), &w, &h, &naturalW, &naturalH, &pixels);
-        PluginLineCallback = nullptr;
+        std::int32_t result;
+        {
+            TLineSlotScope slot(StopAtLineTwo);
+            result = decode(file.c_str(), &w, &h, &naturalW, &naturalH, &pixels);
+        }
+        EXPECT_EQ(LineCallbackSlot(), nullptr);
         EXPECT_EQ(StopLines, 4);  // lines -1, 0, 1 and 2, then nothing more
         EXPECT_EQ(result, 0);
         EXPECT_EQ(w, 0);

@@ -10,8 +10,8 @@
 #include <vector>
 
 #include "app/exception.h"
+#include "base/system_win32.h"
 #include "imaging/prepare_win32.h"
-#include "imaging/resample.h"
 #include "tests/win32/plugin_fixture.h"
 
 namespace {
@@ -87,9 +87,9 @@ TEST_F(Prepare, EqualSizeIsCopiedPixelForPixelOnBothPaths) {
         TBitmap target(400, 300);
         FillWhite(target);
         PictureInfo info;
-        const std::uint32_t lines = ProgressiveLineCount;
         LoadPicture(target, file, info);
-        EXPECT_EQ(ProgressiveLineCount - lines, progressive ? 301u : 0u);
+        EXPECT_EQ(info.Lines, progressive ? 301u : 0u);
+        EXPECT_EQ(info.Delivery, progressive ? TPictureDelivery::Lines : TPictureDelivery::Whole);
         EXPECT_EQ(info.Width, 400);
         EXPECT_EQ(info.Height, 300);
         EXPECT_STREQ(info.Format, "Windows bitmap");
@@ -109,15 +109,15 @@ TEST_F(Prepare, ProgressiveAndWholePictureResamplingGiveTheSameBytes) {
         PictureInfo info;
         Settings.rtresize = false;
         LoadPicture(whole, file, info);
+        EXPECT_EQ(info.Delivery, TPictureDelivery::Whole);
+        EXPECT_EQ(info.Lines, 0u);
         Settings.rtresize = true;
-        const std::uint32_t count = ProgressiveLineCount;
         LoadPicture(lines, file, info);
-        EXPECT_EQ(ProgressiveLineCount - count, 302u);
+        EXPECT_EQ(info.Lines, 302u);
+        EXPECT_EQ(info.Delivery, TPictureDelivery::Lines);
         EXPECT_EQ(std::memcmp(whole.Bits, lines.Bits, 160 * 120 * 4), 0) << int(mode);
         EXPECT_TRUE(RectIs(Covered(whole), 0, 0, 159, 119)) << int(mode);
-        EXPECT_FALSE(StartResize);
-        EXPECT_FALSE(ResizeStarted);
-        EXPECT_EQ(PluginLineCallback, nullptr);
+        EXPECT_EQ(LineCallbackSlot(), nullptr) << "the slot is set for the decode only";
     }
 }
 
@@ -153,9 +153,9 @@ TEST_F(Prepare, RefusedLineDeliveryFallsBackToTheWholePicture) {
     TBitmap target(640, 480);
     target.EnlargeToFit = true;
     PictureInfo info;
-    const std::uint32_t lines = ProgressiveLineCount;
     LoadPicture(target, file, info);
-    EXPECT_EQ(ProgressiveLineCount - lines, 1u);
+    EXPECT_EQ(info.Lines, 1u);
+    EXPECT_EQ(info.Delivery, TPictureDelivery::Whole);
     EXPECT_EQ(info.Width, 40);
     EXPECT_EQ(::GetStretchBltMode(target.DC), HALFTONE);
     EXPECT_TRUE(RectIs(Covered(target), 0, 0, 639, 479));
@@ -282,11 +282,18 @@ TEST(PrepareErrors, ALineProtocolErrorReachesTheCallerAndLeavesNothingArmed) {
     }
     char value[4];
     EXPECT_GT(::GetEnvironmentVariableA("QVT_tp_badlines_REFUSED", value, sizeof value), 0u);
-    EXPECT_FALSE(StartResize);
-    EXPECT_FALSE(ResizeStarted);
-    EXPECT_FALSE(ProgressiveUsed);
-    EXPECT_EQ(PluginLineCallback, nullptr);
+    EXPECT_EQ(LineCallbackSlot(), nullptr);
     EXPECT_EQ(GetPictureBuffer(16), GetPictureBuffer(16));  // host state still usable
+    // Nothing of the failed decode is left armed: the next decode of the
+    // same file raises the same error afresh rather than a leftover one.
+    const std::uint32_t callsBefore = LineCallsSinceStart();
+    try {
+        LoadPicture(target, folder.File("x.bad"), info);
+        FAIL() << "no exception";
+    } catch (const Exception& e) {
+        EXPECT_STREQ(e.what(), "prevLine=0, curLine=2");
+    }
+    EXPECT_EQ(LineCallsSinceStart() - callsBefore, 3u);  // lines -1, 0 and 2 reached the resize
 }
 
 TEST(PrepareErrors, APluginThatFailsHalfwayThroughItsLinesLeavesTheNextOneAFreshStart) {
@@ -303,9 +310,9 @@ TEST(PrepareErrors, APluginThatFailsHalfwayThroughItsLinesLeavesTheNextOneAFresh
     for (const auto& [w, h] : {std::pair{40, 30}, std::pair{20, 15}}) {  // copied, then resampled
         TBitmap target(w, h);
         PictureInfo info;
-        const std::uint32_t lines = ProgressiveLineCount;
         LoadPicture(target, folder.File("p.bmp"), info);
-        EXPECT_EQ(ProgressiveLineCount - lines, 2u + 31u);  // two from the failed plug-in
+        EXPECT_EQ(info.Lines, 2u + 31u);  // two from the failed plug-in
+        EXPECT_EQ(info.Delivery, TPictureDelivery::Lines);
         EXPECT_STREQ(info.Format, "Windows bitmap");
         EXPECT_TRUE(RectIs(Covered(target), 0, 0, w - 1, h - 1));
         if (w == 40) {
@@ -314,14 +321,75 @@ TEST(PrepareErrors, APluginThatFailsHalfwayThroughItsLinesLeavesTheNextOneAFresh
     }
 }
 
+// ---- Threads ------------------------------------------------------------------------
+
+namespace {
+
+struct TThreadDecode {
+    std::string path;
+    TBitmap* target = nullptr;
+    PictureInfo info;
+};
+
+DWORD WINAPI DecodeOnItsThread(void* data) {
+    auto* job = static_cast<TThreadDecode*>(data);
+    LoadPicture(*job->target, job->path, job->info);
+    return 0;
+}
+
+}  // namespace
+
+TEST_F(Prepare, ALineFromAThreadWithoutADecodeIsRefusedAndTheRunningDecodeGoesOn) {
+    const std::string file = WriteBmp("big.bmp", 3000, 2000);
+    Settings.FitMode = 2;
+    Settings.rtresize = false;
+    TBitmap whole(300, 200);
+    PictureInfo info;
+    LoadPicture(whole, file, info);
+    Settings.rtresize = true;
+    // While a decode on another thread takes lines, the slot holds the
+    // host's callback; this thread has no decode, so whatever it sends is
+    // refused and reaches no resize. On a busy machine the decode may end
+    // before this thread looks; then it is tried again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        TBitmap target(300, 200);
+        TThreadDecode job{file, &target, {}};
+        const std::uint32_t before = LineCallsSinceStart();
+        const HANDLE thread = ::CreateThread(nullptr, 0, DecodeOnItsThread, &job, 0, nullptr);
+        ASSERT_NE(thread, nullptr);
+        TLineCallback slot = nullptr;
+        while (!slot && ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
+            if (LineCallsSinceStart() - before >= 20) slot = LineCallbackSlot();
+            else ::Sleep(0);
+        }
+        std::int32_t announced = -5, line = -5;
+        std::vector<std::uint8_t> pixels(3000 * 3, 0xFF);
+        if (slot) {
+            announced = slot(1, -1, 3000, 2000);
+            line = slot(reinterpret_cast<std::intptr_t>(pixels.data()), 20, 3000, 2000);
+        }
+        ::WaitForSingleObject(thread, INFINITE);
+        ::CloseHandle(thread);
+        if (!slot) continue;
+        EXPECT_EQ(announced, 0);
+        EXPECT_EQ(line, 0);
+        EXPECT_EQ(job.info.Delivery, TPictureDelivery::Lines);
+        EXPECT_EQ(job.info.Lines, 2001u);
+        EXPECT_EQ(std::memcmp(whole.Bits, target.Bits, 300 * 200 * 4), 0);
+        EXPECT_EQ(LineCallbackSlot(), nullptr);
+        return;
+    }
+    GTEST_SKIP() << "the decode never lasted long enough to be watched";
+}
+
 // ---- Resources ----------------------------------------------------------------------
 
 namespace {
 
 SIZE_T PrivateBytes() {
     using TGetInfo = BOOL(WINAPI*)(HANDLE, PROCESS_MEMORY_COUNTERS*, DWORD);
-    static const auto get = reinterpret_cast<TGetInfo>(reinterpret_cast<void*>(
-        ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo")));
+    static const auto get =
+        ProcAddress<TGetInfo>(::GetModuleHandleA("kernel32.dll"), "K32GetProcessMemoryInfo");
     PROCESS_MEMORY_COUNTERS_EX counters{};
     counters.cb = sizeof counters;
     if (!get ||

@@ -54,11 +54,11 @@ TEST(ResampleWin32, ProgressiveIntoDibSectionMatchesPortableResult) {
     TPixelView plainView{plain.data(), 30, 60, true, false};
     TPixelView dibView = PixelView(dib);
     for (TPixelView* view : {&dibView, &plainView}) {
-        ArmResize(view, 2);
-        ASSERT_EQ(ResizeLine(6, -1, 120, 60), 1);
-        for (int y = 0; y < 60; ++y) ResizeLine(reinterpret_cast<std::intptr_t>(lines[y].data()), y, 120, 60);
-        EXPECT_TRUE(Resampling);
-        DisarmResize();
+        TProgressiveResize resize(view, 2);
+        ASSERT_EQ(resize.Line(6, -1, 120, 60), 1);
+        for (int y = 0; y < 60; ++y)
+            resize.Line(reinterpret_cast<std::intptr_t>(lines[y].data()), y, 120, 60);
+        EXPECT_TRUE(resize.Resampling());
     }
     EXPECT_EQ(std::memcmp(dib.Bits, plain.data(), plain.size()), 0);
 }

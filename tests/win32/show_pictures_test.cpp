@@ -5,14 +5,15 @@
 #include <string>
 #include <vector>
 
-#include "app/appdata_win32.h"
 #include "app/settings.h"
 #include "base/registry_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
+#include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"
 #include "plugin_fixture.h"
+#include "render/loader_win32.h"
 
 // The sequencer with the real picture pipeline: the product's BMP plug-in
 // decodes real files, a damaged file is skipped, and the prepared picture is
@@ -69,7 +70,7 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     EXPECT_EQ(ReadResumePosition(), 2);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     PicList.Clear();
-    MessageFontHandles[0].Reset();
+    FreeMessageFont();
 }
 
 }  // namespace

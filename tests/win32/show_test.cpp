@@ -15,7 +15,10 @@
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
+#include "imaging/bitmap_text.h"
+#include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"
+#include "render/loader_win32.h"
 #include "render/runloop_win32.h"
 #include "render/saver_windows_win32.h"
 
@@ -50,17 +53,14 @@ protected:
         Settings.Order = kOrderForward;
         prepared.clear();
         SetPicturePreparer(PrepareExistingFile);
-        MessageFont = LOGFONTA{};
-        MessageFont.lfHeight = -16;
-        MessageFont.lfWeight = 400;
-        lstrcpyA(MessageFont.lfFaceName, "Courier New");
+        SetMessageFont(-16);
     }
     void TearDown() override {
         SetPicturePreparer(nullptr);
         for (const std::string& f : files) ::DeleteFileA(f.c_str());
         ::RemoveDirectoryA(folder.c_str());
         PicList.Clear();
-        MessageFontHandles[0].Reset();
+        FreeMessageFont();
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     }
 
@@ -188,7 +188,7 @@ TEST_F(ShowSequencing, MessagesAreRedCentredOneLineAboveTheMiddle) {
     TEXTMETRICA tm{};
     SIZE extent{};
     {
-        TSelectGuard font(bitmap.DC, MessageFontHandles[0].Get());
+        TSelectGuard font(bitmap.DC, MessageFontHandle());
         ::GetTextMetricsA(bitmap.DC, &tm);
         ::GetTextExtentPoint32A(bitmap.DC, kNoPicturesMessage, 20, &extent);
     }
@@ -202,7 +202,7 @@ TEST_F(ShowSequencing, MessagesAreRedCentredOneLineAboveTheMiddle) {
 
     // Lines split at carriage returns; the second sits one step lower.
     TBitmap two(640, 480);
-    DrawMessage(two, "ab\rcd", kMessageColour, MessageFont);
+    DrawMessage(two, "ab\rcd", kMessageColour);
     const TRedArea b = RedPixels(two);
     EXPECT_GE(b.bottom, MessageLineTop(480, tm.tmHeight, 1));
     EXPECT_LT(b.top, MessageLineTop(480, tm.tmHeight, 1));

@@ -14,8 +14,9 @@
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
+#include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
-#include "imaging/resample.h"
+#include "render/loader_win32.h"
 #include "render/runloop_win32.h"
 #include "render/saver_windows_win32.h"
 #include "tests/win32/plugin_fixture.h"
@@ -61,7 +62,7 @@ TEST(CancelledDecode, StopsAtTheNextLineReleasesItsFileAndTheNextDecodeWorks) {
 
     TBitmap target(600, 400);
     target.ShrinkToFit = true;
-    std::uint32_t linesBefore = 0, refusedBefore = 0;
+    PictureInfo cancelled;
     // Raise the flag once the lines have begun to arrive. On a busy machine
     // this thread may not run again before the decode is over; then the
     // decode is tried again.
@@ -69,26 +70,24 @@ TEST(CancelledDecode, StopsAtTheNextLineReleasesItsFileAndTheNextDecodeWorks) {
         TDecodeJob job;
         job.path = path;
         job.target = &target;
-        linesBefore = ProgressiveLineCount;
-        refusedBefore = RefusedLineCount;
+        const std::uint32_t linesBefore = LineCallsSinceStart();
         HANDLE thread = ::CreateThread(nullptr, 0, DecodeWithCancel, &job, 0, nullptr);
         ASSERT_NE(thread, nullptr);
-        while (ProgressiveLineCount - linesBefore < 20 && ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT)
+        while (LineCallsSinceStart() - linesBefore < 20 && ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT)
             ::Sleep(0);
         job.cancel = true;
         ::WaitForSingleObject(thread, INFINITE);
         ::CloseHandle(thread);
-        if (ProgressiveLineCount - linesBefore <= static_cast<std::uint32_t>(h)) break;  // stopped early
+        cancelled = job.info;
+        if (cancelled.Lines <= static_cast<std::uint32_t>(h)) break;  // stopped early
     }
 
     // The plug-in got one refusal and stopped: far from all of its lines.
-    EXPECT_EQ(RefusedLineCount - refusedBefore, 1u);
-    EXPECT_LT(ProgressiveLineCount - linesBefore, static_cast<std::uint32_t>(h));
-    // Nothing of the resize survives, and the file is free: no handle is
+    EXPECT_EQ(cancelled.RefusedLines, 1u);
+    EXPECT_LT(cancelled.Lines, static_cast<std::uint32_t>(h));
+    // Nothing of the decode survives, and the file is free: no handle is
     // left open on it, so it can be opened alone and deleted.
-    EXPECT_FALSE(ResizeStarted);
-    EXPECT_FALSE(StartResize);
-    EXPECT_EQ(PluginLineCallback, nullptr);
+    EXPECT_EQ(LineCallbackSlot(), nullptr);
     HANDLE alone = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     EXPECT_NE(alone, INVALID_HANDLE_VALUE) << ::GetLastError();
     if (alone != INVALID_HANDLE_VALUE) ::CloseHandle(alone);
@@ -99,7 +98,8 @@ TEST(CancelledDecode, StopsAtTheNextLineReleasesItsFileAndTheNextDecodeWorks) {
     PictureInfo info;
     LoadPicture(again, path, info);
     EXPECT_EQ(info.Width, w);
-    EXPECT_EQ(ProgressiveLineCount - linesBefore > static_cast<std::uint32_t>(h), true);
+    EXPECT_EQ(info.Lines, static_cast<std::uint32_t>(h) + 1);
+    EXPECT_EQ(info.RefusedLines, 0u);
     // Fitted full width: the last row of the picture is not black.
     const std::uint8_t* last = again.Bits + (static_cast<std::size_t>(399) * 600 + 300) * 4;
     EXPECT_NE(last[0] | last[1] | last[2], 0);

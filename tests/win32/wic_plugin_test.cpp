@@ -259,9 +259,9 @@ TEST_F(WicPlugin, EveryExifOrientationShowsUprightOnBothPaths) {
             Settings.rtresize = progressive;
             TBitmap target(kW, kH);
             PictureInfo info;
-            const std::uint32_t lines = ProgressiveLineCount;
             LoadPicture(target, file, info);
-            EXPECT_EQ(ProgressiveLineCount - lines, progressive ? static_cast<std::uint32_t>(sh + 1) : 0u);
+            EXPECT_EQ(info.Lines, progressive ? static_cast<std::uint32_t>(sh + 1) : 0u);
+            EXPECT_EQ(info.Delivery, progressive ? TPictureDelivery::Lines : TPictureDelivery::Whole);
             EXPECT_EQ(info.Width, kW) << orientation;
             EXPECT_EQ(info.Height, kH) << orientation;
             for (int q = 0; q < 4; ++q) {
@@ -308,9 +308,8 @@ TEST_F(WicPlugin, LargeJpegShrinksThroughTheResamplerOnBothPaths) {
         Settings.FitMode = 2;
         TBitmap target(200, 160);
         PictureInfo info;
-        const std::uint32_t lines = ProgressiveLineCount;
         LoadPicture(target, file, info);
-        EXPECT_EQ(ProgressiveLineCount - lines, progressive ? 601u : 0u);
+        EXPECT_EQ(info.Lines, progressive ? 601u : 0u);
         EXPECT_EQ(info.Width, 800);
         // 800 x 600 into 200 x 160: 200 x 150 at top 5.
         EXPECT_EQ(Px(target, 100, 4), 0u);
@@ -333,10 +332,10 @@ TEST_F(WicPlugin, ARowThatCannotBeReadPartWayFailsTheProgressiveDecode) {
         TBitmap target(16, 16);
         std::memset(target.Bits, 0xFF, 16 * 16 * 4);
         PictureInfo info;
-        const std::uint32_t lines = ProgressiveLineCount;
         LoadPicture(target, file, info);
         // Line -1 and the eight sound rows reached the host before the error.
-        EXPECT_EQ(ProgressiveLineCount - lines, progressive ? 9u : 0u);
+        EXPECT_EQ(info.Lines, progressive ? 9u : 0u);
+        EXPECT_EQ(info.Delivery, TPictureDelivery::None);
         EXPECT_EQ(info.Width, 0) << "progressive " << progressive;
         EXPECT_EQ(info.Format, nullptr);
         int lit = 0;
@@ -360,9 +359,9 @@ TEST(WicPluginFallback, APluginAfterTheOneThatFailedPartWayDecodesThePicture) {
     // The size of the picture: imgwic accepts the line protocol and fails at row 8.
     TBitmap target(16, 16);
     PictureInfo info;
-    const std::uint32_t lines = ProgressiveLineCount;
     LoadPicture(target, file, info);
-    EXPECT_EQ(ProgressiveLineCount - lines, 9u);
+    EXPECT_EQ(info.Lines, 9u);
+    EXPECT_EQ(info.Delivery, TPictureDelivery::Whole);  // tp_tif hands over a buffer
     EXPECT_STREQ(info.Format, "tp_tif picture");
     EXPECT_EQ(info.Width, 3);
     // tp_tif's 3 x 2 green picture, centred; the rows imgwic had delivered are gone.

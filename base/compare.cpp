@@ -1,4 +1,4 @@
-#include "catalogue/compare.h"
+#include "base/compare.h"
 
 namespace {
 

@@ -1,0 +1,46 @@
+#include "render/loader_win32.h"
+
+#include "catalogue/sequence.h"
+#include "catalogue/sequence_win32.h"
+#include "imaging/bitmap_text_win32.h"
+#include "imaging/prepare_win32.h"
+
+namespace {
+
+bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path) {
+    // An index the catalogue no longer has (random order after it shrank)
+    // names no file: unreadable, like any other picture that fails.
+    if (path.empty()) {
+        bitmap.Clear();
+        return false;
+    }
+    PictureInfo info;
+    LoadPicture(bitmap, path, info);
+    return info.Width != 0 && info.Height != 0;
+}
+
+TPicturePreparer preparer = PrepareWithPipeline;
+
+}  // namespace
+
+void SetPicturePreparer(TPicturePreparer p) {
+    preparer = p ? p : PrepareWithPipeline;
+}
+
+void LoadNextPicture(TBitmap& bitmap) {
+    // A cancelled loader takes its picture as prepared: nobody shows it, and
+    // it must not go on to the next picture (nor read the catalogue, which
+    // the dialog may be editing by then).
+    const TSequenceResult result =
+        ChooseShowPicture([&](const std::string& path) { return preparer(bitmap, path); }, DecodeCancelled);
+    switch (result) {
+    case TSequenceResult::Prepared:
+        break;
+    case TSequenceResult::NoPictures:
+        DrawMessage(bitmap, kNoPicturesMessage, kMessageColour);
+        break;
+    case TSequenceResult::Unreadable:
+        DrawMessage(bitmap, kUnreadableMessage, kMessageColour);
+        break;
+    }
+}

@@ -1,0 +1,19 @@
+#pragma once
+#include <string>
+
+#include "imaging/bitmap_win32.h"
+
+// What the picture-loading thread does for each picture of a show: asks the
+// sequencer for the next picture, prepares it into the bitmap, or writes the
+// show's message there when there is nothing to show.
+
+// Chooses the next picture by the settings' order and prepares it into
+// `bitmap`, or writes "No pictures selected" / "Can't read pictures" there.
+// Runs on the picture-loading thread.
+void LoadNextPicture(TBitmap& bitmap);
+
+// How one catalogue picture is prepared into the bitmap: true when it could
+// be read. The product prepares with the picture pipeline; tests may count
+// or refuse attempts. Null restores the product's preparation.
+using TPicturePreparer = bool (*)(TBitmap& bitmap, const std::string& path);
+void SetPicturePreparer(TPicturePreparer preparer);
