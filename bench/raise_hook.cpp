@@ -48,7 +48,7 @@ int main() {
     const double hooked = MicrosecondsPerThrow();
     std::printf("throw and catch, baseline (no hook): %.2f us\n", plain);
     std::printf("throw and catch, with raise hook:    %.2f us (trace %u chars)\n", hooked,
-                unsigned(StackTraceText.size()));
+                unsigned(CapturedState().StackTrace.size()));
     return 0;
 }
 #else

@@ -16,7 +16,6 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
 #include "catalogue/scan.h"
 
 #include "bench/bench_timing.h"
@@ -98,18 +97,18 @@ int main(int argc, char** argv) {
         MakeTree(root, folders, files);
         ::CloseHandle(::CreateFileA(marker.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr));
     }
-    ExtensionList = {".jpg", ".png", ".gif"};
-    Settings.ScanSubfolders = true;
+    const std::vector<std::string> extensions = {".jpg", ".png", ".gif"};
 
     std::size_t walked = 0;
+    std::size_t pictures = 0;
     TBest bare;
     TBest scan;
     // Interleaved, so both see the same cache state.
     for (int round = 0; round < rounds; ++round) {
         bare.Time([&] { walked = BareWalk(root); });
-        scan.Time([&] { ScanFolder(root); });
+        scan.Time([&] { pictures = ScanFolder(root, true, extensions).Found.size(); });
     }
-    std::printf("tree: %zu files, %zu pictures found, best of %d rounds\n", walked, FoundList.size(), rounds);
+    std::printf("tree: %zu files, %zu pictures found, best of %d rounds\n", walked, pictures, rounds);
     std::printf("%-34s %9.2f ms   %-34s %9.2f ms   ratio %.2f\n", "ScanFolder", scan.wall,
                 "bare FindFirstFileA walk", bare.wall, scan.wall / bare.wall);
     std::printf("%-34s %9.2f ms   %-34s %9.2f ms   ratio %.2f\n", "ScanFolder, processor time", scan.cpu,

@@ -16,8 +16,7 @@ namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
 
-TCatalogueRetryWait retryWait = nullptr;
-TCatalogueBeforeReplace beforeReplace = nullptr;
+TCatalogueHooks hooks;  // the product leaves them at their defaults
 
 std::string SystemMessage(DWORD code) {
     char text[512];
@@ -184,8 +183,8 @@ void RemoveStaleTemps(const std::string& path) {
 
 }  // namespace
 
-void SetCatalogueRetryWait(TCatalogueRetryWait wait) { retryWait = wait; }
-void SetCatalogueBeforeReplace(TCatalogueBeforeReplace hook) { beforeReplace = hook; }
+void SetCatalogueHooks(const TCatalogueHooks& replacement) { hooks = replacement; }
+const TCatalogueHooks& CatalogueHooks() { return hooks; }
 
 std::string CatalogueTempPath(const std::string& path) {
     // Per process, so two savers never write into each other's file.
@@ -203,8 +202,8 @@ void TPicList::LoadFromFile(const std::string& path) {
         if (file) break;
         const DWORD error = ::GetLastError();
         if (attempt == 2) throw FileError("Cannot open file", path, error);
-        if (retryWait)
-            retryWait(kWaits[attempt]);
+        if (hooks.RetryWait)
+            hooks.RetryWait(kWaits[attempt]);
         else
             ::Sleep(kWaits[attempt]);
     }
@@ -235,7 +234,7 @@ void TPicList::SaveToFile(const std::string& path) const {
             throw;
         }
     }
-    if (beforeReplace) beforeReplace(temp);
+    if (hooks.BeforeReplace) hooks.BeforeReplace(temp);
     if (!::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = ::GetLastError();
         ::DeleteFileA(temp.c_str());
@@ -252,9 +251,11 @@ void LoadCatalogue() {
         for (int i = 1; i < PicList.Count(); ++i) {
             TFolderItem& item = PicList.ItemAt(i);
             if (!item.AutoRefresh) continue;
-            ScanFolder(item.FolderPath);
+            // ScanSubfolders, not the entry's IncludeSubdirs: LoadSettings
+            // turns it on, so the refresh at start always descends.
+            const TScanResult scan = ScanFolder(item.FolderPath, Settings.ScanSubfolders, ExtensionList);
             item.Pictures.Clear();
-            item.Pictures.Append(FoundList);
+            item.Pictures.Append(scan.Found);
         }
     } else {
         EnsureFolder(FolderPart(file));
@@ -279,13 +280,12 @@ void BuildDefaultCatalogue() {
     }
     for (const std::string& folder : candidates) {
         if (folder.empty()) continue;
-        ScanFolder(folder);
-        if (FoundList.empty()) continue;
-        PicList.ItemAt(PicList.AddFolder(folder)).Pictures.Append(FoundList);
+        const TScanResult scan = ScanFolder(folder, Settings.ScanSubfolders, ExtensionList);
+        if (scan.Found.empty()) continue;
+        PicList.ItemAt(PicList.AddFolder(folder)).Pictures.Append(scan.Found);
     }
 }
 
 void FreeCatalogue() {
-    std::vector<std::string>().swap(FoundList);
     PicList.Clear();
 }

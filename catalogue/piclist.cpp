@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstring>
 
-std::uint32_t FileVersion = 0;
 TPicList PicList;
 
 namespace {
@@ -219,29 +218,29 @@ void TPicList::WriteItem(int i, TByteSink& sink) const {
     if (!block.empty()) sink.Write(block.data(), block.size());
 }
 
-void TPicList::LoadFromStream(TByteSource& source) {
-    FileVersion = 0;
+std::uint32_t TPicList::LoadFromStream(TByteSource& source) {
+    std::uint32_t version = 0;
     unsigned char head[4];
-    if (ReadFull(source, head, 2) < 2) return;
+    if (ReadFull(source, head, 2) < 2) return version;
     if (head[0] == 'P' && head[1] == 'R') {
-        if (ReadFull(source, head, 4) < 4) return;
-        FileVersion = Le32(head);
+        if (ReadFull(source, head, 4) < 4) return version;
+        version = Le32(head);
     }
     std::string record;
     for (;;) {
-        if (ReadFull(source, head, 2) < 2) return;
+        if (ReadFull(source, head, 2) < 2) return version;
         const std::size_t length = Le16(head);
-        if (length == 0) return;
+        if (length == 0) return version;
         record.resize(length);
-        if (ReadFull(source, &record[0], length) < length) return;
-        if (!ReadItem(record, source)) return;
+        if (ReadFull(source, &record[0], length) < length) return version;
+        if (!ReadItem(record, source, version)) return version;
     }
 }
 
-bool TPicList::ReadItem(std::string_view record, TByteSource& source) {
+bool TPicList::ReadItem(std::string_view record, TByteSource& source, std::uint32_t version) {
     const std::size_t zero = record.find('\0');
     if (zero == std::string_view::npos) return false;
-    const bool wideCount = FileVersion >= kPicListVersion;
+    const bool wideCount = version >= kPicListVersion;
     // Flags, count and total must all be there; a record cut inside them
     // cannot say how long its picture block is, so reading stops.
     const std::size_t fixed = wideCount ? 9 : 7;

@@ -102,8 +102,6 @@ struct TFolderItem {
 
 // Version written into the header; older files have 16-bit picture counts.
 constexpr std::uint32_t kPicListVersion = 0x02020000;
-// Version read from the last loaded file's header; 0 when it had none.
-extern std::uint32_t FileVersion;
 
 class TPicList {
 public:
@@ -134,12 +132,10 @@ public:
     void SaveToStream(TByteSink& sink) const;
     void WriteItem(int i, TByteSink& sink) const;
     // Appends the entries of a piclist.dat stream to the list. Damaged data
-    // ends the load quietly; the entries read before it stay.
-    void LoadFromStream(TByteSource& source);
-    // Reads one entry from its record (the L bytes after the length) and its
-    // picture block from `source`. False when the load must stop here; the
-    // entry is appended unless the record itself was unreadable.
-    bool ReadItem(std::string_view record, TByteSource& source);
+    // ends the load quietly; the entries read before it stay. Returns the
+    // version read from the stream's header, 0 when it had none; it decides
+    // how this stream's records are read and nothing else.
+    std::uint32_t LoadFromStream(TByteSource& source);
 
     // File access (Windows layer). LoadFromFile tries three times, 100 ms
     // and 500 ms apart, and raises the third failure. SaveToFile writes a
@@ -149,6 +145,12 @@ public:
     void SaveToFile(const std::string& path) const;
 
 private:
+    // Reads one entry from its record (the L bytes after the length) and its
+    // picture block from `source`, as a file of `version` lays them out.
+    // False when the load must stop here; the entry is appended unless the
+    // record itself was unreadable.
+    bool ReadItem(std::string_view record, TByteSource& source, std::uint32_t version);
+
     std::vector<std::unique_ptr<TFolderItem>> items_;  // owned; held by pointer so references stay put
 };
 
@@ -157,8 +159,9 @@ extern TPicList PicList;
 
 // Start-up and shutdown of the catalogue (Windows layer).
 // Fills PicList from Settings.CatalogueFile, rescanning auto-refresh
-// folders, or builds the default catalogue when there is no file.
+// folders, or builds the default catalogue when there is no file. Scans
+// take ExtensionList and descend when Settings.ScanSubfolders is on.
 void LoadCatalogue();
 void BuildDefaultCatalogue();
-// Releases the catalogue and the scan result.
+// Releases the catalogue.
 void FreeCatalogue();

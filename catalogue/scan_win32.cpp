@@ -9,12 +9,12 @@
 #include <cwchar>
 #include <string_view>
 
-#include "app/settings.h"
 #include "base/handles_win32.h"
 #include "base/system_win32.h"
 #include "catalogue/catalogue_win32.h"
 #include "catalogue/compare.h"
 #include "catalogue/scan.h"
+#include "imaging/extension.h"
 
 namespace {
 
@@ -68,9 +68,6 @@ struct TNative {
         }
     }
 };
-
-bool findOnly = false;          // test seam: list every folder with the find functions
-bool shortNamesHidden = false;  // test seam: no entry has a short name
 
 // Converts names for the ANSI file functions and refuses every name their
 // code page cannot spell exactly. A best-fit stand-in ("a" for an "a" with
@@ -133,8 +130,10 @@ private:
     bool asciiAsIs_;  // ASCII converts to itself
 };
 
-std::size_t ShortLength(const WCHAR* name, std::size_t capacity) {
-    return shortNamesHidden ? 0 : wcsnlen(name, capacity);
+// The length of the short name the system reported for an entry: `units`,
+// or none where the hooks say the volume keeps no short names.
+std::size_t ShortNameUnits(const TCatalogueHooks& hooks, std::size_t units) {
+    return hooks.NoShortNames ? 0 : units;
 }
 
 // The short name of the last component of `path`; empty when it has none
@@ -143,7 +142,8 @@ std::wstring ShortNameOf(const std::wstring& path) {
     WIN32_FIND_DATAW found;
     TFindHandle find(::FindFirstFileW(path.c_str(), &found));
     if (!find) return std::wstring();
-    return std::wstring(found.cAlternateFileName, ShortLength(found.cAlternateFileName, 14));
+    return std::wstring(found.cAlternateFileName,
+                        ShortNameUnits(CatalogueHooks(), wcsnlen(found.cAlternateFileName, 14)));
 }
 
 const TNative& Native() {
@@ -188,7 +188,7 @@ bool FileIndexOf(HANDLE folder, std::uint64_t& index) {
     return true;
 }
 
-// The depth-first walk shared by ScanDirectory and ListAllFiles. It never
+// The depth-first walk shared by ScanFolder and ListAllFiles. It never
 // enters a folder it is already inside, so a link that leads back up the
 // tree is listed once, not until the path length runs out; a link to a
 // folder outside the walk is followed.
@@ -241,23 +241,25 @@ private:
     // Lists through the open folder handle; false when that is not
     // possible and nothing was listed, so the find functions must do it.
     bool ListWithHandle(HANDLE folder, const std::string& dir) {
-        if (!Native().queryDirectory || findOnly) return false;
+        const TNtQueryDirectoryFile queryDirectory =
+            hooks_.NoNativeListing ? nullptr : Native().queryDirectory;
+        if (!queryDirectory) return false;
         std::vector<std::uint64_t> buffer(kListBuffer / sizeof(std::uint64_t));  // records are 8-byte aligned
         std::string path = dir + "\\";
         for (bool first = true;; first = false) {
             TIoStatus io;
-            const LONG status = Native().queryDirectory(folder, nullptr, nullptr, nullptr, &io, buffer.data(),
-                                                        ULONG(kListBuffer), kFileBothDirectoryInformation,
-                                                        FALSE, nullptr, first ? TRUE : FALSE);
+            const LONG status =
+                queryDirectory(folder, nullptr, nullptr, nullptr, &io, buffer.data(), ULONG(kListBuffer),
+                               kFileBothDirectoryInformation, FALSE, nullptr, first ? TRUE : FALSE);
             if (status == kStatusNoMoreFiles) return true;
             if (status < 0) return !first;  // a folder that fails part-way keeps what was listed
             const char* record = reinterpret_cast<const char*>(buffer.data());
             for (;;) {
                 const auto* entry = reinterpret_cast<const TDirectoryRecord*>(record);
-                const std::size_t shortBytes =
-                    shortNamesHidden ? 0 : static_cast<unsigned char>(entry->ShortNameLength);
+                const std::size_t shortBytes = static_cast<unsigned char>(entry->ShortNameLength);
+                const std::size_t shortUnits = std::min<std::size_t>(shortBytes / sizeof(WCHAR), 12);
                 Visit(path, entry->FileName, int(entry->FileNameLength / sizeof(WCHAR)), entry->ShortName,
-                      int(std::min<std::size_t>(shortBytes / sizeof(WCHAR), 12)), entry->FileAttributes);
+                      int(ShortNameUnits(hooks_, shortUnits)), entry->FileAttributes);
                 if (entry->NextEntryOffset == 0) break;
                 record += entry->NextEntryOffset;
             }
@@ -271,7 +273,7 @@ private:
         std::string path = dir + "\\";
         do {
             Visit(path, found.cFileName, int(wcsnlen(found.cFileName, MAX_PATH)), found.cAlternateFileName,
-                  int(ShortLength(found.cAlternateFileName, 14)), found.dwFileAttributes);
+                  int(ShortNameUnits(hooks_, wcsnlen(found.cAlternateFileName, 14))), found.dwFileAttributes);
         } while (::FindNextFileW(find.Get(), &found));
     }
 
@@ -286,7 +288,7 @@ private:
         if (n >= 0) {
             const std::string_view as(spelled, std::size_t(n));
             if (as == "." || as == "..") return;
-            if (folder || !extensions_ || IsPictureName(as, *extensions_)) Add(path, as, attributes);
+            if (folder || !extensions_ || HasListedExtension(as, *extensions_)) Add(path, as, attributes);
             return;
         }
         // The code page cannot spell the name. Its own extension still says
@@ -308,7 +310,7 @@ private:
         if (dot == 0) return false;
         char extension[32];
         const int n = names_.Convert(name + dot - 1, length - dot + 1, extension, int(sizeof extension));
-        return n > 0 && IsPictureName(std::string_view(extension, std::size_t(n)), *extensions_);
+        return n > 0 && HasListedExtension(std::string_view(extension, std::size_t(n)), *extensions_);
     }
 
     void Add(const std::string& path, std::string_view name, DWORD attributes) {
@@ -328,15 +330,11 @@ private:
     std::vector<std::string>& out_;  // not owned
     TScanSkipped* skipped_;          // not owned; may be null
     const TAnsiNames names_;
-    std::vector<TOpenFolder> open_;  // the folders the walk is inside, outermost first
+    const TCatalogueHooks hooks_ = CatalogueHooks();  // as they stood when the walk began
+    std::vector<TOpenFolder> open_;                   // the folders the walk is inside, outermost first
 };
 
 }  // namespace
-
-void SetScanListsWithFindOnly(bool on) { findOnly = on; }
-void SetShortNamesHidden(bool hidden) {
-    shortNamesHidden = hidden;
-}
 
 bool AnsiPathOf(std::wstring_view path, std::string& out) {
     out.clear();
@@ -384,7 +382,7 @@ std::wstring LongPathOf(std::string_view path) {
 }
 
 std::string LongExtensionOf(std::string_view path) {
-    const std::string_view stored = FileExtension(path);
+    const std::string_view stored = NameExtension(path);
     const std::size_t cut = path.find_last_of("\\/:");
     if (path.find('~', cut == std::string_view::npos ? 0 : cut) == std::string_view::npos)
         return std::string(stored);
@@ -399,37 +397,25 @@ std::string LongExtensionOf(std::string_view path) {
     return extension;
 }
 
-void ScanDirectory(const std::string& dir, std::vector<std::string>& list) {
-    TFolderWalk(&ExtensionList, Settings.ScanSubfolders, list, &ScanSkipped).Run(dir);
-}
-
 void ListAllFiles(const std::string& dir, std::vector<std::string>& list, bool recurse) {
-    // ScanSubfolders holds the recurse choice for the length of the walk,
-    // as everything else that reads it during the walk expects.
-    struct TRestore {
-        bool saved;
-        ~TRestore() { Settings.ScanSubfolders = saved; }
-    } restore{Settings.ScanSubfolders};
-    Settings.ScanSubfolders = recurse;
     TFolderWalk(nullptr, recurse, list, nullptr).Run(dir);
 }
 
-void ScanFolder(const std::string& path) {
-    FoundList.clear();
-    ScanSkipped = TScanSkipped();
-    if (path.empty()) return;
+TScanResult ScanFolder(const std::string& path, bool recurse, const std::vector<std::string>& extensions) {
+    TScanResult result;
+    if (path.empty()) return result;
     std::string dir = path;
     if (dir.back() == '\\') dir.pop_back();
     {
         const std::string probe = dir + "\\*";
-        if (probe.size() >= MAX_PATH) return;
+        if (probe.size() >= MAX_PATH) return result;
         WIN32_FIND_DATAA found;
         TFindHandle find(::FindFirstFileA(probe.c_str(), &found));
-        if (!find) return;
+        if (!find) return result;
     }
-    ScanRoot = dir;
-    std::vector<std::string> list;
-    ScanDirectory(dir, list);
-    std::sort(list.begin(), list.end(), CatalogueLess);
-    FoundList = std::move(list);
+    TFolderWalk(&extensions, recurse, result.Found, &result.Skipped).Run(dir);
+    // Sorted once over the whole listing, not folder by folder.
+    std::sort(result.Found.begin(), result.Found.end(), CatalogueLess);
+    result.Root = std::move(dir);
+    return result;
 }

@@ -24,12 +24,8 @@ std::wstring WidePathOf(std::string_view path);
 std::wstring LongPathOf(std::string_view path);
 
 // The extension of the name behind `path`'s file-name part, as
-// FileExtension gives it. A short name cuts a longer extension to three
+// NameExtension gives it. A short name cuts a longer extension to three
 // letters (".jpeg" to ".JPE"); for one, this is the long name's extension,
 // when the code page spells it and the file is there. Otherwise, and for
 // every other name, the stored extension.
 std::string LongExtensionOf(std::string_view path);
-
-// Test seam: the folder walk and AnsiPathOf see no short names at all, as
-// on a volume with 8.3 names switched off.
-void SetShortNamesHidden(bool hidden);

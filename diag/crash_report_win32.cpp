@@ -16,17 +16,39 @@
 #include "base/system_win32.h"
 #include "diag/sysinfo_win32.h"
 
-EXCEPTION_RECORD FaultRecord;
-CONTEXT FaultContext;
-TAddress FaultMarker = 0;
-std::string StackTraceText = "no";
-std::string StackDumpText = "no";
-TAddress DumpStart = 0;
-std::string RegistersText;
-std::int32_t FrameValue = 0;
-std::string ReportPath;
-
 namespace {
+
+// Everything the hooks capture for the report, in one process-wide record:
+// the filter and the raise hook run on whichever thread faults or throws,
+// and after a stack overflow the report is written on a thread of its own.
+// The strings' buffers are reserved by InstallCrashHooks, so that filling
+// them in a damaged process does not depend on the heap.
+struct TCaptureRecord {
+    EXCEPTION_RECORD FaultRecord{};  // last fault seen by the filter
+    CONTEXT FaultContext{};          // its processor context
+    TAddress FaultMarker = 0;        // fault address + 5
+    std::string StackTrace = "no";   // "no", a trace, or "failed", "failed1", "failed2"
+    std::string StackDump = "no";    // "no" or the raw dump
+    TAddress DumpStart = 0;          // where the dump starts; 0 until a fault or a report sets it
+    std::string Registers;           // the register lines of FaultContext
+    std::int32_t FrameValue = 0;     // 0 none, -2 no frames, -1 unreadable
+    std::string ReportPath;          // the page being written
+};
+TCaptureRecord capture;
+
+// Back to the state of a process that has seen nothing, keeping the
+// strings' buffers.
+void StartCapture() {
+    capture.FaultRecord = EXCEPTION_RECORD{};
+    capture.FaultContext = CONTEXT{};
+    capture.FaultMarker = 0;
+    capture.StackTrace.assign("no");
+    capture.StackDump.assign("no");
+    capture.DumpStart = 0;
+    capture.Registers.clear();
+    capture.FrameValue = 0;
+    capture.ReportPath.clear();
+}
 
 constexpr UINT kReportExitCode = 217;
 // Room for about 1600 trace lines; a deeper chain (runaway recursion) is cut.
@@ -48,7 +70,7 @@ std::atomic<TAddress> lastRaiseAddress{0};
 TModuleTable modules;
 std::atomic<TPluginModuleSource> pluginSource{nullptr};
 std::atomic<HWND> reportWindow{nullptr};
-std::string folderForTests;
+TCrashReportHooks hooks;  // the product leaves them empty
 
 // Prepared at installation so that the report does not depend on the heap
 // for its largest pieces.
@@ -229,10 +251,10 @@ __attribute__((always_inline)) inline void CaptureTrace(std::string& text, const
 #endif
 
 void CaptureDump() {
-    StackDumpText.clear();
+    capture.StackDump.clear();
     // The first 64 KiB of the address space are never mapped: no dump
     // before a fault has set its start.
-    if (DumpStart >= 0x10000) FormatStackDump(DumpStart, FastReader(), StackDumpText);
+    if (capture.DumpStart >= 0x10000) FormatStackDump(capture.DumpStart, FastReader(), capture.StackDump);
 }
 
 std::string Demangle(const char* name) {
@@ -264,7 +286,7 @@ bool PathExists(const std::string& path) {
 }
 
 std::string ReportFolderNow() {
-    return folderForTests.empty() ? CurrentReportFolder() : folderForTests;
+    return hooks.ReportFolder.empty() ? CurrentReportFolder() : hooks.ReportFolder;
 }
 
 bool WriteReport(const std::string& message, const std::string& classText, TAddress address,
@@ -272,9 +294,9 @@ bool WriteReport(const std::string& message, const std::string& classText, TAddr
     const std::string folder = ReportFolderNow();
     std::uniform_real_distribution<double> unit(0.0, 1.0);
     TReportPathChoice choice = ChooseReportPath(folder, PathExists, [&] { return unit(reportRandom); });
-    ReportPath = choice.Path;
+    capture.ReportPath = choice.Path;
     if (!choice.Exists) EnsureFolder(folder);
-    TKernelHandle file(CreateFileA(ReportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    TKernelHandle file(CreateFileA(capture.ReportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
 
@@ -294,14 +316,14 @@ bool WriteReport(const std::string& message, const std::string& classText, TAddr
         d.Adapter = AdapterText();
     }
     d.Resolution = ResolutionText(reportWindow.load());
-    d.Registers = RegistersText;
-    d.FaultCode = FaultRecord.ExceptionCode;
-    d.FaultParamCount = FaultRecord.NumberParameters;
-    d.FaultParams[0] = FaultRecord.ExceptionInformation[0];
-    d.FaultParams[1] = FaultRecord.ExceptionInformation[1];
-    d.FrameValue = FrameValue;
-    d.StackTrace = StackTraceText;
-    d.StackDump = StackDumpText;
+    d.Registers = capture.Registers;
+    d.FaultCode = capture.FaultRecord.ExceptionCode;
+    d.FaultParamCount = capture.FaultRecord.NumberParameters;
+    d.FaultParams[0] = capture.FaultRecord.ExceptionInformation[0];
+    d.FaultParams[1] = capture.FaultRecord.ExceptionInformation[1];
+    d.FrameValue = capture.FrameValue;
+    d.StackTrace = capture.StackTrace;
+    d.StackDump = capture.StackDump;
 
     pageBuffer.clear();
     BuildReportPage(d, kBugReportPage, pageBuffer);
@@ -321,19 +343,14 @@ void CloseSaverWindowOn9x(std::uint32_t flags) {
 }
 
 void ShowReport(std::uint32_t flags) {
-    // The process environment, not the C run time's copy of it: tests set
-    // the variable after start-up.
-    char viewer[MAX_PATH] = {};
-    const DWORD n = GetEnvironmentVariableA("QV_REPORT_VIEWER", viewer, sizeof(viewer));
-    const bool testViewer = n > 0 && n < sizeof(viewer);
-    // The product names its program by full path: a bare name would be
-    // looked for in the program's folder and the current folder first, where
-    // anything called explorer.exe (say, beside photos the user picked)
-    // would run instead.
-    const std::string application = testViewer ? std::string() : ReportViewerPath();
-    if (!testViewer && application.empty()) return;
-    std::string command = testViewer ? std::string(viewer) : "\"" + application + "\"";
-    command += " \"" + ReportPath + "\"";
+    // The program is named by full path: a bare name would be looked for in
+    // the program's folder and the current folder first, where anything
+    // called explorer.exe (say, beside photos the user picked) would run
+    // instead.
+    const std::string application = hooks.ViewerPath.empty() ? ReportViewerPath() : hooks.ViewerPath;
+    if (application.empty()) return;
+    std::string command = "\"" + application + "\"";
+    command += " \"" + capture.ReportPath + "\"";
     std::vector<char> commandLine(command.begin(), command.end());
     commandLine.push_back('\0');
     char desktop[] = "Default";
@@ -341,8 +358,8 @@ void ShowReport(std::uint32_t flags) {
     si.cb = sizeof(si);
     si.lpDesktop = desktop;
     PROCESS_INFORMATION pi{};
-    if (!CreateProcessA(testViewer ? nullptr : application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0,
-                        nullptr, nullptr, &si, &pi))
+    if (!CreateProcessA(application.c_str(), commandLine.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr,
+                        &si, &pi))
         return;
     TKernelHandle process(pi.hProcess);
     TKernelHandle thread(pi.hThread);
@@ -418,10 +435,11 @@ DWORD WINAPI DeferredReportThread(void*) {
 #if defined(__x86_64__)
     if (captureOnFreshStack) {
         try {
-            CaptureTraceFrom(StackTraceText, FaultContext, "", 0, overflowStackLow, overflowStackHigh);
+            CaptureTraceFrom(capture.StackTrace, capture.FaultContext, "", 0, overflowStackLow,
+                             overflowStackHigh);
             CaptureDump();
         } catch (...) {
-            StackTraceText = "failed";
+            capture.StackTrace = "failed";
         }
     }
 #endif
@@ -465,19 +483,19 @@ TRaiseHook SetRaiseHook(TRaiseHook hook) {
 void RaiseHook(void* object, void* raiseAddress, std::uint32_t frameCount, void* const* frames) {
     if (filterRunning.load() || hookRunning.exchange(true)) return;
     if (!reportInProgress.load()) {
-        if (!(Address(raiseAddress) == FaultMarker && StackTraceText != "no")) {
+        if (!(Address(raiseAddress) == capture.FaultMarker && capture.StackTrace != "no")) {
             try {
-                CaptureTrace(StackTraceText, "\r\n");
+                CaptureTrace(capture.StackTrace, "\r\n");
                 CaptureDump();
             } catch (...) {
-                StackTraceText = "failed1";
+                capture.StackTrace = "failed1";
             }
         }
         if (frameCount == 0 || !frames) {
-            FrameValue = -2;
+            capture.FrameValue = -2;
         } else {
             std::uint32_t first = 0;
-            FrameValue = FastReader().Read(Address(frames), &first, 4) ? std::int32_t(first) : -1;
+            capture.FrameValue = FastReader().Read(Address(frames), &first, 4) ? std::int32_t(first) : -1;
         }
     }
     if (previousRaiseHook) previousRaiseHook(object, raiseAddress, frameCount, frames);
@@ -488,31 +506,31 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
     if (filterRunning.exchange(true)) return EXCEPTION_CONTINUE_SEARCH;
     if (!reportInProgress.load()) {
         try {
-            FaultRecord = *pointers->ExceptionRecord;
-            FaultContext = *pointers->ContextRecord;
-            FaultMarker = Address(FaultRecord.ExceptionAddress) + 5;
+            capture.FaultRecord = *pointers->ExceptionRecord;
+            capture.FaultContext = *pointers->ContextRecord;
+            capture.FaultMarker = Address(capture.FaultRecord.ExceptionAddress) + 5;
 #if defined(__x86_64__)
-            DumpStart = FaultContext.Rsp;
-            if (FaultRecord.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+            capture.DumpStart = capture.FaultContext.Rsp;
+            if (capture.FaultRecord.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
                 captureOnFreshStack = true;
                 overflowStackLow = StackLimit();
                 overflowStackHigh = StackTop();
             } else {
-                CaptureTraceFrom(StackTraceText, FaultContext, "");
+                CaptureTraceFrom(capture.StackTrace, capture.FaultContext, "");
                 CaptureDump();
             }
 #else
-            DumpStart = FaultContext.Esp;
-            CaptureTraceFrom(StackTraceText, FaultContext.Ebp, "");
+            capture.DumpStart = capture.FaultContext.Esp;
+            CaptureTraceFrom(capture.StackTrace, capture.FaultContext.Ebp, "");
             CaptureDump();
 #endif
         } catch (...) {
-            StackTraceText = "failed";
+            capture.StackTrace = "failed";
         }
     }
     const LONG verdict = previousFilter ? previousFilter(pointers) : EXCEPTION_EXECUTE_HANDLER;
     filterRunning.store(false);
-    FrameValue = 0;
+    capture.FrameValue = 0;
     if (verdict == EXCEPTION_CONTINUE_EXECUTION) return verdict;
 
     // Nothing takes the fault, and C++ cannot catch it: this is the last
@@ -551,10 +569,11 @@ LONG WINAPI OverflowHandler(EXCEPTION_POINTERS* pointers) {
 // ---- Installation ------------------------------------------------------
 
 void InstallCrashHooks() {
-    StackTraceText.reserve(kTraceCapacity);
-    StackDumpText.reserve(kDumpCapacity);
-    RegistersText.reserve(128);
-    ReportPath.reserve(2 * MAX_PATH);
+    StartCapture();
+    capture.StackTrace.reserve(kTraceCapacity);
+    capture.StackDump.reserve(kDumpCapacity);
+    capture.Registers.reserve(128);
+    capture.ReportPath.reserve(2 * MAX_PATH);
     pageBuffer.reserve(kPageCapacity);
     reportRandom.seed(GetTickCount());
 
@@ -592,8 +611,17 @@ void SetReportWindow(HWND window) {
     reportWindow.store(window);
 }
 
-void SetReportFolderForTests(const std::string& folder) {
-    folderForTests = folder;
+TCrashCapture CapturedState() {
+    TCrashCapture copy;
+    copy.StackTrace = capture.StackTrace;
+    copy.StackDump = capture.StackDump;
+    copy.DumpStart = capture.DumpStart;
+    copy.FrameValue = capture.FrameValue;
+    return copy;
+}
+
+void SetCrashReportHooks(const TCrashReportHooks& replacement) {
+    hooks = replacement;
 }
 
 std::string ReportViewerPath() {
@@ -613,17 +641,17 @@ void ReportException(const std::string& message, const std::string& classText, T
                      std::uint32_t flags) {
     if (reportInProgress.exchange(true)) EndProcess(0);
 
-    if (StackTraceText == "no") {
+    if (capture.StackTrace == "no") {
         try {
-            DumpStart = CurrentStackPointer();
-            CaptureTrace(StackTraceText, "");
+            capture.DumpStart = CurrentStackPointer();
+            CaptureTrace(capture.StackTrace, "");
             CaptureDump();
         } catch (...) {
-            StackTraceText = "failed2";
+            capture.StackTrace = "failed2";
         }
     }
 
-    RegistersText = RegisterLines(FaultContext);
+    capture.Registers = RegisterLines(capture.FaultContext);
 
     bool written = false;
     try {

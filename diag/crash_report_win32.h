@@ -32,8 +32,9 @@
 
 // Installs, in this order: the std::terminate handler, the process's
 // unhandled-exception filter (chaining the one installed before), and the
-// raise hook. Also prepares every buffer the report needs, so that a report
-// from a damaged process allocates as little as possible.
+// raise hook. Also starts the captured state afresh and prepares every
+// buffer the report needs, so that a report from a damaged process
+// allocates as little as possible.
 void InstallCrashHooks();
 
 // Writes and shows the report, then ends the process: exit code 217, or 0
@@ -66,17 +67,20 @@ using TRaiseHook = void (*)(void* object, void* raiseAddress, std::uint32_t fram
 // Returns the hook it replaces.
 TRaiseHook SetRaiseHook(TRaiseHook hook);
 
-// ---- Capture state -----------------------------------------------------
+// ---- Captured state ----------------------------------------------------
 
-extern EXCEPTION_RECORD FaultRecord;  // last fault seen by the filter
-extern CONTEXT FaultContext;          // its processor context
-extern TAddress FaultMarker;          // fault address + 5
-extern std::string StackTraceText;    // "no", a trace, or "failed", "failed1", "failed2"
-extern std::string StackDumpText;     // "no" or the raw dump
-extern TAddress DumpStart;
-extern std::string RegistersText;
-extern std::int32_t FrameValue;  // 0 none, -2 no frames, -1 unreadable
-extern std::string ReportPath;
+// The hooks keep what they capture (the last fault's record and context, the
+// trace, the stack dump, the frame value) in one record of the report code;
+// InstallCrashHooks starts it afresh and prepares its buffers. A copy of
+// the parts that show in the report:
+struct TCrashCapture {
+    std::string StackTrace;       // "no", a trace, or "failed", "failed1", "failed2"
+    std::string StackDump;        // "no" or the raw dump
+    TAddress DumpStart = 0;       // where the dump starts; 0 until a fault or a report sets it
+    std::int32_t FrameValue = 0;  // 0 none, -2 no frames, -1 unreadable
+};
+// Allocates: not for the crash path.
+TCrashCapture CapturedState();
 
 // Hex digits of an address in the report: 8 in the 32-bit program, 16 in
 // the 64-bit one.
@@ -113,8 +117,10 @@ std::string CurrentReportFolder();
 // folder, by its full path (empty when the Windows folder is unknown).
 std::string ReportViewerPath();
 
-// Test seam: a fixed report folder instead of CurrentReportFolder() (empty:
-// the real one). The browser launch is replaced by the command in the
-// environment variable QV_REPORT_VIEWER when that is set; the product
-// starts ReportViewerPath().
-void SetReportFolderForTests(const std::string& folder);
+// Stand-ins for tests, each replacing one thing the report takes from the
+// system. The product leaves both empty.
+struct TCrashReportHooks {
+    std::string ReportFolder;  // the folder written to, instead of CurrentReportFolder()
+    std::string ViewerPath;    // the program that opens the page, instead of ReportViewerPath()
+};
+void SetCrashReportHooks(const TCrashReportHooks& hooks);

@@ -1,7 +1,8 @@
 // Feeds arbitrary bytes to the piclist.dat reader. Besides crashes and
-// sanitizer reports it checks two properties: the reader gives the same
-// catalogue whether the bytes come at once or a few at a time, and what it
-// read saves and reads back unchanged.
+// sanitizer reports it checks three properties: the reader gives the same
+// catalogue whether the bytes come at once or a few at a time, the version
+// it reports is the header's, and what it read saves and reads back
+// unchanged.
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -43,11 +44,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
     TPicList whole;
     TMemorySource source(bytes);
-    whole.LoadFromStream(source);
+    const std::uint32_t version = whole.LoadFromStream(source);
 
     TPicList trickled;
     TTrickleSource trickle(bytes);
-    trickled.LoadFromStream(trickle);
+    if (trickled.LoadFromStream(trickle) != version) std::abort();
+
+    // "PR" and four little-endian bytes, or no version at all.
+    std::uint32_t header = 0;
+    if (size >= 6 && data[0] == 'P' && data[1] == 'R')
+        header = std::uint32_t(data[2]) | std::uint32_t(data[3]) << 8 | std::uint32_t(data[4]) << 16 |
+                 std::uint32_t(data[5]) << 24;
+    if (version != header) std::abort();
 
     std::string first;
     std::string second;

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
+#include <utility>
 
 namespace {
 
@@ -46,9 +48,10 @@ std::string Save(const TPicList& list) {
     return out;
 }
 
-void Load(TPicList& list, const std::string& bytes) {
+// Returns the version the stream's header gave.
+std::uint32_t Load(TPicList& list, const std::string& bytes) {
     TMemorySource source(bytes);
-    list.LoadFromStream(source);
+    return list.LoadFromStream(source);
 }
 
 // Hands out at most 3 bytes per read and never says how much is left, as a
@@ -83,9 +86,8 @@ TEST(PicListFormat, WritesTheExampleBytes) {
 
 TEST(PicListFormat, ReadsTheExampleBytes) {
     TPicList list;
-    Load(list, kExample);
+    EXPECT_EQ(Load(list, kExample), 0x02020000u);
     ASSERT_EQ(list.Count(), 2);
-    EXPECT_EQ(FileVersion, 0x02020000u);
     EXPECT_EQ(list.GetItem(0).FolderPath, "Root");
     EXPECT_TRUE(list.GetItem(0).Pictures.Empty());
     EXPECT_EQ(list.GetItem(1).FolderPath, "C:\\P");
@@ -142,18 +144,57 @@ TEST(PicListFormat, RoundTripKeepsEverythingButTreeNode) {
 TEST(PicListFormat, OldVersionsHaveSixteenBitCounts) {
     const std::string block = std::string("a.jpg") + '\0' + "b.jpg" + '\0';
     TPicList list;
-    Load(list, std::string("PR") + Le32(0x02010000) + OldRecord("Root", 2, 0, "") + OldRecord("C:\\P", 3, 2, block));
-    EXPECT_EQ(FileVersion, 0x02010000u);
+    EXPECT_EQ(Load(list, std::string("PR") + Le32(0x02010000) + OldRecord("Root", 2, 0, "") +
+                             OldRecord("C:\\P", 3, 2, block)),
+              0x02010000u);
     ASSERT_EQ(list.Count(), 2);
     EXPECT_EQ(Pics(list, 1), (Strings{"a.jpg", "b.jpg"}));
     EXPECT_TRUE(list.GetItem(1).AutoRefresh);
 
     // Without "PR" the first two bytes are dropped and the version is 0.
     TPicList headless;
-    Load(headless, "XX" + OldRecord("C:\\Q", 2, 1, std::string("q.gif") + '\0'));
-    EXPECT_EQ(FileVersion, 0u);
+    EXPECT_EQ(Load(headless, "XX" + OldRecord("C:\\Q", 2, 1, std::string("q.gif") + '\0')), 0u);
     ASSERT_EQ(headless.Count(), 1);
     EXPECT_EQ(Pics(headless, 0), Strings{"q.gif"});
+}
+
+// Hands out `data`, and runs `between` once, when the first read after the
+// six header bytes arrives.
+class TInterruptedSource final : public TByteSource {
+public:
+    TInterruptedSource(std::string data, std::function<void()> between)
+        : data_(std::move(data)), between_(std::move(between)) {}
+    std::size_t Read(void* dst, std::size_t n) override {
+        if (pos_ == 6 && between_) std::exchange(between_, nullptr)();
+        const std::size_t take = std::min(n, data_.size() - pos_);
+        std::memcpy(dst, data_.data() + pos_, take);
+        pos_ += take;
+        return take;
+    }
+
+private:
+    std::string data_;
+    std::function<void()> between_;
+    std::size_t pos_ = 0;
+};
+
+// A load of the other version that runs while one is under way (another
+// catalogue read on the same thread) must not change how the first one
+// reads its records: in the current layout the example's second record,
+// read with 16-bit counts, claims a picture block of 0xB0000 bytes.
+TEST(PicListFormat, EachLoadReadsItsRecordsByItsOwnHeader) {
+    const std::string old =
+        std::string("PR") + Le32(0x02010000) + OldRecord("C:\\Old", 2, 1, std::string("o.jpg") + '\0');
+    TPicList nested;
+    std::uint32_t nestedVersion = 0;
+    TInterruptedSource source(kExample, [&] { nestedVersion = Load(nested, old); });
+    TPicList outer;
+    EXPECT_EQ(outer.LoadFromStream(source), 0x02020000u);
+    EXPECT_EQ(nestedVersion, 0x02010000u);
+    ASSERT_EQ(outer.Count(), 2);
+    EXPECT_EQ(Pics(outer, 1), Strings{"C:\\P\\a.jpg"});
+    ASSERT_EQ(nested.Count(), 1);
+    EXPECT_EQ(Pics(nested, 0), Strings{"o.jpg"});
 }
 
 // ---- format: damaged input ----

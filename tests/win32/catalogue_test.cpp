@@ -12,6 +12,7 @@
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
 #include "catalogue/scan_win32.h"
+#include "imaging/extension.h"
 #include "imaging/prepare_win32.h"
 #include "tests/win32/plugin_fixture.h"
 #include "tests/win32/test_files.h"
@@ -123,6 +124,21 @@ private:
     std::string root_;
 };
 
+// The hooks in force, with the native folder listing taken away or given
+// back.
+void ListWithFindOnly(bool on) {
+    TCatalogueHooks hooks = CatalogueHooks();
+    hooks.NoNativeListing = on;
+    SetCatalogueHooks(hooks);
+}
+
+// The hooks in force, with short names taken away or given back.
+void HideShortNames(bool on) {
+    TCatalogueHooks hooks = CatalogueHooks();
+    hooks.NoShortNames = on;
+    SetCatalogueHooks(hooks);
+}
+
 // Gives every test the process-wide state it expects and puts it back.
 class CatalogueTest : public ::testing::Test {
 protected:
@@ -133,19 +149,19 @@ protected:
         ExtensionList = {".jpg", ".png"};
         LegacyFolders.clear();
         Settings.ScanSubfolders = true;
-        FoundList.clear();
-        ScanRoot.clear();
         PicList.Clear();
     }
     void TearDown() override {
         Settings = savedSettings_;
         ExtensionList = savedExtensions_;
         LegacyFolders = savedLegacy_;
-        SetCatalogueRetryWait(nullptr);
-        SetCatalogueBeforeReplace(nullptr);
-        SetScanListsWithFindOnly(false);
-        SetShortNamesHidden(false);
+        SetCatalogueHooks(TCatalogueHooks{});
         FreeCatalogue();
+    }
+
+    // A scan by the extensions the start-up code would use.
+    static TScanResult Scan(const std::string& path, bool recurse = true) {
+        return ScanFolder(path, recurse, ExtensionList);
     }
 
     TTempTree tree_;
@@ -164,35 +180,39 @@ TEST_F(CatalogueTest, ExtensionRuleOnRealFiles) {
     tree_.File("P\\hidden.jpg", "x", FILE_ATTRIBUTE_HIDDEN);
     tree_.File("P\\system.jpg", "x", FILE_ATTRIBUTE_SYSTEM);
     tree_.Folder("P\\folder.jpg");  // a folder is never a picture
-    ScanFolder(tree_.Path("P"));
+    const TScanResult scan = Scan(tree_.Path("P"));
     const std::string p = tree_.Path("P") + "\\";
-    EXPECT_EQ(FoundList, (Strings{p + ".jpg", p + "a.Jpg", p + "d.PnG", p + "hidden.jpg", p + "PHOTO.JPG",
-                                  p + "system.jpg"}));
-    EXPECT_EQ(ScanRoot, tree_.Path("P"));
+    EXPECT_EQ(scan.Found, (Strings{p + ".jpg", p + "a.Jpg", p + "d.PnG", p + "hidden.jpg", p + "PHOTO.JPG",
+                                   p + "system.jpg"}));
+    EXPECT_EQ(scan.Root, tree_.Path("P"));
 }
 
 TEST_F(CatalogueTest, TrailingBackslashGivesTheSameResult) {
     tree_.File("P\\a.jpg");
     tree_.File("P\\s\\b.jpg");
-    ScanFolder(tree_.Path("P"));
-    const Strings plain = FoundList;
-    ScanFolder(tree_.Path("P") + "\\");
-    EXPECT_EQ(FoundList, plain);
-    EXPECT_EQ(plain.size(), 2u);
-    EXPECT_EQ(ScanRoot, tree_.Path("P"));
+    const TScanResult plain = Scan(tree_.Path("P"));
+    const TScanResult slashed = Scan(tree_.Path("P") + "\\");
+    EXPECT_EQ(slashed.Found, plain.Found);
+    EXPECT_EQ(plain.Found.size(), 2u);
+    EXPECT_EQ(slashed.Root, tree_.Path("P"));
 }
 
-TEST_F(CatalogueTest, SubfoldersFollowScanSubfolders) {
+TEST_F(CatalogueTest, SubfoldersOnlyWhenTheCallerAsks) {
     tree_.File("P\\top.jpg");
     tree_.File("P\\one\\two\\three\\deep.jpg");
     tree_.File("P\\one\\mid.png");
-    Settings.ScanSubfolders = false;
-    ScanFolder(tree_.Path("P"));
-    EXPECT_EQ(FoundList, Strings{tree_.Path("P\\top.jpg")});
-    Settings.ScanSubfolders = true;
-    ScanFolder(tree_.Path("P"));
-    EXPECT_EQ(FoundList, (Strings{tree_.Path("P\\one\\mid.png"), tree_.Path("P\\one\\two\\three\\deep.jpg"),
-                                  tree_.Path("P\\top.jpg")}));
+    const Strings flat{tree_.Path("P\\top.jpg")};
+    const Strings deep{tree_.Path("P\\one\\mid.png"), tree_.Path("P\\one\\two\\three\\deep.jpg"),
+                       tree_.Path("P\\top.jpg")};
+    // The setting plays no part in a walk: only the argument does.
+    for (bool setting : {false, true}) {
+        Settings.ScanSubfolders = setting;
+        EXPECT_EQ(Scan(tree_.Path("P"), false).Found, flat) << setting;
+        EXPECT_EQ(Scan(tree_.Path("P"), true).Found, deep) << setting;
+        EXPECT_EQ(Settings.ScanSubfolders, setting);
+    }
+    // So do the extensions: the argument, not ExtensionList.
+    EXPECT_EQ(ScanFolder(tree_.Path("P"), true, {".png"}).Found, Strings{tree_.Path("P\\one\\mid.png")});
 }
 
 TEST_F(CatalogueTest, ResultIsSortedOverFullPaths) {
@@ -202,9 +222,9 @@ TEST_F(CatalogueTest, ResultIsSortedOverFullPaths) {
     tree_.File("P\\a.jpg");
     tree_.File("P\\\xC4.jpg");  // A umlaut sorts as its lower-case form, after z
     tree_.File("P\\z.jpg");
-    ScanFolder(tree_.Path("P"));
-    EXPECT_EQ(FoundList, (Strings{tree_.Path("P\\a.jpg"), tree_.Path("P\\b.jpg"), tree_.Path("P\\B2.jpg"),
-                                  tree_.Path("P\\Sub\\a.jpg"), tree_.Path("P\\z.jpg"), tree_.Path("P\\\xC4.jpg")}));
+    EXPECT_EQ(Scan(tree_.Path("P")).Found,
+              (Strings{tree_.Path("P\\a.jpg"), tree_.Path("P\\b.jpg"), tree_.Path("P\\B2.jpg"),
+                       tree_.Path("P\\Sub\\a.jpg"), tree_.Path("P\\z.jpg"), tree_.Path("P\\\xC4.jpg")}));
 }
 
 TEST_F(CatalogueTest, BothListingRoutesAgree) {
@@ -212,36 +232,34 @@ TEST_F(CatalogueTest, BothListingRoutesAgree) {
         tree_.File(rel);
     Strings listed[2];
     for (int findOnly = 0; findOnly < 2; ++findOnly) {
-        SetScanListsWithFindOnly(findOnly != 0);
+        ListWithFindOnly(findOnly != 0);
         ListAllFiles(tree_.Path("P"), listed[findOnly], true);  // in the order the system returns them
     }
-    SetScanListsWithFindOnly(false);
+    ListWithFindOnly(false);
     EXPECT_EQ(listed[0], listed[1]);
     EXPECT_EQ(listed[0].size(), 6u);
     EXPECT_NE(std::find(listed[0].begin(), listed[0].end(), tree_.Path("P\\\xE9t\xE9.JPG")), listed[0].end());
 }
 
-TEST_F(CatalogueTest, MissingFolderEmptiesTheResultAndKeepsTheRoot) {
+TEST_F(CatalogueTest, MissingFolderGivesAnEmptyResultWithoutARoot) {
     tree_.File("P\\a.jpg");
-    ScanFolder(tree_.Path("P"));
-    ASSERT_EQ(FoundList.size(), 1u);
-    ScanFolder(tree_.Path("Missing"));
-    EXPECT_TRUE(FoundList.empty());
-    EXPECT_EQ(ScanRoot, tree_.Path("P"));
-    ScanFolder("");
-    EXPECT_TRUE(FoundList.empty());
-    EXPECT_EQ(ScanRoot, tree_.Path("P"));
+    ASSERT_EQ(Scan(tree_.Path("P")).Found.size(), 1u);
+    for (const std::string& path : {tree_.Path("Missing"), std::string(), tree_.Path("P\\a.jpg")}) {
+        const TScanResult scan = Scan(path);
+        EXPECT_TRUE(scan.Found.empty()) << path;
+        EXPECT_EQ(scan.Root, "") << path;
+        EXPECT_EQ(scan.Skipped.Pictures + scan.Skipped.Folders, 0) << path;
+    }
 }
 
 TEST_F(CatalogueTest, NoExtensionsMeansNoPictures) {
     tree_.File("P\\a.jpg");
-    ExtensionList.clear();
-    ScanFolder(tree_.Path("P"));
-    EXPECT_TRUE(FoundList.empty());
-    EXPECT_EQ(ScanRoot, tree_.Path("P"));  // the folder itself was found
+    const TScanResult scan = ScanFolder(tree_.Path("P"), true, {});
+    EXPECT_TRUE(scan.Found.empty());
+    EXPECT_EQ(scan.Root, tree_.Path("P"));  // the folder itself was found
 }
 
-TEST_F(CatalogueTest, ListAllFilesIgnoresExtensionsAndRestoresTheFlag) {
+TEST_F(CatalogueTest, ListAllFilesIgnoresExtensionsAndLeavesTheSettingAlone) {
     tree_.File("D\\a.dll");
     tree_.File("D\\b.txt");
     tree_.File("D\\sub\\c.dll");
@@ -267,12 +285,11 @@ TEST_F(CatalogueTest, LinkBackUpTheTreeIsWalkedOnce) {
         !RunUnix("/bin/ln -s \"" + unixRoot + "/Outside\" \"" + unixRoot + "/P/out\"") ||
         !WaitFor([&] { return Exists(tree_.Path("P\\sub\\loop")) && Exists(tree_.Path("P\\out")); }))
         GTEST_SKIP() << "symbolic links cannot be made here";
-    ScanFolder(tree_.Path("P"));
     // The loop is not entered; the link to a folder outside the walk is.
-    EXPECT_EQ(FoundList, (Strings{tree_.Path("P\\a.jpg"), tree_.Path("P\\out\\c.jpg"), tree_.Path("P\\sub\\b.jpg")}));
+    EXPECT_EQ(Scan(tree_.Path("P")).Found,
+              (Strings{tree_.Path("P\\a.jpg"), tree_.Path("P\\out\\c.jpg"), tree_.Path("P\\sub\\b.jpg")}));
     // Scanning from below the link still stops where the walk started.
-    ScanFolder(tree_.Path("P\\sub"));
-    EXPECT_EQ(FoundList,
+    EXPECT_EQ(Scan(tree_.Path("P\\sub")).Found,
               (Strings{tree_.Path("P\\sub\\b.jpg"), tree_.Path("P\\sub\\loop\\a.jpg"), tree_.Path("P\\sub\\loop\\out\\c.jpg")}));
 }
 
@@ -288,8 +305,7 @@ TEST_F(CatalogueTest, PathsBeyondTheSystemLimitAreSkipped) {
     HANDLE file = ::CreateFileW(wide.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
     if (file == INVALID_HANDLE_VALUE) GTEST_SKIP() << "long names cannot be made here";
     ::CloseHandle(file);
-    ScanFolder(tree_.Path("P"));
-    EXPECT_EQ(FoundList, Strings{shortName});
+    EXPECT_EQ(Scan(tree_.Path("P")).Found, Strings{shortName});
     ::DeleteFileW(wide.c_str());
 }
 
@@ -333,17 +349,18 @@ TEST_F(CatalogueTest, NamesOutsideTheCodePageAreStoredAsShortNamesThatOpenTheFil
     MakeForeignFolder(dir);
     Strings found[2];
     for (int findOnly = 0; findOnly < 2; ++findOnly) {
-        SetScanListsWithFindOnly(findOnly != 0);
-        ScanFolder(dir);
-        found[findOnly] = FoundList;
-        EXPECT_EQ(ScanSkipped.Pictures + ScanSkipped.Folders, 0);
+        ListWithFindOnly(findOnly != 0);
+        const TScanResult scan = Scan(dir);
+        found[findOnly] = scan.Found;
+        EXPECT_EQ(scan.Skipped.Pictures + scan.Skipped.Folders, 0);
     }
     EXPECT_EQ(found[0], found[1]) << "both listing routes";
-    ASSERT_EQ(FoundList.size(), 4u);
+    const Strings& paths = found[1];
+    ASSERT_EQ(paths.size(), 4u);
     // The name the code page spells is stored as it is, byte for byte.
-    EXPECT_NE(std::find(FoundList.begin(), FoundList.end(), dir + "\\" + kSpelled), FoundList.end());
+    EXPECT_NE(std::find(paths.begin(), paths.end(), dir + "\\" + kSpelled), paths.end());
     std::multiset<std::string> opened;
-    for (const std::string& path : FoundList) {
+    for (const std::string& path : paths) {
         EXPECT_EQ(path.find('?'), std::string::npos) << path;
         EXPECT_EQ(path.rfind(dir + "\\", 0), 0u) << path;
         if (path != dir + "\\" + kSpelled) {
@@ -354,19 +371,19 @@ TEST_F(CatalogueTest, NamesOutsideTheCodePageAreStoredAsShortNamesThatOpenTheFil
     EXPECT_EQ(opened, (std::multiset<std::string>{"foreign", "foreign", "foreign", "spelled"}));
     // The short path of the sub-folder's picture leads back to its long name.
     bool sawFolder = false;
-    for (const std::string& path : FoundList)
+    for (const std::string& path : paths)
         sawFolder = sawFolder || LongPathOf(path) == Wide(dir) + L"\\Фото\\Море.jpg";
     EXPECT_TRUE(sawFolder);
 
     // The catalogue keeps them through a save and a load.
     TPicList list;
     list.AddFolder("Root");
-    list.ItemAt(list.AddFolder(dir)).Pictures.Append(FoundList);
+    list.ItemAt(list.AddFolder(dir)).Pictures.Append(paths);
     list.SaveToFile(tree_.Path("piclist.dat"));
     TPicList back;
     back.LoadFromFile(tree_.Path("piclist.dat"));
     ASSERT_EQ(back.Count(), 2);
-    EXPECT_EQ(back.GetItem(1).Pictures.ToVector(), FoundList);
+    EXPECT_EQ(back.GetItem(1).Pictures.ToVector(), paths);
 }
 
 TEST_F(CatalogueTest, ABestFitStandInNeverNamesAnotherFile) {
@@ -377,11 +394,11 @@ TEST_F(CatalogueTest, ABestFitStandInNeverNamesAnotherFile) {
     WriteAll(dir + "\\Omega.jpg", "latin");
     MakeFileW(Wide(dir) + L"\\Ωmega.jpg", "greek");
     for (int findOnly = 0; findOnly < 2; ++findOnly) {
-        SetScanListsWithFindOnly(findOnly != 0);
-        ScanFolder(dir);
-        ASSERT_EQ(FoundList.size(), 2u);
-        EXPECT_NE(FoundList[0], FoundList[1]);
-        EXPECT_EQ((std::multiset<std::string>{ReadAll(FoundList[0]), ReadAll(FoundList[1])}),
+        ListWithFindOnly(findOnly != 0);
+        const Strings found = Scan(dir).Found;
+        ASSERT_EQ(found.size(), 2u);
+        EXPECT_NE(found[0], found[1]);
+        EXPECT_EQ((std::multiset<std::string>{ReadAll(found[0]), ReadAll(found[1])}),
                   (std::multiset<std::string>{"greek", "latin"}));
     }
 }
@@ -393,12 +410,12 @@ TEST_F(CatalogueTest, TheLongNameDecidesWhetherAFileIsAPicture) {
     MakeFileW(Wide(dir) + L"\\夕焼け.jpeg", "x");  // its short name ends in .JPE
     MakeFileW(Wide(dir) + L"\\夕焼け.txt", "x");
     MakeFileW(Wide(dir) + L"\\夕焼け.jpe\u0301g", "x");  // an accent the code page lacks, in the extension
-    ScanFolder(dir);
-    ASSERT_EQ(FoundList.size(), 1u);
-    EXPECT_EQ(LongPathOf(FoundList[0]), Wide(dir) + L"\\夕焼け.jpeg");
+    const Strings found = Scan(dir).Found;
+    ASSERT_EQ(found.size(), 1u);
+    EXPECT_EQ(LongPathOf(found[0]), Wide(dir) + L"\\夕焼け.jpeg");
     // What a plug-in is chosen by: the long name's extension.
-    EXPECT_EQ(FileExtension(FoundList[0]), ".JPE");
-    EXPECT_EQ(LongExtensionOf(FoundList[0]), ".jpeg");
+    EXPECT_EQ(NameExtension(found[0]), ".JPE");
+    EXPECT_EQ(LongExtensionOf(found[0]), ".jpeg");
     EXPECT_EQ(LongExtensionOf(dir + "\\PLAIN~1.JPE"), ".JPE");  // no such file
     WriteAll(dir + "\\x~y.Png", "x");                           // a long name with a "~" of its own
     EXPECT_EQ(LongExtensionOf(dir + "\\x~y.Png"), ".Png");
@@ -413,22 +430,21 @@ TEST_F(CatalogueTest, NamesWithoutShortNamesAreSkippedAndCounted) {
     MakeFileW(Wide(dir) + L"\\Фото\\notes.txt", "x");
     MakeFileW(Wide(dir) + L"\\夕焼け.txt", "x");  // no picture: nothing is lost
     tree_.File("P\\sub\\kept.jpg");
-    SetShortNamesHidden(true);
+    HideShortNames(true);
     for (int findOnly = 0; findOnly < 2; ++findOnly) {
-        SetScanListsWithFindOnly(findOnly != 0);
-        ScanFolder(dir);
-        EXPECT_EQ(FoundList, (Strings{dir + "\\" + kSpelled, tree_.Path("P\\sub\\kept.jpg")}));
-        EXPECT_EQ(ScanSkipped.Pictures, 2);
-        EXPECT_EQ(ScanSkipped.Folders, 1);
+        ListWithFindOnly(findOnly != 0);
+        const TScanResult scan = Scan(dir);
+        EXPECT_EQ(scan.Found, (Strings{dir + "\\" + kSpelled, tree_.Path("P\\sub\\kept.jpg")}));
+        EXPECT_EQ(scan.Skipped.Pictures, 2);
+        EXPECT_EQ(scan.Skipped.Folders, 1);
     }
     // Without subfolders the foreign folder is not looked at, so not lost.
-    Settings.ScanSubfolders = false;
-    ScanFolder(dir);
-    EXPECT_EQ(ScanSkipped.Folders, 0);
-    EXPECT_EQ(ScanSkipped.Pictures, 2);
-    // The next scan starts counting afresh.
-    ScanFolder(tree_.Path("P\\sub"));
-    EXPECT_EQ(ScanSkipped.Pictures + ScanSkipped.Folders, 0);
+    const TScanResult flat = Scan(dir, false);
+    EXPECT_EQ(flat.Skipped.Folders, 0);
+    EXPECT_EQ(flat.Skipped.Pictures, 2);
+    // A scan of a folder without such names loses nothing.
+    const TScanResult sub = Scan(tree_.Path("P\\sub"));
+    EXPECT_EQ(sub.Skipped.Pictures + sub.Skipped.Folders, 0);
     // Nothing else of the catalogue is touched by a rescan at start.
     TPicList file;
     file.ItemAt(file.AddFolder("Root")).Pictures.Add("C:\\single.jpg");
@@ -465,7 +481,7 @@ TEST_F(CatalogueTest, AnsiPathsOfChosenFilesAndFolders) {
     // A name that does not exist, or has no short name, has no such path.
     EXPECT_FALSE(AnsiPathOf(Wide(dir) + L"\\Фото\\Нет.jpg", out));
     EXPECT_TRUE(out.empty());
-    SetShortNamesHidden(true);
+    HideShortNames(true);
     EXPECT_FALSE(AnsiPathOf(Wide(dir) + L"\\夕焼け_水辺.jpg", out));
     EXPECT_TRUE(AnsiPathOf(Wide(dir) + L"\\Ströme – café.jpg", out));
 }
@@ -491,10 +507,10 @@ TEST_F(CatalogueTest, PlugInsDecodeThePicturesByTheirShortPaths) {
                                     [width](UINT, BYTE* bgr) { std::memset(bgr, 0x80, 3 * width); }));
         ASSERT_TRUE(::MoveFileW(Wide(temp).c_str(), (Wide(dir) + L"\\" + names[i]).c_str()));
     }
-    ScanFolder(dir);
-    ASSERT_EQ(FoundList.size(), 5u);
+    const Strings found = Scan(dir).Found;
+    ASSERT_EQ(found.size(), 5u);
     std::set<int> widths;
-    for (const std::string& path : FoundList) {
+    for (const std::string& path : found) {
         TBitmap target(64, 48);
         PictureInfo info;
         LoadPicture(target, path, info);
@@ -568,7 +584,9 @@ TEST(CatalogueChild, DISABLED_SaveAndDieBeforeReplace) {
     if (!::GetEnvironmentVariableA("QV_CATALOGUE_CHILD", path, MAX_PATH)) GTEST_SKIP();
     TPicList list;
     SampleList(list);
-    SetCatalogueBeforeReplace([](const std::string&) { ::TerminateProcess(::GetCurrentProcess(), 77); });
+    TCatalogueHooks hooks;
+    hooks.BeforeReplace = [](const std::string&) { ::TerminateProcess(::GetCurrentProcess(), 77); };
+    SetCatalogueHooks(hooks);
     list.SaveToFile(path);
 }
 
@@ -681,10 +699,12 @@ TEST_F(CatalogueTest, LoadFromFileRetriesALockedFile) {
     waits.clear();
     lockToRelease = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
     ASSERT_NE(lockToRelease, INVALID_HANDLE_VALUE);
-    SetCatalogueRetryWait([](unsigned ms) {
+    TCatalogueHooks hooks;
+    hooks.RetryWait = [](unsigned ms) {
         waits.push_back(ms);
         if (waits.size() == 2) ::CloseHandle(lockToRelease);
-    });
+    };
+    SetCatalogueHooks(hooks);
     TPicList back;
     back.LoadFromFile(path);
     EXPECT_EQ(waits, (std::vector<unsigned>{100, 500}));
@@ -693,7 +713,8 @@ TEST_F(CatalogueTest, LoadFromFileRetriesALockedFile) {
     // Locked throughout: the third failure is raised.
     waits.clear();
     HANDLE lock = ::CreateFileA(path.c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    SetCatalogueRetryWait([](unsigned ms) { waits.push_back(ms); });
+    hooks.RetryWait = [](unsigned ms) { waits.push_back(ms); };
+    SetCatalogueHooks(hooks);
     TPicList never;
     try {
         never.LoadFromFile(path);

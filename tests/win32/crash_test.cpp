@@ -85,11 +85,21 @@ std::vector<std::string> Block(const std::string& page, const std::string& capti
     return lines;
 }
 
+// The stand-in for the browser: a copy of the planted program, which leaves
+// its mark beside itself and ends at once.
+std::string StandInViewer() {
+    return TestFolder("viewer") + "\\viewer.exe";
+}
+std::string StandInViewerMark() {
+    return TestFolder("viewer") + "\\planted-ran.txt";
+}
+
 void Arm(const std::string& folder) {
     InstallCrashHooks();
-    SetReportFolderForTests(folder);
-    // Stand-in for the browser: starts and ends at once.
-    SetEnvironmentVariableA("QV_REPORT_VIEWER", "cmd.exe /c rem");
+    CreateDirectoryA(TestFolder("viewer").c_str(), nullptr);
+    // Fails harmlessly while an earlier copy still runs: it is the same program.
+    CopyFileA((std::string(QV_BIN_DIR) + "/planted_program.exe").c_str(), StandInViewer().c_str(), FALSE);
+    SetCrashReportHooks({folder, StandInViewer()});
 }
 
 TAddress ToAddress(const void* p) {
@@ -213,19 +223,20 @@ TEST(CrashTrace, StackWalkFindsTheCallingFunctions) {
 
 TEST(CrashTrace, RaiseHookRecordsEveryThrow) {
     InstallCrashHooks();
-    StackTraceText = "no";
-    FrameValue = 0;
+    const TCrashCapture before = CapturedState();
+    EXPECT_EQ(before.StackTrace, "no");
+    EXPECT_EQ(before.FrameValue, 0);
     try {
         throw Exception("caught at once");
     } catch (const Exception&) {
     }
-    EXPECT_EQ(StackTraceText.substr(0, 2), "\r\n");
-    EXPECT_GE(StackTraceText.size(), 12u);
-    EXPECT_NE(FrameValue, 0);
-    // No fault happened yet in this process, so the dump starts nowhere.
-    if (DumpStart == 0) {
-        EXPECT_EQ(StackDumpText, "");
-    }
+    const TCrashCapture after = CapturedState();
+    EXPECT_EQ(after.StackTrace.substr(0, 2), "\r\n");
+    EXPECT_GE(after.StackTrace.size(), 12u);
+    EXPECT_NE(after.FrameValue, 0);
+    // No fault happened in this process, so the dump starts nowhere.
+    EXPECT_EQ(after.DumpStart, 0u);
+    EXPECT_EQ(after.StackDump, "");
     // Later tests of other modules throw by the thousand; they need not pay
     // for traces nobody reads.
     SetRaiseHook(nullptr);
@@ -461,7 +472,7 @@ TEST(CrashReportDeathTest, AProgramPlantedInTheCurrentFolderDoesNotRun) {
     EXPECT_EXIT(
         {
             Arm(folder);
-            SetEnvironmentVariableA("QV_REPORT_VIEWER", nullptr);  // the product's own viewer
+            SetCrashReportHooks({folder, ""});  // the product's own viewer
             SetCurrentDirectoryA(folder.c_str());
             ReportException("planted", "Exception", 0, kRunDialog);
         },
@@ -510,6 +521,7 @@ TEST(CrashReportDeathTest, UnwritableFolderEndsWith217AndNoFile) {
 
 TEST(CrashReportDeathTest, FullScreenRunWaitsForTheViewerThenEnds) {
     const std::string folder = FreshFolder("fullscreen");
+    DeleteFileA(StandInViewerMark().c_str());
     EXPECT_EXIT(
         {
             Arm(folder);
@@ -517,6 +529,9 @@ TEST(CrashReportDeathTest, FullScreenRunWaitsForTheViewerThenEnds) {
         },
         ::testing::ExitedWithCode(217), "");
     EXPECT_NE(ReadAll(folder + "\\BugReport.html"), "");
+    // The report was opened with the viewer; the process waited for it, so
+    // its mark is there by now.
+    EXPECT_NE(GetFileAttributesA(StandInViewerMark().c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
 namespace {
