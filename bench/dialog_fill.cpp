@@ -25,6 +25,7 @@
 #include "base/ui_win32.h"
 #include "catalogue/piclist.h"
 #include "config/dialog_win32.h"
+#include "config/hooks_win32.h"
 #include "config/photos_win32.h"
 
 namespace {
@@ -43,17 +44,21 @@ struct TFigures {
     double removeLast = 0;
 };
 
+TPhotosPage& Photos() {
+    return CurrentDialog()->Photos();
+}
+
 HTREEITEM TreeItem(HTREEITEM from, UINT relation) {
     return reinterpret_cast<HTREEITEM>(
-        ::SendMessageA(PhotosTree(), TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(from)));
+        ::SendMessageA(Photos().Tree(), TVM_GETNEXTITEM, relation, reinterpret_cast<LPARAM>(from)));
 }
 
 // Selects `item` and removes it through the Remove button's command.
 double TimeRemoval(HTREEITEM item) {
     if (!item) return 0;
-    ::SendMessageA(PhotosTree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
+    ::SendMessageA(Photos().Tree(), TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
     const auto t0 = Clock::now();
-    PhotosCommand(kIdRemove);
+    Photos().Command(kIdRemove);
     return Ms(t0, Clock::now());
 }
 
@@ -66,7 +71,7 @@ TFigures OpenOnce(bool removals = false) {
     f.shown = Ms(start, Clock::now());
     MSG msg;
     // Pump as the dialog's loop would until the fill is done, timing each message.
-    while (TreeFillRunning()) {
+    while (Photos().TreeFillRunning()) {
         if (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) {
             const auto t0 = Clock::now();
             ::TranslateMessage(&msg);
@@ -78,7 +83,7 @@ TFigures OpenOnce(bool removals = false) {
     }
     f.filled = Ms(start, Clock::now());
     while (::PeekMessageA(&msg, nullptr, 0, 0, PM_REMOVE)) ::DispatchMessageA(&msg);
-    f.items = static_cast<long>(::SendMessageA(PhotosTree(), TVM_GETCOUNT, 0, 0));
+    f.items = static_cast<long>(::SendMessageA(Photos().Tree(), TVM_GETCOUNT, 0, 0));
     if (removals) {
         HTREEITEM folder = TreeItem(nullptr, TVGN_ROOT);
         HTREEITEM last = nullptr;
@@ -122,7 +127,7 @@ int main() {
     const std::optional<std::string> savedPath = ReadRegString(machine.Get(), "Path");
     WriteRegString(machine.Get(), "Path", root);
     SetMessageBoxResponder([](const std::string&, const std::string&, UINT) { return IDOK; });
-    SetDialogEndHook(EndHere);
+    ConfigHooks().EndDialog = EndHere;
 
     WriteCatalogue(file, 0, 0);
     TFigures empty[3];

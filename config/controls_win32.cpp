@@ -9,10 +9,8 @@
 
 #include "base/handles_win32.h"
 #include "base/system_win32.h"
+#include "config/hooks_win32.h"
 #include "config/layout.h"
-
-std::atomic<HCURSOR> DialogBusyCursor{nullptr};
-std::atomic<HCURSOR> ListBusyCursor{nullptr};
 
 namespace {
 
@@ -30,23 +28,12 @@ std::vector<TGdiObject> headingFonts;
 TGdiObject productHeadingFont;
 HCURSOR linkCursor = nullptr;  // a resource cursor: shared, never destroyed
 std::vector<std::string> linkTargets;
-TLinkOpener linkOpener;
 
 // Control registry. Entry numbers start at 1; 0 means "none".
 constexpr int kMaxControlId = 199;
 int registryIndex[kMaxControlId + 1];
 std::vector<HWND> registryWindows(1, nullptr);
 HWND lastFocused = nullptr;
-
-// Original class procedures of the subclassed kinds.
-WNDPROC savedTabProc = nullptr;
-WNDPROC savedGroupProc = nullptr;
-WNDPROC savedTreeProc = nullptr;
-WNDPROC savedButtonProc = nullptr;
-WNDPROC savedLinkProc = nullptr;
-
-TAfterPaint afterPaint = nullptr;
-HWND afterPaintTab = nullptr;
 
 // Theme functions of "uxtheme.dll", resolved at run time.
 using DrawThemeParentBackgroundFn = HRESULT(WINAPI*)(HWND, HDC, const RECT*);
@@ -62,11 +49,41 @@ HINSTANCE Instance() {
     return ::GetModuleHandleA(nullptr);
 }
 
-WNDPROC Subclass(HWND wnd, WNDPROC proc, WNDPROC& saved) {
-    WNDPROC old =
+// What a subclassed control keeps of itself, in its GWLP_USERDATA (read for
+// every message it gets, so no window property, which costs a round trip to
+// the window server under Wine): made when it is subclassed, freed after its
+// class procedure has seen WM_NCDESTROY.
+struct TSubclass {
+    WNDPROC Original = nullptr;           // the class's procedure, which gets whatever ours does not handle
+    TBusyCursors* Busy = nullptr;         // not owned: the dialog's
+    const TmyTabControl* Tabs = nullptr;  // tab controls: their object while it lives; not owned
+    int Target = 0;                       // link labels: 1-based index into the target table; 0: none
+};
+
+TSubclass* SubclassOf(HWND wnd) {
+    // Only windows of ours hold one: the subclassed kinds of this file.
+    return reinterpret_cast<TSubclass*>(::GetWindowLongPtrA(wnd, GWLP_USERDATA));
+}
+
+void Subclass(HWND wnd, WNDPROC proc, TBusyCursors* busy) {
+    auto* data = new TSubclass;
+    data->Busy = busy;
+    ::SetWindowLongPtrA(wnd, GWLP_USERDATA, reinterpret_cast<LONG_PTR>(data));
+    data->Original =
         reinterpret_cast<WNDPROC>(::SetWindowLongPtrA(wnd, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(proc)));
-    if (!saved) saved = old;
-    return old;
+}
+
+// The class's procedure of a subclassed window, `data` being its record;
+// DefWindowProcA without one (the pages, whose GWLP_USERDATA holds their tab
+// object).
+LRESULT CallOriginal(HWND wnd, UINT msg, WPARAM wp, LPARAM lp, TSubclass* data) {
+    const LRESULT result = data && data->Original ? ::CallWindowProcA(data->Original, wnd, msg, wp, lp)
+                                                  : ::DefWindowProcA(wnd, msg, wp, lp);
+    if (msg == WM_NCDESTROY && data) {
+        ::SetWindowLongPtrA(wnd, GWLP_USERDATA, 0);
+        delete data;
+    }
+    return result;
 }
 
 // The common steps of every wrapper after CreateWindowExA.
@@ -78,11 +95,11 @@ HWND Finish(HWND wnd, HFONT font) {
     return wnd;
 }
 
-HWND Make(DWORD exStyle, const char* cls, const char* text, DWORD style, HWND parent, int id, int x, int y,
-          int w, int h) {
-    return ::CreateWindowExA(exStyle, cls, text ? text : "", style, Scaled(x), Scaled(y), Scaled(w),
-                             Scaled(h), parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(),
-                             nullptr);
+HWND Make(DWORD exStyle, const char* cls, DWORD style, const TControlArgs& a) {
+    const TPlace& p = a.Place;
+    return ::CreateWindowExA(exStyle, cls, a.Text ? a.Text : "", style, Scaled(p.X), Scaled(p.Y), Scaled(p.W),
+                             Scaled(p.H), a.Parent, reinterpret_cast<HMENU>(static_cast<INT_PTR>(a.Id)),
+                             Instance(), nullptr);
 }
 
 std::string ClassOf(HWND wnd) {
@@ -104,16 +121,12 @@ void ParentBackground(HWND wnd, HDC dc) {
     if (themesActive && drawThemeParentBackground) drawThemeParentBackground(wnd, dc, nullptr);
 }
 
-LRESULT CallSaved(WNDPROC saved, HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
-    return saved ? ::CallWindowProcA(saved, wnd, msg, wp, lp) : ::DefWindowProcA(wnd, msg, wp, lp);
-}
-
 enum class TColourOwner { Tab, Group, Page };
 
 // WM_CTLCOLORSTATIC (and for group boxes WM_CTLCOLOREDIT) under themes: let
 // labels, track bars and check boxes show the themed page behind them.
-LRESULT ColourHandling(TColourOwner owner, WNDPROC saved, HWND self, UINT msg, WPARAM wp, LPARAM lp) {
-    if (!themesActive) return CallSaved(saved, self, msg, wp, lp);
+LRESULT ColourHandling(TColourOwner owner, HWND self, UINT msg, WPARAM wp, LPARAM lp, TSubclass* data) {
+    if (!themesActive) return CallOriginal(self, msg, wp, lp, data);
     HDC dc = reinterpret_cast<HDC>(wp);
     HWND control = reinterpret_cast<HWND>(lp);
     const LRESULT hollow = reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
@@ -149,11 +162,11 @@ LRESULT ColourHandling(TColourOwner owner, WNDPROC saved, HWND self, UINT msg, W
         }
         if (type == BS_GROUPBOX) {
             if (owner == TColourOwner::Group) ParentBackground(control, dc);
-            return CallSaved(saved, self, msg, wp, lp);
+            return CallOriginal(self, msg, wp, lp, data);
         }
         return hollow;
     }
-    return CallSaved(saved, self, msg, wp, lp);
+    return CallOriginal(self, msg, wp, lp, data);
 }
 
 // WM_DRAWITEM goes to the control named by its identifier.
@@ -164,41 +177,43 @@ LRESULT Reflect(HWND self, UINT msg, WPARAM wp, LPARAM lp) {
 }
 
 // WM_NOTIFY, WM_COMMAND and WM_HSCROLL travel up to the dialog.
-LRESULT Forward(WNDPROC saved, HWND self, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT Forward(HWND self, UINT msg, WPARAM wp, LPARAM lp, TSubclass* data) {
     LRESULT parentResult = ::SendMessageA(::GetParent(self), msg, wp, lp);
     if (msg == WM_HSCROLL) return parentResult;
-    return CallSaved(saved, self, msg, wp, lp);
+    return CallOriginal(self, msg, wp, lp, data);
 }
 
-bool SetBusyCursor(const std::atomic<HCURSOR>& busy) {
-    HCURSOR c = busy.load();
+bool SetBusyCursor(const std::atomic<HCURSOR>* busy) {
+    HCURSOR c = busy ? busy->load() : nullptr;
     if (!c) return false;
     ::SetCursor(c);
     return true;
 }
 
 LRESULT CALLBACK TabProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    TSubclass* data = SubclassOf(wnd);
     switch (msg) {
     case WM_DRAWITEM:
         return Reflect(wnd, msg, wp, lp);
     case WM_NOTIFY:
     case WM_COMMAND:
     case WM_HSCROLL:
-        return Forward(savedTabProc, wnd, msg, wp, lp);
+        return Forward(wnd, msg, wp, lp, data);
     case WM_VSCROLL:
         return 0;
     case WM_CTLCOLORSTATIC:
-        return ColourHandling(TColourOwner::Tab, savedTabProc, wnd, msg, wp, lp);
+        return ColourHandling(TColourOwner::Tab, wnd, msg, wp, lp, data);
     case WM_PAINT: {
-        LRESULT r = CallSaved(savedTabProc, wnd, msg, wp, lp);
-        if (afterPaint) afterPaint(wnd);
+        LRESULT r = CallOriginal(wnd, msg, wp, lp, data);
+        if (const TmyTabControl* tabs = data ? data->Tabs : nullptr; tabs && tabs->OnPaint) tabs->OnPaint();
         return r;
     }
     }
-    return CallSaved(savedTabProc, wnd, msg, wp, lp);
+    return CallOriginal(wnd, msg, wp, lp, data);
 }
 
 LRESULT CALLBACK GroupProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    TSubclass* data = SubclassOf(wnd);
     switch (msg) {
     case WM_ERASEBKGND:
         if (themesActive) {
@@ -211,27 +226,34 @@ LRESULT CALLBACK GroupProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_NOTIFY:
     case WM_COMMAND:
     case WM_HSCROLL:
-        return Forward(savedGroupProc, wnd, msg, wp, lp);
+        return Forward(wnd, msg, wp, lp, data);
     case WM_CTLCOLOREDIT:
     case WM_CTLCOLORSTATIC:
-        return ColourHandling(TColourOwner::Group, savedGroupProc, wnd, msg, wp, lp);
+        return ColourHandling(TColourOwner::Group, wnd, msg, wp, lp, data);
     }
-    return CallSaved(savedGroupProc, wnd, msg, wp, lp);
+    return CallOriginal(wnd, msg, wp, lp, data);
 }
 
 LRESULT CALLBACK TreeProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
-    if (msg == WM_SETCURSOR && SetBusyCursor(ListBusyCursor)) return 0;
-    return CallSaved(savedTreeProc, wnd, msg, wp, lp);
+    TSubclass* data = SubclassOf(wnd);
+    if (msg == WM_SETCURSOR) {
+        TBusyCursors* busy = data ? data->Busy : nullptr;
+        if (SetBusyCursor(busy ? &busy->List : nullptr)) return 0;
+    }
+    return CallOriginal(wnd, msg, wp, lp, data);
 }
 
 LRESULT CALLBACK ButtonProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    TSubclass* data = SubclassOf(wnd);
     switch (msg) {
     case WM_KEYDOWN:
         if (wp == VK_ESCAPE) ::SendMessageA(::GetParent(wnd), WM_CHAR, wp, lp);
         break;
-    case WM_SETCURSOR:
-        if (SetBusyCursor(DialogBusyCursor)) return 0;
+    case WM_SETCURSOR: {
+        TBusyCursors* busy = data ? data->Busy : nullptr;
+        if (SetBusyCursor(busy ? &busy->Dialog : nullptr)) return 0;
         break;
+    }
     case WM_SETFOCUS:
         lastFocused = wnd;
         break;
@@ -239,7 +261,7 @@ LRESULT CALLBACK ButtonProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (themesActive) return 1;
         break;
     }
-    return CallSaved(savedButtonProc, wnd, msg, wp, lp);
+    return CallOriginal(wnd, msg, wp, lp, data);
 }
 
 void PaintLink(HWND wnd) {
@@ -260,6 +282,7 @@ void PaintLink(HWND wnd) {
 }
 
 LRESULT CALLBACK LinkProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    TSubclass* data = SubclassOf(wnd);
     switch (msg) {
     case WM_PAINT:
         PaintLink(wnd);
@@ -269,44 +292,47 @@ LRESULT CALLBACK LinkProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
         return 0;
     case WM_LBUTTONDOWN: {
         const std::string target = LinkTarget(wnd);
-        if (linkOpener)
-            linkOpener(wnd, target);
+        if (const auto& open = ConfigHooks().OpenLink)
+            open(wnd, target);
         else
             ::ShellExecuteA(wnd, nullptr, target.c_str(), nullptr, nullptr, 0);
         break;
     }
     }
-    return CallSaved(savedLinkProc, wnd, msg, wp, lp);
+    return CallOriginal(wnd, msg, wp, lp, data);
 }
 
+// The class procedure of the page windows; each is bound to its tab control
+// object.
 LRESULT CALLBACK PageProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    const TmyTabControl* tabs = BoundObject<TmyTabControl>(wnd, msg, lp);
     switch (msg) {
     case WM_ERASEBKGND:
         if (!themesActive) return 1;
         break;
     case WM_SETCURSOR:
-        if (SetBusyCursor(DialogBusyCursor)) return 0;
+        if (SetBusyCursor(tabs && tabs->Busy() ? &tabs->Busy()->Dialog : nullptr)) return 0;
         break;
     case WM_DRAWITEM:
         return Reflect(wnd, msg, wp, lp);
     case WM_NOTIFY:
     case WM_COMMAND:
     case WM_HSCROLL:
-        return Forward(nullptr, wnd, msg, wp, lp);
+        return Forward(wnd, msg, wp, lp, nullptr);
     case WM_VSCROLL:
         return 0;
     case WM_CTLCOLORSTATIC:
-        return ColourHandling(TColourOwner::Page, nullptr, wnd, msg, wp, lp);
+        return ColourHandling(TColourOwner::Page, wnd, msg, wp, lp, nullptr);
     case WM_PAINT: {
         LRESULT r = ::DefWindowProcA(wnd, msg, wp, lp);
-        if (afterPaint) afterPaint(afterPaintTab);
+        if (tabs && tabs->OnPaint) tabs->OnPaint();
         return r;
     }
     }
     return ::DefWindowProcA(wnd, msg, wp, lp);
 }
 
-HWND CreatePageWindow(HWND parent, const RECT& r) {
+HWND CreatePageWindow(HWND parent, const RECT& r, TmyTabControl* tabs) {
     WNDCLASSA wc = {};
     wc.style = CS_HREDRAW | CS_VREDRAW;
     wc.lpfnWndProc = PageProc;
@@ -317,16 +343,8 @@ HWND CreatePageWindow(HWND parent, const RECT& r) {
     ::RegisterClassA(&wc);  // fails harmlessly for every page after the first
     HWND page =
         ::CreateWindowExA(WS_EX_CONTROLPARENT, kPageClass, "Page", WS_CHILD, r.left, r.top,
-                          r.right - r.left - 1, r.bottom - r.top - 1, parent, nullptr, Instance(), nullptr);
+                          r.right - r.left - 1, r.bottom - r.top - 1, parent, nullptr, Instance(), tabs);
     return Finish(page, controlFont);
-}
-
-HWND MakeLink(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    HWND wnd = Make(0, "STATIC", text, WS_CHILD | SS_NOPREFIX, parent, id, x, y, w, h);
-    if (!wnd) return nullptr;
-    if (!linkCursor) linkCursor = ::LoadCursorA(Instance(), MAKEINTRESOURCEA(1));
-    Subclass(wnd, LinkProc, savedLinkProc);
-    return Finish(wnd, controlFont);
 }
 
 }  // namespace
@@ -348,60 +366,56 @@ HFONT ControlFont() {
     return controlFont;
 }
 
-HWND CreateTabControl(HWND parent, int id, const char* text, int x, int y, int w, int h) {
+HWND CreateTabControl(const TControlArgs& a) {
     ::InitCommonControls();
-    HWND wnd = Make(0, WC_TABCONTROLA, text, WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | TCS_HOTTRACK, parent,
-                    id, x, y, w, h);
+    HWND wnd = Make(0, WC_TABCONTROLA, WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | TCS_HOTTRACK, a);
     if (!wnd) return nullptr;
-    RegisterControl(id, wnd);
-    Subclass(wnd, TabProc, savedTabProc);
+    RegisterControl(a.Id, wnd);
+    Subclass(wnd, TabProc, a.Busy);
     return Finish(wnd, controlFont);
 }
 
-HWND CreateGroupBox(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    HWND wnd = Make(WS_EX_CONTROLPARENT, "BUTTON", text, WS_CHILD | WS_CLIPSIBLINGS | BS_GROUPBOX, parent, id,
-                    x, y, w, h);
+HWND CreateGroupBox(const TControlArgs& a) {
+    HWND wnd = Make(WS_EX_CONTROLPARENT, "BUTTON", WS_CHILD | WS_CLIPSIBLINGS | BS_GROUPBOX, a);
     if (!wnd) return nullptr;
-    Subclass(wnd, GroupProc, savedGroupProc);
+    Subclass(wnd, GroupProc, a.Busy);
     return Finish(wnd, controlFont);
 }
 
-HWND CreateTreeView(HWND parent, int id, const char* text, int x, int y, int w, int h) {
+HWND CreateTreeView(const TControlArgs& a) {
     ::InitCommonControls();
-    HWND wnd = Make(WS_EX_CLIENTEDGE, WC_TREEVIEWA, text,
+    HWND wnd = Make(WS_EX_CLIENTEDGE, WC_TREEVIEWA,
                     WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | TVS_HASBUTTONS | TVS_HASLINES |
                         TVS_LINESATROOT | TVS_SHOWSELALWAYS,
-                    parent, id, x, y, w, h);
+                    a);
     if (!wnd) return nullptr;
-    RegisterControl(id, wnd);
-    Subclass(wnd, TreeProc, savedTreeProc);
+    RegisterControl(a.Id, wnd);
+    Subclass(wnd, TreeProc, a.Busy);
     return Finish(wnd, controlFont);
 }
 
-HWND CreatePushButton(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    HWND wnd = Make(0, "BUTTON", text, WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_PUSHBUTTON, parent, id, x,
-                    y, w, h);
+HWND CreatePushButton(const TControlArgs& a) {
+    HWND wnd = Make(0, "BUTTON", WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_PUSHBUTTON, a);
     if (!wnd) return nullptr;
-    RegisterControl(id, wnd);
-    Subclass(wnd, ButtonProc, savedButtonProc);
+    RegisterControl(a.Id, wnd);
+    Subclass(wnd, ButtonProc, a.Busy);
     return Finish(wnd, controlFont);
 }
 
-HWND CreateCheckBox(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    HWND wnd = Make(0, "BUTTON", text, WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_AUTOCHECKBOX, parent, id,
-                    x, y, w, h);
+HWND CreateCheckBox(const TControlArgs& a) {
+    HWND wnd = Make(0, "BUTTON", WS_CHILD | WS_CLIPSIBLINGS | WS_TABSTOP | BS_AUTOCHECKBOX, a);
     if (!wnd) return nullptr;
-    RegisterControl(id, wnd);
-    Subclass(wnd, ButtonProc, savedButtonProc);
+    RegisterControl(a.Id, wnd);
+    Subclass(wnd, ButtonProc, a.Busy);
     return Finish(wnd, controlFont);
 }
 
-HWND CreateLabel(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    return Finish(Make(0, "STATIC", text, WS_CHILD | SS_NOPREFIX, parent, id, x, y, w, h), controlFont);
+HWND CreateLabel(const TControlArgs& a) {
+    return Finish(Make(0, "STATIC", WS_CHILD | SS_NOPREFIX, a), controlFont);
 }
 
-HWND CreateHeadingLabel(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    HWND wnd = Make(0, "STATIC", text, WS_CHILD | WS_CLIPSIBLINGS | SS_NOPREFIX, parent, id, x, y, w, h);
+HWND CreateHeadingLabel(const TControlArgs& a) {
+    HWND wnd = Make(0, "STATIC", WS_CHILD | WS_CLIPSIBLINGS | SS_NOPREFIX, a);
     if (!wnd) return nullptr;
     headingFonts.emplace_back(::CreateFontA(30, 0, 0, 0, 600, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
                                             OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
@@ -409,8 +423,8 @@ HWND CreateHeadingLabel(HWND parent, int id, const char* text, int x, int y, int
     return Finish(wnd, static_cast<HFONT>(headingFonts.back().Get()));
 }
 
-HWND CreateProductHeadingLabel(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    HWND wnd = Make(0, "STATIC", text, WS_CHILD | WS_CLIPSIBLINGS | SS_NOPREFIX, parent, id, x, y, w, h);
+HWND CreateProductHeadingLabel(const TControlArgs& a) {
+    HWND wnd = Make(0, "STATIC", WS_CHILD | WS_CLIPSIBLINGS | SS_NOPREFIX, a);
     if (!wnd) return nullptr;
     if (!productHeadingFont)
         productHeadingFont.Reset(::CreateFontA(16, 0, 0, 0, 0, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
@@ -419,34 +433,32 @@ HWND CreateProductHeadingLabel(HWND parent, int id, const char* text, int x, int
     return Finish(wnd, static_cast<HFONT>(productHeadingFont.Get()));
 }
 
-HWND CreateLinkLabel(HWND parent, int id, const char* text, int x, int y, int w, int h) {
-    return MakeLink(parent, id, text, x, y, w, h);
-}
-
-HWND CreateLinkLabel(HWND parent, int id, const char* text, const char* target, int x, int y, int w, int h) {
-    HWND wnd = MakeLink(parent, id, text, x, y, w, h);
-    if (!wnd || !target) return wnd;
+HWND CreateLinkLabel(const TControlArgs& a) {
+    HWND wnd = Make(0, "STATIC", WS_CHILD | SS_NOPREFIX, a);
+    if (!wnd) return nullptr;
+    if (!linkCursor) linkCursor = ::LoadCursorA(Instance(), MAKEINTRESOURCEA(1));
+    Subclass(wnd, LinkProc, a.Busy);
+    Finish(wnd, controlFont);
     // A full table is no error: the link then opens its own text.
-    if (static_cast<int>(linkTargets.size()) < kMaxLinkTargets) {
-        linkTargets.emplace_back(target);
-        ::SetWindowLongPtrA(wnd, GWLP_USERDATA, static_cast<LONG_PTR>(linkTargets.size()));
+    if (a.Target && static_cast<int>(linkTargets.size()) < kMaxLinkTargets) {
+        linkTargets.emplace_back(a.Target);
+        if (TSubclass* data = SubclassOf(wnd)) data->Target = static_cast<int>(linkTargets.size());
     }
     return wnd;
 }
 
-HWND CreatePicturePane(HWND parent, int id, const char* className, WNDPROC proc, int x, int y, int widthPx,
-                       int heightPx) {
+HWND CreatePicturePane(const TPaneArgs& a) {
     WNDCLASSA wc = {};
     wc.style = CS_SAVEBITS;
-    wc.lpfnWndProc = proc;
+    wc.lpfnWndProc = a.Proc;
     wc.hInstance = Instance();
     wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
     wc.hbrBackground = static_cast<HBRUSH>(::GetStockObject(LTGRAY_BRUSH));
-    wc.lpszClassName = className;
+    wc.lpszClassName = a.ClassName;
     ::RegisterClassA(&wc);
-    HWND wnd = ::CreateWindowExA(0, className, "Image1 PR", WS_CHILD | WS_CLIPSIBLINGS, Scaled(x), Scaled(y),
-                                 widthPx - 1, heightPx - 1, parent,
-                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(id)), Instance(), nullptr);
+    HWND wnd = ::CreateWindowExA(0, a.ClassName, "Image1 PR", WS_CHILD | WS_CLIPSIBLINGS, Scaled(a.X),
+                                 Scaled(a.Y), a.WidthPx - 1, a.HeightPx - 1, a.Parent,
+                                 reinterpret_cast<HMENU>(static_cast<INT_PTR>(a.Id)), Instance(), a.Object);
     return Finish(wnd, controlFont);
 }
 
@@ -456,23 +468,33 @@ void DeleteLabelFonts() {
 }
 
 std::string LinkTarget(HWND link) {
-    const LONG_PTR index = ::GetWindowLongPtrA(link, GWLP_USERDATA);
-    std::string target = index > 0 && index <= static_cast<LONG_PTR>(linkTargets.size())
+    const TSubclass* data = SubclassOf(link);
+    const int index = data ? data->Target : 0;
+    std::string target = index > 0 && index <= static_cast<int>(linkTargets.size())
                              ? linkTargets[static_cast<std::size_t>(index - 1)]
                              : TextOf(link);
     if (target.find('@') != std::string::npos) target = "mailto:" + target;
     return target;
 }
 
-void SetLinkOpener(TLinkOpener opener) {
-    linkOpener = std::move(opener);
-}
 void ClearLinkTargets() {
     linkTargets.clear();
 }
 
-TmyTabControl::TmyTabControl(HWND tab) : tab_(tab) {
+TmyTabControl::TmyTabControl(HWND tab, TBusyCursors* busy) : tab_(tab), busy_(busy) {
     for (int& n : windowCount_) n = -1;
+    if (TSubclass* data = SubclassOf(tab_)) data->Tabs = this;
+}
+
+TmyTabControl::~TmyTabControl() {
+    // The windows may outlive this object (or be gone already): they forget it.
+    TSubclass* data = SubclassOf(tab_);
+    if (data && data->Tabs == this) data->Tabs = nullptr;
+    const LONG_PTR self = reinterpret_cast<LONG_PTR>(this);
+    for (int page = 0; page <= lastPage_; ++page) {
+        HWND w = PageWindow(page);
+        if (w && ::GetWindowLongPtrA(w, GWLP_USERDATA) == self) ::SetWindowLongPtrA(w, GWLP_USERDATA, 0);
+    }
 }
 
 HWND TmyTabControl::AddPage(const char* text) {
@@ -488,7 +510,7 @@ HWND TmyTabControl::AddPage(const char* text) {
     r.right = r.left + Scaled(583);
     r.bottom = r.top + Scaled(395);
     ::SendMessageA(tab_, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&r));
-    HWND page = CreatePageWindow(::GetParent(tab_), r);
+    HWND page = CreatePageWindow(::GetParent(tab_), r, this);
     AddWindow(lastPage_, page);
     return page;
 }
@@ -520,6 +542,12 @@ HWND TmyTabControl::PageWindow(int page) const {
     return windows_[page][0];
 }
 
+void TmyTabControl::PlaceBelowStrip() {
+    RECT strip = {0, 0, 0, 420};
+    ::SendMessageA(tab_, TCM_ADJUSTRECT, TRUE, reinterpret_cast<LPARAM>(&strip));
+    pageTopOffset_ = 10 + Unscaled(-strip.top);
+}
+
 void ResetControlRegistry() {
     std::memset(registryIndex, 0, sizeof registryIndex);
     registryWindows.assign(1, nullptr);
@@ -546,11 +574,6 @@ void FocusControl(int id) {
 
 HWND LastFocusedControl() {
     return lastFocused;
-}
-
-void SetAfterPaintHook(TAfterPaint hook, HWND tab) {
-    afterPaint = hook;
-    afterPaintTab = tab;
 }
 
 HWND CreateToolTipControl() {

@@ -14,17 +14,16 @@
 #include "app/state.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
+#include "config/hooks_win32.h"
 #include "config/layout.h"
-#include "config/photos_win32.h"
 #include "config/preview_win32.h"
 #include "diag/crash_report_win32.h"
 #include "render/runloop_win32.h"
 
-TDialogState Dialog;
-
 namespace {
 
-TDialogEnd dialogEnd = nullptr;
+// The process's dialog; see CurrentDialog.
+std::unique_ptr<TConfigDialog> currentDialog;
 
 void CheckAccelerationAtStart() {
     CheckAcceleration(false);  // the user is told every time; the answer is not needed here
@@ -34,84 +33,138 @@ HINSTANCE Instance() {
     return ::GetModuleHandleA(nullptr);
 }
 
-struct TTip {
-    HWND TDialogState::*Button;
+// The More and About pages keep no window once built: each is a table of
+// labels, made in order.
+enum class TLabelKind { Plain, Heading, ProductHeading, Link };
+struct TLabelRow {
+    TLabelKind Kind;
     const char* Text;
+    TPlace Place;
 };
 
+template <std::size_t N>
+void BuildLabels(HWND page, const TLabelRow (&rows)[N]) {
+    for (const TLabelRow& row : rows) {
+        const TControlArgs args{page, 0, row.Text, row.Place};
+        switch (row.Kind) {
+        case TLabelKind::Plain:
+            CreateLabel(args);
+            break;
+        case TLabelKind::Heading:
+            CreateHeadingLabel(args);
+            break;
+        case TLabelKind::ProductHeading:
+            CreateProductHeadingLabel(args);
+            break;
+        case TLabelKind::Link:
+            CreateLinkLabel(args);
+            break;
+        }
+    }
+}
+
 void BuildMorePage(HWND page) {
-    CreateHeadingLabel(page, 0, "More Screensavers", 40, 24, 500, 32);
-    CreateLabel(page, 0, "Quorvane is made by a small team that builds screensavers for people", 40, 80, 500,
-                20);
-    CreateLabel(page, 0, "who like to look at their own pictures. Besides this photo flight", 40, 100, 500,
-                20);
-    CreateLabel(page, 0, "through space we work on further savers for your photographs:", 40, 120, 500, 20);
-    CreateProductHeadingLabel(page, 0, "- a quiet slide show with soft cross-fades", 60, 156, 480, 20);
-    CreateProductHeadingLabel(page, 0, "- a wall of pictures that turn like tiles", 60, 180, 480, 20);
-    CreateProductHeadingLabel(page, 0, "- a calendar that shows a photo for each day", 60, 204, 480, 20);
-    CreateLabel(page, 0, "Find them, and news of Quorvane, on our web site:", 40, 246, 500, 20);
     const std::string morePage = std::string(kWebRoot) + "screensavers.php";
-    CreateLinkLabel(page, 0, morePage.c_str(), 40, 268, 400, 20);
+    const TLabelRow rows[] = {
+        {TLabelKind::Heading, "More Screensavers", {40, 24, 500, 32}},
+        {TLabelKind::Plain,
+         "Quorvane is made by a small team that builds screensavers for people",
+         {40, 80, 500, 20}},
+        {TLabelKind::Plain,
+         "who like to look at their own pictures. Besides this photo flight",
+         {40, 100, 500, 20}},
+        {TLabelKind::Plain,
+         "through space we work on further savers for your photographs:",
+         {40, 120, 500, 20}},
+        {TLabelKind::ProductHeading, "- a quiet slide show with soft cross-fades", {60, 156, 480, 20}},
+        {TLabelKind::ProductHeading, "- a wall of pictures that turn like tiles", {60, 180, 480, 20}},
+        {TLabelKind::ProductHeading, "- a calendar that shows a photo for each day", {60, 204, 480, 20}},
+        {TLabelKind::Plain, "Find them, and news of Quorvane, on our web site:", {40, 246, 500, 20}},
+        {TLabelKind::Link, morePage.c_str(), {40, 268, 400, 20}},
+    };
+    BuildLabels(page, rows);
 }
 
 void BuildAboutPage(HWND page) {
-    CreateHeadingLabel(page, 0, "Quorvane", 116, 38, 400, 30);
-    CreateLabel(page, 0, VersionLabel(kAppVersion).c_str(), 266, 68, 120, 25);
-    CreateLabel(page, 0, "Home page :", 186, 178, 80, 20);
-    CreateLinkLabel(page, 0, kHomePage, 286, 178, 205, 20);
-    CreateLabel(page, 0, "Feedback :", 186, 203, 60, 20);
-    CreateLinkLabel(page, 0, kFeedbackPage, 286, 203, 270, 20);
-    CreateLabel(page, 0, "Technical support :", 186, 228, 100, 20);
-    CreateLinkLabel(page, 0, kSupportAddress, 286, 228, 190, 20);
-    CreateLabel(page, 0, "Copyright (c) 2026 the Quorvane developers.", 206, 298, 250, 25);
-    CreateLabel(page, 0, "All rights reserved.", 246, 328, 150, 25);
+    const std::string version = VersionLabel(kAppVersion);
+    const TLabelRow rows[] = {
+        {TLabelKind::Heading, "Quorvane", {116, 38, 400, 30}},
+        {TLabelKind::Plain, version.c_str(), {266, 68, 120, 25}},
+        {TLabelKind::Plain, "Home page :", {186, 178, 80, 20}},
+        {TLabelKind::Link, kHomePage, {286, 178, 205, 20}},
+        {TLabelKind::Plain, "Feedback :", {186, 203, 60, 20}},
+        {TLabelKind::Link, kFeedbackPage, {286, 203, 270, 20}},
+        {TLabelKind::Plain, "Technical support :", {186, 228, 100, 20}},
+        {TLabelKind::Link, kSupportAddress, {286, 228, 190, 20}},
+        {TLabelKind::Plain, "Copyright (c) 2026 the Quorvane developers.", {206, 298, 250, 25}},
+        {TLabelKind::Plain, "All rights reserved.", {246, 328, 150, 25}},
+    };
+    BuildLabels(page, rows);
 }
 
-void AddToolTips() {
-    Dialog.ToolTip.Reset(CreateToolTipControl());
-    if (!Dialog.ToolTip) {
+int NonClientHeight96() {
+    // The size every system version accepts (without iPaddedBorderWidth).
+    NONCLIENTMETRICSA m = {};
+    m.cbSize = offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA);
+    if (!::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, m.cbSize, &m, 0)) return 0;
+    return Unscaled(m.iCaptionHeight + m.iBorderWidth);
+}
+
+}  // namespace
+
+TConfigDialog::~TConfigDialog() {
+    if (main_ && ::IsWindow(main_)) {
+        ::SetWindowLongPtrA(main_, GWLP_USERDATA, 0);
+        ::DestroyWindow(main_);
+    }
+}
+
+void TConfigDialog::AddToolTips() {
+    toolTip_.Reset(CreateToolTipControl());
+    if (!toolTip_) {
         ShowMessage("can't create tooltip");
         return;
     }
-    HWND tip = Dialog.ToolTip.Get();
-    AddToolTip(tip, Dialog.OkButton, "Save changes and exit");
-    AddToolTip(tip, Dialog.CancelButton, "Exit without saving");
-    AddToolTip(tip, Dialog.PreviewButton, "Run screensaver");
-    AddPhotosToolTips(tip);
+    HWND tip = toolTip_.Get();
+    AddToolTip(tip, okButton_, "Save changes and exit");
+    AddToolTip(tip, cancelButton_, "Exit without saving");
+    AddToolTip(tip, previewButton_, "Run screensaver");
+    photos_.AddToolTips(tip);
 }
 
-void BuildPagesAndButtons() {
-    HWND main = Dialog.Main;
-    Dialog.Tab = CreateTabControl(main, kIdTab, "Main_TAB", 10, 10, 583, 395);
-    Dialog.Tabs = std::make_unique<TmyTabControl>(Dialog.Tab);
-    Dialog.PageTopOffset = 10;
-    HWND more = Dialog.Tabs->AddPage("More Screensavers");
-    HWND photos = Dialog.Tabs->AddPage("Photos");
-    HWND about = Dialog.Tabs->AddPage("About");
+void TConfigDialog::BuildPagesAndButtons() {
+    tab_ = CreateTabControl({main_, kIdTab, "Main_TAB", {10, 10, 583, 395}});
+    tabs_ = std::make_unique<TmyTabControl>(tab_, &busy_);
+    HWND more = tabs_->AddPage("More Screensavers");
+    HWND photos = tabs_->AddPage("Photos");
+    HWND about = tabs_->AddPage("About");
 
-    Dialog.OptionsButton = CreatePushButton(main, kIdOptions, "Options >>", 517, 412, 75, 23);
-    Dialog.OkButton = CreatePushButton(main, kIdOk, "OK", 347, 412, 75, 23);
-    Dialog.CancelButton = CreatePushButton(main, kIdCancel, "Cancel", 432, 412, 75, 23);
-    Dialog.PreviewButton = CreatePushButton(main, kIdPreview, "Preview", 517, 412, 75, 23);
-    for (HWND b : {Dialog.OkButton, Dialog.CancelButton, Dialog.PreviewButton}) ::ShowWindow(b, SW_HIDE);
+    optionsButton_ = CreatePushButton({main_, kIdOptions, "Options >>", {517, 412, 75, 23}, nullptr, &busy_});
+    okButton_ = CreatePushButton({main_, kIdOk, "OK", {347, 412, 75, 23}, nullptr, &busy_});
+    cancelButton_ = CreatePushButton({main_, kIdCancel, "Cancel", {432, 412, 75, 23}, nullptr, &busy_});
+    previewButton_ = CreatePushButton({main_, kIdPreview, "Preview", {517, 412, 75, 23}, nullptr, &busy_});
+    for (HWND b : {okButton_, cancelButton_, previewButton_}) ::ShowWindow(b, SW_HIDE);
 
     BuildMorePage(more);
-    BuildPhotosPage(photos);
+    TPhotosPage::TCreateArgs photosArgs;
+    photosArgs.Page = photos;
+    photosArgs.Owner = main_;
+    photosArgs.Tabs = tabs_.get();
+    photosArgs.Busy = &busy_;
+    photos_.Create(photosArgs);
     BuildAboutPage(about);
-    Dialog.Tabs->ShowPage(kPageMore);
+    tabs_->ShowPage(kPageMore);
 
     // From here on the pages' contents are placed below the tab strip.
-    RECT strip = {0, 0, 0, 420};
-    ::SendMessageA(Dialog.Tab, TCM_ADJUSTRECT, TRUE, reinterpret_cast<LPARAM>(&strip));
-    Dialog.PageTopOffset = 10 + Unscaled(-strip.top);
+    tabs_->PlaceBelowStrip();
 
     AddToolTips();
 }
 
-void DispatchCommand(int id) {
+void TConfigDialog::DispatchCommand(int id) {
     // A preview run's message loop keeps the dialog serviced; the dialog's
     // own end and preview requests wait until the run is over.
-    if (Dialog.PreviewRunning && (id == kIdOk || id == kIdCancel || id == kIdPreview)) return;
+    if (previewRunning_ && (id == kIdOk || id == kIdCancel || id == kIdPreview)) return;
     switch (id) {
     case kIdAddFolder:
     case kIdRemove:
@@ -119,13 +172,13 @@ void DispatchCommand(int id) {
     case kIdAutoRefresh:
     case kIdAddPhoto:
     case kIdRefreshFolder:
-        if (!Dialog.PreviewRunning) PhotosCommand(id);
+        if (!previewRunning_) photos_.Command(id);
         break;
     case kIdOk:
         SaveAndExit();
         break;
     case kIdCancel:
-        TearDownDialog();
+        TearDown();
         break;
     case kIdPreview:
         RunPreview();
@@ -136,19 +189,19 @@ void DispatchCommand(int id) {
     }
 }
 
-LRESULT HandleMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT TConfigDialog::HandleMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     switch (msg) {
     case WM_DESTROY:
-        TearDownDialog();
+        TearDown();
         break;
     case WM_SETFOCUS:
         if (HWND last = LastFocusedControl()) ::SetFocus(last);
         break;
     case WM_CLOSE:
-        if (Dialog.PreviewRunning) return 0;
+        if (previewRunning_) return 0;
         break;
     case WM_SETCURSOR:
-        if (HCURSOR busy = DialogBusyCursor.load()) {
+        if (HCURSOR busy = busy_.Dialog.load()) {
             ::SetCursor(busy);
             return 0;
         }
@@ -157,16 +210,15 @@ LRESULT HandleMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
         const NMHDR* hdr = reinterpret_cast<const NMHDR*>(lp);
         if (!hdr) break;
         if (hdr->idFrom == kIdTab && hdr->code == TCN_SELCHANGE) {
-            if (Dialog.PreviewRunning) {
+            if (previewRunning_) {
                 // Keep the page the run started from.
-                if (Dialog.Tabs) ::SendMessageA(Dialog.Tab, TCM_SETCURSEL, Dialog.Tabs->CurrentPage(), 0);
+                if (tabs_) ::SendMessageA(tab_, TCM_SETCURSEL, tabs_->CurrentPage(), 0);
                 break;
             }
-            if (::GetFocus() != Dialog.Tab) ::SetFocus(Dialog.Tab);
-            if (Dialog.Tabs)
-                Dialog.Tabs->ShowPage(static_cast<int>(::SendMessageA(Dialog.Tab, TCM_GETCURSEL, 0, 0)));
+            if (::GetFocus() != tab_) ::SetFocus(tab_);
+            if (tabs_) tabs_->ShowPage(static_cast<int>(::SendMessageA(tab_, TCM_GETCURSEL, 0, 0)));
         } else if (hdr->idFrom == kIdTree && (hdr->code == TVN_SELCHANGEDA || hdr->code == TVN_SELCHANGEDW)) {
-            ShowProperties();
+            photos_.ShowProperties();
         }
         break;
     }
@@ -179,20 +231,22 @@ LRESULT HandleMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_VSCROLL:
         return 0;
     case kFillBatchMessage:
-        return InsertFillBatch(lp);
+        return photos_.InsertFillBatch(lp);
     case kFillDoneMessage:
-        Dialog.LastShownPage = -1;
-        AfterPaint(Dialog.Tab);
+        lastShownPage_ = -1;
+        AfterPaint();
         return 0;
     }
     return ::DefWindowProcA(wnd, msg, wp, lp);
 }
 
-LRESULT CALLBACK DialogProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+LRESULT CALLBACK TConfigDialog::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    TConfigDialog* dialog = BoundObject<TConfigDialog>(wnd, msg, lp);
+    if (!dialog) return ::DefWindowProcA(wnd, msg, wp, lp);
     // No exception may unwind through the system's frames that called this
-    // procedure: every one is reported here, and the dialog stays open.
+    // procedure: every one goes to the crash report, which ends the process.
     try {
-        return HandleMessage(wnd, msg, wp, lp);
+        return dialog->HandleMessage(wnd, msg, wp, lp);
     } catch (const std::exception& e) {
         ReportException(&e, RunFlags.load() | kRunDialog);
     } catch (...) {
@@ -201,49 +255,42 @@ LRESULT CALLBACK DialogProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     return 0;
 }
 
-int NonClientHeight96() {
-    // The size every system version accepts (without iPaddedBorderWidth).
-    NONCLIENTMETRICSA m = {};
-    m.cbSize = offsetof(NONCLIENTMETRICSA, lfMessageFont) + sizeof(LOGFONTA);
-    if (!::SystemParametersInfoA(SPI_GETNONCLIENTMETRICS, m.cbSize, &m, 0)) return 0;
-    return Unscaled(m.iCaptionHeight + m.iBorderWidth);
-}
-
 // A folder where the catalogue file belongs can be neither read nor
 // replaced; the catalogue then starts as the default one, and the user is
 // told why rather than finding a different list.
-void WarnIfCatalogueBlocked() {
+void TConfigDialog::WarnIfCatalogueBlocked() {
     const std::string& file = Settings.CatalogueFile;
     if (file.empty()) return;
     const DWORD attributes = ::GetFileAttributesA(file.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
-    ShowMessageBoxA(Dialog.Main,
+    ShowMessageBoxA(main_,
                     "Your list of pictures cannot be read: where it is kept,\r\n" + file +
                         "\r\nthere is a folder of that name. The default pictures are shown instead. Move or "
                         "rename that folder, then press OK to save your list.",
                     "Quorvane", MB_OK | MB_ICONEXCLAMATION);
 }
 
-}  // namespace
-
-void SetDialogEndHook(TDialogEnd end) {
-    dialogEnd = end;
+TConfigDialog* CurrentDialog() {
+    return currentDialog.get();
 }
 
 bool CreateConfigDialog() {
-    Dialog = TDialogState();
+    currentDialog.reset();
+    currentDialog = std::make_unique<TConfigDialog>();
+    return currentDialog->Create();
+}
+
+bool TConfigDialog::Create() {
     RunFlags |= kRunDialog;      // 1
     CheckAccelerationAtStart();  // 2
 
     InitApplicationData();  // 3
-    Dialog.HighlightBrush.Reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNHIGHLIGHT)));
-    Dialog.ShadowBrush.Reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNSHADOW)));
-    Dialog.ShadowPen.Reset(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_BTNSHADOW)));
-    Dialog.HighlightPen.Reset(::CreatePen(PS_SOLID, 1, ::GetSysColor(COLOR_BTNHIGHLIGHT)));
+    highlightBrush_.Reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNHIGHLIGHT)));
+    shadowBrush_.Reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNSHADOW)));
 
     WNDCLASSA wc = {};  // 4
     wc.style = CS_HREDRAW | CS_VREDRAW;
-    wc.lpfnWndProc = DialogProc;
+    wc.lpfnWndProc = Proc;
     wc.hInstance = Instance();
     wc.hIcon = ::LoadIconA(Instance(), MAKEINTRESOURCEA(500));
     wc.hCursor = ::LoadCursorA(nullptr, IDC_ARROW);
@@ -261,34 +308,31 @@ bool CreateConfigDialog() {
     ::GetWindowRect(::GetDesktopWindow(), &desk);
     const int left = desk.left + (desk.right - desk.left - width) / 2;
     const int top = desk.top + (desk.bottom - desk.top - height) / 2;
-    Dialog.Main = ::CreateWindowExA(0, kDialogClass, kDialogTitle, WS_CAPTION | WS_SYSMENU, left, top, width,
-                                    height, nullptr, nullptr, Instance(), nullptr);
-    if (!Dialog.Main) {
+    main_ = ::CreateWindowExA(0, kDialogClass, kDialogTitle, WS_CAPTION | WS_SYSMENU, left, top, width,
+                              height, nullptr, nullptr, Instance(), this);
+    if (!main_) {
         ShowMessageBoxA(nullptr, "WinCreate failed", std::string(), MB_OK);
         return false;
     }
-    ::UpdateWindow(Dialog.Main);
+    ::UpdateWindow(main_);
 
     ::InitCommonControls();  // 7
     LoadThemeLibrary();
-    SetAfterPaintHook(AfterPaint, nullptr);
 
-    Dialog.PreviewBitmap = std::make_unique<TBitmap>(Scaled(320), Scaled(240));  // 8
+    // 8: the picture pane's bitmap comes with the pane, in step 10.
 
     ResetControlRegistry();  // 9
     ClearLinkTargets();
     SetControlFont(static_cast<HFONT>(::GetStockObject(DEFAULT_GUI_FONT)));
-    Dialog.LastShownPage = -1;
+    lastShownPage_ = -1;
 
-    BuildPagesAndButtons();  // 10
-    SetAfterPaintHook(AfterPaint, Dialog.Tab);
+    BuildPagesAndButtons();  // 10, with the pane's DC (11)
+    tabs_->OnPaint = [this] { AfterPaint(); };
 
-    if (Dialog.Pane) Dialog.PaneDC = ::GetDC(Dialog.Pane);  // 11
-
-    StartTreeFill();  // 12
+    photos_.StartTreeFill();  // 12
 
     FocusControl(kIdTab);  // 13
-    ::ShowWindow(Dialog.Main, SW_SHOW);
+    ::ShowWindow(main_, SW_SHOW);
     WarnIfCatalogueBlocked();
     return true;
 }
@@ -296,7 +340,8 @@ bool CreateConfigDialog() {
 void RunDialogMessageLoop() {
     MSG msg;
     while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
-        if (Dialog.Main && ::IsDialogMessageA(Dialog.Main, &msg)) continue;
+        HWND main = currentDialog ? currentDialog->Main() : nullptr;
+        if (main && ::IsDialogMessageA(main, &msg)) continue;
         ::TranslateMessage(&msg);
         ::DispatchMessageA(&msg);
     }
@@ -307,22 +352,71 @@ void RunConfigDialog() {
     RunDialogMessageLoop();
 }
 
-void RevealButtons() {
-    ::ShowWindow(Dialog.OptionsButton, SW_HIDE);
-    for (HWND b : {Dialog.OkButton, Dialog.CancelButton, Dialog.PreviewButton}) ::ShowWindow(b, SW_SHOW);
-    if (Dialog.Tabs && Dialog.Tabs->CurrentPage() == kPageMore) {
-        ::SendMessageA(Dialog.Tab, TCM_SETCURSEL, kPagePhotos, 0);
-        Dialog.Tabs->ShowPage(kPagePhotos);
+void TConfigDialog::RevealButtons() {
+    ::ShowWindow(optionsButton_, SW_HIDE);
+    for (HWND b : {okButton_, cancelButton_, previewButton_}) ::ShowWindow(b, SW_SHOW);
+    if (tabs_ && tabs_->CurrentPage() == kPageMore) {
+        ::SendMessageA(tab_, TCM_SETCURSEL, kPagePhotos, 0);
+        tabs_->ShowPage(kPagePhotos);
     }
 }
 
-namespace {
+void TConfigDialog::AfterPaint() {
+    if (!tabs_) return;
+    const int page = tabs_->CurrentPage();
+    if (page != kPageMore && ::IsWindowVisible(optionsButton_)) RevealButtons();
+    if (tabs_->CurrentPage() != kPagePhotos) {
+        // Remembered so that coming back to the Photos page brings it up to date.
+        lastShownPage_ = tabs_->CurrentPage();
+        return;
+    }
+    photos_.Pane().DrawFrame(tabs_->PageWindow(kPagePhotos), tab_, tabs_->PageTopOffset());
+    if (lastShownPage_ != kPagePhotos) {
+        // Set first: the selection below paints, which comes back here.
+        lastShownPage_ = kPagePhotos;
+        photos_.Sync();
+    }
+}
+
+void TConfigDialog::RunPreview() {
+    if (previewRunning_) return;
+    HCURSOR starting = ::LoadCursorA(nullptr, IDC_APPSTARTING);
+    busy_.Dialog = starting;
+    ::SetCursor(starting);
+
+    TPicturePane& pane = photos_.Pane();
+    bool held = false;  // the pane refused a picture during the run
+    {
+        previewRunning_ = true;
+        pane.HoldDecodes();
+        struct TRunEnd {
+            TConfigDialog& dialog;
+            TPicturePane& pane;
+            bool& held;
+            ~TRunEnd() {
+                dialog.previewRunning_ = false;
+                dialog.busy_.Dialog = nullptr;
+                held = pane.ResumeDecodes();
+            }
+        } runEnd{*this, pane, held};
+        // The tree is whole before the run, and the fill's inserts do not
+        // compete with the run for this thread.
+        photos_.WaitForTreeFill();
+        RunSaverFromDialog();
+    }
+    if (held) photos_.ShowProperties();
+    // The whole dialog was under the saver's window: paint all of it anew,
+    // and give the pointer its arrow back.
+    if (main_)
+        ::RedrawWindow(main_, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+    ::SetCursor(::LoadCursorA(nullptr, IDC_ARROW));
+}
 
 // Saves the settings and the catalogue; when that fails (the catalogue file
 // is a folder, its folder is read-only, another program holds the file),
 // says so in plain words and offers to try again. False when the user gave
 // up: nothing of the session is lost, the dialog stays.
-bool SaveWithRetry() {
+bool TConfigDialog::SaveWithRetry() {
     for (;;) {
         std::string problem;
         try {
@@ -334,55 +428,52 @@ bool SaveWithRetry() {
         const std::string text = "Your pictures and settings could not be saved.\r\n\r\n" + problem +
                                  "\r\n\r\nChoose Retry to try again, or Cancel to go back to the settings "
                                  "with your changes kept.";
-        if (ShowMessageBoxA(Dialog.Main, text, "Quorvane", MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY)
+        if (ShowMessageBoxA(main_, text, "Quorvane", MB_RETRYCANCEL | MB_ICONEXCLAMATION) != IDRETRY)
             return false;
     }
 }
 
-}  // namespace
-
-void SaveAndExit() {
-    const bool fillCut = TreeFillRunning();
-    StopTreeFill();
+void TConfigDialog::SaveAndExit() {
+    const bool fillCut = photos_.TreeFillRunning();
+    photos_.StopTreeFill();
     if (!SaveWithRetry()) {
         // The tree may have been stopped half-way for the save; show it whole.
-        if (fillCut) StartTreeFill();
+        if (fillCut) photos_.StartTreeFill();
         return;
     }
-    TearDownDialog();
+    TearDown();
 }
 
 void TearDownDialog() {
-    if (Dialog.TornDown) return;
-    Dialog.TornDown = true;
+    if (currentDialog) currentDialog->TearDown();
+}
 
-    StopTreeFill();  // 1
+void TConfigDialog::TearDown() {
+    if (tornDown_) return;
+    tornDown_ = true;
 
-    Dialog.HighlightBrush.Reset();  // 2
-    Dialog.ShadowBrush.Reset();
-    Dialog.ShadowPen.Reset();
-    Dialog.HighlightPen.Reset();
+    photos_.StopTreeFill();  // 1
+
+    highlightBrush_.Reset();  // 2
+    shadowBrush_.Reset();
     DeleteLabelFonts();
 
-    if (Dialog.PaneDC) ::ReleaseDC(Dialog.Pane, Dialog.PaneDC);  // 3
-    Dialog.PaneDC = nullptr;
-    Dialog.PreviewBitmap.reset();
+    photos_.ReleasePane();  // 3: its DC, bitmap and frame pens
 
     UnloadThemeLibrary();  // 4
 
-    if (Dialog.ComInitialised) ::CoUninitialize();  // 5
-    Dialog.ComInitialised = false;
+    photos_.ReleaseCom();  // 5
 
-    if (!dialogEnd) {
+    const std::function<void()> end = ConfigHooks().EndDialog;
+    if (!end) {
         EndLingeringLoaders();  // no decode of an ended preview may run into the unloaded plug-ins
         FreeApplicationData();  // 6: ends the process
     }
     // A test's end: take the windows down and leave the message loop.
-    SetAfterPaintHook(nullptr, nullptr);
-    Dialog.ToolTip.Reset();
-    if (Dialog.Main && ::IsWindow(Dialog.Main)) ::DestroyWindow(Dialog.Main);
-    Dialog.Main = nullptr;
-    Dialog.Tabs.reset();
+    tabs_.reset();
+    toolTip_.Reset();
+    if (main_ && ::IsWindow(main_)) ::DestroyWindow(main_);
+    main_ = nullptr;
     PumpMessages();
-    dialogEnd();
+    end();
 }

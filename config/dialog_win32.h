@@ -5,57 +5,83 @@
 
 #include "base/handles_win32.h"
 #include "config/controls_win32.h"
-#include "imaging/bitmap_win32.h"
+#include "config/dialog_ids.h"
+#include "config/photos_win32.h"
 
 // The configuration dialog: one top-level window with a tab control of
 // three pages and a row of buttons, built in code from the wrappers of
-// controls_win32.h. One dialog per process; its state is module-wide.
-
-// Control identifiers (WM_COMMAND and WM_NOTIFY keys).
-enum TDialogId : int {
-    kIdAddFolder = 4,
-    kIdRemove = 5,
-    kIdIncludeSubdirs = 6,
-    kIdAutoRefresh = 7,
-    kIdPicturePane = 9,
-    kIdOk = 16,
-    kIdCancel = 17,
-    kIdPreview = 26,
-    kIdTab = 27,
-    kIdTree = 54,
-    kIdAddPhoto = 63,
-    kIdRefreshFolder = 65,
-    kIdOptions = 66,
-};
-
-enum TDialogPage : int { kPageMore = 0, kPagePhotos = 1, kPageAbout = 2 };
+// controls_win32.h. One dialog per process.
 
 constexpr const char kDialogClass[] = "WSSW_Quorvane";
 constexpr const char kDialogTitle[] = "Quorvane";
 
-struct TDialogState {
-    HWND Main = nullptr;                  // destroyed by the window manager or the tear-down
-    std::unique_ptr<TmyTabControl> Tabs;  // null until the tab control exists
-    HWND Tab = nullptr;                   // child of Main
-    // 96-DPI y offset of the page area: 10 while the pages are built, then
-    // 10 plus the tab strip's height.
-    int PageTopOffset = 10;
-    int LastShownPage = -1;  // page whose selection was last brought up to date
-    HWND OptionsButton = nullptr;
-    HWND OkButton = nullptr;
-    HWND CancelButton = nullptr;
-    HWND PreviewButton = nullptr;
-    TWindow ToolTip;  // top-level, so owned here
-    TGdiObject HighlightBrush, ShadowBrush;
-    TGdiObject ShadowPen, HighlightPen;  // the frame around the picture pane
-    bool ComInitialised = false;
-    bool PreviewRunning = false;  // a preview run's loop is inside the command handler
-    bool TornDown = false;
-    std::unique_ptr<TBitmap> PreviewBitmap;  // scaled(320) x scaled(240)
-    HWND Pane = nullptr;                     // the picture pane, child of the Photos page
-    HDC PaneDC = nullptr;                    // GetDC(Pane), released at tear-down
+class TConfigDialog {
+public:
+    TConfigDialog() = default;
+    TConfigDialog(const TConfigDialog&) = delete;
+    TConfigDialog& operator=(const TConfigDialog&) = delete;
+    // A dialog still on the screen (only a test leaves one) loses its
+    // window here, without its tear-down's end.
+    ~TConfigDialog();
+
+    // Start-up steps 1 to 13; false when the dialog could not be made.
+    bool Create();
+    // Stops the fill, gives back what the start-up made, and ends: the
+    // product's end frees the application data and ends the process; a
+    // test's end destroys the windows first and returns.
+    void TearDown();
+
+    // Destroyed by the window manager or the tear-down; null before Create.
+    HWND Main() const { return main_; }
+    HWND Tab() const { return tab_; }
+    TmyTabControl* Tabs() const { return tabs_.get(); }
+    HWND ToolTip() const { return toolTip_.Get(); }
+    TBusyCursors& Busy() { return busy_; }
+    TPhotosPage& Photos() { return photos_; }
+    bool PreviewRunning() const { return previewRunning_; }
+
+private:
+    static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+    LRESULT HandleMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
+    void BuildPagesAndButtons();
+    void AddToolTips();
+    void DispatchCommand(int id);
+    // After every paint of a page or the tab control: reveals the buttons
+    // when a page other than the first is shown, draws the pane's frame, and
+    // brings the Photos page up to date when it is newly shown.
+    void AfterPaint();
+    // Hides "Options >>", shows "OK", "Cancel" and "Preview", and moves from
+    // page 0 to the Photos page.
+    void RevealButtons();
+    // "Preview": waits for the tree fill, runs the screensaver full screen
+    // with the catalogue and settings as they are in memory while the pane
+    // holds its decodes back, then shows what it held back and repaints.
+    void RunPreview();
+    // Save and exit ("OK"); exit without saving is TearDown.
+    void SaveAndExit();
+    bool SaveWithRetry();
+    void WarnIfCatalogueBlocked();
+
+    HWND main_ = nullptr;
+    std::unique_ptr<TmyTabControl> tabs_;  // null until the tab control exists
+    HWND tab_ = nullptr;                   // child of main_
+    int lastShownPage_ = -1;               // page whose selection was last brought up to date
+    HWND optionsButton_ = nullptr;
+    HWND okButton_ = nullptr;
+    HWND cancelButton_ = nullptr;
+    HWND previewButton_ = nullptr;
+    TWindow toolTip_;  // top-level, so owned here
+    TGdiObject highlightBrush_, shadowBrush_;
+    TBusyCursors busy_;
+    TPhotosPage photos_;
+    bool previewRunning_ = false;  // a preview run's loop is inside the command handler
+    bool tornDown_ = false;
 };
-extern TDialogState Dialog;
+
+// The dialog of this process: made anew by each CreateConfigDialog and kept
+// until the next, so that what its tear-down left can still be read. Null
+// before the first. The one process-wide record of the dialog.
+TConfigDialog* CurrentDialog();
 
 // The dialog entry of mode "c": loads the application data, shows the
 // dialog and runs it to its end, which ends the process. Returns only when
@@ -67,15 +93,5 @@ void RunConfigDialog();
 bool CreateConfigDialog();
 void RunDialogMessageLoop();
 
-// What ends the dialog after its tear-down. The product frees the
-// application data and ends the process; a test can take the end instead
-// (the tear-down then destroys the main window itself).
-using TDialogEnd = void (*)();
-void SetDialogEndHook(TDialogEnd end);  // null: FreeApplicationData
-
-// Hides "Options >>", shows "OK", "Cancel" and "Preview", and moves from
-// page 0 to the Photos page.
-void RevealButtons();
-// Save and exit ("OK") and exit without saving ("Cancel").
-void SaveAndExit();
+// The current dialog's tear-down ("Cancel" and the close box run it too).
 void TearDownDialog();

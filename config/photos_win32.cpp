@@ -20,38 +20,12 @@
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
 #include "catalogue/scan_win32.h"
-#include "config/dialog_win32.h"
+#include "config/dialog_ids.h"
+#include "config/hooks_win32.h"
 #include "config/layout.h"
 #include "config/picture_win32.h"
-#include "config/preview_win32.h"
 
 namespace {
-
-// The page's controls; children of the page and its two group boxes.
-HWND leftBox = nullptr;
-HWND tree = nullptr;
-HWND propertiesBox = nullptr;
-HWND widthLabel = nullptr;
-HWND heightLabel = nullptr;
-HWND formatLabel = nullptr;
-HWND sizeLabel = nullptr;
-HWND refreshButton = nullptr;
-HWND includeCheck = nullptr;
-HWND autoCheck = nullptr;
-HWND addFolderButton = nullptr;
-HWND removeButton = nullptr;
-HWND addPhotoButton = nullptr;
-
-bool folderMode = false;  // properties box shows a folder (else a picture)
-TSlotTable slots;
-
-// Tree fill thread.
-std::atomic<bool> fillRunning{false};
-std::atomic<bool> fillStop{false};
-TKernelHandle fillThread;
-
-TFolderBrowser folderBrowser;
-TFilePicker filePicker;
 
 constexpr DWORD kFillStackSize = 32 * 1024;
 
@@ -65,7 +39,8 @@ constexpr std::size_t kMaxPickerBufferChars = std::size_t(1) << 24;
 
 // One tree item, in the character set of TInsert (and of its message).
 template <typename TInsert, typename TChar>
-HTREEITEM InsertItem(UINT message, HTREEITEM parent, HTREEITEM after, const TChar* text, std::uint32_t data) {
+HTREEITEM InsertItem(HWND tree, UINT message, HTREEITEM parent, HTREEITEM after, const TChar* text,
+                     std::uint32_t data) {
     TInsert ins = {};
     ins.hParent = parent;
     ins.hInsertAfter = after;
@@ -77,12 +52,13 @@ HTREEITEM InsertItem(UINT message, HTREEITEM parent, HTREEITEM after, const TCha
                                                           : ::SendMessageW(tree, message, 0, item));
 }
 
-HTREEITEM Insert(HTREEITEM parent, HTREEITEM after, const std::string& text, std::uint32_t data) {
-    return InsertItem<TVINSERTSTRUCTA>(TVM_INSERTITEMA, parent, after, text.c_str(), data);
+HTREEITEM Insert(HWND tree, HTREEITEM parent, HTREEITEM after, const std::string& text, std::uint32_t data) {
+    return InsertItem<TVINSERTSTRUCTA>(tree, TVM_INSERTITEMA, parent, after, text.c_str(), data);
 }
 
-HTREEITEM InsertWide(HTREEITEM parent, HTREEITEM after, const std::wstring& text, std::uint32_t data) {
-    return InsertItem<TVINSERTSTRUCTW>(TVM_INSERTITEMW, parent, after, text.c_str(), data);
+HTREEITEM InsertWide(HWND tree, HTREEITEM parent, HTREEITEM after, const std::wstring& text,
+                     std::uint32_t data) {
+    return InsertItem<TVINSERTSTRUCTW>(tree, TVM_INSERTITEMW, parent, after, text.c_str(), data);
 }
 
 // The tree shows every entry under its real name. A catalogue path holds a
@@ -131,23 +107,23 @@ private:
 };
 
 // A picture item: the file-name part of `path`, under its long name.
-HTREEITEM InsertPicture(HTREEITEM parent, HTREEITEM after, std::string_view path, std::uint32_t data,
-                        TShownNames& names) {
+HTREEITEM InsertPicture(HWND tree, HTREEITEM parent, HTREEITEM after, std::string_view path,
+                        std::uint32_t data, TShownNames& names) {
     const std::wstring shown = names.NameOf(path);
-    return shown.empty() ? Insert(parent, after, FileNamePart(path), data)
-                         : InsertWide(parent, after, shown, data);
+    return shown.empty() ? Insert(tree, parent, after, FileNamePart(path), data)
+                         : InsertWide(tree, parent, after, shown, data);
 }
 
 // A folder node: the folder's full path, with long names for short ones.
-HTREEITEM InsertFolder(HTREEITEM after, const std::string& path, std::uint32_t data) {
+HTREEITEM InsertFolder(HWND tree, HTREEITEM after, const std::string& path, std::uint32_t data) {
     if (path.find('~') != std::string::npos) {
         const std::wstring shown = LongPathOf(path);
-        if (shown != WidePathOf(path)) return InsertWide(TVI_ROOT, after, shown, data);
+        if (shown != WidePathOf(path)) return InsertWide(tree, TVI_ROOT, after, shown, data);
     }
-    return Insert(TVI_ROOT, after, path, data);
+    return Insert(tree, TVI_ROOT, after, path, data);
 }
 
-std::uint32_t DataOf(HTREEITEM item) {
+std::uint32_t DataOf(HWND tree, HTREEITEM item) {
     TVITEMA it = {};
     it.mask = TVIF_PARAM;
     it.hItem = item;
@@ -155,7 +131,7 @@ std::uint32_t DataOf(HTREEITEM item) {
     return static_cast<std::uint32_t>(it.lParam);
 }
 
-void SetData(HTREEITEM item, std::uint32_t data) {
+void SetData(HWND tree, HTREEITEM item, std::uint32_t data) {
     TVITEMA it = {};
     it.mask = TVIF_PARAM;
     it.hItem = item;
@@ -163,26 +139,17 @@ void SetData(HTREEITEM item, std::uint32_t data) {
     ::SendMessageA(tree, TVM_SETITEMA, 0, reinterpret_cast<LPARAM>(&it));
 }
 
-HTREEITEM Next(HTREEITEM item, UINT how) {
+HTREEITEM Next(HWND tree, HTREEITEM item, UINT how) {
     return reinterpret_cast<HTREEITEM>(
         ::SendMessageA(tree, TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(item)));
 }
 
-HTREEITEM Selection() {
-    return Next(nullptr, TVGN_CARET);
+HTREEITEM Selection(HWND tree) {
+    return Next(tree, nullptr, TVGN_CARET);
 }
 
-void Select(HTREEITEM item) {
+void Select(HWND tree, HTREEITEM item) {
     ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, reinterpret_cast<LPARAM>(item));
-}
-
-// Inserts the pictures of `entry` under `node`, at most kMaxTreeChildren.
-void InsertPictures(HTREEITEM node, int entry, int slot) {
-    const TPictureList& pictures = PicList.GetItem(entry).Pictures;
-    const int n = std::min(pictures.Count(), kMaxTreeChildren);
-    TShownNames names;
-    for (int j = 0; j < n && !fillStop; ++j)
-        InsertPicture(node, TVI_LAST, pictures.Item(j), ItemData(slot, j + 1), names);
 }
 
 // Tells the user, once for the command, what a scan or a choice left out
@@ -210,85 +177,8 @@ void SetText(HWND wnd, const std::string& text) {
     ::SetWindowTextA(wnd, text.c_str());
 }
 
-void ResetLabels() {
-    SetText(widthLabel, "Width : ");
-    SetText(heightLabel, "Height : ");
-    SetText(formatLabel, "Format : ");
-    SetText(sizeLabel, "Size : ");
-}
-
-void ApplyMode(bool folder) {
-    folderMode = folder;
-    SetText(propertiesBox, folder ? "Folder properties" : "Image properties");
-    const int folderShow = folder ? SW_SHOW : SW_HIDE;
-    const int imageShow = folder ? SW_HIDE : SW_SHOW;
-    ::ShowWindow(widthLabel, SW_SHOW);
-    for (HWND w : {refreshButton, includeCheck, autoCheck}) ::ShowWindow(w, folderShow);
-    for (HWND w : {heightLabel, formatLabel, sizeLabel}) ::ShowWindow(w, imageShow);
-    // The box's title and the controls that went away must be repainted.
-    RECT r;
-    r.left = Scaled(230);
-    r.right = r.left + Scaled(340);
-    r.top = Scaled(Dialog.PageTopOffset + 265);
-    r.bottom = r.top + Scaled(88);
-    ::InvalidateRect(Dialog.Tab, &r, TRUE);
-    ::InvalidateRect(propertiesBox, nullptr, TRUE);
-}
-
-void SwitchMode(bool folder) {
-    if (folder != folderMode) ApplyMode(folder);
-}
-
 void SetCheck(HWND check, bool on) {
     ::SendMessageA(check, BM_SETCHECK, on ? BST_CHECKED : BST_UNCHECKED, 0);
-}
-
-// The selection as (slot, position, entry); false for none or a stale item.
-struct TDecoded {
-    HTREEITEM Item = nullptr;
-    int Slot = 0;
-    int Position = 0;
-    int Entry = 0;
-};
-
-bool Decode(HTREEITEM item, TDecoded& d) {
-    if (!item) return false;
-    const std::uint32_t data = DataOf(item);
-    d.Item = item;
-    d.Slot = ItemSlot(data);
-    d.Position = ItemPosition(data);
-    d.Entry = slots.EntryOf(d.Slot);
-    return slots.Live(d.Slot);
-}
-
-void ShowPropertiesOf(HTREEITEM item) {
-    if (!item) {
-        SwitchMode(PicList.Count() > 1);
-        return;
-    }
-    TDecoded d;
-    if (!Decode(item, d)) return;
-    if (d.Position == 0) {
-        if (d.Entry >= PicList.Count()) return;
-        const TFolderItem& folder = PicList.GetItem(d.Entry);
-        SwitchMode(true);
-        SetText(widthLabel, std::to_string(folder.Pictures.Count()) + " pictures");
-        SetCheck(includeCheck, folder.IncludeSubdirs);
-        SetCheck(autoCheck, folder.AutoRefresh);
-        ClearPane();
-        return;
-    }
-    if (d.Entry < 0 || d.Entry >= PicList.Count()) return;
-    const TPictureList& pictures = PicList.GetItem(d.Entry).Pictures;
-    if (d.Position - 1 >= pictures.Count()) return;
-    TPreviewInfo info;
-    LoadPreviewPicture(*Dialog.PreviewBitmap, std::string(pictures.Item(d.Position - 1)), info);
-    SwitchMode(false);
-    SetText(widthLabel, "Width : " + std::to_string(info.Width));
-    SetText(heightLabel, "Height : " + std::to_string(info.Height));
-    SetText(formatLabel, std::string("Format : ") + (info.Format ? info.Format : ""));
-    SetText(sizeLabel, SizeText(info.FileSize));
-    if (Dialog.PaneDC) DrawPane(Dialog.PaneDC);
 }
 
 // --- busy cursors ------------------------------------------------------------
@@ -297,248 +187,31 @@ void ShowPropertiesOf(HTREEITEM item) {
 // no one else has set it.
 class TBusy {
 public:
-    TBusy() {
+    explicit TBusy(TBusyCursors* cursors) : cursors_(cursors) {
         HCURSOR wait = ::LoadCursorA(nullptr, IDC_WAIT);
-        DialogBusyCursor = wait;
+        if (cursors_) cursors_->Dialog = wait;
         ::SetCursor(wait);
         HCURSOR none = nullptr;
-        ownsList_ = ListBusyCursor.compare_exchange_strong(none, wait);
+        ownsList_ = cursors_ && cursors_->List.compare_exchange_strong(none, wait);
     }
     TBusy(const TBusy&) = delete;
     TBusy& operator=(const TBusy&) = delete;
     ~TBusy() {
         EndDialogCursor();
-        if (ownsList_) ListBusyCursor = nullptr;
+        if (ownsList_) cursors_->List = nullptr;
     }
-    void EndDialogCursor() { DialogBusyCursor = nullptr; }
+    void EndDialogCursor() {
+        if (cursors_) cursors_->Dialog = nullptr;
+    }
 
 private:
+    TBusyCursors* cursors_;  // not owned: the dialog's
     bool ownsList_ = false;
-};
-
-// --- tree fill ---------------------------------------------------------------
-
-// A run of tree items the fill thread asks the dialog thread to insert.
-// Inserting on the tree's own thread costs a few microseconds an item; a
-// message across threads for every item would cost far more.
-struct TFillBatch {
-    bool Nodes = false;          // folder nodes of entries First..Last-1, else pictures of Entry
-    int Entry = 0;               // catalogue entry whose pictures are inserted
-    int First = 0;               // first entry or picture index of the run
-    int Last = 0;                // one past the last
-    HTREEITEM Parent = nullptr;  // the folder node, or null for root-level pictures
 };
 
 constexpr int kFillBatchSize = 2000;
 
-void FillBatch(const TFillBatch& b) {
-    // One repaint for the run rather than one per item.
-    ::SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
-    if (b.Nodes) {
-        for (int i = b.First; i < b.Last && i < PicList.Count(); ++i) {
-            TFolderItem& folder = PicList.ItemAt(i);
-            folder.TreeNode =
-                reinterpret_cast<std::uintptr_t>(InsertFolder(TVI_LAST, folder.FolderPath, ItemData(i, 0)));
-        }
-    } else {
-        const TPictureList& pictures = PicList.GetItem(b.Entry).Pictures;
-        const int last = std::min(b.Last, pictures.Count());
-        const int slot = b.Entry;  // the fill gives entry i the slot i
-        HTREEITEM parent = b.Parent ? b.Parent : TVI_ROOT;
-        TShownNames names;
-        for (int j = b.First; j < last; ++j)
-            InsertPicture(parent, TVI_LAST, pictures.Item(j), ItemData(slot, j + 1), names);
-    }
-    ::SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
-    ::InvalidateRect(tree, nullptr, FALSE);
-}
-
-void SendBatch(const TFillBatch& b) {
-    ::SendMessageA(Dialog.Main, kFillBatchMessage, 0, reinterpret_cast<LPARAM>(&b));
-}
-
-// Sends the pictures of one entry in runs, checking the stop request
-// between them.
-void SendPictures(int entry, HTREEITEM parent, int count) {
-    for (int first = 0; first < count && !fillStop; first += kFillBatchSize) {
-        TFillBatch b;
-        b.Entry = entry;
-        b.First = first;
-        b.Last = std::min(count, first + kFillBatchSize);
-        b.Parent = parent;
-        SendBatch(b);
-    }
-}
-
-DWORD WINAPI TreeFillMain(void*) {
-    ListBusyCursor = ::LoadCursorA(nullptr, IDC_WAIT);
-    ::SendMessageA(tree, TVM_SELECTITEM, TVGN_CARET, 0);
-    ::SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
-    fillRunning = true;
-
-    // The slots were given out by StartTreeFill, so that the dialog thread
-    // can read the table while this thread inserts. All folder nodes go in
-    // before any picture: the tree control finds an item's parent by a
-    // search from its first item, which stays short that way.
-    const int count = std::min(PicList.Count(), TSlotTable::kMaxSlot + 1);
-    for (int first = 1; first < count && !fillStop; first += kFillBatchSize) {
-        TFillBatch nodes;
-        nodes.Nodes = true;
-        nodes.First = first;
-        nodes.Last = std::min(count, first + kFillBatchSize);
-        SendBatch(nodes);
-    }
-    for (int i = 1; i < count && !fillStop; ++i) {
-        HTREEITEM node = reinterpret_cast<HTREEITEM>(PicList.GetItem(i).TreeNode);
-        if (node) SendPictures(i, node, std::min(PicList.GetItem(i).Pictures.Count(), kMaxTreeChildren));
-    }
-    // Positions must fit the low 16 bits of the item data.
-    if (count > 0) SendPictures(0, nullptr, std::min(PicList.GetItem(0).Pictures.Count(), 0xFFFF));
-
-    // The selection and properties are brought up to date on the dialog's
-    // own thread, which owns the preview bitmap and the picture loading.
-    ::PostMessageA(Dialog.Main, kFillDoneMessage, 0, 0);
-    ListBusyCursor = nullptr;
-    fillRunning = false;
-    fillStop = false;
-    return 0;
-}
-
-// --- commands ----------------------------------------------------------------
-
-void RefreshFolder() {
-    ScanRoot.clear();
-    TDecoded d;
-    if (!Decode(Selection(), d) || d.Position != 0 || d.Slot == 0 || d.Entry >= PicList.Count()) return;
-    TFolderItem& folder = PicList.ItemAt(d.Entry);
-    if (!folder.TreeNode) return;
-    HTREEITEM node = reinterpret_cast<HTREEITEM>(folder.TreeNode);
-    TBusy busy;
-    folder.Pictures.Clear();
-    Settings.ScanSubfolders = folder.IncludeSubdirs;
-    ScanFolder(folder.FolderPath);
-    folder.Pictures.Append(FoundList);
-    busy.EndDialogCursor();
-
-    ::SendMessageA(tree, TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, reinterpret_cast<LPARAM>(node));
-    InsertPictures(node, d.Entry, d.Slot);
-    ::SendMessageA(tree, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(node));
-    Select(node);
-    ShowPropertiesOf(node);
-    ReportLeftOut(ScanSkipped.Pictures, ScanSkipped.Folders);
-}
-
-void AddFolder() {
-    bool unreachable = false;
-    const std::string path = BrowseForFolder(Dialog.Main, "Select folder with pictures", unreachable);
-    if (path.empty()) {
-        if (unreachable) ReportLeftOut(0, 1);
-        return;
-    }
-    // The fill works on the entry count it saw when it started; let it end
-    // first so that the new folder appears exactly once.
-    WaitForTreeFill();
-    TBusy busy;
-    Settings.ScanSubfolders = true;
-    ScanFolder(path);
-    if (PicList.Count() == 0) PicList.AddFolder("Root");
-    const int entry = PicList.AddFolder(path);
-    PicList.ItemAt(entry).Pictures.Append(FoundList);
-    busy.EndDialogCursor();
-
-    ClearPane();
-
-    const int n = PicList.Count();
-    const int slot = slots.AssignNew(n);
-    if (slot < 0) return;  // no slot number left: the folder is kept but not shown
-    HTREEITEM after = TVI_FIRST;
-    for (int prev = n - 2; prev >= 1; --prev) {
-        if (const std::uintptr_t node = PicList.GetItem(prev).TreeNode) {
-            after = reinterpret_cast<HTREEITEM>(node);
-            break;
-        }
-    }
-    TFolderItem& folder = PicList.ItemAt(entry);
-    HTREEITEM node = InsertFolder(after, path, ItemData(slot, 0));
-    folder.TreeNode = reinterpret_cast<std::uintptr_t>(node);
-    InsertPictures(node, entry, slot);
-    Select(node);
-    ::InvalidateRect(leftBox, nullptr, TRUE);
-    ReportLeftOut(ScanSkipped.Pictures, ScanSkipped.Folders);
-}
-
-void AddPhoto() {
-    int skipped = 0;
-    const std::vector<std::string> paths = AskForPictures(Dialog.Main, skipped);
-    WaitForTreeFill();
-    HTREEITEM last = nullptr;
-    if (!paths.empty()) {
-        if (PicList.Count() == 0) PicList.AddFolder("Root");
-        TPictureList& root = PicList.ItemAt(0).Pictures;
-        TShownNames names;
-        // One repaint for a large choice rather than one per picture.
-        ::SendMessageA(tree, WM_SETREDRAW, FALSE, 0);
-        for (const std::string& path : paths) {
-            // Positions must fit the low 16 bits of the item data.
-            if (root.Count() >= 0xFFFF) break;
-            root.Add(path);
-            last = InsertPicture(TVI_ROOT, TVI_LAST, path, ItemData(0, root.Count()), names);
-        }
-        ::SendMessageA(tree, WM_SETREDRAW, TRUE, 0);
-        ::InvalidateRect(tree, nullptr, FALSE);
-    }
-    if (last) {
-        Select(last);
-        ShowPropertiesOf(last);
-        ::InvalidateRect(leftBox, nullptr, TRUE);
-    }
-    ReportLeftOut(skipped, 0);
-}
-
-void Remove() {
-    WaitForTreeFill();
-    TDecoded d;
-    if (!Decode(Selection(), d)) return;
-    if (d.Position == 0) {
-        if (d.Slot == 0 || d.Entry >= PicList.Count()) return;
-        ClearPane();
-        ResetLabels();
-        ::SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(d.Item));
-        slots.RemoveEntry(d.Slot);
-        PicList.Delete(d.Entry);
-        if (PicList.Count() == 1 && PicList.GetItem(0).Pictures.Empty()) ShowPropertiesOf(nullptr);
-        return;
-    }
-    if (d.Entry >= PicList.Count()) return;
-    TPictureList& pictures = PicList.ItemAt(d.Entry).Pictures;
-    if (d.Position - 1 >= pictures.Count()) return;
-    // Later siblings move up one place, so positions stay 1-based and
-    // without gaps: the first takes the removed one's position.
-    int position = d.Position;
-    for (HTREEITEM s = Next(d.Item, TVGN_NEXT); s; s = Next(s, TVGN_NEXT))
-        SetData(s, ItemData(d.Slot, position++));
-    ResetLabels();
-    ::SendMessageA(tree, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(d.Item));
-    pictures.Delete(d.Position - 1);
-    if (PicList.Count() == 1 && PicList.GetItem(0).Pictures.Empty()) ClearPane();
-    ShowPropertiesOf(Selection());
-}
-
-void FlagClicked(int id) {
-    HWND check = id == kIdIncludeSubdirs ? includeCheck : autoCheck;
-    const bool on = ::SendMessageA(check, BM_GETCHECK, 0, 0) == BST_CHECKED;
-    WaitForTreeFill();
-    TDecoded d;
-    if (!Decode(Selection(), d) || d.Position != 0 || d.Slot == 0 || d.Entry >= PicList.Count()) return;
-    TFolderItem& folder = PicList.ItemAt(d.Entry);
-    if (id == kIdIncludeSubdirs) {
-        folder.IncludeSubdirs = on;
-        RefreshFolder();
-    } else {
-        folder.AutoRefresh = on;
-        if (on) RefreshFolder();
-    }
-}
+// --- pickers -----------------------------------------------------------------
 
 // Keeps the process's current folder across a picker. The open-file dialog
 // moves it to the folder the user picked from (Windows documents
@@ -620,88 +293,423 @@ std::vector<std::wstring> ChosenFiles(const wchar_t* buffer, std::size_t size, u
 
 }  // namespace
 
-void BuildPhotosPage(HWND page) {
-    folderMode = false;
-    slots.Reset();
-    leftBox = CreateGroupBox(page, 0, "", 6, 4, 210, 359);
-    tree = CreateTreeView(leftBox, kIdTree, "Tree Images", 10, 16, 190, 240);
-    addFolderButton = CreatePushButton(leftBox, kIdAddFolder, "Add folder", 10, 276, 90, 20);
-    removeButton = CreatePushButton(leftBox, kIdRemove, "Remove", 110, 276, 90, 20);
-    addPhotoButton = CreatePushButton(leftBox, kIdAddPhoto, "Add photo", 10, 306, 90, 20);
-    Dialog.Pane =
-        CreatePicturePane(page, kIdPicturePane, kPaneClass, PaneProc, 236, 20, Scaled(320), Scaled(240));
-    propertiesBox = CreateGroupBox(page, 0, "Image properties", 226, 275, 340, 88);
-    widthLabel = CreateLabel(propertiesBox, 0, "Width : ", 20, 20, 120, 20);
-    heightLabel = CreateLabel(propertiesBox, 0, "Height : ", 20, 43, 120, 20);
-    formatLabel = CreateLabel(propertiesBox, 0, "Format : ", 20, 66, 120, 20);
-    refreshButton = CreatePushButton(propertiesBox, kIdRefreshFolder, "Refresh folder", 170, 20, 103, 25);
-    includeCheck =
-        CreateCheckBox(propertiesBox, kIdIncludeSubdirs, "Include subdirectories", 20, 40, 150, 20);
-    autoCheck = CreateCheckBox(propertiesBox, kIdAutoRefresh, "Auto Refresh", 180, 50, 150, 20);
-    sizeLabel = CreateLabel(propertiesBox, 0, "Size : ", 170, 20, 120, 20);
+// The selection as (slot, position, entry); false for none or a stale item.
+struct TPhotosPage::TDecoded {
+    HTREEITEM Item = nullptr;
+    int Slot = 0;
+    int Position = 0;
+    int Entry = 0;
+};
+
+// A run of tree items the fill thread asks the dialog thread to insert.
+// Inserting on the tree's own thread costs a few microseconds an item; a
+// message across threads for every item would cost far more.
+struct TPhotosPage::TFillBatch {
+    bool Nodes = false;          // folder nodes of entries First..Last-1, else pictures of Entry
+    int Entry = 0;               // catalogue entry whose pictures are inserted
+    int First = 0;               // first entry or picture index of the run
+    int Last = 0;                // one past the last
+    HTREEITEM Parent = nullptr;  // the folder node, or null for root-level pictures
+};
+
+void TPhotosPage::Create(const TCreateArgs& args) {
+    owner_ = args.Owner;
+    tabs_ = args.Tabs;
+    busy_ = args.Busy;
+    folderMode_ = false;
+    slots_.Reset();
+    HWND page = args.Page;
+    leftBox_ = CreateGroupBox({page, 0, "", {6, 4, 210, 359}});
+    tree_ = CreateTreeView({leftBox_, kIdTree, "Tree Images", {10, 16, 190, 240}, nullptr, busy_});
+    addFolderButton_ =
+        CreatePushButton({leftBox_, kIdAddFolder, "Add folder", {10, 276, 90, 20}, nullptr, busy_});
+    removeButton_ = CreatePushButton({leftBox_, kIdRemove, "Remove", {110, 276, 90, 20}, nullptr, busy_});
+    addPhotoButton_ =
+        CreatePushButton({leftBox_, kIdAddPhoto, "Add photo", {10, 306, 90, 20}, nullptr, busy_});
+    TPicturePane::TCreateArgs pane;
+    pane.Parent = page;
+    pane.Id = kIdPicturePane;
+    pane.X = 236;
+    pane.Y = 20;
+    pane.WidthPx = Scaled(320);
+    pane.HeightPx = Scaled(240);
+    pane_.Create(pane);
+    propertiesBox_ = CreateGroupBox({page, 0, "Image properties", {226, 275, 340, 88}});
+    widthLabel_ = CreateLabel({propertiesBox_, 0, "Width : ", {20, 20, 120, 20}});
+    heightLabel_ = CreateLabel({propertiesBox_, 0, "Height : ", {20, 43, 120, 20}});
+    formatLabel_ = CreateLabel({propertiesBox_, 0, "Format : ", {20, 66, 120, 20}});
+    refreshButton_ = CreatePushButton(
+        {propertiesBox_, kIdRefreshFolder, "Refresh folder", {170, 20, 103, 25}, nullptr, busy_});
+    includeCheck_ = CreateCheckBox(
+        {propertiesBox_, kIdIncludeSubdirs, "Include subdirectories", {20, 40, 150, 20}, nullptr, busy_});
+    autoCheck_ =
+        CreateCheckBox({propertiesBox_, kIdAutoRefresh, "Auto Refresh", {180, 50, 150, 20}, nullptr, busy_});
+    sizeLabel_ = CreateLabel({propertiesBox_, 0, "Size : ", {170, 20, 120, 20}});
     // Created in image mode: the folder controls start hidden.
-    for (HWND w : {refreshButton, includeCheck, autoCheck}) ::ShowWindow(w, SW_HIDE);
+    for (HWND w : {refreshButton_, includeCheck_, autoCheck_}) ::ShowWindow(w, SW_HIDE);
 }
 
-void AddPhotosToolTips(HWND tooltip) {
-    AddToolTip(tooltip, addFolderButton, "Add a folder to the list");
-    AddToolTip(tooltip, addPhotoButton, "Add a photo to the list");
-    AddToolTip(tooltip, removeButton, "Remove the selected folder or image from the list");
-    AddToolTip(tooltip, refreshButton, "Refresh the folder selected in the list");
-    AddToolTip(tooltip, autoCheck,
+void TPhotosPage::AddToolTips(HWND tooltip) {
+    AddToolTip(tooltip, addFolderButton_, "Add a folder to the list");
+    AddToolTip(tooltip, addPhotoButton_, "Add a photo to the list");
+    AddToolTip(tooltip, removeButton_, "Remove the selected folder or image from the list");
+    AddToolTip(tooltip, refreshButton_, "Refresh the folder selected in the list");
+    AddToolTip(tooltip, autoCheck_,
                "Refresh the folder selected in the list automatically at the program start");
-    AddToolTip(tooltip, includeCheck, "Search for images in subdirectories of the selected folder");
-    AddToolTip(tooltip, Dialog.Pane, "Preview of pictures");
+    AddToolTip(tooltip, includeCheck_, "Search for images in subdirectories of the selected folder");
+    AddToolTip(tooltip, pane_.Window(), "Preview of pictures");
 }
 
-void StartTreeFill() {
-    if (fillRunning) {
-        fillStop = true;
+void TPhotosPage::ReleaseCom() {
+    if (comInitialised_) ::CoUninitialize();
+    comInitialised_ = false;
+}
+
+// --- tree ----------------------------------------------------------------------
+
+// Inserts the pictures of `entry` under `node`, at most kMaxTreeChildren.
+void TPhotosPage::InsertPictures(HTREEITEM node, int entry, int slot) {
+    const TPictureList& pictures = PicList.GetItem(entry).Pictures;
+    const int n = std::min(pictures.Count(), kMaxTreeChildren);
+    TShownNames names;
+    for (int j = 0; j < n && !fillStop_; ++j)
+        InsertPicture(tree_, node, TVI_LAST, pictures.Item(j), ItemData(slot, j + 1), names);
+}
+
+bool TPhotosPage::Decode(HTREEITEM item, TDecoded& d) const {
+    if (!item) return false;
+    const std::uint32_t data = DataOf(tree_, item);
+    d.Item = item;
+    d.Slot = ItemSlot(data);
+    d.Position = ItemPosition(data);
+    d.Entry = slots_.EntryOf(d.Slot);
+    return slots_.Live(d.Slot);
+}
+
+// --- properties box --------------------------------------------------------
+
+void TPhotosPage::ResetLabels() {
+    SetText(widthLabel_, "Width : ");
+    SetText(heightLabel_, "Height : ");
+    SetText(formatLabel_, "Format : ");
+    SetText(sizeLabel_, "Size : ");
+}
+
+void TPhotosPage::ApplyMode(bool folder) {
+    folderMode_ = folder;
+    SetText(propertiesBox_, folder ? "Folder properties" : "Image properties");
+    const int folderShow = folder ? SW_SHOW : SW_HIDE;
+    const int imageShow = folder ? SW_HIDE : SW_SHOW;
+    ::ShowWindow(widthLabel_, SW_SHOW);
+    for (HWND w : {refreshButton_, includeCheck_, autoCheck_}) ::ShowWindow(w, folderShow);
+    for (HWND w : {heightLabel_, formatLabel_, sizeLabel_}) ::ShowWindow(w, imageShow);
+    // The box's title and the controls that went away must be repainted.
+    RECT r;
+    r.left = Scaled(230);
+    r.right = r.left + Scaled(340);
+    r.top = Scaled(tabs_->PageTopOffset() + 265);
+    r.bottom = r.top + Scaled(88);
+    ::InvalidateRect(tabs_->TabWindow(), &r, TRUE);
+    ::InvalidateRect(propertiesBox_, nullptr, TRUE);
+}
+
+void TPhotosPage::SwitchMode(bool folder) {
+    if (folder != folderMode_) ApplyMode(folder);
+}
+
+void TPhotosPage::ShowPropertiesOf(HTREEITEM item) {
+    if (!item) {
+        SwitchMode(PicList.Count() > 1);
+        return;
+    }
+    TDecoded d;
+    if (!Decode(item, d)) return;
+    if (d.Position == 0) {
+        if (d.Entry >= PicList.Count()) return;
+        const TFolderItem& folder = PicList.GetItem(d.Entry);
+        SwitchMode(true);
+        SetText(widthLabel_, std::to_string(folder.Pictures.Count()) + " pictures");
+        SetCheck(includeCheck_, folder.IncludeSubdirs);
+        SetCheck(autoCheck_, folder.AutoRefresh);
+        pane_.Clear();
+        return;
+    }
+    if (d.Entry < 0 || d.Entry >= PicList.Count()) return;
+    const TPictureList& pictures = PicList.GetItem(d.Entry).Pictures;
+    if (d.Position - 1 >= pictures.Count()) return;
+    TPreviewInfo info;
+    // Held back while a preview run's loader decodes on the process-wide
+    // decode state; the dialog shows the selection again after the run.
+    if (!pane_.Load(std::string(pictures.Item(d.Position - 1)), info)) return;
+    SwitchMode(false);
+    SetText(widthLabel_, "Width : " + std::to_string(info.Width));
+    SetText(heightLabel_, "Height : " + std::to_string(info.Height));
+    SetText(formatLabel_, std::string("Format : ") + (info.Format ? info.Format : ""));
+    SetText(sizeLabel_, SizeText(info.FileSize));
+    pane_.Draw();
+}
+
+// --- tree fill ---------------------------------------------------------------
+
+void TPhotosPage::FillBatch(const TFillBatch& b) {
+    // One repaint for the run rather than one per item.
+    ::SendMessageA(tree_, WM_SETREDRAW, FALSE, 0);
+    if (b.Nodes) {
+        for (int i = b.First; i < b.Last && i < PicList.Count(); ++i) {
+            TFolderItem& folder = PicList.ItemAt(i);
+            folder.TreeNode = reinterpret_cast<std::uintptr_t>(
+                InsertFolder(tree_, TVI_LAST, folder.FolderPath, ItemData(i, 0)));
+        }
+    } else {
+        const TPictureList& pictures = PicList.GetItem(b.Entry).Pictures;
+        const int last = std::min(b.Last, pictures.Count());
+        const int slot = b.Entry;  // the fill gives entry i the slot i
+        HTREEITEM parent = b.Parent ? b.Parent : TVI_ROOT;
+        TShownNames names;
+        for (int j = b.First; j < last; ++j)
+            InsertPicture(tree_, parent, TVI_LAST, pictures.Item(j), ItemData(slot, j + 1), names);
+    }
+    ::SendMessageA(tree_, WM_SETREDRAW, TRUE, 0);
+    ::InvalidateRect(tree_, nullptr, FALSE);
+}
+
+void TPhotosPage::SendBatch(const TFillBatch& b) {
+    ::SendMessageA(owner_, kFillBatchMessage, 0, reinterpret_cast<LPARAM>(&b));
+}
+
+// Sends the pictures of one entry in runs, checking the stop request
+// between them.
+void TPhotosPage::SendPictures(int entry, HTREEITEM parent, int count) {
+    for (int first = 0; first < count && !fillStop_; first += kFillBatchSize) {
+        TFillBatch b;
+        b.Entry = entry;
+        b.First = first;
+        b.Last = std::min(count, first + kFillBatchSize);
+        b.Parent = parent;
+        SendBatch(b);
+    }
+}
+
+DWORD WINAPI TPhotosPage::FillMain(void* page) {
+    static_cast<TPhotosPage*>(page)->Fill();
+    return 0;
+}
+
+void TPhotosPage::Fill() {
+    if (busy_) busy_->List = ::LoadCursorA(nullptr, IDC_WAIT);
+    ::SendMessageA(tree_, TVM_SELECTITEM, TVGN_CARET, 0);
+    ::SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(TVI_ROOT));
+    fillRunning_ = true;
+
+    // The slots were given out by StartTreeFill, so that the dialog thread
+    // can read the table while this thread inserts. All folder nodes go in
+    // before any picture: the tree control finds an item's parent by a
+    // search from its first item, which stays short that way.
+    const int count = std::min(PicList.Count(), TSlotTable::kMaxSlot + 1);
+    for (int first = 1; first < count && !fillStop_; first += kFillBatchSize) {
+        TFillBatch nodes;
+        nodes.Nodes = true;
+        nodes.First = first;
+        nodes.Last = std::min(count, first + kFillBatchSize);
+        SendBatch(nodes);
+    }
+    for (int i = 1; i < count && !fillStop_; ++i) {
+        HTREEITEM node = reinterpret_cast<HTREEITEM>(PicList.GetItem(i).TreeNode);
+        if (node) SendPictures(i, node, std::min(PicList.GetItem(i).Pictures.Count(), kMaxTreeChildren));
+    }
+    // Positions must fit the low 16 bits of the item data.
+    if (count > 0) SendPictures(0, nullptr, std::min(PicList.GetItem(0).Pictures.Count(), 0xFFFF));
+
+    // The selection and properties are brought up to date on the dialog's
+    // own thread, which owns the preview bitmap and the picture loading.
+    ::PostMessageA(owner_, kFillDoneMessage, 0, 0);
+    if (busy_) busy_->List = nullptr;
+    fillRunning_ = false;
+    fillStop_ = false;
+}
+
+void TPhotosPage::StartTreeFill() {
+    if (fillRunning_) {
+        fillStop_ = true;
         WaitForTreeFill();
         ::Sleep(100);
     }
-    fillThread.Reset();
+    fillThread_.Reset();
     // Every folder gets the slot of its own index; item data has room for
     // 65535 slots, and later folders get no node.
-    slots.Reset();
-    for (int i = 1; i < PicList.Count() && i <= TSlotTable::kMaxSlot; ++i) slots.SetFill(i, i);
-    fillStop = false;
+    slots_.Reset();
+    for (int i = 1; i < PicList.Count() && i <= TSlotTable::kMaxSlot; ++i) slots_.SetFill(i, i);
+    fillStop_ = false;
     // Marked running before the thread exists, so that a command arriving
     // before the thread's first step still waits for it.
-    fillRunning = true;
-    fillThread.Reset(::CreateThread(nullptr, kFillStackSize, TreeFillMain, nullptr,
-                                    STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
-    if (!fillThread) fillRunning = false;
+    fillRunning_ = true;
+    fillThread_.Reset(
+        ::CreateThread(nullptr, kFillStackSize, FillMain, this, STACK_SIZE_PARAM_IS_A_RESERVATION, nullptr));
+    if (!fillThread_) fillRunning_ = false;
 }
 
-bool TreeFillRunning() {
-    return fillRunning;
-}
-
-void WaitForTreeFill() {
-    while (fillRunning) {
+void TPhotosPage::WaitForTreeFill() {
+    while (fillRunning_) {
         ::Sleep(10);
         for (int i = 0; i < 100; ++i) PumpMessages(true);
     }
 }
 
-void StopTreeFill() {
-    if (!fillRunning) return;
-    fillStop = true;
+void TPhotosPage::StopTreeFill() {
+    if (!fillRunning_) return;
+    fillStop_ = true;
     for (int wait = 1; wait <= 101; ++wait) {
         ::Sleep(10);
         PumpMessages();
-        if (wait <= 100 && !fillRunning) break;
-        if (wait == 101 && fillRunning && fillThread) {
-            ::TerminateThread(fillThread.Get(), 0);
-            fillRunning = false;
-            ListBusyCursor = nullptr;
+        if (wait <= 100 && !fillRunning_) break;
+        if (wait == 101 && fillRunning_ && fillThread_) {
+            ::TerminateThread(fillThread_.Get(), 0);
+            fillRunning_ = false;
+            if (busy_) busy_->List = nullptr;
         }
     }
-    fillThread.Reset();
+    fillThread_.Reset();
 }
 
-void PhotosCommand(int id) {
+LRESULT TPhotosPage::InsertFillBatch(LPARAM batch) {
+    if (const TFillBatch* b = reinterpret_cast<const TFillBatch*>(batch)) FillBatch(*b);
+    return 0;
+}
+
+// --- commands ----------------------------------------------------------------
+
+void TPhotosPage::RefreshFolder() {
+    TDecoded d;
+    if (!Decode(Selection(tree_), d) || d.Position != 0 || d.Slot == 0 || d.Entry >= PicList.Count()) return;
+    TFolderItem& folder = PicList.ItemAt(d.Entry);
+    if (!folder.TreeNode) return;
+    HTREEITEM node = reinterpret_cast<HTREEITEM>(folder.TreeNode);
+    TBusy busy(busy_);
+    folder.Pictures.Clear();
+    const TScanResult scan = ScanFolder(folder.FolderPath, folder.IncludeSubdirs, ExtensionList);
+    folder.Pictures.Append(scan.Found);
+    busy.EndDialogCursor();
+
+    ::SendMessageA(tree_, TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, reinterpret_cast<LPARAM>(node));
+    InsertPictures(node, d.Entry, d.Slot);
+    ::SendMessageA(tree_, TVM_EXPAND, TVE_COLLAPSE, reinterpret_cast<LPARAM>(node));
+    Select(tree_, node);
+    ShowPropertiesOf(node);
+    ReportLeftOut(scan.Skipped.Pictures, scan.Skipped.Folders);
+}
+
+void TPhotosPage::AddFolder() {
+    bool unreachable = false;
+    const std::string path = BrowseForFolder("Select folder with pictures", unreachable);
+    if (path.empty()) {
+        if (unreachable) ReportLeftOut(0, 1);
+        return;
+    }
+    // The fill works on the entry count it saw when it started; let it end
+    // first so that the new folder appears exactly once.
+    WaitForTreeFill();
+    TBusy busy(busy_);
+    const TScanResult scan = ScanFolder(path, true, ExtensionList);
+    if (PicList.Count() == 0) PicList.AddFolder("Root");
+    const int entry = PicList.AddFolder(path);
+    PicList.ItemAt(entry).Pictures.Append(scan.Found);
+    busy.EndDialogCursor();
+
+    pane_.Clear();
+
+    const int n = PicList.Count();
+    const int slot = slots_.AssignNew(n);
+    if (slot < 0) return;  // no slot number left: the folder is kept but not shown
+    HTREEITEM after = TVI_FIRST;
+    for (int prev = n - 2; prev >= 1; --prev) {
+        if (const std::uintptr_t node = PicList.GetItem(prev).TreeNode) {
+            after = reinterpret_cast<HTREEITEM>(node);
+            break;
+        }
+    }
+    TFolderItem& folder = PicList.ItemAt(entry);
+    HTREEITEM node = InsertFolder(tree_, after, path, ItemData(slot, 0));
+    folder.TreeNode = reinterpret_cast<std::uintptr_t>(node);
+    InsertPictures(node, entry, slot);
+    Select(tree_, node);
+    ::InvalidateRect(leftBox_, nullptr, TRUE);
+    ReportLeftOut(scan.Skipped.Pictures, scan.Skipped.Folders);
+}
+
+void TPhotosPage::AddPhoto() {
+    int skipped = 0;
+    const std::vector<std::string> paths = AskForPictures(owner_, skipped);
+    WaitForTreeFill();
+    HTREEITEM last = nullptr;
+    if (!paths.empty()) {
+        if (PicList.Count() == 0) PicList.AddFolder("Root");
+        TPictureList& root = PicList.ItemAt(0).Pictures;
+        TShownNames names;
+        // One repaint for a large choice rather than one per picture.
+        ::SendMessageA(tree_, WM_SETREDRAW, FALSE, 0);
+        for (const std::string& path : paths) {
+            // Positions must fit the low 16 bits of the item data.
+            if (root.Count() >= 0xFFFF) break;
+            root.Add(path);
+            last = InsertPicture(tree_, TVI_ROOT, TVI_LAST, path, ItemData(0, root.Count()), names);
+        }
+        ::SendMessageA(tree_, WM_SETREDRAW, TRUE, 0);
+        ::InvalidateRect(tree_, nullptr, FALSE);
+    }
+    if (last) {
+        Select(tree_, last);
+        ShowPropertiesOf(last);
+        ::InvalidateRect(leftBox_, nullptr, TRUE);
+    }
+    ReportLeftOut(skipped, 0);
+}
+
+void TPhotosPage::Remove() {
+    WaitForTreeFill();
+    TDecoded d;
+    if (!Decode(Selection(tree_), d)) return;
+    if (d.Position == 0) {
+        if (d.Slot == 0 || d.Entry >= PicList.Count()) return;
+        pane_.Clear();
+        ResetLabels();
+        ::SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(d.Item));
+        slots_.RemoveEntry(d.Slot);
+        PicList.Delete(d.Entry);
+        if (PicList.Count() == 1 && PicList.GetItem(0).Pictures.Empty()) ShowPropertiesOf(nullptr);
+        return;
+    }
+    if (d.Entry >= PicList.Count()) return;
+    TPictureList& pictures = PicList.ItemAt(d.Entry).Pictures;
+    if (d.Position - 1 >= pictures.Count()) return;
+    // Later siblings move up one place, so positions stay 1-based and
+    // without gaps: the first takes the removed one's position.
+    int position = d.Position;
+    for (HTREEITEM s = Next(tree_, d.Item, TVGN_NEXT); s; s = Next(tree_, s, TVGN_NEXT))
+        SetData(tree_, s, ItemData(d.Slot, position++));
+    ResetLabels();
+    ::SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(d.Item));
+    pictures.Delete(d.Position - 1);
+    if (PicList.Count() == 1 && PicList.GetItem(0).Pictures.Empty()) pane_.Clear();
+    ShowPropertiesOf(Selection(tree_));
+}
+
+void TPhotosPage::FlagClicked(int id) {
+    HWND check = id == kIdIncludeSubdirs ? includeCheck_ : autoCheck_;
+    const bool on = ::SendMessageA(check, BM_GETCHECK, 0, 0) == BST_CHECKED;
+    WaitForTreeFill();
+    TDecoded d;
+    if (!Decode(Selection(tree_), d) || d.Position != 0 || d.Slot == 0 || d.Entry >= PicList.Count()) return;
+    TFolderItem& folder = PicList.ItemAt(d.Entry);
+    if (id == kIdIncludeSubdirs) {
+        folder.IncludeSubdirs = on;
+        RefreshFolder();
+    } else {
+        folder.AutoRefresh = on;
+        if (on) RefreshFolder();
+    }
+}
+
+void TPhotosPage::Command(int id) {
     switch (id) {
     case kIdAddFolder:
         AddFolder();
@@ -723,46 +731,27 @@ void PhotosCommand(int id) {
     }
 }
 
-void ShowProperties() {
-    ShowPropertiesOf(Selection());
+void TPhotosPage::ShowProperties() {
+    ShowPropertiesOf(Selection(tree_));
 }
 
-void SyncPhotosPage() {
-    HTREEITEM sel = Selection();
+void TPhotosPage::Sync() {
+    HTREEITEM sel = Selection(tree_);
     if (!sel) {
-        if (HTREEITEM first = Next(nullptr, TVGN_ROOT)) Select(first);  // the notification shows it
-        if (!Selection()) ShowPropertiesOf(nullptr);
+        if (HTREEITEM first = Next(tree_, nullptr, TVGN_ROOT))
+            Select(tree_, first);  // the notification shows it
+        if (!Selection(tree_)) ShowPropertiesOf(nullptr);
         return;
     }
-    ApplyMode(folderMode);
+    ApplyMode(folderMode_);
     ShowPropertiesOf(sel);
 }
 
-HWND PhotosTree() {
-    return tree;
-}
-
-LRESULT InsertFillBatch(LPARAM batch) {
-    if (const TFillBatch* b = reinterpret_cast<const TFillBatch*>(batch)) FillBatch(*b);
-    return 0;
-}
-
-void SetFolderBrowser(TFolderBrowser browser) {
-    folderBrowser = std::move(browser);
-}
-void SetFilePicker(TFilePicker picker) {
-    filePicker = std::move(picker);
-}
-
-std::string PluginFilter() {
-    return BuildOpenFilter(PluginFilterFormats());
-}
-
-std::string BrowseForFolder(HWND owner, const std::string& title, bool& unreachable) {
+std::string TPhotosPage::BrowseForFolder(const std::string& title, bool& unreachable) {
     unreachable = false;
-    if (!Dialog.ComInitialised) {
+    if (!comInitialised_) {
         ::CoInitialize(nullptr);
-        Dialog.ComInitialised = true;
+        comInitialised_ = true;
     }
     std::string start;
     if (TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey))
@@ -770,8 +759,9 @@ std::string BrowseForFolder(HWND owner, const std::string& title, bool& unreacha
     std::wstring chosen;
     {
         TKeepCurrentFolder keep;
-        chosen = folderBrowser ? folderBrowser(owner, Widen(title), WidePathOf(start))
-                               : ShellBrowse(owner, Widen(title), WidePathOf(start));
+        const auto& browse = ConfigHooks().BrowseFolder;
+        chosen = browse ? browse(owner_, Widen(title), WidePathOf(start))
+                        : ShellBrowse(owner_, Widen(title), WidePathOf(start));
     }
     std::string path;
     if (chosen.empty()) return path;
@@ -782,6 +772,12 @@ std::string BrowseForFolder(HWND owner, const std::string& title, bool& unreacha
     if (TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey))
         WriteRegString(key.Get(), "DialogPath", path);
     return path;
+}
+
+// --- seams and pickers ------------------------------------------------------
+
+std::string PluginFilter() {
+    return BuildOpenFilter(PluginFilterFormats());
 }
 
 std::vector<std::string> AskForPictures(HWND owner, int& skipped) {
@@ -806,7 +802,8 @@ std::vector<std::string> AskForPictures(HWND owner, int& skipped) {
         bool ok = false;
         {
             TKeepCurrentFolder keep;
-            ok = filePicker ? filePicker(ofn, error) : ShellOpenFile(ofn, error);
+            const auto& pick = ConfigHooks().PickFiles;
+            ok = pick ? pick(ofn, error) : ShellOpenFile(ofn, error);
         }
         if (ok) {
             std::vector<std::string> paths;

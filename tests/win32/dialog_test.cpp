@@ -9,6 +9,9 @@
 #include <atomic>
 #include <cstring>
 #include <fstream>
+#include <functional>
+#include <memory>
+#include <new>
 #include <optional>
 #include <string>
 #include <thread>
@@ -18,17 +21,25 @@
 #include "app/state.h"
 #include "base/registry_win32.h"
 #include "base/ui_win32.h"
+#include "catalogue/catalogue_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
 #include "catalogue/scan_win32.h"
 #include "config/controls_win32.h"
 #include "config/dialog_win32.h"
+#include "config/hooks_win32.h"
 #include "config/layout.h"
 #include "config/photos_win32.h"
 #include "config/preview_win32.h"
 #include "imaging/plugins_win32.h"
+#include "render/runloop_win32.h"
 
 namespace {
+
+// The dialog the test opened last.
+TConfigDialog& Dlg() {
+    return *CurrentDialog();
+}
 
 // One child window as seen from outside: what a user would see of it.
 struct TSeen {
@@ -76,13 +87,13 @@ std::vector<TSeen> Children(HWND parent) {
 }
 
 TSeen ById(int id) {
-    for (const TSeen& s : Children(Dialog.Main))
+    for (const TSeen& s : Children(Dlg().Main()))
         if (s.Id == id) return s;
     return TSeen();
 }
 
 TSeen ByText(const std::string& text) {
-    for (const TSeen& s : Children(Dialog.Main))
+    for (const TSeen& s : Children(Dlg().Main()))
         if (s.Text == text) return s;
     return TSeen();
 }
@@ -249,8 +260,8 @@ protected:
             answers.erase(answers.begin());
             return answer;
         });
-        SetDialogEndHook(EndForTest);
-        SetFolderBrowser([this](HWND, const std::wstring& title, const std::wstring& start) {
+        ConfigHooks().EndDialog = EndForTest;
+        ConfigHooks().BrowseFolder = [this](HWND, const std::wstring& title, const std::wstring& start) {
             browserTitles.push_back(Narrow(title));
             browserStarts.push_back(Narrow(start));
             // The real pickers may leave the current folder where the user went.
@@ -258,9 +269,9 @@ protected:
             std::wstring answer = folderAnswers.empty() ? std::wstring() : folderAnswers.front();
             if (!folderAnswers.empty()) folderAnswers.erase(folderAnswers.begin());
             return answer;
-        });
+        };
         // Answers as the real dialog does, buffer size included.
-        SetFilePicker([this](OPENFILENAMEW& ofn, unsigned& error) {
+        ConfigHooks().PickFiles = [this](OPENFILENAMEW& ofn, unsigned& error) {
             pickerCalls.push_back(ofn);
             filters.push_back(FilterText(ofn.lpstrFilter));
             if (!pickerGoesTo.empty()) ::SetCurrentDirectoryW(pickerGoesTo.c_str());
@@ -278,21 +289,18 @@ protected:
             std::copy(answer.begin(), answer.end(), ofn.lpstrFile);
             ofn.nFileOffset = offset;
             return true;
-        });
+        };
         savedCurrentFolder = CurrentFolder();
         dialogEnded = false;
         Settings = TSettings();
     }
 
     void TearDown() override {
-        if (Dialog.Main && !dialogEnded) TearDownDialog();
+        if (CurrentDialog() && CurrentDialog()->Main() && !dialogEnded) TearDownDialog();
         ::UnregisterClassA(kDialogClass, ::GetModuleHandleA(nullptr));
-        SetPreviewRunner(nullptr);
-        SetFolderBrowser(nullptr);
-        SetFilePicker(nullptr);
-        SetShortNamesHidden(false);
+        ConfigHooks() = TConfigHooks();
+        SetCatalogueHooks(TCatalogueHooks{});
         ::SetCurrentDirectoryW(savedCurrentFolder.c_str());
-        SetDialogEndHook(nullptr);
         SetMessageBoxResponder(nullptr);
         UnloadPlugins();  // the plug-ins live in the folder removed below
         {
@@ -314,7 +322,7 @@ protected:
     void Open() {
         ASSERT_TRUE(CreateConfigDialog());
         ASSERT_FALSE(ExtensionList.empty());  // the bitmap plug-in was loaded
-        WaitForTreeFill();
+        Dlg().Photos().WaitForTreeFill();
         Pump();
     }
     void OpenPhotos() {
@@ -322,21 +330,21 @@ protected:
         ChooseTab(kPagePhotos);
     }
 
-    void Command(int id) { ::SendMessageA(Dialog.Main, WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
+    void Command(int id) { ::SendMessageA(Dlg().Main(), WM_COMMAND, MAKEWPARAM(id, BN_CLICKED), 0); }
     void Click(int id) {
         ::SendMessageA(ControlById(id), BM_CLICK, 0, 0);
         Pump();
     }
 
     void ChooseTab(int page) {
-        ::SendMessageA(Dialog.Tab, TCM_SETCURSEL, page, 0);
-        NMHDR hdr = {Dialog.Tab, static_cast<UINT_PTR>(kIdTab), static_cast<UINT>(TCN_SELCHANGE)};
-        ::SendMessageA(Dialog.Main, WM_NOTIFY, kIdTab, reinterpret_cast<LPARAM>(&hdr));
-        ::RedrawWindow(Dialog.Main, nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        ::SendMessageA(Dlg().Tab(), TCM_SETCURSEL, page, 0);
+        NMHDR hdr = {Dlg().Tab(), static_cast<UINT_PTR>(kIdTab), static_cast<UINT>(TCN_SELCHANGE)};
+        ::SendMessageA(Dlg().Main(), WM_NOTIFY, kIdTab, reinterpret_cast<LPARAM>(&hdr));
+        ::RedrawWindow(Dlg().Main(), nullptr, nullptr, RDW_INVALIDATE | RDW_ALLCHILDREN | RDW_UPDATENOW);
         Pump();
     }
 
-    HWND Tree() { return PhotosTree(); }
+    HWND Tree() { return Dlg().Photos().Tree(); }
     HTREEITEM Item(HTREEITEM from, UINT how) {
         return reinterpret_cast<HTREEITEM>(
             ::SendMessageA(Tree(), TVM_GETNEXTITEM, how, reinterpret_cast<LPARAM>(from)));
@@ -383,7 +391,7 @@ protected:
         Pump();
     }
     std::string Label(const char* prefix) {
-        for (const TSeen& s : Children(Dialog.Main))
+        for (const TSeen& s : Children(Dlg().Main()))
             if (s.Class == "Static" && s.Visible && s.Text.rfind(prefix, 0) == 0) return s.Text;
         return "(none)";
     }
@@ -423,15 +431,15 @@ protected:
 
 TEST_F(ConfigDialog, WindowAndButtonRowAt96Dpi) {
     Open();
-    ASSERT_NE(Dialog.Main, nullptr);
-    EXPECT_EQ(ClassName(Dialog.Main), "WSSW_Quorvane");
-    EXPECT_EQ(Text(Dialog.Main), "Quorvane");
-    const LONG style = ::GetWindowLongA(Dialog.Main, GWL_STYLE);
+    ASSERT_NE(Dlg().Main(), nullptr);
+    EXPECT_EQ(ClassName(Dlg().Main()), "WSSW_Quorvane");
+    EXPECT_EQ(Text(Dlg().Main()), "Quorvane");
+    const LONG style = ::GetWindowLongA(Dlg().Main(), GWL_STYLE);
     EXPECT_EQ(style & (WS_CAPTION | WS_SYSMENU | WS_THICKFRAME | WS_MINIMIZEBOX | WS_MAXIMIZEBOX),
               WS_CAPTION | WS_SYSMENU);
-    EXPECT_TRUE(::IsWindowVisible(Dialog.Main));
+    EXPECT_TRUE(::IsWindowVisible(Dlg().Main()));
     RECT wr;
-    ::GetWindowRect(Dialog.Main, &wr);
+    ::GetWindowRect(Dlg().Main(), &wr);
     EXPECT_EQ(wr.right - wr.left, Scaled(609));
     // Centred on the desktop.
     RECT desk;
@@ -468,13 +476,13 @@ TEST_F(ConfigDialog, WindowAndButtonRowAt96Dpi) {
     // Three pages, each a "Brevomar TPage" over the tab's display area;
     // page 0 is shown first.
     std::vector<TSeen> pages;
-    for (const TSeen& s : Children(Dialog.Main))
+    for (const TSeen& s : Children(Dlg().Main()))
         if (s.Class == kPageClass) pages.push_back(s);
     ASSERT_EQ(pages.size(), 3u);
     RECT display = {Scaled(10), Scaled(10), Scaled(10) + Scaled(583), Scaled(10) + Scaled(395)};
     ::SendMessageA(tab.Wnd, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
     for (int i = 0; i < 3; ++i) {
-        HWND page = Dialog.Tabs->PageWindow(i);
+        HWND page = Dlg().Tabs()->PageWindow(i);
         const TSeen s = See(page);
         EXPECT_EQ(s.Text, "Page");
         EXPECT_EQ(s.Rect.left, display.left);
@@ -482,7 +490,7 @@ TEST_F(ConfigDialog, WindowAndButtonRowAt96Dpi) {
         EXPECT_EQ(s.Rect.right - s.Rect.left, display.right - display.left - 1);
         EXPECT_EQ(s.Visible, i == kPageMore);
     }
-    EXPECT_GT(Dialog.PageTopOffset, 10);
+    EXPECT_GT(Dlg().Tabs()->PageTopOffset(), 10);
     EXPECT_EQ(::GetFocus(), tab.Wnd);
 }
 
@@ -550,16 +558,16 @@ TEST_F(ConfigDialog, OptionsRevealsButtonsAndMovesToPhotos) {
     EXPECT_TRUE(ById(kIdOk).Visible);
     EXPECT_TRUE(ById(kIdCancel).Visible);
     EXPECT_TRUE(ById(kIdPreview).Visible);
-    EXPECT_EQ(Dialog.Tabs->CurrentPage(), kPagePhotos);
-    EXPECT_EQ(::SendMessageA(Dialog.Tab, TCM_GETCURSEL, 0, 0), kPagePhotos);
-    EXPECT_TRUE(::IsWindowVisible(Dialog.Tabs->PageWindow(kPagePhotos)));
-    EXPECT_FALSE(::IsWindowVisible(Dialog.Tabs->PageWindow(kPageMore)));
+    EXPECT_EQ(Dlg().Tabs()->CurrentPage(), kPagePhotos);
+    EXPECT_EQ(::SendMessageA(Dlg().Tab(), TCM_GETCURSEL, 0, 0), kPagePhotos);
+    EXPECT_TRUE(::IsWindowVisible(Dlg().Tabs()->PageWindow(kPagePhotos)));
+    EXPECT_FALSE(::IsWindowVisible(Dlg().Tabs()->PageWindow(kPageMore)));
 
     // Pressed again on another page, it keeps the page; the buttons stay.
     ChooseTab(kPageAbout);
     Command(kIdOptions);
     Pump();
-    EXPECT_EQ(Dialog.Tabs->CurrentPage(), kPageAbout);
+    EXPECT_EQ(Dlg().Tabs()->CurrentPage(), kPageAbout);
     ChooseTab(kPageMore);
     EXPECT_TRUE(ById(kIdOk).Visible);
     EXPECT_FALSE(ById(kIdOptions).Visible);
@@ -569,28 +577,28 @@ TEST_F(ConfigDialog, ChoosingAnotherTabShowsItsPageAndTheButtons) {
     Open();
     ChooseTab(kPageAbout);
     for (int i = 0; i < 3; ++i)
-        EXPECT_EQ(::IsWindowVisible(Dialog.Tabs->PageWindow(i)) != 0, i == kPageAbout);
+        EXPECT_EQ(::IsWindowVisible(Dlg().Tabs()->PageWindow(i)) != 0, i == kPageAbout);
     // The page's first paint revealed the buttons.
     EXPECT_TRUE(ById(kIdOk).Visible);
     EXPECT_FALSE(ById(kIdOptions).Visible);
-    EXPECT_EQ(::GetFocus(), Dialog.Tab);
+    EXPECT_EQ(::GetFocus(), Dlg().Tab());
 }
 
 TEST_F(ConfigDialog, EscapeAndEnterDoNotCloseIt) {
     Open();
     for (WPARAM key : {WPARAM(VK_ESCAPE), WPARAM(VK_RETURN)}) {
         MSG msg = {};
-        msg.hwnd = Dialog.Tab;
+        msg.hwnd = Dlg().Tab();
         msg.message = WM_KEYDOWN;
         msg.wParam = key;
-        ::IsDialogMessageA(Dialog.Main, &msg);
+        ::IsDialogMessageA(Dlg().Main(), &msg);
         Pump();
     }
     Command(1);
     Command(2);
     Pump();
     EXPECT_FALSE(dialogEnded);
-    EXPECT_TRUE(::IsWindow(Dialog.Main));
+    EXPECT_TRUE(::IsWindow(Dlg().Main()));
 }
 
 TEST_F(ConfigDialog, CancelAndCloseBoxWriteNothing) {
@@ -608,7 +616,7 @@ TEST_F(ConfigDialog, CancelAndCloseBoxWriteNothing) {
     ::UnregisterClassA(kDialogClass, ::GetModuleHandleA(nullptr));
     dialogEnded = false;
     Open();
-    ::SendMessageA(Dialog.Main, WM_CLOSE, 0, 0);
+    ::SendMessageA(Dlg().Main(), WM_CLOSE, 0, 0);
     EXPECT_TRUE(dialogEnded);
     EXPECT_EQ(::GetFileAttributesA(catalogueFile.c_str()), INVALID_FILE_ATTRIBUTES);
 }
@@ -648,7 +656,7 @@ TEST_F(ConfigDialog, AFailedSaveKeepsTheDialogAndTheEditsUntilItWorks) {
     Command(kIdOk);
     Pump();
     EXPECT_FALSE(dialogEnded);
-    EXPECT_TRUE(::IsWindow(Dialog.Main));
+    EXPECT_TRUE(::IsWindow(Dlg().Main()));
     ASSERT_EQ(boxes.size(), 2u);  // the first try and the retry
     EXPECT_EQ(boxes[0], boxes[1]);
     EXPECT_EQ(boxes[0].rfind("Your pictures and settings could not be saved.", 0), 0u) << boxes[0];
@@ -719,7 +727,7 @@ TEST_F(ConfigDialog, RemovingThirdOfFiveRenumbersTheRest) {
     EXPECT_EQ(Label("Height : "), "Height : 48");
     EXPECT_NE(Label("Format : "), "Format : ");
     // The picture sits in the middle of the black preview.
-    const TBitmap& preview = *Dialog.PreviewBitmap;
+    const TBitmap& preview = *Dlg().Photos().Pane().Bitmap();
     auto pixel = [&](int x, int y) {
         return preview.Bits[(static_cast<std::size_t>(y) * preview.Width + x) * 4];
     };
@@ -912,7 +920,7 @@ bool TypeIntoOpenDialog(const std::wstring& folder, const std::wstring& names) {
 
 TEST_F(ConfigDialog, RealOpenFileDialogTakesFiveHundredFilesAndKeepsTheCurrentFolder) {
     OpenPhotos();
-    SetFilePicker(nullptr);
+    ConfigHooks().PickFiles = nullptr;
     const std::string dir = root + "\\chosen";
     ::CreateDirectoryA(dir.c_str(), nullptr);
     std::wstring names;
@@ -990,7 +998,7 @@ TEST_F(ConfigDialog, ForeignNamesAreAddedKeptAndShownUnderTheirOwnNames) {
     Select(roots[1]);
     EXPECT_EQ(Label("Height : "), "Height : 32");
     EXPECT_EQ(Label("Size : "), "Size : 2 Kb");
-    const TBitmap& preview = *Dialog.PreviewBitmap;
+    const TBitmap& preview = *Dlg().Photos().Pane().Bitmap();
     EXPECT_EQ(
         preview.Bits[(static_cast<std::size_t>(preview.Height / 2) * preview.Width + preview.Width / 2) * 4],
         0x7F);
@@ -1049,7 +1057,9 @@ TEST_F(ConfigDialog, NamesWithoutShortNamesAreReportedOnceWithTheirCount) {
     if (!WesternCodePage()) GTEST_SKIP() << "names chosen for code page 1252";
     // Wine gives every such name a short name; the seam takes them away, as
     // a drive with 8.3 names switched off would.
-    SetShortNamesHidden(true);
+    TCatalogueHooks hooks;
+    hooks.NoShortNames = true;
+    SetCatalogueHooks(hooks);
     OpenPhotos();
     const std::string dir = MakeFolder(root, "mixed", 2);
     ::CreateDirectoryW((Wide(dir) + L"\\Фото").c_str(), nullptr);
@@ -1137,40 +1147,160 @@ TEST_F(ConfigDialog, FolderFlagsChangeTheSelectedEntry) {
 std::vector<std::string> picturesDuringRun;
 bool launchedDuringRun = false;
 bool busyDuringRun = false;
-bool foundEmptyDuringRun = false;
 void RecordRun() {
     picturesDuringRun = PicList.GetItem(1).Pictures.ToVector();
     launchedDuringRun = LaunchedFromDialog;
-    busyDuringRun = DialogBusyCursor.load() == ::LoadCursorA(nullptr, IDC_APPSTARTING);
-    foundEmptyDuringRun = FoundList.empty();
+    busyDuringRun = Dlg().Busy().Dialog.load() == ::LoadCursorA(nullptr, IDC_APPSTARTING);
     // The dialog's own end requests wait until the run is over.
-    ::SendMessageA(Dialog.Main, WM_COMMAND, kIdCancel, 0);
-    ::SendMessageA(Dialog.Main, WM_CLOSE, 0, 0);
+    ::SendMessageA(Dlg().Main(), WM_COMMAND, kIdCancel, 0);
+    ::SendMessageA(Dlg().Main(), WM_CLOSE, 0, 0);
 }
 
 TEST_F(ConfigDialog, PreviewRunsWithUnsavedChangesAndCancelStillDiscards) {
     Open();
     AddFolder(MakeFolder(root, "new", 2));
-    const std::vector<std::string> dialogFound = FoundList;
-    SetPreviewRunner(RecordRun);
+    ConfigHooks().RunPreview = RecordRun;
     Command(kIdOptions);
     Click(kIdPreview);
     EXPECT_FALSE(dialogEnded);
     EXPECT_EQ(picturesDuringRun.size(), 2u);
     EXPECT_TRUE(launchedDuringRun);
     EXPECT_TRUE(busyDuringRun);
-    EXPECT_TRUE(foundEmptyDuringRun);
-    EXPECT_EQ(FoundList, dialogFound);
-    EXPECT_EQ(DialogBusyCursor.load(), nullptr);
+    EXPECT_EQ(Dlg().Busy().Dialog.load(), nullptr);
     EXPECT_EQ(::GetCursor(), ::LoadCursorA(nullptr, IDC_ARROW));
     Click(kIdCancel);
     EXPECT_TRUE(dialogEnded);
     EXPECT_EQ(::GetFileAttributesA(catalogueFile.c_str()), INVALID_FILE_ATTRIBUTES);
 }
 
+// Preview runs the real saver full screen in this process: its loader thread
+// decodes the catalogue's pictures while this thread pumps the run's
+// messages, the dialog's among them. The picture pane decodes on this
+// thread, on the same process-wide decode state; while a run is on it must
+// not, and once the run is over it shows the selection.
+struct TPreviewWatch {
+    HWND Probe = nullptr;               // a window of this thread that reads the dialog during the run
+    std::atomic<bool> Launched{false};  // the run took a picture its loader prepared
+    std::atomic<bool> ProbePosted{false};
+    std::atomic<bool> Probed{false};
+    std::atomic<bool> TimedOut{false};
+    double SteppedMs = 0;        // motion of the run so far [render thread]
+    std::function<void()> Read;  // what the probe does, on this thread
+};
+TPreviewWatch* previewWatch = nullptr;
+constexpr UINT kProbeMessage = WM_APP + 77;
+
+LRESULT CALLBACK PreviewProbeProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
+    if (msg != kProbeMessage || !previewWatch) return ::DefWindowProcA(wnd, msg, wp, lp);
+    previewWatch->Read();
+    previewWatch->Probed = true;
+    return 0;
+}
+
+// On the render thread: once the loader has delivered and the tree fill has
+// announced its end (posted before the fill stops running, so the probe
+// comes after it), the dialog is read on its own thread; then the run stops.
+void WatchPreviewFrames(const TFrameEvent& e) {
+    TPreviewWatch& w = *previewWatch;
+    if (e.What == TFrameEvent::Kind::Launched) w.Launched = true;
+    if (e.What != TFrameEvent::Kind::Stepped) return;
+    w.SteppedMs += e.FrameStep / 0.02;
+    if (w.Launched && !Dlg().Photos().TreeFillRunning() && !w.ProbePosted.exchange(true))
+        ::PostMessageA(w.Probe, kProbeMessage, 0, 0);
+    if (w.Probed) StopRequested = 1;
+    if (w.SteppedMs > 20000) {
+        w.TimedOut = true;
+        StopRequested = 1;
+    }
+}
+
+// Three real pictures at the catalogue's top level: the tree's first item is
+// a picture, which the Photos page selects and shows once the fill has ended.
+void WriteTopLevelPictures(const std::string& root, const std::string& catalogueFile) {
+    const std::string dir = MakeFolder(root, "shown", 3);
+    TPicList list;
+    list.AddFolder("Root");
+    for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) list.ItemAt(0).Pictures.Add(dir + "\\" + name);
+    ::CreateDirectoryA((root + "\\appdata\\Quorvane").c_str(), nullptr);
+    list.SaveToFile(catalogueFile);
+}
+
+bool fillRunningAtRun = true;
+LRESULT itemsAtRun = -1;
+void RecordTreeAtRun() {
+    fillRunningAtRun = Dlg().Photos().TreeFillRunning();
+    itemsAtRun = ::SendMessageA(Dlg().Photos().Tree(), TVM_GETCOUNT, 0, 0);
+}
+
+TEST_F(ConfigDialog, PreviewPressedDuringTheFillRunsOnTheWholeTree) {
+    WriteTopLevelPictures(root, catalogueFile);
+    // Pressed before this thread pumped once, so before the fill could insert a thing.
+    ASSERT_TRUE(CreateConfigDialog());
+    Command(kIdOptions);
+    ConfigHooks().RunPreview = RecordTreeAtRun;
+    Command(kIdPreview);
+    EXPECT_FALSE(fillRunningAtRun);
+    EXPECT_EQ(itemsAtRun, 3);
+    Pump();
+    EXPECT_EQ(Label("Height : "), "Height : 16");
+}
+
+TEST_F(ConfigDialog, PreviewKeepsThePaneOffTheDecoderUntilTheRunIsOver) {
+    WriteTopLevelPictures(root, catalogueFile);
+    WNDCLASSA wc = {};
+    wc.lpfnWndProc = PreviewProbeProc;
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "QvPreviewProbe";
+    ::RegisterClassA(&wc);
+    TWindow probe(::CreateWindowExA(0, wc.lpszClassName, "", 0, 0, 0, 0, 0, HWND_MESSAGE, nullptr,
+                                    wc.hInstance, nullptr));
+    ASSERT_TRUE(probe);
+    TPreviewWatch watch;
+    watch.Probe = probe.Get();
+    std::string heightDuringRun;
+    int centreDuringRun = -1;
+    auto centre = [] {
+        const TBitmap& b = *Dlg().Photos().Pane().Bitmap();
+        return static_cast<int>(b.Bits[(static_cast<std::size_t>(b.Height / 2) * b.Width + b.Width / 2) * 4]);
+    };
+    watch.Read = [&] {
+        heightDuringRun = Label("Height : ");
+        centreDuringRun = centre();
+    };
+    previewWatch = &watch;
+
+    // Opened, the buttons revealed and Preview pressed before this thread
+    // pumped once: the fill's inserts and its end both reach the dialog
+    // while the preview is under way.
+    ASSERT_TRUE(CreateConfigDialog());
+    Command(kIdOptions);
+    SetFrameObserver(WatchPreviewFrames);
+    Command(kIdPreview);
+    SetFrameObserver(nullptr);
+    previewWatch = nullptr;
+    LaunchedFromDialog = false;
+    RunFlags = 0;
+    probe.Reset();
+    ::UnregisterClassA(wc.lpszClassName, wc.hInstance);
+
+    ASSERT_FALSE(watch.TimedOut) << "the run never reached a state to probe";
+    ASSERT_TRUE(watch.Probed);
+    EXPECT_TRUE(watch.Launched);
+    EXPECT_EQ(heightDuringRun, "Height : ") << "the pane decoded on the dialog's thread during the run";
+    EXPECT_EQ(centreDuringRun, 0);
+
+    // Over, the run hands the pane back: the first picture is selected and shown.
+    Pump();
+    EXPECT_FALSE(dialogEnded);
+    ASSERT_EQ(Roots().size(), 3u);
+    EXPECT_EQ(Item(nullptr, TVGN_CARET), Roots()[0]);
+    EXPECT_EQ(Label("Height : "), "Height : 16");
+    EXPECT_EQ(centre(), 0x7F);
+}
+
 TEST_F(ConfigDialog, ToolTipsCoverTheButtons) {
     Open();
-    HWND tip = Dialog.ToolTip.Get();
+    HWND tip = Dlg().ToolTip();
     ASSERT_NE(tip, nullptr);
     EXPECT_EQ(::SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 10);
     char text[128] = {};
@@ -1192,7 +1322,7 @@ TEST_F(ConfigDialog, TakenWindowClassIsReportedAndNothingIsShown) {
     EXPECT_FALSE(CreateConfigDialog());
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "Register class failed");
-    EXPECT_EQ(Dialog.Main, nullptr);
+    EXPECT_EQ(Dlg().Main(), nullptr);
     EXPECT_FALSE(dialogEnded);
 }
 
@@ -1201,16 +1331,16 @@ TEST_F(ConfigDialog, CatalogueDownToEmptyRootClearsThePane) {
     AddFolder(MakeFolder(root, "only", 1));
     Select(Roots()[0]);
     // Something on show, as a picture would be.
-    TBitmap& preview = *Dialog.PreviewBitmap;
+    TBitmap& preview = *Dlg().Photos().Pane().Bitmap();
     std::memset(preview.Bits, 0xFF, static_cast<std::size_t>(preview.Width) * preview.Height * 4);
-    DrawPane(Dialog.PaneDC);
-    EXPECT_EQ(::GetPixel(Dialog.PaneDC, 10, 10), RGB(255, 255, 255));
+    Dlg().Photos().Pane().Draw();
+    EXPECT_EQ(::GetPixel(Dlg().Photos().Pane().DC(), 10, 10), RGB(255, 255, 255));
     Command(kIdRemove);
     Pump();
     EXPECT_EQ(PicList.Count(), 1);
     EXPECT_TRUE(Roots().empty());
     EXPECT_EQ(preview.Bits[0], 0);
-    EXPECT_EQ(::GetPixel(Dialog.PaneDC, 10, 10), RGB(0, 0, 0));
+    EXPECT_EQ(::GetPixel(Dlg().Photos().Pane().DC(), 10, 10), RGB(0, 0, 0));
     EXPECT_EQ(Label("Width : "), "Width : ");
 }
 
@@ -1226,7 +1356,7 @@ protected:
         ASSERT_TRUE(parent);
     }
     void TearDown() override {
-        SetLinkOpener(nullptr);
+        ConfigHooks() = TConfigHooks();
         ClearLinkTargets();
     }
     TWindow parent;
@@ -1237,7 +1367,7 @@ TEST_F(Controls, ThirteenthTargetFallsBackToItsText) {
     for (int i = 0; i < kMaxLinkTargets + 1; ++i) {
         const std::string text = "link " + std::to_string(i);
         const std::string target = "https://www.quorvane.example/t" + std::to_string(i);
-        links.push_back(CreateLinkLabel(parent.Get(), 0, text.c_str(), target.c_str(), 0, 0, 50, 20));
+        links.push_back(CreateLinkLabel({parent.Get(), 0, text.c_str(), {0, 0, 50, 20}, target.c_str()}));
         ASSERT_NE(links.back(), nullptr);
     }
     EXPECT_EQ(LinkTarget(links[0]), "https://www.quorvane.example/t0");
@@ -1245,8 +1375,8 @@ TEST_F(Controls, ThirteenthTargetFallsBackToItsText) {
     EXPECT_EQ(LinkTarget(links[12]), "link 12");
 
     std::vector<std::string> opened;
-    SetLinkOpener([&](HWND, const std::string& t) { opened.push_back(t); });
-    HWND mail = CreateLinkLabel(parent.Get(), 0, "me@quorvane.example", 0, 0, 50, 20);
+    ConfigHooks().OpenLink = [&](HWND, const std::string& t) { opened.push_back(t); };
+    HWND mail = CreateLinkLabel({parent.Get(), 0, "me@quorvane.example", {0, 0, 50, 20}});
     ::SendMessageA(mail, WM_LBUTTONDOWN, MK_LBUTTON, 0);
     ::SendMessageA(links[3], WM_LBUTTONDOWN, MK_LBUTTON, 0);
     EXPECT_EQ(opened,
@@ -1254,7 +1384,7 @@ TEST_F(Controls, ThirteenthTargetFallsBackToItsText) {
 }
 
 TEST_F(Controls, TabPagesHoldAtMostTheirTableAndSwitchWindows) {
-    HWND tab = CreateTabControl(parent.Get(), 27, "T", 10, 10, 300, 200);
+    HWND tab = CreateTabControl({parent.Get(), 27, "T", {10, 10, 300, 200}});
     ASSERT_NE(tab, nullptr);
     EXPECT_EQ(ControlById(27), tab);
     TmyTabControl tabs(tab);
@@ -1285,10 +1415,74 @@ TEST_F(Controls, TabPagesHoldAtMostTheirTableAndSwitchWindows) {
     EXPECT_EQ(tabs.LastPage(), TmyTabControl::kMaxPages - 1);
 }
 
+// The dialog's busy cursors travel with each control made with them: push
+// buttons and check boxes show the dialog's, the tree the list's, a page
+// the dialog's, and a control made without them the class cursor.
+TEST_F(Controls, BusyCursorsReachTheControlsMadeWithThem) {
+    ::ShowWindow(parent.Get(), SW_SHOW);
+    TBusyCursors busy;
+    HWND button = CreatePushButton({parent.Get(), 16, "A", {0, 0, 50, 20}, nullptr, &busy});
+    HWND check = CreateCheckBox({parent.Get(), 6, "B", {60, 0, 50, 20}, nullptr, &busy});
+    HWND tree = CreateTreeView({parent.Get(), 54, "T", {0, 30, 100, 100}, nullptr, &busy});
+    HWND plain = CreatePushButton({parent.Get(), 17, "C", {120, 0, 50, 20}});
+    HWND tab = CreateTabControl({parent.Get(), 27, "T", {200, 10, 150, 150}});
+    TmyTabControl tabs(tab, &busy);
+    HWND page = tabs.AddPage("zero");
+    ASSERT_TRUE(button && check && tree && plain && page);
+
+    const HCURSOR arrow = ::LoadCursorA(nullptr, IDC_ARROW);
+    const HCURSOR wait = ::LoadCursorA(nullptr, IDC_WAIT);
+    const HCURSOR cross = ::LoadCursorA(nullptr, IDC_CROSS);
+    auto over = [&](HWND w) {
+        ::SetCursor(arrow);
+        ::SendMessageA(w, WM_SETCURSOR, reinterpret_cast<WPARAM>(w), MAKELPARAM(HTCLIENT, WM_MOUSEMOVE));
+        return ::GetCursor();
+    };
+    busy.Dialog = wait;
+    busy.List = cross;
+    EXPECT_EQ(over(button), wait);
+    EXPECT_EQ(over(check), wait);
+    EXPECT_EQ(over(page), wait);
+    EXPECT_EQ(over(tree), cross);
+    EXPECT_EQ(over(plain), arrow);
+    busy.Dialog = nullptr;
+    EXPECT_EQ(over(button), arrow);
+    EXPECT_EQ(over(tree), cross);
+}
+
+// Pages and the tab control report their paints to the tab object while it
+// lives, and to nothing once it is gone.
+TEST_F(Controls, TabObjectHearsPaintsUntilItIsGone) {
+    ::ShowWindow(parent.Get(), SW_SHOW);
+    HWND tab = CreateTabControl({parent.Get(), 27, "T", {10, 10, 300, 200}});
+    ASSERT_NE(tab, nullptr);
+    int painted = 0;
+    auto repaint = [](HWND w) { ::RedrawWindow(w, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW); };
+    // The object's bytes outlive it here, so a window still bound to it
+    // would run its callback and be counted rather than read freed memory.
+    alignas(TmyTabControl) unsigned char room[sizeof(TmyTabControl)];
+    auto* tabs = new (room) TmyTabControl(tab);
+    tabs->OnPaint = [&painted] { ++painted; };
+    HWND page = tabs->AddPage("zero");
+    ASSERT_NE(page, nullptr);
+    tabs->ShowPage(0);
+    painted = 0;
+    repaint(page);
+    EXPECT_GE(painted, 1) << "page";
+    painted = 0;
+    repaint(tab);
+    EXPECT_GE(painted, 1) << "tab control";
+    tabs->~TmyTabControl();
+    painted = 0;
+    repaint(page);
+    repaint(tab);
+    EXPECT_EQ(painted, 0);
+}
+
 TEST_F(Controls, FocusRestoreGoesToTheLastFocusedButton) {
     ::ShowWindow(parent.Get(), SW_SHOW);
-    HWND a = CreatePushButton(parent.Get(), 16, "A", 0, 0, 50, 20);
-    HWND b = CreateCheckBox(parent.Get(), 6, "B", 0, 30, 50, 20);
+    HWND a = CreatePushButton({parent.Get(), 16, "A", {0, 0, 50, 20}});
+    HWND b = CreateCheckBox({parent.Get(), 6, "B", {0, 30, 50, 20}});
     ::SetFocus(b);
     EXPECT_EQ(LastFocusedControl(), b);
     FocusControl(16);

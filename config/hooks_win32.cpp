@@ -1,0 +1,6 @@
+#include "config/hooks_win32.h"
+
+TConfigHooks& ConfigHooks() {
+    static TConfigHooks hooks;
+    return hooks;
+}
