@@ -39,13 +39,12 @@ bool TPicturePane::Create(const TCreateArgs& a) {
     pane.Object = this;
     window_ = CreatePicturePane(pane);
     if (!window_) return false;
-    dc_ = ::GetDC(window_);
+    dc_.Reset(window_);
     return true;
 }
 
 void TPicturePane::Destroy() {
-    if (dc_) ::ReleaseDC(window_, dc_);
-    dc_ = nullptr;
+    dc_.Reset();
     // A paint that still reaches the window finds no object to draw from.
     if (window_ && ::IsWindow(window_)) ::SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
     window_ = nullptr;
@@ -66,8 +65,8 @@ LRESULT CALLBACK TPicturePane::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 void TPicturePane::DrawOn(HDC dc) const {
     const TBitmap* b = bitmap_.get();
-    if (!dc || !b || !b->DC) return;
-    ::BitBlt(dc, 0, 0, b->Width - 1, b->Height - 1, b->DC, 0, 0, SRCCOPY);
+    if (!dc || !b || !b->DC()) return;
+    ::BitBlt(dc, 0, 0, b->Width - 1, b->Height - 1, b->DC(), 0, 0, SRCCOPY);
 }
 
 void TPicturePane::Clear() {

@@ -39,11 +39,11 @@ public:
     void Destroy();
 
     HWND Window() const { return window_; }
-    HDC DC() const { return dc_; }  // the window's own DC outside painting
+    HDC DC() const { return dc_.Get(); }  // the window's own DC outside painting
     TBitmap* Bitmap() const { return bitmap_.get(); }
 
     // Copies the bitmap to the window.
-    void Draw() const { DrawOn(dc_); }
+    void Draw() const { DrawOn(dc_.Get()); }
     // Clears the bitmap to black and draws it.
     void Clear();
     // Decodes `path` fitted into the bitmap (not drawn yet). False, with
@@ -67,7 +67,7 @@ private:
     TGdiObject shadowPen_, highlightPen_;
     std::unique_ptr<TBitmap> bitmap_;
     HWND window_ = nullptr;  // child of the page, destroyed with it
-    HDC dc_ = nullptr;       // GetDC(window_), released by Destroy
+    TWindowDC dc_;           // GetDC(window_), released by Destroy
     bool held_ = false;      // decodes are held back for a preview run
     bool refused_ = false;   // a Load came while they were
 };

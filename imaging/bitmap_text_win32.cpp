@@ -34,19 +34,19 @@ void FreeMessageFont() {
 }
 
 void DrawMessage(TBitmap& bitmap, const std::string& text, COLORREF colour) {
-    if (!bitmap.DC) return;  // a wrapper bitmap has no DC to draw with
-    TSelectGuard select(bitmap.DC, MessageFontHandle());
+    if (!bitmap.DC()) return;  // a wrapper bitmap has no DC to draw with
+    TSelectGuard select(bitmap.DC(), MessageFontHandle());
     TEXTMETRICA metrics{};
-    ::GetTextMetricsA(bitmap.DC, &metrics);
+    ::GetTextMetricsA(bitmap.DC(), &metrics);
     const std::int32_t th = metrics.tmHeight;
 
-    ::SetBkColor(bitmap.DC, RGB(0, 0, 0));
-    ::SetTextAlign(bitmap.DC, TA_CENTER | TA_TOP);
-    ::SetTextColor(bitmap.DC, colour);
+    ::SetBkColor(bitmap.DC(), RGB(0, 0, 0));
+    ::SetTextAlign(bitmap.DC(), TA_CENTER | TA_TOP);
+    ::SetTextColor(bitmap.DC(), colour);
     const std::vector<std::string> lines = MessageLines(text);
     for (std::size_t k = 0; k < lines.size(); ++k) {
         const std::string& line = lines[k];
-        ::TextOutA(bitmap.DC, bitmap.Width / 2,
+        ::TextOutA(bitmap.DC(), bitmap.Width / 2,
                    MessageLineTop(bitmap.Height, th, static_cast<std::int32_t>(k)), line.c_str(),
                    static_cast<int>(line.size()));
     }

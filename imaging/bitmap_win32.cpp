@@ -5,8 +5,7 @@
 
 #include "app/exception.h"
 
-TBitmap::TBitmap(int width, int height) : Width(width), Height(height) {
-    DC = ::CreateCompatibleDC(nullptr);
+TBitmap::TBitmap(int width, int height) : Width(width), Height(height), dc_(::CreateCompatibleDC(nullptr)) {
     ::SetLastError(0);
     BITMAPINFO info;
     std::memset(&info, 0, sizeof info);
@@ -17,42 +16,24 @@ TBitmap::TBitmap(int width, int height) : Width(width), Height(height) {
     info.bmiHeader.biBitCount = 32;
     info.bmiHeader.biCompression = BI_RGB;
     void* bits = nullptr;
-    SectionHandle = ::CreateDIBSection(DC, &info, DIB_RGB_COLORS, &bits, nullptr, 0);
-    if (SectionHandle == nullptr) {
-        const DWORD error = ::GetLastError();
-        Destroy();
-        throw Exception("CreateDIBSection failed, Error = " + std::to_string(error));
-    }
+    section_.Reset(::CreateDIBSection(dc_.Get(), &info, DIB_RGB_COLORS, &bits, nullptr, 0));
+    if (!section_)
+        throw Exception("CreateDIBSection failed, Error = " + std::to_string(::GetLastError()));
     Bits = static_cast<std::uint8_t*>(bits);
-    oldBitmap_ = ::SelectObject(DC, SectionHandle);
+    selected_.emplace(dc_.Get(), section_.Get());
 }
 
 TBitmap::TBitmap(int width, int height, void* bits)
     : Bits(static_cast<std::uint8_t*>(bits)), Width(width), Height(height) {}
-
-TBitmap::~TBitmap() {
-    Destroy();
-}
-
-void TBitmap::Destroy() {
-    // The section must leave the DC before either is deleted, or
-    // DeleteObject refuses a bitmap still selected.
-    if (DC && oldBitmap_) ::SelectObject(DC, oldBitmap_);
-    oldBitmap_ = nullptr;
-    if (DC) ::DeleteDC(DC);
-    DC = nullptr;
-    if (SectionHandle) ::DeleteObject(SectionHandle);
-    SectionHandle = nullptr;
-}
 
 void TBitmap::Clear() {
     if (Bits) {
         if (Width > 0 && Height > 0)
             std::memset(Bits, 0,
                         static_cast<std::size_t>(RowBytes(Width)) * static_cast<std::size_t>(Height));
-    } else if (DC) {
+    } else if (dc_) {
         RECT r{0, 0, Width + 1, Height + 1};
-        ::FillRect(DC, &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+        ::FillRect(dc_.Get(), &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
     }
 }
 
@@ -68,9 +49,9 @@ void TBitmap::ClearRect(int x1, int y1, int x2, int y2) {
         for (int y = top; y <= bottom; ++y)
             std::memset(Bits + (static_cast<std::size_t>(y) * Width + left) * 4, 0,
                         static_cast<std::size_t>(right - left) * 4);
-    } else if (DC) {
+    } else if (dc_) {
         RECT r{x1, y1, x2 + 1, y2 + 1};
-        ::FillRect(DC, &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
+        ::FillRect(dc_.Get(), &r, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
     }
 }
 
@@ -87,6 +68,6 @@ void CopyPixels(TBitmap& dst, const TBitmap& src, int srcLeft, int srcTop, int d
 
 void BlitPixels(TBitmap& dst, const TBitmap& src, int dstLeft, int dstTop, int dstRight, int dstBottom,
                 int srcLeft, int srcTop) {
-    ::BitBlt(dst.DC, dstLeft, dstTop, dstRight - dstLeft + 1, dstBottom - dstTop + 1, src.DC, srcLeft, srcTop,
+    ::BitBlt(dst.DC(), dstLeft, dstTop, dstRight - dstLeft + 1, dstBottom - dstTop + 1, src.DC(), srcLeft, srcTop,
              SRCCOPY);
 }

@@ -2,6 +2,9 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <optional>
+
+#include "base/handles_win32.h"
 
 // The program's one pixel container: 32-bit top-down BGRx pixels, rows of
 // exactly Width * 4 bytes. Two flavours share the class:
@@ -15,15 +18,17 @@ public:
     TBitmap(int width, int height, void* bits);  // CreateFromBits
     TBitmap(const TBitmap&) = delete;
     TBitmap& operator=(const TBitmap&) = delete;
-    ~TBitmap();  // Destroy
+    ~TBitmap() = default;
 
     static int RowBytes(int width) { return width * 4; }
+    // The memory DC the section is selected into; null for a wrapper.
+    HDC DC() const { return dc_.Get(); }
+    // The DIB section holding Bits; null for a wrapper.
+    HBITMAP Section() const { return static_cast<HBITMAP>(section_.Get()); }
 
     void Clear();
     void ClearRect(int x1, int y1, int x2, int y2);
 
-    HBITMAP SectionHandle = nullptr;  // owned; null for a wrapper
-    HDC DC = nullptr;                 // owned memory DC; null for a wrapper
     std::uint8_t* Bits = nullptr;     // first byte of the top row
     std::int32_t Width = 0;
     std::int32_t Height = 0;
@@ -31,8 +36,12 @@ public:
     bool EnlargeToFit = false;
 
 private:
-    void Destroy();
-    HGDIOBJ oldBitmap_ = nullptr;  // the DC's original bitmap, restored before deletion
+    // Declared in the order they are made: the section leaves the DC (the
+    // guard goes first) before either is deleted, as DeleteObject refuses a
+    // bitmap still selected.
+    TMemDC dc_;
+    TGdiObject section_;
+    std::optional<TSelectGuard> selected_;
 };
 
 // Copies whole pixels into the inclusive destination rectangle of `dst`;

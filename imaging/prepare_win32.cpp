@@ -151,10 +151,10 @@ void FitPicture(TBitmap& target, const TBitmap& source) {
         if (Resamples(fitMode) && !smallEnlarged && sw > 10 && sh > 10 && r.Width > 10 && r.Height > 10) {
             Resample(r.Left, r.Top, r.Width, r.Height, fitMode == 1 ? kFilterHermite : kFilterLanczos3, 0.0f,
                      PixelView(source), PixelView(target));
-        } else if (target.DC) {
-            if (::GetStretchBltMode(target.DC) != HALFTONE) UseHalftone(target.DC);
+        } else if (target.DC()) {
+            if (::GetStretchBltMode(target.DC()) != HALFTONE) UseHalftone(target.DC());
             const BITMAPINFO bmi = TopDownInfo(source);
-            ::StretchDIBits(target.DC, r.Left, r.Top, r.Width, r.Height, 0, 0, sw, sh, source.Bits, &bmi,
+            ::StretchDIBits(target.DC(), r.Left, r.Top, r.Width, r.Height, 0, 0, sw, sh, source.Bits, &bmi,
                             DIB_RGB_COLORS, SRCCOPY);
             ::GdiFlush();  // the caller reads the section's pixels directly
         }
@@ -178,16 +178,16 @@ void FitPicture(TBitmap& target, const TBitmap& source) {
 void FitPictureGdi(TBitmap& target, const TBitmap& source) {
     target.Clear();
     const int tw = target.Width, th = target.Height, sw = source.Width, sh = source.Height;
-    if (tw <= 0 || th <= 0 || sw <= 0 || sh <= 0 || !target.DC || !source.DC) return;
+    if (tw <= 0 || th <= 0 || sw <= 0 || sh <= 0 || !target.DC() || !source.DC()) return;
     const TFitCase fit = CaseOf(target, source);
 
     if (fit.same()) {
         BlitPixels(target, source, 0, 0, sw - 1, sh - 1, 0, 0);
     } else if (fit.scales(target)) {
         const TRect32 r = FittedRect(sw, sh, tw, th);
-        UseHalftone(target.DC);
+        UseHalftone(target.DC());
         const BITMAPINFO bmi = TopDownInfo(source);
-        ::StretchDIBits(target.DC, r.Left, r.Top, r.Width - 1, r.Height - 1, 0, 0, sw - 1, sh - 1,
+        ::StretchDIBits(target.DC(), r.Left, r.Top, r.Width - 1, r.Height - 1, 0, 0, sw - 1, sh - 1,
                         source.Bits, &bmi, DIB_RGB_COLORS, SRCCOPY);
     } else {
         // Centred without scaling; GDI clipping crops a larger picture.

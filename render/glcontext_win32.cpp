@@ -194,7 +194,7 @@ TNewContext NewRenderContext(HDC dc, unsigned options, int colorBits, int stenci
         ::RealizePalette(dc);
     }
 
-    result.Context = GL.CreateLayerContext(dc, layer);
+    result.Context = TRenderContext(GL.CreateLayerContext(dc, layer));
     if (!result.Context) ThrowWin32Error();
     LastPixelFormat = 0;
     return result;
@@ -256,6 +256,31 @@ bool ContextIsActive(HGLRC context) {
 
 // ---------------------------------------------------------------------------
 
+TRenderContext& TRenderContext::operator=(TRenderContext&& other) {
+    if (this != &other) {
+        Reset();
+        context_ = other.context_;
+        other.context_ = nullptr;
+    }
+    return *this;
+}
+
+TRenderContext::~TRenderContext() {
+    try {
+        Reset();
+    } catch (const Exception&) {
+    }
+}
+
+void TRenderContext::Reset() {
+    if (!context_) return;
+    if (ContextIsBound() && GL.GetCurrentContext && GL.GetCurrentContext() == context_) {
+        while (ContextIsBound()) UnbindRenderContext();
+    }
+    DisposeRenderContext(context_);
+    context_ = nullptr;
+}
+
 TGLControl::TGLControl(HWND window, int width, int height, TCallback onInit)
     : Width(width), Height(height), Window(window), OnInit(std::move(onInit)), dc_(window) {
     SetupContext();
@@ -278,28 +303,20 @@ void TGLControl::DropPalette() {
 }
 
 void TGLControl::ReleaseContext() {
-    if (!RenderContext) return;
-    if (ContextIsBound() && GL.GetCurrentContext && GL.GetCurrentContext() == RenderContext) {
-        while (ContextIsBound()) UnbindRenderContext();
-    }
-    const HGLRC context = RenderContext;
-    DisposeRenderContext(context);
-    RenderContext = nullptr;
+    context_.Reset();
 }
 
 void TGLControl::SetupContext() {
     DeviceContext = dc_.Get();
     TNewContext created = NewRenderContext(DeviceContext, kDoubleBuffer, 32, 0, 0, 0, 0);
     if (!created.Context) throw Exception("Erzeugung des Renderingkontexts schlug fehl.");
-    RenderContext = created.Context;
+    context_ = std::move(created.Context);
     palette_ = std::move(created.Palette);
 
     try {
-        BindRenderContext(DeviceContext, RenderContext);
+        BindRenderContext(DeviceContext, context_.Get());
         if (!GLVersion11) {
-            UnbindRenderContext();
-            DisposeRenderContext(RenderContext);
-            RenderContext = nullptr;
+            context_.Reset();
             throw Exception("Diese OpenGL version ist veraltet.");
         }
         ViewportRect = RECT{0, 0, Width, Height};
@@ -329,7 +346,7 @@ void TGLControl::SetupContext() {
 void TGLControl::Enable() {
     if (Active) return;
     Active = true;
-    if (RenderContext) SetupProjection();
+    if (context_) SetupProjection();
 }
 
 void TGLControl::SetupProjection() {

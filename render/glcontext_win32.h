@@ -68,10 +68,32 @@ enum TContextOption : unsigned {
     kStereo = 4,
 };
 
+// Owns one rendering context. Reset unbinds it first when the calling thread
+// has it bound, then deletes it; it throws, keeping the context, when another
+// thread still has it current. The destructor cannot throw: a context that
+// cannot be deleted then goes with the process.
+class TRenderContext {
+public:
+    TRenderContext() = default;
+    explicit TRenderContext(HGLRC context) : context_(context) {}
+    TRenderContext(const TRenderContext&) = delete;
+    TRenderContext& operator=(const TRenderContext&) = delete;
+    TRenderContext(TRenderContext&& other) noexcept : context_(other.context_) { other.context_ = nullptr; }
+    TRenderContext& operator=(TRenderContext&& other);
+    ~TRenderContext();
+
+    HGLRC Get() const { return context_; }
+    explicit operator bool() const { return context_ != nullptr; }
+    void Reset();
+
+private:
+    HGLRC context_ = nullptr;
+};
+
 // A new context and the palette made for it (null unless the pixel format
 // needs one). The palette must outlive the context's use of the DC.
 struct TNewContext {
-    HGLRC Context = nullptr;
+    TRenderContext Context;
     TGdiObject Palette;
 };
 
@@ -115,12 +137,13 @@ public:
     // Unbinds the context if it is bound, deletes it and forgets it. Safe to
     // call twice.
     void ReleaseContext();
+    // Null until created and after ReleaseContext.
+    HGLRC RenderContext() const { return context_.Get(); }
 
     std::int32_t Width;
     std::int32_t Height;
     HWND Window;                    // not owned
-    HGLRC RenderContext = nullptr;  // owned; null until created and after ReleaseContext
-    HDC DeviceContext = nullptr;    // GetDC of Window, held by dc_
+    HDC DeviceContext = nullptr;  // GetDC of Window, held by dc_
     RECT ViewportRect{0, 0, 0, 0};
     // The swap interval the driver accepted through WGL_EXT_swap_control
     // (1: swaps wait for the monitor's refresh); 0 where it is not offered.
@@ -134,5 +157,6 @@ private:
     void DropPalette();
 
     TWindowDC dc_;
-    TGdiObject palette_;  // for palette pixel formats; null otherwise
+    TGdiObject palette_;      // for palette pixel formats; null otherwise
+    TRenderContext context_;  // goes before the DC and the palette it draws with
 };

@@ -25,16 +25,16 @@ void Fill(TBitmap& b, std::uint32_t value) {
 
 TEST(Bitmap, OneByOneIsTopDownFourBytes) {
     TBitmap b(1, 1);
-    ASSERT_NE(b.SectionHandle, nullptr);
-    ASSERT_NE(b.DC, nullptr);
+    ASSERT_NE(b.Section(), nullptr);
+    ASSERT_NE(b.DC(), nullptr);
     ASSERT_NE(b.Bits, nullptr);
     EXPECT_TRUE(b.ShrinkToFit);
     EXPECT_FALSE(b.EnlargeToFit);
     DIBSECTION ds;
-    ASSERT_EQ(::GetObjectA(b.SectionHandle, sizeof ds, &ds), static_cast<int>(sizeof ds));
+    ASSERT_EQ(::GetObjectA(b.Section(), sizeof ds, &ds), static_cast<int>(sizeof ds));
     EXPECT_EQ(ds.dsBm.bmWidthBytes, 4);
     EXPECT_EQ(ds.dsBmih.biBitCount, 32);
-    EXPECT_EQ(::GetCurrentObject(b.DC, OBJ_BITMAP), b.SectionHandle);
+    EXPECT_EQ(::GetCurrentObject(b.DC(), OBJ_BITMAP), b.Section());
     Fill(b, 0xFFFFFFFFu);
     b.Clear();
     EXPECT_EQ(PixelAt(b, 0, 0), 0u);
@@ -43,7 +43,7 @@ TEST(Bitmap, OneByOneIsTopDownFourBytes) {
 TEST(Bitmap, RowsAreTopDownForGdiDrawing) {
     TBitmap b(4, 3);
     Fill(b, 0);
-    ::SetPixel(b.DC, 1, 0, RGB(255, 0, 0));  // GDI's top row is row 0 of Bits
+    ::SetPixel(b.DC(), 1, 0, RGB(255, 0, 0));  // GDI's top row is row 0 of Bits
     ::GdiFlush();
     EXPECT_EQ(PixelAt(b, 1, 0) & 0xFFFFFFu, 0xFF0000u);
     EXPECT_EQ(PixelAt(b, 1, 2), 0u);
@@ -54,8 +54,8 @@ TEST(Bitmap, WrapperClearsForeignBufferInPlace) {
     buffer.push_back(0x55555555u);  // guard word after the picture
     {
         TBitmap w(3, 2, buffer.data());
-        EXPECT_EQ(w.SectionHandle, nullptr);
-        EXPECT_EQ(w.DC, nullptr);
+        EXPECT_EQ(w.Section(), nullptr);
+        EXPECT_EQ(w.DC(), nullptr);
         EXPECT_EQ(w.Bits, reinterpret_cast<std::uint8_t*>(buffer.data()));
         w.Clear();
         EXPECT_EQ(w.Bits, reinterpret_cast<std::uint8_t*>(buffer.data()));

@@ -129,7 +129,7 @@ TEST_F(Prepare, LargePictureFitsFullWidthCentredVertically) {
     FillWhite(target);
     FitPicture(target, source);
     EXPECT_TRUE(RectIs(Covered(target), 0, 16, 639, 495));
-    EXPECT_NE(::GetStretchBltMode(target.DC), HALFTONE);  // resampled, not stretched
+    EXPECT_NE(::GetStretchBltMode(target.DC()), HALFTONE);  // resampled, not stretched
 }
 
 TEST_F(Prepare, SmallPictureEnlargedUsesGdiStretching) {
@@ -140,7 +140,7 @@ TEST_F(Prepare, SmallPictureEnlargedUsesGdiStretching) {
         TBitmap target(640, 480);
         target.EnlargeToFit = true;
         FitPicture(target, source);
-        EXPECT_EQ(::GetStretchBltMode(target.DC), HALFTONE) << int(mode);
+        EXPECT_EQ(::GetStretchBltMode(target.DC()), HALFTONE) << int(mode);
         EXPECT_TRUE(RectIs(Covered(target), 0, 0, 639, 479)) << int(mode);
     }
 }
@@ -157,7 +157,7 @@ TEST_F(Prepare, RefusedLineDeliveryFallsBackToTheWholePicture) {
     EXPECT_EQ(info.Lines, 1u);
     EXPECT_EQ(info.Delivery, TPictureDelivery::Whole);
     EXPECT_EQ(info.Width, 40);
-    EXPECT_EQ(::GetStretchBltMode(target.DC), HALFTONE);
+    EXPECT_EQ(::GetStretchBltMode(target.DC()), HALFTONE);
     EXPECT_TRUE(RectIs(Covered(target), 0, 0, 639, 479));
 }
 
@@ -167,14 +167,14 @@ TEST_F(Prepare, WidthTenIsNeverResampledElevenIs) {
         FillPattern(source);
         TBitmap target(100, 100);
         FitPicture(target, source);
-        EXPECT_EQ(::GetStretchBltMode(target.DC) == HALFTONE, width == 10) << width;
+        EXPECT_EQ(::GetStretchBltMode(target.DC()) == HALFTONE, width == 10) << width;
     }
     // A fitted width of 10 counts too: 100 x 1000 into 100 x 100 is 10 wide.
     TBitmap source(100, 1000);
     FillPattern(source);
     TBitmap target(100, 100);
     FitPicture(target, source);
-    EXPECT_EQ(::GetStretchBltMode(target.DC), HALFTONE);
+    EXPECT_EQ(::GetStretchBltMode(target.DC()), HALFTONE);
     EXPECT_TRUE(RectIs(Covered(target), 45, 0, 54, 99));
 }
 
@@ -218,7 +218,7 @@ TEST_F(Prepare, GdiFitUsesOnePixelSmallerExtentsAndCentresByClipping) {
     FillPattern(source);
     TBitmap target(100, 50);
     FitPictureGdi(target, source);
-    EXPECT_EQ(::GetStretchBltMode(target.DC), HALFTONE);
+    EXPECT_EQ(::GetStretchBltMode(target.DC()), HALFTONE);
     // The destination extent is one less: the last column and row stay black.
     EXPECT_TRUE(RectIs(Covered(target), 0, 0, 98, 48));
 

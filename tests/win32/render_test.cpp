@@ -64,7 +64,7 @@ protected:
 };
 
 TEST_F(ContextTest, NestedBindsOnlyCountAndTheLastUnbindReleases) {
-    const HGLRC rc = control_->RenderContext;
+    const HGLRC rc = control_->RenderContext();
     ASSERT_EQ(BindDepth(), 1);
     ASSERT_EQ(GL.GetCurrentContext(), rc);
 
@@ -89,7 +89,7 @@ TEST_F(ContextTest, NestedBindsOnlyCountAndTheLastUnbindReleases) {
 }
 
 TEST_F(ContextTest, DisposingACurrentContextIsRefusedAndLeavesItAlive) {
-    const HGLRC rc = control_->RenderContext;
+    const HGLRC rc = control_->RenderContext();
     EXPECT_EQ(MessageOf([&] { DisposeRenderContext(rc); }),
               "Cannot delete rendering context. It is still in use by another thread.");
     EXPECT_TRUE(ContextIsActive(rc));
@@ -98,13 +98,13 @@ TEST_F(ContextTest, DisposingACurrentContextIsRefusedAndLeavesItAlive) {
 
     // Released, it can be deleted; the control then has nothing left to free.
     control_->ReleaseContext();
-    EXPECT_EQ(control_->RenderContext, nullptr);
+    EXPECT_EQ(control_->RenderContext(), nullptr);
     EXPECT_FALSE(ContextIsBound());
     EXPECT_EQ(GL.GetCurrentContext(), nullptr);
 }
 
 TEST_F(ContextTest, ASecondThreadCannotBindAContextInUse) {
-    const HGLRC rc = control_->RenderContext;
+    const HGLRC rc = control_->RenderContext();
     std::string message;
     int depthInThread = -1;
     std::thread other([&] {
@@ -146,7 +146,7 @@ TEST_F(ContextTest, FailuresCarryTheirMessages) {
     EXPECT_FALSE(ContextIsActive(bogus));
 
     EXPECT_EQ(MessageOf([&] { DisposeRenderContext(bogus); }), "wglDeleteContext failed");
-    BindRenderContext(control_->DeviceContext, control_->RenderContext);
+    BindRenderContext(control_->DeviceContext, control_->RenderContext());
 }
 
 TEST(Control, Window800x600GetsItsAspectAndViewport) {
@@ -179,10 +179,10 @@ TEST(Control, Window800x600GetsItsAspectAndViewport) {
     bool initRan = false;
     TWindow second = MakeWindow(100, 100);
     UnbindRenderContext();
-    TGLControl withInit(second.Get(), 100, 100, [&](TGLControl& c) { initRan = c.RenderContext != nullptr; });
+    TGLControl withInit(second.Get(), 100, 100, [&](TGLControl& c) { initRan = c.RenderContext() != nullptr; });
     EXPECT_TRUE(initRan);
     withInit.ReleaseContext();
-    BindRenderContext(control.DeviceContext, control.RenderContext);
+    BindRenderContext(control.DeviceContext, control.RenderContext());
 }
 
 TEST(Control, PaintDrawsOnlyWhileActiveAndEnableRestoresTheProjection) {

@@ -13,10 +13,10 @@ namespace {
 // Paints a red block on white with GDI, so the resampler reads pixels GDI wrote.
 void PaintSource(TBitmap& b) {
     RECT all{0, 0, b.Width, b.Height};
-    ::FillRect(b.DC, &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
+    ::FillRect(b.DC(), &all, static_cast<HBRUSH>(::GetStockObject(WHITE_BRUSH)));
     TGdiObject red(::CreateSolidBrush(RGB(200, 0, 0)));
     RECT block{b.Width / 4, b.Height / 4, b.Width * 3 / 4, b.Height * 3 / 4};
-    ::FillRect(b.DC, &block, static_cast<HBRUSH>(red.Get()));
+    ::FillRect(b.DC(), &block, static_cast<HBRUSH>(red.Get()));
     ::GdiFlush();
 }
 
@@ -36,9 +36,9 @@ TEST(ResampleWin32, WholePictureBetweenDibSectionsIsVisibleToGdi) {
     std::memset(target.Bits, 0x40, static_cast<std::size_t>(target.Width) * target.Height * 4);
     Resample(0, 5, 200, 150, kFilterLanczos3, 0.0f, source, target);
     ::GdiFlush();
-    EXPECT_TRUE(NearColour(::GetPixel(target.DC, 100, 80), 200, 0, 0));  // centre of the block
-    EXPECT_TRUE(NearColour(::GetPixel(target.DC, 5, 10), 255, 255, 255));
-    EXPECT_EQ(::GetPixel(target.DC, 100, 2), RGB(0x40, 0x40, 0x40)) << "rows above the rectangle untouched";
+    EXPECT_TRUE(NearColour(::GetPixel(target.DC(), 100, 80), 200, 0, 0));  // centre of the block
+    EXPECT_TRUE(NearColour(::GetPixel(target.DC(), 5, 10), 255, 255, 255));
+    EXPECT_EQ(::GetPixel(target.DC(), 100, 2), RGB(0x40, 0x40, 0x40)) << "rows above the rectangle untouched";
     EXPECT_EQ(target.Bits[(80 * 200 + 100) * 4 + 3], 0x40) << "fourth byte untouched";
 }
 

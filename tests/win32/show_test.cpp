@@ -188,9 +188,9 @@ TEST_F(ShowSequencing, MessagesAreRedCentredOneLineAboveTheMiddle) {
     TEXTMETRICA tm{};
     SIZE extent{};
     {
-        TSelectGuard font(bitmap.DC, MessageFontHandle());
-        ::GetTextMetricsA(bitmap.DC, &tm);
-        ::GetTextExtentPoint32A(bitmap.DC, kNoPicturesMessage, 20, &extent);
+        TSelectGuard font(bitmap.DC(), MessageFontHandle());
+        ::GetTextMetricsA(bitmap.DC(), &tm);
+        ::GetTextExtentPoint32A(bitmap.DC(), kNoPicturesMessage, 20, &extent);
     }
     const int top = MessageLineTop(480, tm.tmHeight, 0);
     EXPECT_GE(a.top, top);
@@ -461,7 +461,7 @@ void CaptureHost(const TFrameEvent& e) {
     ::ClientToScreen(previewHost, &origin);
     TWindowDC screen(nullptr);
     TBitmap shot(r.right, r.bottom);
-    ::BitBlt(shot.DC, 0, 0, r.right, r.bottom, screen.Get(), origin.x, origin.y, SRCCOPY);
+    ::BitBlt(shot.DC(), 0, 0, r.right, r.bottom, screen.Get(), origin.x, origin.y, SRCCOPY);
     ::GdiFlush();
     int black = 0;
     for (int i = 0; i < r.right * r.bottom; ++i)
