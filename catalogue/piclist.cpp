@@ -155,6 +155,7 @@ TFolderItem& TPicList::ItemAt(int i) {
 }
 
 int TPicList::AddFolder(const std::string& path) {
+    Owner.Check("The catalogue");
     auto item = std::make_unique<TFolderItem>();
     item->FolderPath = path;
     items_.push_back(std::move(item));
@@ -162,16 +163,21 @@ int TPicList::AddFolder(const std::string& path) {
 }
 
 int TPicList::Add(TFolderItem item) {
+    Owner.Check("The catalogue");
     items_.push_back(std::make_unique<TFolderItem>(std::move(item)));
     return Count() - 1;
 }
 
 void TPicList::Delete(int i) {
+    Owner.Check("The catalogue");
     if (i < 0 || i >= Count()) throw EListError(i);
     items_.erase(items_.begin() + i);
 }
 
-void TPicList::Clear() { items_.clear(); }
+void TPicList::Clear() {
+    Owner.Check("The catalogue");
+    items_.clear();
+}
 
 int TPicList::TotalCount() const {
     std::int64_t total = 0;
@@ -219,6 +225,7 @@ void TPicList::WriteItem(int i, TByteSink& sink) const {
 }
 
 std::uint32_t TPicList::LoadFromStream(TByteSource& source) {
+    Owner.Check("The catalogue");
     std::uint32_t version = 0;
     unsigned char head[4];
     if (ReadFull(source, head, 2) < 2) return version;

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "app/exception.h"
+#include "base/thread_owner.h"
 
 // The catalogue: a list of entries, each a folder (or the root entry of
 // single pictures) with the full paths of its pictures, and its file format
@@ -108,7 +109,7 @@ public:
     TPicList() = default;
     TPicList(const TPicList&) = delete;
     TPicList& operator=(const TPicList&) = delete;
-    ~TPicList() { Clear(); }
+    ~TPicList() = default;
 
     int Count() const { return static_cast<int>(items_.size()); }
     // The entry itself; its Pictures can be changed through it.
@@ -152,9 +153,16 @@ private:
     bool ReadItem(std::string_view record, TByteSource& source, std::uint32_t version);
 
     std::vector<std::unique_ptr<TFolderItem>> items_;  // owned; held by pointer so references stay put
+
+public:
+    // The picture-loading thread claims the list for as long as a run's
+    // loader may read it; adding, deleting and loading entries check it.
+    TThreadOwner Owner;
 };
 
-// The process-wide catalogue.
+// The process-wide catalogue. The main thread builds and edits it (start-up,
+// the dialog); a run's picture-loading thread reads it, and while it may, the
+// main thread leaves the entries alone.
 extern TPicList PicList;
 
 // Start-up and shutdown of the catalogue (Windows layer).

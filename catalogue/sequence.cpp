@@ -75,6 +75,7 @@ TSequenceResult ChooseNextPicture(TShowSequence& seq, const TSequenceOptions& op
                                   const std::function<bool(std::int32_t)>& prepare) {
     if (n <= 0) return TSequenceResult::NoPictures;
 
+    seq.Owner.Check("The show sequence");
     if (seq.CurrentIndex == -1 && options.Order != kOrderRandom) {
         if (options.RandomStart) seq.CurrentIndex = RandomStartIndex(n, random);
         // Both on: the resume position wins, even when there is none.
@@ -82,6 +83,7 @@ TSequenceResult ChooseNextPicture(TShowSequence& seq, const TSequenceOptions& op
     }
 
     for (std::int32_t attempts = 0;; ++attempts) {
+        seq.Owner.Check("The show sequence");
         switch (options.Order) {
         case kOrderRandom:
             seq.CurrentIndex = ShuffleStep(seq, n, random);

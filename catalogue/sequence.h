@@ -5,6 +5,8 @@
 #include <string>
 #include <vector>
 
+#include "base/thread_owner.h"
+
 // Which catalogue picture a show takes next, and where a show resumes. The
 // choice is pure: the catalogue, the random source, the resume position and
 // the picture preparation come in as callbacks, so the Windows layer
@@ -22,13 +24,15 @@ constexpr std::int32_t kOrderBackward = 4;
 constexpr std::int32_t kShuffleGuard = 20;
 
 // The sequencer's process-wide state. It lives on the picture-loading
-// thread; the run resets CurrentIndex before that thread starts and reads
-// it after the thread has ended.
+// thread, which claims it for its life; the run resets CurrentIndex before
+// that thread starts and reads it after the thread has ended or been left
+// behind, holding it then on the main thread.
 struct TShowSequence {
     std::int32_t CurrentIndex = -1;       // global index of the picture last chosen; -1 before the first
     std::vector<std::int32_t> PicShowed;  // random order's table: a permutation of global indices
     std::int32_t PicShowedSize = 0;       // entries of PicShowed; 0 until the first random pick
     std::int32_t ShowedPos = -1;          // position in PicShowed of the last random pick
+    TThreadOwner Owner;                   // checked by every choice
 };
 
 extern TShowSequence ShowSequence;

@@ -21,9 +21,11 @@ TSequenceResult ChooseShowPicture(const std::function<bool(const std::string& pa
     options.Order = Settings.Order;
     options.RandomStart = Settings.RandomStart;
     options.ResumeLast = Settings.ResumeLast;
+    // A stop during the preparation ends the choice too: the run may have
+    // left this thread behind by then and taken the sequence back.
     return ChooseNextPicture(
         ShowSequence, options, PicList.TotalCount(), RandomUnit, ReadResumePosition,
-        [&](std::int32_t index) { return stopped() || prepare(PicList.PictureAt(index)); });
+        [&](std::int32_t index) { return stopped() || prepare(PicList.PictureAt(index)) || stopped(); });
 }
 
 std::int32_t ReadResumePosition() {

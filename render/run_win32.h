@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "base/handles_win32.h"
+#include "base/thread_owner.h"
 #include "imaging/bitmap_win32.h"
 #include "render/scene_state.h"
 
@@ -59,7 +60,8 @@ struct TRun {
         -1};                         // last measured rate; -1 before the first [R writes, M reads]
     std::atomic<DWORD> StopTick{0};  // GetTickCount when the render loop saw the stop [R, then M]
 
-    // The input rules and the windows [M].
+    // The input rules and the windows [M, claimed by SetUpRun].
+    TThreadOwner Main;
     std::int32_t MouseAllowance = kMouseAllowance;  // moves still tolerated
     bool PausedByMonitor = false;                   // Paused was set because the monitor went off
     bool Vanished = false;                          // the windows are off the screen

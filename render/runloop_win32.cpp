@@ -16,7 +16,9 @@
 #include "base/handles_win32.h"
 #include "base/registry_win32.h"
 #include "base/system_win32.h"
+#include "base/thread_owner.h"
 #include "base/ui_win32.h"
+#include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
 #include "diag/crash_report_win32.h"
@@ -147,6 +149,7 @@ void WakeMainThread(const TRun& run) {
 }
 
 void ReleaseMainThread(TRun& run) {
+    run.Scene.Owner.Release();
     run.RenderFailed = true;
     run.ContextPending = false;
     WakeMainThread(run);
@@ -233,6 +236,7 @@ void ReleaseGL(TRun& run);
 
 DWORD WINAPI RenderThreadMain(void* param) {
     TRun& run = *static_cast<TRun*>(param);
+    run.Scene.Owner.Claim();
     try {
         RunFlags |= kRunCreatingContext;
         run.Scene.SetupPending = true;
@@ -246,6 +250,7 @@ DWORD WINAPI RenderThreadMain(void* param) {
         // The context belongs to this thread: it goes here. Everything else
         // of the run is the main thread's to end.
         ReleaseGL(run);
+        run.Scene.Owner.Release();
         run.RenderDone = true;
         WakeMainThread(run);
     } catch (const std::exception& e) {
@@ -365,6 +370,8 @@ void RenderLoop(TRun& run) {
 
 DWORD WINAPI LoaderThreadMain(void* param) {
     auto* job = static_cast<TLoaderJob*>(param);
+    const TThreadClaim sequence(ShowSequence.Owner);
+    const TThreadClaim catalogue(PicList.Owner);
     SetDecodeCancel(&job->cancel);
     while (!job->cancel) {
         Guard(kCaughtInLoader, [job] { LoadNextPicture(*job->target); });
@@ -394,6 +401,7 @@ void ReleaseGL(TRun& run) {
 // told where that applies).
 bool SetUpRun(TRun& run, HWND host) {
     // 1-4: what kind of run.
+    run.Main.Claim();
     run.FullScreen = host == nullptr;
     run.Host = host;
     run.MainThreadId = ::GetCurrentThreadId();
@@ -406,6 +414,7 @@ bool SetUpRun(TRun& run, HWND host) {
 
     // 5: a fresh run.
     StopRequested = 0;
+    ShowSequence.Owner.Check("The show sequence");
     ShowSequence.CurrentIndex = -1;
 
     // 6-7: the system's screensaver state, the cursor, the other monitors.
@@ -451,6 +460,7 @@ bool SetUpRun(TRun& run, HWND host) {
 bool TeardownRun(TRun& run) {
     RunFlags |= kRunTeardown;
     StopRequested = 1;  // closing the window asks for no password now
+    run.Scene.Owner.Check("The scene");
     run.Scene.Picture = nullptr;
     run.DC.Reset();
     if (run.Window && ::IsWindow(run.Window)) ::SendMessageA(run.Window, WM_CLOSE, 0, 0);
@@ -472,6 +482,10 @@ bool TeardownRun(TRun& run) {
         }
         run.Loader.reset();
     }
+    // The loader has ended, or was left inside a decode after which it
+    // touches neither again: the main thread holds both until the run is over.
+    const TThreadClaim sequence(ShowSequence.Owner);
+    const TThreadClaim catalogue(PicList.Owner);
     run.Picture.reset();
     if (run.FullScreen) {
         CloseCoverWindows(run);

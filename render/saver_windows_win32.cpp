@@ -49,6 +49,7 @@ void EmptyRegion(HWND wnd) {
 }
 
 void KeyRules(TRun& run, WPARAM key) {
+    run.Main.Check("The run's input state");
     if (run.PausedByMonitor) {
         run.PausedByMonitor = false;
         run.Paused = false;
@@ -65,6 +66,7 @@ void KeyRules(TRun& run, WPARAM key) {
 }
 
 void MouseRules(TRun& run) {
+    run.Main.Check("The run's input state");
     if (!run.FullScreen) return;
     if (--run.MouseAllowance == 0) RequestStop(run);
     if (run.PausedByMonitor) {
@@ -162,6 +164,7 @@ bool CoverOtherMonitors(TRun& run) {
 }
 
 void CloseCoverWindows(TRun& run) {
+    run.Main.Check("The run's input state");
     for (TMonitorEntry& m : run.Monitors) {
         if (m.Cover && ::IsWindow(m.Cover)) ::SendMessageA(m.Cover, WM_CLOSE, 0, 0);
         m.Cover = nullptr;
@@ -170,6 +173,7 @@ void CloseCoverWindows(TRun& run) {
 }
 
 void VanishRunWindows(TRun& run) {
+    run.Main.Check("The run's input state");
     if (run.Vanished) return;
     run.Vanished = true;
     MarkTimeline("windows-vanish");

@@ -2,13 +2,15 @@
 #include <array>
 #include <cstdint>
 
+#include "base/thread_owner.h"
 #include "render/scene_math.h"
 
 class TBitmap;
 
 // The state of one scene. A run owns its scene: everything here belongs to
-// the render thread, except PanelWidth, PanelHeight and Picture, which the
-// run sets before that thread starts.
+// the render thread, which claims it (Owner) from its start until its GL
+// context is gone, except PanelWidth, PanelHeight and Picture, which the run
+// sets before that thread starts and clears after it has let go.
 
 // OpenGL texture names of the panel's tiles; 0 where none is generated yet.
 using TTextureTable = std::array<std::uint32_t, kMaxTiles>;
@@ -50,6 +52,8 @@ struct TScene {
     std::int32_t LastTileIndex = -1;
     // The bitmap the uploads read; not owned.
     const TBitmap* Picture = nullptr;
+
+    TThreadOwner Owner;  // checked by every frame
 };
 
 // Fills the star field from the process's random generator.

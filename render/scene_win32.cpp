@@ -50,6 +50,7 @@ void SetupScene(TScene& scene) {
 }
 
 void RenderFrame(TScene& scene) {
+    scene.Owner.Check("The scene");
     if (scene.SetupPending) SetupScene(scene);
     if (scene.UploadPending) {
         // A few tiles a frame, so that no frame stalls on the whole picture.
