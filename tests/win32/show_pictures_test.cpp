@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@
 #include "catalogue/sequence_win32.h"
 #include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"
+#include "imaging/prepare_win32.h"
 #include "plugin_fixture.h"
 #include "render/loader_win32.h"
 
@@ -69,6 +71,42 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     SaveResumePosition(2);
     EXPECT_EQ(ReadResumePosition(), 2);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+    PicList.Clear();
+    FreeMessageFont();
+}
+
+// A loader left behind by its run is inside a decode when the stop comes;
+// the run takes the sequence back then, so the choice must end there
+// instead of moving on from a picture that failed only because it stopped.
+std::atomic<bool> stopDuringPrepare{false};
+int prepareCalls = 0;
+
+bool StopsWhilePreparing(TBitmap&, const std::string&) {
+    ++prepareCalls;
+    stopDuringPrepare = true;
+    return false;  // the decode gave up at the stop
+}
+
+TEST(ShowPictures, AStopDuringThePreparationEndsTheChoiceWhereItWas) {
+    PicList.Clear();
+    const int root = PicList.AddFolder("Root");
+    for (const char* name : {"C:\\a.bmp", "C:\\b.bmp", "C:\\c.bmp"}) PicList.ItemAt(root).Pictures.Add(name);
+    ShowSequence = TShowSequence();
+    Settings.Order = kOrderForward;
+    Settings.RandomStart = false;
+    Settings.ResumeLast = false;
+    stopDuringPrepare = false;
+    prepareCalls = 0;
+    SetDecodeCancel(&stopDuringPrepare);
+    SetPicturePreparer(StopsWhilePreparing);
+
+    TBitmap bitmap(16, 12);
+    LoadNextPicture(bitmap);
+    EXPECT_EQ(prepareCalls, 1);
+    EXPECT_EQ(ShowSequence.CurrentIndex, 0) << "the sequence moved on after the stop";
+
+    SetPicturePreparer(nullptr);
+    SetDecodeCancel(nullptr);
     PicList.Clear();
     FreeMessageFont();
 }
