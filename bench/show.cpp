@@ -24,6 +24,7 @@
 #include "imaging/bitmap_win32.h"
 #include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
+#include "render/hooks_win32.h"
 #include "render/runloop_win32.h"
 
 #include "bench/bench_timing.h"
@@ -155,7 +156,7 @@ int main(int argc, char** argv) {
     Settings.EnlargeToFit = true;
     LoadPlugins();
     BuildExtensionList();
-    SetFrameObserver(Observe);
+    RenderHooks().ObserveFrame = Observe;
 
     WNDCLASSA wc{};
     wc.lpfnWndProc = ::DefWindowProcA;

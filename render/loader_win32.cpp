@@ -4,6 +4,7 @@
 #include "catalogue/sequence_win32.h"
 #include "imaging/bitmap_text_win32.h"
 #include "imaging/prepare_win32.h"
+#include "render/hooks_win32.h"
 
 namespace {
 
@@ -19,20 +20,15 @@ bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path) {
     return info.Width != 0 && info.Height != 0;
 }
 
-TPicturePreparer preparer = PrepareWithPipeline;
-
 }  // namespace
-
-void SetPicturePreparer(TPicturePreparer p) {
-    preparer = p ? p : PrepareWithPipeline;
-}
 
 void LoadNextPicture(TBitmap& bitmap) {
     // A cancelled loader takes its picture as prepared: nobody shows it, and
     // it must not go on to the next picture (nor read the catalogue, which
     // the dialog may be editing by then).
+    const auto prepare = RenderHooks().PreparePicture ? RenderHooks().PreparePicture : PrepareWithPipeline;
     const TSequenceResult result =
-        ChooseShowPicture([&](const std::string& path) { return preparer(bitmap, path); }, DecodeCancelled);
+        ChooseShowPicture([&](const std::string& path) { return prepare(bitmap, path); }, DecodeCancelled);
     switch (result) {
     case TSequenceResult::Prepared:
         break;

@@ -11,9 +11,3 @@
 // `bitmap`, or writes "No pictures selected" / "Can't read pictures" there.
 // Runs on the picture-loading thread.
 void LoadNextPicture(TBitmap& bitmap);
-
-// How one catalogue picture is prepared into the bitmap: true when it could
-// be read. The product prepares with the picture pipeline; tests may count
-// or refuse attempts. Null restores the product's preparation.
-using TPicturePreparer = bool (*)(TBitmap& bitmap, const std::string& path);
-void SetPicturePreparer(TPicturePreparer preparer);

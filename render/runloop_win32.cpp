@@ -25,6 +25,7 @@
 #include "imaging/prepare_win32.h"
 #include "render/driver_page.h"
 #include "render/glcontext_win32.h"
+#include "render/hooks_win32.h"
 #include "render/loader_win32.h"
 #include "render/saver_windows_win32.h"
 #include "render/scene_math.h"
@@ -63,8 +64,6 @@ constexpr SIZE_T kThreadStack = 32 * 1024;
 // After it said it is done, the render thread only returns; a bound in case
 // it is held up on its way out.
 constexpr DWORD kRenderExitWaitMs = 1000;
-
-TFrameObserver frameObserver = nullptr;  // set only by measuring programs
 
 // The system timer runs at 1 ms for the run, so that Sleep(1) between
 // frames sleeps about 1 ms instead of a whole 10 to 16 ms scheduler tick.
@@ -280,6 +279,7 @@ void RenderLoop(TRun& run) {
     ::SetThreadPriority(loader.thread.Get(), THREAD_PRIORITY_BELOW_NORMAL);
     TFramePacer pacer;
     bool firstFrameMarked = false, firstPictureMarked = false;
+    const auto observe = RenderHooks().ObserveFrame;
 
     // The clocks of the frames and of the rate [R].
     std::uint32_t lastFrameTick = NowMs();
@@ -311,7 +311,7 @@ void RenderLoop(TRun& run) {
             scene.FrameStep = static_cast<float>(elapsed * 0.02);
             if (scene.StarPhase < 0.0f) scene.StarPhase = 200.0f;
             lastFrameTick = now;
-            if (frameObserver) frameObserver({TFrameEvent::Kind::Stepped, scene.FrameStep, false});
+            if (observe) observe({TFrameEvent::Kind::Stepped, scene.FrameStep, false});
 
             const std::uint32_t sinceRate = now - lastRateTick;
             if (sinceRate > 1000) {
@@ -346,7 +346,7 @@ void RenderLoop(TRun& run) {
                     firstPictureMarked = true;
                     MarkTimeline("first-picture");
                 }
-                if (frameObserver) frameObserver({TFrameEvent::Kind::Launched, scene.FrameStep, false});
+                if (observe) observe({TFrameEvent::Kind::Launched, scene.FrameStep, false});
             }
             if (!run.Paced) ::Sleep(1);
             const std::int32_t tilesBefore = scene.TilesUploaded;
@@ -357,9 +357,7 @@ void RenderLoop(TRun& run) {
                     MarkTimeline("first-frame");
                 }
             }
-            if (frameObserver)
-                frameObserver(
-                    {TFrameEvent::Kind::Drawn, scene.FrameStep, scene.TilesUploaded != tilesBefore});
+            if (observe) observe({TFrameEvent::Kind::Drawn, scene.FrameStep, scene.TilesUploaded != tilesBefore});
         });
     }
     // The decode in progress stops at its next line; the teardown waits for
@@ -520,10 +518,6 @@ void EndLingeringLoaders() {
     // plug-ins are about to be unloaded under it, so the process ends here,
     // without running anything else of the stuck thread's libraries.
     if (!lingeringLoaders.empty()) ::TerminateProcess(::GetCurrentProcess(), 0);
-}
-
-void SetFrameObserver(TFrameObserver observer) {
-    frameObserver = observer;
 }
 
 std::string DriverKind() {

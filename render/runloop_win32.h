@@ -42,20 +42,6 @@ bool FramePacingWanted();
 std::size_t LingeringLoaderCount();
 void EndLingeringLoaders();
 
-// What the render loop reports to a frame observer, on the render thread.
-struct TFrameEvent {
-    enum class Kind {
-        Stepped,   // the frame's motion step is computed from the clock
-        Launched,  // a prepared picture was taken and its panel launched
-        Drawn,     // the frame is drawn
-    } What;
-    float FrameStep;  // scene units of this frame (0.02 per millisecond)
-    bool Uploaded;    // Drawn: this frame uploaded the picture
-};
-using TFrameObserver = void (*)(const TFrameEvent& event);
-// Lets a measuring program watch the frames; null (the product) watches nothing.
-void SetFrameObserver(TFrameObserver observer);
-
 // The driver kind of pixel format 1 of the desktop: "MCD", "ICD", "No",
 // or empty when it cannot be described.
 std::string DriverKind();

@@ -32,6 +32,7 @@
 #include "config/photos_win32.h"
 #include "config/preview_win32.h"
 #include "imaging/plugins_win32.h"
+#include "render/hooks_win32.h"
 #include "render/runloop_win32.h"
 
 namespace {
@@ -1274,9 +1275,9 @@ TEST_F(ConfigDialog, PreviewKeepsThePaneOffTheDecoderUntilTheRunIsOver) {
     // while the preview is under way.
     ASSERT_TRUE(CreateConfigDialog());
     Command(kIdOptions);
-    SetFrameObserver(WatchPreviewFrames);
+    RenderHooks().ObserveFrame = WatchPreviewFrames;
     Command(kIdPreview);
-    SetFrameObserver(nullptr);
+    RenderHooks().ObserveFrame = nullptr;
     previewWatch = nullptr;
     LaunchedFromDialog = false;
     RunFlags = 0;

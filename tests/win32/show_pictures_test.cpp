@@ -15,6 +15,7 @@
 #include "imaging/bitmap_win32.h"
 #include "imaging/prepare_win32.h"
 #include "plugin_fixture.h"
+#include "render/hooks_win32.h"
 #include "render/loader_win32.h"
 
 // The sequencer with the real picture pipeline: the product's BMP plug-in
@@ -51,7 +52,7 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     Settings.RandomStart = false;
     Settings.ResumeLast = false;
     Settings.FitMode = 0;
-    SetPicturePreparer(nullptr);
+    RenderHooks().PreparePicture = nullptr;
 
     TBitmap bitmap(160, 120);
     bitmap.ShrinkToFit = true;
@@ -98,14 +99,14 @@ TEST(ShowPictures, AStopDuringThePreparationEndsTheChoiceWhereItWas) {
     stopDuringPrepare = false;
     prepareCalls = 0;
     SetDecodeCancel(&stopDuringPrepare);
-    SetPicturePreparer(StopsWhilePreparing);
+    RenderHooks().PreparePicture = StopsWhilePreparing;
 
     TBitmap bitmap(16, 12);
     LoadNextPicture(bitmap);
     EXPECT_EQ(prepareCalls, 1);
     EXPECT_EQ(ShowSequence.CurrentIndex, 0) << "the sequence moved on after the stop";
 
-    SetPicturePreparer(nullptr);
+    RenderHooks().PreparePicture = nullptr;
     SetDecodeCancel(nullptr);
     PicList.Clear();
     FreeMessageFont();

@@ -18,6 +18,7 @@
 #include "imaging/bitmap_text.h"
 #include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"
+#include "render/hooks_win32.h"
 #include "render/loader_win32.h"
 #include "render/runloop_win32.h"
 #include "render/saver_windows_win32.h"
@@ -52,11 +53,11 @@ protected:
         Settings = TSettings();
         Settings.Order = kOrderForward;
         prepared.clear();
-        SetPicturePreparer(PrepareExistingFile);
+        RenderHooks().PreparePicture = PrepareExistingFile;
         SetMessageFont(-16);
     }
     void TearDown() override {
-        SetPicturePreparer(nullptr);
+        RenderHooks().PreparePicture = nullptr;
         for (const std::string& f : files) ::DeleteFileA(f.c_str());
         ::RemoveDirectoryA(folder.c_str());
         PicList.Clear();
@@ -483,12 +484,12 @@ TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     previewHost = host;
     hostBlackPixels = -1;
     captureAt = ::GetTickCount() + 2000;
-    SetFrameObserver(CaptureHost);
+    RenderHooks().ObserveFrame = CaptureHost;
     ::SetTimer(host, 1, 2500, HideHost);
     LaunchedFromDialog = true;
     const TRunSummary summary = RunSaver(host);
     LaunchedFromDialog = false;
-    SetFrameObserver(nullptr);
+    RenderHooks().ObserveFrame = nullptr;
 
     // Nothing of the run is left: its window, its loader.
     ASSERT_NE(summary.Window, nullptr);
@@ -535,11 +536,11 @@ void WatchFrames(const TFrameEvent& e) {
 TRunSummary FullScreenRun(double ms) {
     watch = TFullScreenWatch();
     watch.stopAfterMs = ms;
-    SetFrameObserver(WatchFrames);
+    RenderHooks().ObserveFrame = WatchFrames;
     LaunchedFromDialog = true;
     const TRunSummary summary = RunSaver(nullptr);
     LaunchedFromDialog = false;
-    SetFrameObserver(nullptr);
+    RenderHooks().ObserveFrame = nullptr;
     RunFlags = 0;
     return summary;
 }

@@ -16,6 +16,7 @@
 #include "catalogue/sequence_win32.h"
 #include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
+#include "render/hooks_win32.h"
 #include "render/loader_win32.h"
 #include "render/runloop_win32.h"
 #include "render/saver_windows_win32.h"
@@ -194,8 +195,8 @@ protected:
     }
     void TearDown() override {
         LaunchedFromDialog = false;
-        SetFrameObserver(nullptr);
-        SetPicturePreparer(nullptr);
+        RenderHooks().ObserveFrame = nullptr;
+        RenderHooks().PreparePicture = nullptr;
         if (host) ::DestroyWindow(host);
         PicList.Clear();
         RunFlags = 0;
@@ -207,8 +208,8 @@ protected:
 TEST_F(DialogRuns, AStuckDecodeDoesNotKeepTheRunOnTheScreen) {
     releaseDecode = ::CreateEventA(nullptr, TRUE, FALSE, nullptr);
     decodesEntered = 0;
-    SetPicturePreparer(StuckPreparer);
-    SetFrameObserver(StopWhenDecoding);
+    RenderHooks().PreparePicture = StuckPreparer;
+    RenderHooks().ObserveFrame = StopWhenDecoding;
     const int threadsBefore = ThreadCount();
     const TRunSummary summary = RunSaver(host);
 
@@ -230,8 +231,8 @@ TEST_F(DialogRuns, AStuckDecodeDoesNotKeepTheRunOnTheScreen) {
 }
 
 TEST_F(DialogRuns, ManyPreviewsLeaveNoWindowThreadOrGdiObjectBehind) {
-    SetPicturePreparer(QuickPreparer);
-    SetFrameObserver(StopAtFirstDrawnFrame);
+    RenderHooks().PreparePicture = QuickPreparer;
+    RenderHooks().ObserveFrame = StopAtFirstDrawnFrame;
     RunSaver(host);  // caches and the window class settle in the first run
     const int windowsBefore = WindowCount(), threadsBefore = ThreadCount();
     const DWORD gdiBefore = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
@@ -271,10 +272,10 @@ void WatchMotion(const TFrameEvent& e) {
 }
 
 TEST_F(DialogRuns, PacedFramesMoveByTheClockEvenWhenAFrameRunsLong) {
-    SetPicturePreparer(QuickPreparer);
+    RenderHooks().PreparePicture = QuickPreparer;
     motion = TMotion();
     motion.slowFrame = 20;
-    SetFrameObserver(WatchMotion);
+    RenderHooks().ObserveFrame = WatchMotion;
     ASSERT_TRUE(FramePacingWanted());
     RunSaver(host);
     ASSERT_GE(motion.frames, 60);
