@@ -66,104 +66,86 @@ std::string BrandString(const TCpuidSource& cpu) {
     return text;
 }
 
+// Names that vendor, family and model decide alone. A family's listed
+// models come before its kAnyModel row, which names the rest.
+constexpr int kAnyModel = -1;
+struct TCpuName {
+    std::uint8_t Vendor;
+    int Family;
+    int Model;
+    const char* Name;
+};
+constexpr TCpuName kCpuNames[] = {
+    {kVendorIntel, 4, 1, "Intel 486DX Processor"},
+    {kVendorIntel, 4, 2, "Intel 486SX Processor"},
+    {kVendorIntel, 4, 3, "Intel DX2 Processor"},
+    {kVendorIntel, 4, 5, "Intel SX2 Processor"},
+    {kVendorIntel, 4, 7, "Write-Back Enhanced Intel DX2 Processor"},
+    {kVendorIntel, 4, 8, "Intel DX4 Processor"},
+    {kVendorIntel, 4, kAnyModel, "Intel 486 Processor"},
+    {kVendorIntel, 5, kAnyModel, "Pentium"},
+    {kVendorIntel, 6, 1, "Pentium Pro"},
+    {kVendorIntel, 6, 3, "Pentium II"},
+    {kVendorIntel, 6, 10, "Pentium III Xeon"},
+    {kVendorIntel, 6, 11, "Pentium III"},
+    {kVendorCyrix, 4, kAnyModel, "Cyrix MediaGX"},
+    {kVendorCyrix, 5, 2, "Cyrix 6x86"},
+    {kVendorCyrix, 5, 4, "Cyrix GXm"},
+    {kVendorCyrix, 6, kAnyModel, "6x86MX"},
+    {kVendorAmd, 4, kAnyModel, "Am486(R) or Am5x86"},
+    {kVendorAmd, 5, 6, "AMD-K6(R)"},
+    {kVendorAmd, 5, 7, "AMD-K6"},
+    {kVendorAmd, 5, 8, "AMD-K6(R) -2"},
+    {kVendorAmd, 5, 9, "AMD-K6(R) -3"},
+};
+
+const char* ListedCpuName(std::uint8_t vendor, int family, int model) {
+    for (const TCpuName& row : kCpuNames) {
+        if (row.Vendor == vendor && row.Family == family && (row.Model == model || row.Model == kAnyModel))
+            return row.Name;
+    }
+    return nullptr;
+}
+
+// Intel family 6 models that the level-2 cache size (KB) or the brand index
+// tell apart; null for the other models.
+const char* P6ByCacheOrBrand(int model, std::int32_t l2Cache, int brandIndex) {
+    const bool xeonCache = l2Cache == 1024 || l2Cache == 2048;
+    switch (model) {
+    case 5:
+        return l2Cache == 0 ? "Celeron" : xeonCache ? "Pentium II Xeon" : "Pentium II";
+    case 6:
+        return l2Cache == 0 || l2Cache == 128 ? "Celeron" : "Pentium II";
+    case 7:
+        return xeonCache ? "Pentium III Xeon" : "Pentium III";
+    case 8:
+        return brandIndex == 1 ? "Celeron" : brandIndex == 3 ? "Pentium III Xeon" : "Pentium III";
+    default:
+        return nullptr;
+    }
+}
+
 }  // namespace
 
 std::string CpuNameFor(std::uint8_t vendor, int family, int model, int stepping, std::int32_t l2Cache,
                        int brandIndex, const std::string& current) {
-    const std::string fms = "(Family:" + std::to_string(family) + " Model:" + std::to_string(model) +
-                            " Stepping:" + std::to_string(stepping) + ")";
+    if (const char* name = ListedCpuName(vendor, family, model)) return name;
+    const std::string m = std::to_string(model);
+    const std::string fms =
+        "(Family:" + std::to_string(family) + " Model:" + m + " Stepping:" + std::to_string(stepping) + ")";
     switch (vendor) {
     case kVendorIntel:
-        switch (family) {
-        case 4:
-            switch (model) {
-            case 1:
-                return "Intel 486DX Processor";
-            case 2:
-                return "Intel 486SX Processor";
-            case 3:
-                return "Intel DX2 Processor";
-            case 5:
-                return "Intel SX2 Processor";
-            case 7:
-                return "Write-Back Enhanced Intel DX2 Processor";
-            case 8:
-                return "Intel DX4 Processor";
-            default:
-                return "Intel 486 Processor";
-            }
-        case 5:
-            return "Pentium";
-        case 6:
-            switch (model) {
-            case 1:
-                return "Pentium Pro";
-            case 3:
-                return "Pentium II";
-            case 5:
-                if (l2Cache == 0) return "Celeron";
-                if (l2Cache == 1024 || l2Cache == 2048) return "Pentium II Xeon";
-                return "Pentium II";
-            case 6:
-                return (l2Cache == 0 || l2Cache == 128) ? "Celeron" : "Pentium II";
-            case 7:
-                return (l2Cache == 1024 || l2Cache == 2048) ? "Pentium III Xeon" : "Pentium III";
-            case 8:
-                if (brandIndex == 1) return "Celeron";
-                if (brandIndex == 3) return "Pentium III Xeon";
-                return "Pentium III";
-            case 10:
-                return "Pentium III Xeon";
-            case 11:
-                return "Pentium III";
-            default:
-                return "P6 (Model " + std::to_string(model) + ")";
-            }
-        case 15:
-            if (brandIndex == 1) return "Celeron";
-            if (brandIndex == 14) return "Xeon";
-            return "Pentium 4";
-        default:
-            return "Intel" + fms;
+        if (family == 6) {
+            const char* name = P6ByCacheOrBrand(model, l2Cache, brandIndex);
+            return name ? name : "P6 (Model " + m + ")";
         }
+        if (family == 15) return brandIndex == 1 ? "Celeron" : brandIndex == 14 ? "Xeon" : "Pentium 4";
+        return "Intel" + fms;
     case kVendorCyrix:
-        switch (family) {
-        case 4:
-            return "Cyrix MediaGX";
-        case 5:
-            if (model == 2) return "Cyrix 6x86";
-            if (model == 4) return "Cyrix GXm";
-            return current;
-        case 6:
-            return "6x86MX";
-        default:
-            return std::to_string(family) + "x86";
-        }
+        return family == 5 ? current : std::to_string(family) + "x86";
     case kVendorAmd:
-        switch (family) {
-        case 4:
-            return "Am486(R) or Am5x86";
-        case 5:
-            switch (model) {
-            case 0:
-            case 1:
-            case 2:
-            case 3:
-                return "AMD-K5 (Model " + std::to_string(model) + ")";
-            case 6:
-                return "AMD-K6(R)";
-            case 7:
-                return "AMD-K6";
-            case 8:
-                return "AMD-K6(R) -2";
-            case 9:
-                return "AMD-K6(R) -3";
-            default:
-                return "Unknown AMD Model (" + std::to_string(model) + ")";
-            }
-        default:
-            return "AMD" + fms;
-        }
+        if (family != 5) return "AMD" + fms;
+        return model >= 0 && model <= 3 ? "AMD-K5 (Model " + m + ")" : "Unknown AMD Model (" + m + ")";
     default:
         return current;
     }
