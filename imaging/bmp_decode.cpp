@@ -173,6 +173,68 @@ bool DecodeRle(const std::uint8_t* data, std::size_t size, const TBmpInfo& info,
     return true;
 }
 
+// The channel masks: from the header where it holds them, else from the
+// 12 or 16 bytes after it (`tableStart` then moves past them), else the
+// defaults of uncompressed 16- and 32-bit pictures. False when the masks
+// lie past the end or do not fit the bit count.
+bool ReadChannelMasks(const std::uint8_t* data, std::size_t size, std::uint32_t headerSize,
+                      std::uint64_t& tableStart, TBmpInfo& info) {
+    const std::uint8_t* h = data + kFileHeader;
+    std::uint32_t masks[3] = {0, 0, 0};
+    if (info.Compression == kBmpBitfields || info.Compression == kBmpAlphaBitfields) {
+        if (headerSize >= 52) {
+            masks[0] = U32(h + 40);
+            masks[1] = U32(h + 44);
+            masks[2] = U32(h + 48);
+        } else {
+            const std::uint64_t maskBytes = info.Compression == kBmpAlphaBitfields ? 16 : 12;
+            if (tableStart + maskBytes > size) return false;
+            masks[0] = U32(data + tableStart);
+            masks[1] = U32(data + tableStart + 4);
+            masks[2] = U32(data + tableStart + 8);
+            tableStart += maskBytes;
+        }
+    } else if (info.BitCount == 16) {
+        masks[0] = 0x7C00;
+        masks[1] = 0x03E0;
+        masks[2] = 0x001F;
+    } else if (info.BitCount == 32) {
+        masks[0] = 0x00FF0000;
+        masks[1] = 0x0000FF00;
+        masks[2] = 0x000000FF;
+    }
+    if (info.BitCount != 16 && info.BitCount != 32) return true;
+    const std::uint32_t limit = info.BitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
+    for (std::uint32_t m : masks)
+        if (m & ~limit) return false;
+    return ChannelFromMask(masks[0], info.Red) && ChannelFromMask(masks[1], info.Green) &&
+           ChannelFromMask(masks[2], info.Blue);
+}
+
+// The colour table of a picture of 8 bits or fewer, `entry` bytes an entry.
+// Some writers give fewer entries than the bit count allows and start the
+// pixels right after them: the table is what lies before the pixels. False
+// when the header claims more colours than the bit count has, or the table
+// runs past the end.
+bool ReadPalette(const std::uint8_t* data, std::size_t size, std::uint64_t tableStart, std::uint32_t offBits,
+                 std::uint64_t entry, std::uint32_t colorsUsed, TBmpInfo& info) {
+    const std::uint32_t maxColors = 1u << info.BitCount;
+    if (colorsUsed > maxColors) return false;
+    info.PaletteCount = colorsUsed == 0 || entry == 3 ? maxColors : colorsUsed;
+    const std::uint64_t tableEnd = tableStart + entry * info.PaletteCount;
+    std::uint64_t available = info.PaletteCount;
+    if (offBits >= tableStart && offBits < tableEnd) available = (offBits - tableStart) / entry;
+    if (tableStart + entry * available > size) return false;
+    for (std::uint32_t i = 0; i < available; ++i) {
+        const std::uint8_t* e = data + tableStart + entry * i;
+        info.Palette[i][0] = e[0];
+        info.Palette[i][1] = e[1];
+        info.Palette[i][2] = e[2];
+    }
+    info.PaletteCount = static_cast<std::uint32_t>(available);
+    return true;
+}
+
 }  // namespace
 
 bool ParseBmpHeader(const std::uint8_t* data, std::size_t size, TBmpInfo& info) {
@@ -214,57 +276,9 @@ bool ParseBmpHeader(const std::uint8_t* data, std::size_t size, TBmpInfo& info) 
     info.Compression = compression;
 
     std::uint64_t tableStart = kFileHeader + std::uint64_t{headerSize};
-    std::uint32_t masks[3] = {0, 0, 0};
-    if (compression == kBmpBitfields || compression == kBmpAlphaBitfields) {
-        if (headerSize >= 52) {
-            masks[0] = U32(h + 40);
-            masks[1] = U32(h + 44);
-            masks[2] = U32(h + 48);
-        } else {
-            const std::uint64_t maskBytes = compression == kBmpAlphaBitfields ? 16 : 12;
-            if (tableStart + maskBytes > size) return false;
-            masks[0] = U32(data + tableStart);
-            masks[1] = U32(data + tableStart + 4);
-            masks[2] = U32(data + tableStart + 8);
-            tableStart += maskBytes;
-        }
-    } else if (info.BitCount == 16) {
-        masks[0] = 0x7C00;
-        masks[1] = 0x03E0;
-        masks[2] = 0x001F;
-    } else if (info.BitCount == 32) {
-        masks[0] = 0x00FF0000;
-        masks[1] = 0x0000FF00;
-        masks[2] = 0x000000FF;
-    }
-    if (info.BitCount == 16 || info.BitCount == 32) {
-        const std::uint32_t limit = info.BitCount == 16 ? 0xFFFFu : 0xFFFFFFFFu;
-        for (std::uint32_t m : masks)
-            if (m & ~limit) return false;
-        if (!ChannelFromMask(masks[0], info.Red) || !ChannelFromMask(masks[1], info.Green) ||
-            !ChannelFromMask(masks[2], info.Blue))
-            return false;
-    }
-
-    if (info.BitCount <= 8) {
-        const std::uint32_t maxColors = 1u << info.BitCount;
-        if (colorsUsed > maxColors) return false;
-        info.PaletteCount = colorsUsed == 0 || core ? maxColors : colorsUsed;
-        const std::uint64_t entry = core ? 3 : 4;
-        const std::uint64_t tableEnd = tableStart + entry * info.PaletteCount;
-        // Some writers give fewer entries than the bit count allows and
-        // start the pixels right after them: read what lies before the pixels.
-        std::uint64_t available = info.PaletteCount;
-        if (offBits >= tableStart && offBits < tableEnd) available = (offBits - tableStart) / entry;
-        if (tableStart + entry * available > size) return false;
-        for (std::uint32_t i = 0; i < available; ++i) {
-            const std::uint8_t* e = data + tableStart + entry * i;
-            info.Palette[i][0] = e[0];
-            info.Palette[i][1] = e[1];
-            info.Palette[i][2] = e[2];
-        }
-        info.PaletteCount = static_cast<std::uint32_t>(available);
-    }
+    if (!ReadChannelMasks(data, size, headerSize, tableStart, info)) return false;
+    if (info.BitCount <= 8 && !ReadPalette(data, size, tableStart, offBits, core ? 3 : 4, colorsUsed, info))
+        return false;
 
     if (offBits < kFileHeader + std::uint64_t{headerSize} || offBits >= size) return false;
     info.PixelOffset = offBits;
