@@ -264,9 +264,8 @@ DWORD WINAPI RenderThreadMain(void* param) {
     return 0;
 }
 
-void RenderLoop(TRun& run) {
-    TScene& scene = run.Scene;
-    InitStarField(scene.StarField);
+// Starts the run's picture-loading thread, the first picture asked for.
+TLoaderJob& StartLoader(TRun& run) {
     run.Loader = std::make_unique<TLoaderJob>();
     TLoaderJob& loader = *run.Loader;
     loader.requested = true;
@@ -277,14 +276,63 @@ void RenderLoop(TRun& run) {
         throw EThread("Can't Create Thread " + std::to_string(::GetLastError()));
     }
     ::SetThreadPriority(loader.thread.Get(), THREAD_PRIORITY_BELOW_NORMAL);
+    return loader;
+}
+
+// The clocks of the frames and of the rate [R].
+struct TFrameClock {
+    std::uint32_t LastFrame = NowMs();
+    std::uint32_t LastRate = LastFrame;
+    std::int32_t Frames = 0;  // drawn since LastRate
+
+    // Waits while the run is paused; the pause does not count as elapsed time.
+    void WaitOutPause(const TRun& run) {
+        if (!run.Paused) return;
+        const std::uint32_t sinceFrame = NowMs() - LastFrame;
+        const std::uint32_t sinceRate = NowMs() - LastRate;
+        while (run.Paused && StopRequested == 0) ::Sleep(20);
+        LastFrame = NowMs() - sinceFrame;
+        LastRate = NowMs() - sinceRate;
+    }
+};
+
+// Once a second: the armed crash test raises, and a run whose window or host
+// has been hidden ends.
+void CheckOnceASecond(TRun& run) {
+    if (run.CrashTestArmed) {
+        run.CrashTestArmed = false;
+        throw EZeroDivide();
+    }
+    // A window not shown yet (a busy machine can take a second to get
+    // there) is not one that has been hidden.
+    if (run.Shown && !::IsWindowVisible(run.Window))
+        StopRequested = 1;
+    else if (run.Host && !::IsWindowVisible(run.Host))
+        StopRequested = 1;
+}
+
+// Hand-over: releases the loader once the panel has passed the eye, and
+// launches its picture once it is ready. True when a picture was launched.
+bool HandOverPicture(TScene& scene, TLoaderJob& loader) {
+    if (scene.PhotoPanel.Distance < 0.0f && !loader.requested) {
+        loader.ready = false;
+        loader.requested = true;
+    }
+    if (!loader.requested || !loader.ready) return false;
+    loader.requested = false;
+    LaunchPanel(scene.PhotoPanel);
+    scene.UploadPending = true;
+    return true;
+}
+
+void RenderLoop(TRun& run) {
+    TScene& scene = run.Scene;
+    InitStarField(scene.StarField);
+    TLoaderJob& loader = StartLoader(run);
     TFramePacer pacer;
+    TFrameClock clock;
     bool firstFrameMarked = false, firstPictureMarked = false;
     const auto observe = RenderHooks().ObserveFrame;
-
-    // The clocks of the frames and of the rate [R].
-    std::uint32_t lastFrameTick = NowMs();
-    std::uint32_t lastRateTick = lastFrameTick;
-    std::int32_t frameCount = 0;
     scene.StarPhase = 200.0f;
     scene.FrameStep = 0.0f;
     scene.UploadPending = false;
@@ -293,55 +341,30 @@ void RenderLoop(TRun& run) {
 
     while (StopRequested == 0) {
         Guard(kRunRenderLoop, [&] {
-            if (run.Paused) {
-                // The pause must not count as elapsed time.
-                const std::uint32_t sinceFrame = NowMs() - lastFrameTick;
-                const std::uint32_t sinceRate = NowMs() - lastRateTick;
-                while (run.Paused && StopRequested == 0) ::Sleep(20);
-                lastFrameTick = NowMs() - sinceFrame;
-                lastRateTick = NowMs() - sinceRate;
-            }
+            clock.WaitOutPause(run);
             // Paced: the frame begins one refresh interval after the last
             // one; the motion below still follows the clock, however long
             // that was.
             if (run.Paced) pacer.Wait();
             const std::uint32_t now = NowMs();
-            const std::uint32_t elapsed = now - lastFrameTick;
+            const std::uint32_t elapsed = now - clock.LastFrame;
             scene.StarPhase -= static_cast<float>(elapsed * 0.02);
             scene.FrameStep = static_cast<float>(elapsed * 0.02);
             if (scene.StarPhase < 0.0f) scene.StarPhase = 200.0f;
-            lastFrameTick = now;
+            clock.LastFrame = now;
             if (observe) observe({TFrameEvent::Kind::Stepped, scene.FrameStep, false});
 
-            const std::uint32_t sinceRate = now - lastRateTick;
+            const std::uint32_t sinceRate = now - clock.LastRate;
             if (sinceRate > 1000) {
                 run.FramesPerSecond =
-                    static_cast<std::int32_t>(RoundHalfEven(frameCount / (sinceRate / 1000.0)));
-                lastRateTick = now;
-                frameCount = 0;
-                if (run.CrashTestArmed) {
-                    run.CrashTestArmed = false;
-                    throw EZeroDivide();
-                }
-                // A window not shown yet (a busy machine can take a second
-                // to get there) is not one that has been hidden.
-                if (run.Shown && !::IsWindowVisible(run.Window))
-                    StopRequested = 1;
-                else if (run.Host && !::IsWindowVisible(run.Host))
-                    StopRequested = 1;
+                    static_cast<std::int32_t>(RoundHalfEven(clock.Frames / (sinceRate / 1000.0)));
+                clock.LastRate = now;
+                clock.Frames = 0;
+                CheckOnceASecond(run);
             }
-            ++frameCount;
+            ++clock.Frames;
 
-            // Hand-over: release the loader once the panel has passed the
-            // eye; launch its picture once it is ready.
-            if (scene.PhotoPanel.Distance < 0.0f && !loader.requested) {
-                loader.ready = false;
-                loader.requested = true;
-            }
-            if (loader.requested && loader.ready) {
-                loader.requested = false;
-                LaunchPanel(scene.PhotoPanel);
-                scene.UploadPending = true;
+            if (HandOverPicture(scene, loader)) {
                 if (!firstPictureMarked) {
                     firstPictureMarked = true;
                     MarkTimeline("first-picture");
