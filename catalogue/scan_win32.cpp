@@ -381,22 +381,6 @@ std::wstring LongPathOf(std::string_view path) {
     }
 }
 
-std::string LongExtensionOf(std::string_view path) {
-    const std::string_view stored = NameExtension(path);
-    const std::size_t cut = path.find_last_of("\\/:");
-    if (path.find('~', cut == std::string_view::npos ? 0 : cut) == std::string_view::npos)
-        return std::string(stored);
-    WIN32_FIND_DATAW found;
-    TFindHandle find(::FindFirstFileW(WidePathOf(path).c_str(), &found));
-    if (!find) return std::string(stored);
-    const std::wstring_view name(found.cFileName, wcsnlen(found.cFileName, MAX_PATH));
-    const std::size_t dot = name.rfind(L'.');
-    std::string extension;
-    if (dot == std::wstring_view::npos || !TAnsiNames().Append(name.substr(dot), extension))
-        return std::string(stored);
-    return extension;
-}
-
 void ListAllFiles(const std::string& dir, std::vector<std::string>& list, bool recurse) {
     TFolderWalk(nullptr, recurse, list, nullptr).Run(dir);
 }

@@ -22,10 +22,3 @@ std::wstring WidePathOf(std::string_view path);
 // the long one. `path` as wide text when it cannot be resolved (a file
 // that is gone).
 std::wstring LongPathOf(std::string_view path);
-
-// The extension of the name behind `path`'s file-name part, as
-// NameExtension gives it. A short name cuts a longer extension to three
-// letters (".jpeg" to ".JPE"); for one, this is the long name's extension,
-// when the code page spells it and the file is there. Otherwise, and for
-// every other name, the stored extension.
-std::string LongExtensionOf(std::string_view path);

@@ -13,6 +13,7 @@
 #include "catalogue/scan.h"
 #include "catalogue/scan_win32.h"
 #include "imaging/extension.h"
+#include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
 #include "tests/win32/plugin_fixture.h"
 #include "tests/win32/test_files.h"
@@ -415,10 +416,10 @@ TEST_F(CatalogueTest, TheLongNameDecidesWhetherAFileIsAPicture) {
     EXPECT_EQ(LongPathOf(found[0]), Wide(dir) + L"\\夕焼け.jpeg");
     // What a plug-in is chosen by: the long name's extension.
     EXPECT_EQ(NameExtension(found[0]), ".JPE");
-    EXPECT_EQ(LongExtensionOf(found[0]), ".jpeg");
-    EXPECT_EQ(LongExtensionOf(dir + "\\PLAIN~1.JPE"), ".JPE");  // no such file
-    WriteAll(dir + "\\x~y.Png", "x");                           // a long name with a "~" of its own
-    EXPECT_EQ(LongExtensionOf(dir + "\\x~y.Png"), ".Png");
+    EXPECT_EQ(PluginKeyOf(found[0]), ".jpeg");
+    EXPECT_EQ(PluginKeyOf(dir + "\\PLAIN~1.JPE"), ".jpe");  // no such file
+    WriteAll(dir + "\\x~y.Png", "x");                       // a long name with a "~" of its own
+    EXPECT_EQ(PluginKeyOf(dir + "\\x~y.Png"), ".png");
 }
 
 TEST_F(CatalogueTest, NamesWithoutShortNamesAreSkippedAndCounted) {
