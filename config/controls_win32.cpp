@@ -183,8 +183,9 @@ LRESULT Forward(HWND self, UINT msg, WPARAM wp, LPARAM lp, TSubclass* data) {
     return CallOriginal(self, msg, wp, lp, data);
 }
 
-bool SetBusyCursor(const std::atomic<HCURSOR>* busy) {
-    HCURSOR c = busy ? busy->load() : nullptr;
+// Shows `which` of `busy`'s cursors when it is set; false otherwise.
+bool SetBusyCursor(const TBusyCursors* busy, std::atomic<HCURSOR> TBusyCursors::*which) {
+    HCURSOR c = busy ? (busy->*which).load() : nullptr;
     if (!c) return false;
     ::SetCursor(c);
     return true;
@@ -236,10 +237,7 @@ LRESULT CALLBACK GroupProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
 
 LRESULT CALLBACK TreeProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     TSubclass* data = SubclassOf(wnd);
-    if (msg == WM_SETCURSOR) {
-        TBusyCursors* busy = data ? data->Busy : nullptr;
-        if (SetBusyCursor(busy ? &busy->List : nullptr)) return 0;
-    }
+    if (msg == WM_SETCURSOR && SetBusyCursor(data ? data->Busy : nullptr, &TBusyCursors::List)) return 0;
     return CallOriginal(wnd, msg, wp, lp, data);
 }
 
@@ -249,11 +247,9 @@ LRESULT CALLBACK ButtonProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     case WM_KEYDOWN:
         if (wp == VK_ESCAPE) ::SendMessageA(::GetParent(wnd), WM_CHAR, wp, lp);
         break;
-    case WM_SETCURSOR: {
-        TBusyCursors* busy = data ? data->Busy : nullptr;
-        if (SetBusyCursor(busy ? &busy->Dialog : nullptr)) return 0;
+    case WM_SETCURSOR:
+        if (SetBusyCursor(data ? data->Busy : nullptr, &TBusyCursors::Dialog)) return 0;
         break;
-    }
     case WM_SETFOCUS:
         lastFocused = wnd;
         break;
@@ -311,7 +307,7 @@ LRESULT CALLBACK PageProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (!themesActive) return 1;
         break;
     case WM_SETCURSOR:
-        if (SetBusyCursor(tabs && tabs->Busy() ? &tabs->Busy()->Dialog : nullptr)) return 0;
+        if (SetBusyCursor(tabs ? tabs->Busy() : nullptr, &TBusyCursors::Dialog)) return 0;
         break;
     case WM_DRAWITEM:
         return Reflect(wnd, msg, wp, lp);

@@ -1,7 +1,6 @@
 #include "config/dialog_win32.h"
 
 #include <commctrl.h>
-#include <objbase.h>
 
 #include <cstddef>
 #include <string>
@@ -35,52 +34,33 @@ HINSTANCE Instance() {
 
 // The More and About pages keep no window once built: each is a table of
 // labels, made in order.
-enum class TLabelKind { Plain, Heading, ProductHeading, Link };
 struct TLabelRow {
-    TLabelKind Kind;
+    HWND (*Make)(const TControlArgs&);  // one of the label wrappers
     const char* Text;
     TPlace Place;
 };
 
 template <std::size_t N>
 void BuildLabels(HWND page, const TLabelRow (&rows)[N]) {
-    for (const TLabelRow& row : rows) {
-        const TControlArgs args{page, 0, row.Text, row.Place};
-        switch (row.Kind) {
-        case TLabelKind::Plain:
-            CreateLabel(args);
-            break;
-        case TLabelKind::Heading:
-            CreateHeadingLabel(args);
-            break;
-        case TLabelKind::ProductHeading:
-            CreateProductHeadingLabel(args);
-            break;
-        case TLabelKind::Link:
-            CreateLinkLabel(args);
-            break;
-        }
-    }
+    for (const TLabelRow& row : rows) row.Make({page, 0, row.Text, row.Place});
 }
 
 void BuildMorePage(HWND page) {
     const std::string morePage = std::string(kWebRoot) + "screensavers.php";
     const TLabelRow rows[] = {
-        {TLabelKind::Heading, "More Screensavers", {40, 24, 500, 32}},
-        {TLabelKind::Plain,
+        {CreateHeadingLabel, "More Screensavers", {40, 24, 500, 32}},
+        {CreateLabel,
          "Quorvane is made by a small team that builds screensavers for people",
          {40, 80, 500, 20}},
-        {TLabelKind::Plain,
+        {CreateLabel,
          "who like to look at their own pictures. Besides this photo flight",
          {40, 100, 500, 20}},
-        {TLabelKind::Plain,
-         "through space we work on further savers for your photographs:",
-         {40, 120, 500, 20}},
-        {TLabelKind::ProductHeading, "- a quiet slide show with soft cross-fades", {60, 156, 480, 20}},
-        {TLabelKind::ProductHeading, "- a wall of pictures that turn like tiles", {60, 180, 480, 20}},
-        {TLabelKind::ProductHeading, "- a calendar that shows a photo for each day", {60, 204, 480, 20}},
-        {TLabelKind::Plain, "Find them, and news of Quorvane, on our web site:", {40, 246, 500, 20}},
-        {TLabelKind::Link, morePage.c_str(), {40, 268, 400, 20}},
+        {CreateLabel, "through space we work on further savers for your photographs:", {40, 120, 500, 20}},
+        {CreateProductHeadingLabel, "- a quiet slide show with soft cross-fades", {60, 156, 480, 20}},
+        {CreateProductHeadingLabel, "- a wall of pictures that turn like tiles", {60, 180, 480, 20}},
+        {CreateProductHeadingLabel, "- a calendar that shows a photo for each day", {60, 204, 480, 20}},
+        {CreateLabel, "Find them, and news of Quorvane, on our web site:", {40, 246, 500, 20}},
+        {CreateLinkLabel, morePage.c_str(), {40, 268, 400, 20}},
     };
     BuildLabels(page, rows);
 }
@@ -88,16 +68,16 @@ void BuildMorePage(HWND page) {
 void BuildAboutPage(HWND page) {
     const std::string version = VersionLabel(kAppVersion);
     const TLabelRow rows[] = {
-        {TLabelKind::Heading, "Quorvane", {116, 38, 400, 30}},
-        {TLabelKind::Plain, version.c_str(), {266, 68, 120, 25}},
-        {TLabelKind::Plain, "Home page :", {186, 178, 80, 20}},
-        {TLabelKind::Link, kHomePage, {286, 178, 205, 20}},
-        {TLabelKind::Plain, "Feedback :", {186, 203, 60, 20}},
-        {TLabelKind::Link, kFeedbackPage, {286, 203, 270, 20}},
-        {TLabelKind::Plain, "Technical support :", {186, 228, 100, 20}},
-        {TLabelKind::Link, kSupportAddress, {286, 228, 190, 20}},
-        {TLabelKind::Plain, "Copyright (c) 2026 the Quorvane developers.", {206, 298, 250, 25}},
-        {TLabelKind::Plain, "All rights reserved.", {246, 328, 150, 25}},
+        {CreateHeadingLabel, "Quorvane", {116, 38, 400, 30}},
+        {CreateLabel, version.c_str(), {266, 68, 120, 25}},
+        {CreateLabel, "Home page :", {186, 178, 80, 20}},
+        {CreateLinkLabel, kHomePage, {286, 178, 205, 20}},
+        {CreateLabel, "Feedback :", {186, 203, 60, 20}},
+        {CreateLinkLabel, kFeedbackPage, {286, 203, 270, 20}},
+        {CreateLabel, "Technical support :", {186, 228, 100, 20}},
+        {CreateLinkLabel, kSupportAddress, {286, 228, 190, 20}},
+        {CreateLabel, "Copyright (c) 2026 the Quorvane developers.", {206, 298, 250, 25}},
+        {CreateLabel, "All rights reserved.", {246, 328, 150, 25}},
     };
     BuildLabels(page, rows);
 }
@@ -364,10 +344,11 @@ void TConfigDialog::RevealButtons() {
 void TConfigDialog::AfterPaint() {
     if (!tabs_) return;
     const int page = tabs_->CurrentPage();
+    // RevealButtons moves only from the first page, so `page` stays current.
     if (page != kPageMore && ::IsWindowVisible(optionsButton_)) RevealButtons();
-    if (tabs_->CurrentPage() != kPagePhotos) {
+    if (page != kPagePhotos) {
         // Remembered so that coming back to the Photos page brings it up to date.
-        lastShownPage_ = tabs_->CurrentPage();
+        lastShownPage_ = page;
         return;
     }
     photos_.Pane().DrawFrame(tabs_->PageWindow(kPagePhotos), tab_, tabs_->PageTopOffset());

@@ -38,7 +38,6 @@ public:
     HWND ToolTip() const { return toolTip_.Get(); }
     TBusyCursors& Busy() { return busy_; }
     TPhotosPage& Photos() { return photos_; }
-    bool PreviewRunning() const { return previewRunning_; }
 
 private:
     static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);

@@ -10,6 +10,36 @@ int RoundEven(double v) {
     return static_cast<int>(std::nearbyint(v));
 }
 
+// Both widths of ParseOpenFileResult.
+template <typename TChar>
+std::vector<std::basic_string<TChar>> ParseChosen(const TChar* buffer, std::size_t size,
+                                                  unsigned fileOffset) {
+    using TText = std::basic_string<TChar>;
+    std::vector<TText> paths;
+    if (!buffer || size == 0) return paths;
+    auto stringAt = [&](std::size_t pos) {
+        std::size_t end = pos;
+        while (end < size && buffer[end] != TChar(0)) ++end;
+        return TText(buffer + pos, end - pos);
+    };
+    const TText first = stringAt(0);
+    if (first.empty()) return paths;
+    if (fileOffset < first.size()) {
+        paths.push_back(first);
+        return paths;
+    }
+    // A drive root arrives already ending in its separator.
+    const TText folder = first.back() == TChar('\\') ? first : first + TChar('\\');
+    std::size_t pos = first.size() + 1;
+    while (pos < size) {
+        const TText name = stringAt(pos);
+        if (name.empty()) break;
+        pos += name.size() + 1;
+        paths.push_back(folder + name);
+    }
+    return paths;
+}
+
 }  // namespace
 
 int ScaleToDpi(int value, int dpi) {
@@ -146,26 +176,9 @@ std::string BuildOpenFilter(const std::vector<TFilterFormat>& formats) {
 }
 
 std::vector<std::string> ParseOpenFileResult(const char* buffer, std::size_t size, unsigned fileOffset) {
-    std::vector<std::string> paths;
-    if (!buffer || size == 0) return paths;
-    auto stringAt = [&](std::size_t pos) {
-        std::size_t end = pos;
-        while (end < size && buffer[end] != '\0') ++end;
-        return std::string(buffer + pos, end - pos);
-    };
-    const std::string first = stringAt(0);
-    if (first.empty()) return paths;
-    if (fileOffset < first.size()) {
-        paths.push_back(first);
-        return paths;
-    }
-    std::size_t pos = first.size() + 1;
-    while (pos < size) {
-        std::string name = stringAt(pos);
-        if (name.empty()) break;
-        pos += name.size() + 1;
-        // A drive root arrives already ending in its separator.
-        paths.push_back(first.back() == '\\' ? first + name : first + "\\" + name);
-    }
-    return paths;
+    return ParseChosen(buffer, size, fileOffset);
+}
+
+std::vector<std::wstring> ParseOpenFileResultW(const wchar_t* buffer, std::size_t size, unsigned fileOffset) {
+    return ParseChosen(buffer, size, fileOffset);
 }

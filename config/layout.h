@@ -88,5 +88,7 @@ std::string BuildOpenFilter(const std::vector<TFilterFormat>& formats);
 
 // The file buffer of a multi-select open-file dialog: one full path when
 // `fileOffset` lies inside the first string, else a folder followed by
-// names, ended by an empty string. Reads no further than `size` bytes.
+// names, ended by an empty string. Reads no further than `size` characters.
 std::vector<std::string> ParseOpenFileResult(const char* buffer, std::size_t size, unsigned fileOffset);
+// The same for the wide dialog the product runs.
+std::vector<std::wstring> ParseOpenFileResultW(const wchar_t* buffer, std::size_t size, unsigned fileOffset);

@@ -265,32 +265,6 @@ bool ShellOpenFile(OPENFILENAMEW& ofn, unsigned& error) {
     return false;
 }
 
-// The file buffer of a multi-select open-file dialog: one full path when
-// `fileOffset` lies inside the first string, else a folder followed by
-// names, ended by an empty string. Reads no further than `size` characters.
-std::vector<std::wstring> ChosenFiles(const wchar_t* buffer, std::size_t size, unsigned fileOffset) {
-    std::vector<std::wstring> paths;
-    auto stringAt = [&](std::size_t pos) {
-        std::size_t end = pos;
-        while (end < size && buffer[end] != L'\0') ++end;
-        return std::wstring(buffer + pos, end - pos);
-    };
-    const std::wstring first = stringAt(0);
-    if (first.empty()) return paths;
-    if (fileOffset < first.size()) {
-        paths.push_back(first);
-        return paths;
-    }
-    for (std::size_t pos = first.size() + 1; pos < size;) {
-        const std::wstring name = stringAt(pos);
-        if (name.empty()) break;
-        pos += name.size() + 1;
-        // A drive root arrives already ending in its separator.
-        paths.push_back(first.back() == L'\\' ? first + name : first + L"\\" + name);
-    }
-    return paths;
-}
-
 }  // namespace
 
 // The selection as (slot, position, entry); false for none or a stale item.
@@ -808,7 +782,8 @@ std::vector<std::string> AskForPictures(HWND owner, int& skipped) {
         if (ok) {
             std::vector<std::string> paths;
             std::string path;
-            for (const std::wstring& chosen : ChosenFiles(buffer.data(), buffer.size(), ofn.nFileOffset)) {
+            const auto chosenFiles = ParseOpenFileResultW(buffer.data(), buffer.size(), ofn.nFileOffset);
+            for (const std::wstring& chosen : chosenFiles) {
                 if (AnsiPathOf(chosen, path))
                     paths.push_back(path);
                 else
