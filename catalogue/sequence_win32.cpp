@@ -25,7 +25,7 @@ TSequenceResult ChooseShowPicture(const std::function<bool(const std::string& pa
     // left this thread behind by then and taken the sequence back.
     return ChooseNextPicture(
         ShowSequence, options, PicList.TotalCount(), RandomUnit, ReadResumePosition,
-        [&](std::int32_t index) { return stopped() || prepare(PicList.PictureAt(index)) || stopped(); });
+        [&](std::int32_t index) { return stopped() || prepare(PathAt(index)) || stopped(); });
 }
 
 std::int32_t ReadResumePosition() {

@@ -36,20 +36,6 @@ struct TCaptureRecord {
 };
 TCaptureRecord capture;
 
-// Back to the state of a process that has seen nothing, keeping the
-// strings' buffers.
-void StartCapture() {
-    capture.FaultRecord = EXCEPTION_RECORD{};
-    capture.FaultContext = CONTEXT{};
-    capture.FaultMarker = 0;
-    capture.StackTrace.assign("no");
-    capture.StackDump.assign("no");
-    capture.DumpStart = 0;
-    capture.Registers.clear();
-    capture.FrameValue = 0;
-    capture.ReportPath.clear();
-}
-
 constexpr UINT kReportExitCode = 217;
 // Room for about 1600 trace lines; a deeper chain (runaway recursion) is cut.
 constexpr std::size_t kTraceCapacity = 16384;
@@ -569,7 +555,8 @@ LONG WINAPI OverflowHandler(EXCEPTION_POINTERS* pointers) {
 // ---- Installation ------------------------------------------------------
 
 void InstallCrashHooks() {
-    StartCapture();
+    // The state of a process that has seen nothing; the buffers after it.
+    capture = TCaptureRecord{};
     capture.StackTrace.reserve(kTraceCapacity);
     capture.StackDump.reserve(kDumpCapacity);
     capture.Registers.reserve(128);

@@ -400,9 +400,10 @@ std::string PluginKeyOf(const std::string& path) {
 namespace {
 
 // The plug-ins in table order, each claiming plug-in in turn until one
-// delivers; see DecodePicture.
+// delivers; see DecodePicture. Lines go to the delivery's resize, if any.
 void RunDecoders(const std::string& fileName, std::int32_t width, std::int32_t height,
-                 TProgressiveResize* lines, TLineDelivery& delivery, TDecodeResult& result) {
+                 TLineDelivery& delivery, TDecodeResult& result) {
+    TProgressiveResize* const lines = delivery.resize;
     const std::string key = PluginKeyOf(fileName);
     TPictureFile file(fileName);
     for (const PluginEntry& entry : PluginTable) {
@@ -463,7 +464,7 @@ TDecodeResult DecodePicture(const std::string& fileName, const TDecodeRequest& r
     TLineDelivery delivery{request.Lines, request.Cancel};
     {
         TLineDeliveryScope scope(request.Lines ? &delivery : nullptr);
-        RunDecoders(fileName, width, height, request.Lines, delivery, result);
+        RunDecoders(fileName, width, height, delivery, result);
     }
     result.LineCalls = delivery.calls;
     result.RefusedLines = delivery.refused;
