@@ -7,10 +7,10 @@
 #include <vector>
 
 #include "app/settings.h"
+#include "base/compare.h"
 #include "base/registry_win32.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
-#include "catalogue/compare.h"
 #include "catalogue/piclist.h"
 
 namespace {

@@ -9,10 +9,10 @@
 #include <cwchar>
 #include <string_view>
 
+#include "base/compare.h"
 #include "base/handles_win32.h"
 #include "base/system_win32.h"
 #include "catalogue/catalogue_win32.h"
-#include "catalogue/compare.h"
 #include "catalogue/scan.h"
 #include "imaging/extension.h"
 

@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/compare.h"
+#include "base/compare.h"
 
 namespace {
 
