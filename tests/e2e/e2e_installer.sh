@@ -175,7 +175,7 @@ case "${QV_WINE_ARCH:-}" in
     run_setup "$BUILD/bin/QuorvaneSetup64.exe" setup64 64 64 "$BUILD/bin"
     x86="$repo/build-win/bin/QuorvaneSetup.exe"
     if ! host_runs_win32; then
-        echo "skipped: the x86 installer on 64-bit Windows: this host cannot execute 32-bit code ($WIN32_PROBE)"
+        echo "skipped: the x86 installer on 64-bit Windows: $WIN32_PROBE"
     elif [ ! -f "$x86" ]; then
         echo "skipped: the x86 installer on 64-bit Windows: no $x86"
     else
@@ -188,7 +188,7 @@ case "${QV_WINE_ARCH:-}" in
     fi
     ;;
 32)
-    host_runs_win32 || { fail "this host cannot execute 32-bit code ($WIN32_PROBE)"; finish; }
+    host_runs_win32 || { fail "$WIN32_PROBE"; finish; }
     run_setup "$BUILD/bin/QuorvaneSetup.exe" setup-x86 32 32 "$BUILD/bin"
     ;;
 *)
