@@ -36,12 +36,12 @@ target_sources(quorvane PRIVATE ${CMAKE_SOURCE_DIR}/app/quorvane.rc)
 target_include_directories(quorvane PRIVATE ${QV_ICON_DIR} ${CMAKE_SOURCE_DIR}/app)
 qv_target_defaults(quorvane)
 set_target_properties(quorvane PROPERTIES SUFFIX ".scr")
-target_link_libraries(quorvane PRIVATE qwin qcore ${QV_SYSTEM_LIBS})
+target_link_libraries(quorvane PRIVATE qwin qcore ${QV_PRODUCT_CHECKS} ${QV_SYSTEM_LIBS})
 
 # Windows-layer tests run in-process under Wine against the real registry,
 # GDI, files and OpenGL.
 file(GLOB QV_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
-add_executable(win_tests ${QV_WIN_TESTS})
+add_executable(win_tests ${QV_WIN_TESTS} ${QV_TEST_CHECKS})
 qv_target_defaults(win_tests)
 target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version)
 add_dependencies(win_tests quorvane)

@@ -235,6 +235,7 @@ void ReleaseGL(TRun& run);
 
 DWORD WINAPI RenderThreadMain(void* param) {
     TRun& run = *static_cast<TRun*>(param);
+    NameThisThread("render");
     run.Scene.Owner.Claim();
     try {
         RunFlags |= kRunCreatingContext;
@@ -391,6 +392,7 @@ void RenderLoop(TRun& run) {
 
 DWORD WINAPI LoaderThreadMain(void* param) {
     auto* job = static_cast<TLoaderJob*>(param);
+    NameThisThread("loader");
     const TThreadClaim sequence(ShowSequence.Owner);
     const TThreadClaim catalogue(PicList.Owner);
     SetDecodeCancel(&job->cancel);
