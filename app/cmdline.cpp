@@ -1,6 +1,6 @@
 #include "app/cmdline.h"
 
-#include "app/settings.h"
+#include "base/text.h"
 
 std::vector<std::string> SplitCommandLine(const std::string& raw) {
     // The rules of the C runtime's argument splitting, reduced to what a

@@ -2,9 +2,9 @@
 
 #include <cstdint>
 
-#include "app/appdata_win32.h"
+#include "session/session_win32.h"
 #include "app/cmdline.h"
-#include "app/state.h"
+#include "base/run_state.h"
 #include "base/handles_win32.h"
 #include "base/system_win32.h"
 #include "config/dialog_win32.h"

@@ -12,3 +12,13 @@ std::size_t LastSeparator(std::string_view path, std::string_view separators, TL
     }
     return last;
 }
+
+std::string_view LastComponent(std::string_view path, TLeadByteTest isLead) {
+    const std::size_t cut = LastSeparator(path, "\\/:", isLead);
+    return cut == std::string_view::npos ? path : path.substr(cut + 1);
+}
+
+std::string FolderPart(std::string_view path, TLeadByteTest isLead) {
+    const std::size_t cut = LastSeparator(path, "\\/:", isLead);
+    return cut == std::string_view::npos ? std::string() : std::string(path.substr(0, cut + 1));
+}

@@ -1,5 +1,6 @@
 #pragma once
 #include <cstddef>
+#include <string>
 #include <string_view>
 
 // Paths are byte strings in the system's ANSI code page. In a double-byte
@@ -14,3 +15,11 @@ using TLeadByteTest = bool (*)(unsigned char);
 // Where the last of `separators` stands in `path` as a character of its
 // own (never as the second byte of a two-byte one); npos when nowhere.
 std::size_t LastSeparator(std::string_view path, std::string_view separators, TLeadByteTest isLead);
+
+// What follows the last "\", "/" or ":" of `path`: its file-name part; the
+// whole of `path` when it has no separator.
+std::string_view LastComponent(std::string_view path, TLeadByteTest isLead = nullptr);
+
+// Everything up to and including the last "\", "/" or ":" of `path`; empty
+// when it has no separator.
+std::string FolderPart(std::string_view path, TLeadByteTest isLead = nullptr);

@@ -19,3 +19,7 @@ int ShowMessage(const std::string& text, UINT type) {
 void SetMessageBoxResponder(TMessageBoxResponder r) {
     responder = std::move(r);
 }
+
+HINSTANCE Instance() {
+    return ::GetModuleHandleA(nullptr);
+}

@@ -19,7 +19,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "session/settings.h"
 #include "base/system_win32.h"
 #include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"

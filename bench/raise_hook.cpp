@@ -5,7 +5,7 @@
 #ifdef _WIN32
 #include <windows.h>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "diag/crash_report_win32.h"
 
 #include "bench/bench_timing.h"

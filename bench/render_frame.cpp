@@ -8,7 +8,7 @@
 #include <cstdio>
 #include <vector>
 
-#include "app/random.h"
+#include "base/random.h"
 #include "imaging/bitmap_win32.h"
 #include "render/glcontext_win32.h"
 #include "render/scene_state.h"

@@ -16,7 +16,7 @@
 #include <string>
 #include <vector>
 
-#include "catalogue/scan.h"
+#include "catalogue/scan_win32.h"
 
 #include "bench/bench_timing.h"
 

@@ -18,8 +18,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/state.h"
+#include "session/settings.h"
+#include "base/run_state.h"
 #include "catalogue/piclist.h"
 #include "imaging/bitmap_win32.h"
 #include "imaging/plugins_win32.h"

@@ -6,12 +6,12 @@
 #include <cstring>
 #include <vector>
 
-#include "app/settings.h"
+#include "session/settings.h"
 #include "base/handles_win32.h"
 #include "base/path_text.h"
 #include "base/system_win32.h"
 #include "catalogue/piclist.h"
-#include "catalogue/scan.h"
+#include "catalogue/scan_win32.h"
 
 namespace {
 

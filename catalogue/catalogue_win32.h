@@ -23,3 +23,12 @@ const TCatalogueHooks& CatalogueHooks();               // the hooks in force
 
 // The temporary file SaveToFile writes beside `path`.
 std::string CatalogueTempPath(const std::string& path);
+
+// Start-up and shutdown of the catalogue (Windows layer).
+// Fills PicList from Settings.CatalogueFile, rescanning auto-refresh
+// folders, or builds the default catalogue when there is no file. Scans
+// take ExtensionList and descend when Settings.ScanSubfolders is on.
+void LoadCatalogue();
+void BuildDefaultCatalogue();
+// Releases the catalogue.
+void FreeCatalogue();

@@ -6,7 +6,7 @@
 #include <string_view>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "base/thread_owner.h"
 
 // The catalogue: a list of entries, each a folder (or the root entry of
@@ -181,12 +181,3 @@ public:
 // the dialog); a run's picture-loading thread reads it, and while it may, the
 // main thread leaves the entries alone.
 extern TPicList PicList;
-
-// Start-up and shutdown of the catalogue (Windows layer).
-// Fills PicList from Settings.CatalogueFile, rescanning auto-refresh
-// folders, or builds the default catalogue when there is no file. Scans
-// take ExtensionList and descend when Settings.ScanSubfolders is on.
-void LoadCatalogue();
-void BuildDefaultCatalogue();
-// Releases the catalogue.
-void FreeCatalogue();

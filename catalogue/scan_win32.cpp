@@ -14,7 +14,7 @@
 #include "base/path_text.h"
 #include "base/system_win32.h"
 #include "catalogue/catalogue_win32.h"
-#include "catalogue/scan.h"
+#include "catalogue/ansi_names_win32.h"
 #include "imaging/extension.h"
 
 namespace {
@@ -69,83 +69,6 @@ struct TNative {
         }
     }
 };
-
-// Converts names for the ANSI file functions and refuses every name their
-// code page cannot spell exactly. A best-fit stand-in ("a" for an "a" with
-// a macron) names another file or none, so it counts as a loss like "?".
-class TAnsiNames {
-public:
-    TAnsiNames() {
-        const bool ansi = ::AreFileApisANSI() != 0;
-        codePage_ = ansi ? CP_ACP : CP_OEMCP;
-        utf8_ = (ansi ? ::GetACP() : ::GetOEMCP()) == CP_UTF8;
-        // Every ANSI code page spells ASCII as itself; some OEM ones do not.
-        asciiAsIs_ = ansi;
-    }
-
-    // Writes `name` into `out`; its length in bytes, or -1 when a character
-    // has no exact equivalent or `out` is too small.
-    int Convert(const WCHAR* name, int length, char* out, int capacity) const {
-        if (length <= 0) return 0;
-        if (asciiAsIs_ && length <= capacity) {
-            int i = 0;
-            for (; i < length && name[i] < 0x80; ++i) out[i] = static_cast<char>(name[i]);
-            if (i == length) return length;
-        }
-        BOOL lost = FALSE;
-        // UTF-8 has every character but refuses the flags and the loss
-        // report; an unpaired surrogate is its one loss.
-        const int n = utf8_ ? ::WideCharToMultiByte(CP_UTF8, WC_ERR_INVALID_CHARS, name, length, out,
-                                                    capacity, nullptr, nullptr)
-                            : ::WideCharToMultiByte(codePage_, WC_NO_BEST_FIT_CHARS, name, length, out,
-                                                    capacity, nullptr, &lost);
-        return n > 0 && !lost ? n : -1;
-    }
-
-    // Appends `text` converted to `out`; false, with `out` as it was, when
-    // it cannot be spelled.
-    bool Append(std::wstring_view text, std::string& out) const {
-        const std::size_t at = out.size();
-        // At most three bytes for each UTF-16 unit, in any code page.
-        out.resize(at + text.size() * 3);
-        const int n =
-            Convert(text.data(), static_cast<int>(text.size()), &out[at], static_cast<int>(text.size() * 3));
-        out.resize(n < 0 ? at : at + static_cast<std::size_t>(n));
-        return n >= 0;
-    }
-
-    std::wstring Widen(std::string_view text) const {
-        std::wstring wide;
-        if (text.empty()) return wide;
-        const int n =
-            ::MultiByteToWideChar(codePage_, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-        if (n <= 0) return wide;
-        wide.resize(static_cast<std::size_t>(n));
-        ::MultiByteToWideChar(codePage_, 0, text.data(), static_cast<int>(text.size()), &wide[0], n);
-        return wide;
-    }
-
-private:
-    UINT codePage_;   // the one the ANSI file functions use
-    bool utf8_;       // that code page is UTF-8
-    bool asciiAsIs_;  // ASCII converts to itself
-};
-
-// The length of the short name the system reported for an entry: `units`,
-// or none where the hooks say the volume keeps no short names.
-std::size_t ShortNameUnits(const TCatalogueHooks& hooks, std::size_t units) {
-    return hooks.NoShortNames ? 0 : units;
-}
-
-// The short name of the last component of `path`; empty when it has none
-// or does not exist.
-std::wstring ShortNameOf(const std::wstring& path) {
-    WIN32_FIND_DATAW found;
-    TFindHandle find(::FindFirstFileW(path.c_str(), &found));
-    if (!find) return std::wstring();
-    return std::wstring(found.cAlternateFileName,
-                        ShortNameUnits(CatalogueHooks(), wcsnlen(found.cAlternateFileName, 14)));
-}
 
 const TNative& Native() {
     static const TNative native;
@@ -369,51 +292,6 @@ bool FolderIsGone(const std::string& dir, DWORD error) {
 }
 
 }  // namespace
-
-bool AnsiPathOf(std::wstring_view path, std::string& out) {
-    out.clear();
-    const TAnsiNames names;
-    if (names.Append(path, out)) return true;
-    // Component by component: each one the code page cannot spell is
-    // looked up by the path up to it and replaced by its short name.
-    std::wstring upTo;
-    for (std::size_t pos = 0; pos <= path.size();) {
-        const std::size_t end = std::min(path.find_first_of(L"\\/", pos), path.size());
-        const std::wstring_view part = path.substr(pos, end - pos);
-        upTo.append(part);
-        if (!names.Append(part, out)) {
-            const std::wstring shortName = ShortNameOf(upTo);
-            if (shortName.empty() || !names.Append(shortName, out)) {
-                out.clear();
-                return false;
-            }
-        }
-        if (end == path.size()) break;
-        upTo += path[end];
-        out += static_cast<char>(path[end]);
-        pos = end + 1;
-    }
-    return true;
-}
-
-std::wstring WidePathOf(std::string_view path) {
-    return TAnsiNames().Widen(path);
-}
-
-std::wstring LongPathOf(std::string_view path) {
-    const std::wstring wide = WidePathOf(path);
-    if (wide.empty()) return wide;
-    std::wstring full(MAX_PATH, L'\0');
-    for (;;) {
-        const DWORD n = ::GetLongPathNameW(wide.c_str(), &full[0], DWORD(full.size()));
-        if (n == 0) return wide;
-        if (n < full.size()) {
-            full.resize(n);
-            return full;
-        }
-        full.resize(n);
-    }
-}
 
 void ListAllFiles(const std::string& dir, std::vector<std::string>& list, bool recurse) {
     TFolderWalk(nullptr, recurse, list, nullptr).Run(dir);

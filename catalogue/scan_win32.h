@@ -1,24 +1,39 @@
 #pragma once
 #include <string>
-#include <string_view>
+#include <vector>
 
-// Names outside the code page of the ANSI file functions. The catalogue,
-// piclist.dat and the plug-ins take single-byte paths; a file or folder
-// whose name that code page cannot spell is reached through its short (8.3)
-// name, which is plain ASCII and opens the same file. Names the code page
-// can spell are never changed.
+// Folder scanning: turns a folder into the sorted list of the pictures it
+// holds, judged by file-name extension (the rule of imaging/extension.h).
+// The walk keeps no state between
+// calls: what it takes comes in as arguments, what it finds goes out in its
+// result.
 
-// `path` in the code page of the ANSI file functions: converted as it is
-// when every character has an exact equivalent there, else with each
-// component that has none replaced by its short name. False when such a
-// component has no short name (short names are switched off on its volume)
-// or does not exist; `out` is then empty.
-bool AnsiPathOf(std::wstring_view path, std::string& out);
+// What a scan left out because the code page of the ANSI file functions
+// cannot spell a name and its volume keeps no short (8.3) name for it. A
+// folder left out counts once, whatever it holds; files count only when
+// their names make them pictures.
+struct TScanSkipped {
+    int Pictures = 0;
+    int Folders = 0;
+};
 
-// A path of the ANSI file functions as wide text, character for character.
-std::wstring WidePathOf(std::string_view path);
+struct TScanResult {
+    std::vector<std::string> Found;  // full paths, sorted with CatalogueCompare
+    std::string Root;                // the folder walked, without its trailing "\"; empty when not found
+    TScanSkipped Skipped;
+    // The folder was not found and is not known to be gone: its drive or
+    // network share cannot be reached, or it cannot be read. A folder is
+    // gone only where the nearest folder above it that can be listed shows
+    // it missing. What the catalogue holds for such a folder stays as it is.
+    bool Unreachable = false;
+};
 
-// The path as its owner knows it: every short name in `path` replaced by
-// the long one. `path` as wide text when it cannot be resolved (a file
-// that is gone).
-std::wstring LongPathOf(std::string_view path);
+// The pictures of `path`, and of every folder below it when `recurse`: the
+// files whose extensions, A to Z lower-cased, are among `extensions`. A
+// name the code page cannot spell is listed by its short name, which opens
+// the same file. A missing or unreadable folder gives an empty result, with
+// Unreachable set unless the folder is really gone.
+TScanResult ScanFolder(const std::string& path, bool recurse, const std::vector<std::string>& extensions);
+// Appends every file of `dir` (and below it when `recurse`), unsorted and
+// with no extension test.
+void ListAllFiles(const std::string& dir, std::vector<std::string>& list, bool recurse);

@@ -4,9 +4,10 @@
 #include <new>
 #include <utility>
 
-#include "app/exception.h"
-#include "app/random.h"
-#include "app/settings.h"
+#include "base/exception.h"
+#include "base/random.h"
+#include "session/settings.h"
+#include "base/text.h"
 
 TShowSequence ShowSequence;
 

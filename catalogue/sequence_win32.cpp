@@ -2,8 +2,8 @@
 
 #include <optional>
 
-#include "app/random.h"
-#include "app/settings.h"
+#include "base/random.h"
+#include "session/settings.h"
 #include "base/registry_win32.h"
 #include "catalogue/piclist.h"
 

@@ -8,9 +8,10 @@
 #include <vector>
 
 #include "base/handles_win32.h"
+#include "base/ui_win32.h"
 #include "base/system_win32.h"
 #include "config/hooks_win32.h"
-#include "config/layout.h"
+#include "config/dialog_rules.h"
 
 namespace {
 
@@ -40,14 +41,7 @@ using DrawThemeParentBackgroundFn = HRESULT(WINAPI*)(HWND, HDC, const RECT*);
 using BoolFn = BOOL(WINAPI*)();
 TModule themeLibrary;
 DrawThemeParentBackgroundFn drawThemeParentBackground = nullptr;
-FARPROC openThemeData = nullptr;
-FARPROC drawThemeBackground = nullptr;
-FARPROC closeThemeData = nullptr;
 bool themesActive = false;
-
-HINSTANCE Instance() {
-    return ::GetModuleHandleA(nullptr);
-}
 
 // What a subclassed control keeps of itself, in its GWLP_USERDATA (read for
 // every message it gets, so no window property, which costs a round trip to
@@ -598,9 +592,6 @@ void LoadThemeLibrary() {
     if (!themeLibrary) return;
     HMODULE m = themeLibrary.Get();
     drawThemeParentBackground = ProcAddress<DrawThemeParentBackgroundFn>(m, "DrawThemeParentBackground");
-    openThemeData = ::GetProcAddress(m, "OpenThemeData");
-    drawThemeBackground = ::GetProcAddress(m, "DrawThemeBackground");
-    closeThemeData = ::GetProcAddress(m, "CloseThemeData");
     BoolFn isAppThemed = ProcAddress<BoolFn>(m, "IsAppThemed");
     if (!isAppThemed || !isAppThemed()) return;
     BoolFn isThemeActive = ProcAddress<BoolFn>(m, "IsThemeActive");
@@ -610,7 +601,6 @@ void LoadThemeLibrary() {
 void UnloadThemeLibrary() {
     themesActive = false;
     drawThemeParentBackground = nullptr;
-    openThemeData = drawThemeBackground = closeThemeData = nullptr;
     themeLibrary.Reset();
 }
 

@@ -5,17 +5,17 @@
 #include <cstddef>
 #include <string>
 
-#include "app/appdata_win32.h"
-#include "app/exception.h"
-#include "app/settings.h"
-#include "app/settings_win32.h"
-#include "app/site.h"
-#include "app/state.h"
+#include "session/session_win32.h"
+#include "base/exception.h"
+#include "session/settings.h"
+#include "session/settings_store_win32.h"
+#include "base/site.h"
+#include "base/run_state.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
 #include "catalogue/piclist.h"
 #include "config/hooks_win32.h"
-#include "config/layout.h"
+#include "config/dialog_rules.h"
 #include "config/preview_win32.h"
 #include "diag/crash_report_win32.h"
 #include "render/runloop_win32.h"
@@ -30,10 +30,6 @@ std::unique_ptr<TConfigDialog> currentDialog;
 
 void CheckAccelerationAtStart() {
     CheckAcceleration(false);  // the user is told every time; the answer is not needed here
-}
-
-HINSTANCE Instance() {
-    return ::GetModuleHandleA(nullptr);
 }
 
 // The More and About pages keep no window once built: each is a table of

@@ -12,18 +12,18 @@
 #include <unordered_map>
 #include <utility>
 
-#include "app/settings.h"
+#include "session/settings.h"
 #include "base/handles_win32.h"
 #include "base/path_text.h"
 #include "base/registry_win32.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
 #include "catalogue/piclist.h"
-#include "catalogue/scan.h"
 #include "catalogue/scan_win32.h"
+#include "catalogue/ansi_names_win32.h"
 #include "config/dialog_ids.h"
 #include "config/hooks_win32.h"
-#include "config/layout.h"
+#include "config/dialog_rules.h"
 #include "config/picture_win32.h"
 
 namespace {
@@ -71,11 +71,10 @@ public:
     // The long name behind the file-name part of `path`; empty when the
     // stored name is the one to show.
     std::wstring NameOf(std::string_view path) {
-        const std::size_t cut = LastSeparator(path, "\\/:", AnsiLeadByte);
-        if (cut == std::string_view::npos) return std::wstring();
-        const std::string_view name = path.substr(cut + 1);
+        const std::string_view name = LastComponent(path, AnsiLeadByte);
+        if (name.size() == path.size()) return std::wstring();
         if (name.find('~') == std::string_view::npos) return std::wstring();
-        const std::string_view folder = path.substr(0, cut + 1);
+        const std::string_view folder = path.substr(0, path.size() - name.size());
         if (!read_ || folder != folder_) Read(folder);
         const auto found = longNames_.find(Upper(WidePathOf(name)));
         if (found == longNames_.end()) return std::wstring();

@@ -9,7 +9,7 @@
 
 #include "base/handles_win32.h"
 #include "config/controls_win32.h"
-#include "config/layout.h"
+#include "config/dialog_rules.h"
 #include "config/preview_win32.h"
 
 // The Photos page: the catalogue as a tree of folders and pictures, the

@@ -3,7 +3,7 @@
 #include <string>
 #include <vector>
 
-#include "config/layout.h"
+#include "config/dialog_rules.h"
 #include "imaging/bitmap_win32.h"
 
 // Where the dialog meets the image pipeline: the picture shown in the

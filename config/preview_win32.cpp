@@ -1,6 +1,6 @@
 #include "config/preview_win32.h"
 
-#include "app/state.h"
+#include "base/run_state.h"
 #include "config/controls_win32.h"
 #include "config/hooks_win32.h"
 #include "render/runloop_win32.h"

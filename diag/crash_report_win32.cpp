@@ -8,10 +8,10 @@
 #include <typeinfo>
 #include <vector>
 
-#include "app/exception.h"
-#include "app/settings.h"
-#include "app/site.h"
-#include "app/state.h"
+#include "base/exception.h"
+#include "session/settings.h"
+#include "base/site.h"
+#include "base/run_state.h"
 #include "base/handles_win32.h"
 #include "base/system_win32.h"
 #include "diag/sysinfo_win32.h"

@@ -3,7 +3,7 @@
 #include <cmath>
 #include <cstring>
 
-#include "app/exception.h"
+#include "base/exception.h"
 
 std::string HtmlEscape(std::string_view text) {
     std::string out;

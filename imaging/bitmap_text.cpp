@@ -1,6 +1,6 @@
 #include "imaging/bitmap_text.h"
 
-#include "app/random.h"
+#include "base/random.h"
 
 std::vector<std::string> MessageLines(const std::string& text) {
     std::vector<std::string> lines;

@@ -3,7 +3,7 @@
 #include <cstring>
 #include <string>
 
-#include "app/exception.h"
+#include "base/exception.h"
 
 TBitmap::TBitmap(int width, int height) : Width(width), Height(height), dc_(::CreateCompatibleDC(nullptr)) {
     ::SetLastError(0);

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "app/settings.h"
+#include "base/text.h"
 
 std::string_view NameExtension(std::string_view name) {
     const std::size_t dot = name.rfind('.');

@@ -9,7 +9,7 @@
 #include <string_view>
 #include <utility>
 
-#include "app/settings.h"
+#include "session/settings.h"
 #include "base/compare.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
@@ -17,6 +17,7 @@
 #include "imaging/extension.h"
 #include "imaging/resample.h"
 #include "imaging/shared_alloc.h"
+#include "base/text.h"
 
 std::vector<PluginEntry> PluginTable;
 std::vector<TModule> PluginModules;

@@ -3,7 +3,7 @@
 #include <memory>
 #include <optional>
 
-#include "app/settings.h"
+#include "session/settings.h"
 #include "imaging/resample.h"
 #include "imaging/resample_win32.h"
 

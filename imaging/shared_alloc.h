@@ -2,7 +2,7 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "app/exception.h"
+#include "base/exception.h"
 
 // Memory that host and image plug-ins share. In the program the three entries
 // are thin wrappers around the shared memory manager's exports; until one is

@@ -8,7 +8,7 @@
 #include <cstdint>
 #include <functional>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "base/handles_win32.h"
 
 // OpenGL rendering contexts bound to windows, and the control the renderer

@@ -9,11 +9,11 @@
 #include <string>
 #include <vector>
 
-#include "app/exception.h"
-#include "app/random.h"
-#include "app/settings.h"
-#include "app/site.h"
-#include "app/state.h"
+#include "base/exception.h"
+#include "base/random.h"
+#include "session/settings.h"
+#include "base/site.h"
+#include "base/run_state.h"
 #include "base/handles_win32.h"
 #include "base/registry_win32.h"
 #include "base/system_win32.h"

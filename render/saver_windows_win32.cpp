@@ -2,8 +2,8 @@
 
 #include <string>
 
-#include "app/exception.h"
-#include "app/state.h"
+#include "base/exception.h"
+#include "base/run_state.h"
 #include "base/handles_win32.h"
 #include "base/registry_win32.h"
 #include "base/system_win32.h"

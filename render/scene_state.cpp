@@ -1,6 +1,6 @@
 #include "render/scene_state.h"
 
-#include "app/random.h"
+#include "base/random.h"
 
 void InitStarField(std::array<TStar, kStarCount>& stars) {
     for (TStar& star : stars) {

@@ -2,7 +2,7 @@
 
 #include <cstddef>
 
-#include "app/exception.h"
+#include "base/exception.h"
 
 
 void CopyTile(const std::uint8_t* source, TStagingBuffer& staging, int x0, int y0, int x1, int y1,

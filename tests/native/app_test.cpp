@@ -1,9 +1,10 @@
 #include <gtest/gtest.h>
 
-#include "app/appdata.h"
+#include "session/message_font.h"
 #include "app/cmdline.h"
-#include "app/random.h"
-#include "app/settings.h"
+#include "base/random.h"
+#include "session/settings.h"
+#include "base/path_text.h"
 
 namespace {
 

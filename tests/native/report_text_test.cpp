@@ -7,7 +7,7 @@
 #include <sstream>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 
 namespace {
 

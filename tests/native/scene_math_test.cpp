@@ -8,8 +8,8 @@
 #include <random>
 #include <vector>
 
-#include "app/exception.h"
-#include "app/random.h"
+#include "base/exception.h"
+#include "base/random.h"
 #include "render/scene_state.h"
 #include "render/texture_tiles.h"
 

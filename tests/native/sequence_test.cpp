@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "catalogue/sequence.h"
 #include "imaging/bitmap_text.h"
 

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "base/handles_win32.h"
 #include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"

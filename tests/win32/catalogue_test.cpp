@@ -6,12 +6,12 @@
 #include <atomic>
 #include <set>
 
-#include "app/settings.h"
+#include "session/settings.h"
 #include "bench/wic_write.h"
 #include "catalogue/catalogue_win32.h"
 #include "catalogue/piclist.h"
-#include "catalogue/scan.h"
 #include "catalogue/scan_win32.h"
+#include "catalogue/ansi_names_win32.h"
 #include "imaging/extension.h"
 #include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
@@ -893,7 +893,7 @@ TEST_F(CatalogueTest, DefaultCatalogueFromTheInstallationPhotos) {
 
 #include <sddl.h>
 
-#include "app/settings_win32.h"
+#include "session/settings_store_win32.h"
 #include "base/registry_win32.h"
 
 namespace {

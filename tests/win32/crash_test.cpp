@@ -11,8 +11,8 @@
 #include <thread>
 #include <vector>
 
-#include "app/exception.h"
-#include "app/state.h"
+#include "base/exception.h"
+#include "base/run_state.h"
 #include "base/handles_win32.h"
 #include "diag/sysinfo_win32.h"
 #include "tests/win32/test_files.h"

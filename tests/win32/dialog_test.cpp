@@ -17,18 +17,18 @@
 #include <thread>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/state.h"
+#include "session/settings.h"
+#include "base/run_state.h"
 #include "base/registry_win32.h"
 #include "base/ui_win32.h"
 #include "catalogue/catalogue_win32.h"
 #include "catalogue/piclist.h"
-#include "catalogue/scan.h"
 #include "catalogue/scan_win32.h"
+#include "catalogue/ansi_names_win32.h"
 #include "config/controls_win32.h"
 #include "config/dialog_win32.h"
 #include "config/hooks_win32.h"
-#include "config/layout.h"
+#include "config/dialog_rules.h"
 #include "config/photos_win32.h"
 #include "config/preview_win32.h"
 #include "imaging/plugins_win32.h"

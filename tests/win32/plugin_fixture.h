@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "session/settings.h"
 #include "base/ui_win32.h"
 #include "imaging/plugins_win32.h"
 

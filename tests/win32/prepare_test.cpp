@@ -9,7 +9,7 @@
 #include <utility>
 #include <vector>
 
-#include "app/exception.h"
+#include "base/exception.h"
 #include "base/system_win32.h"
 #include "imaging/prepare_win32.h"
 #include "tests/win32/plugin_fixture.h"

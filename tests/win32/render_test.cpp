@@ -7,7 +7,7 @@
 #include <thread>
 #include <vector>
 
-#include "app/random.h"
+#include "base/random.h"
 #include "base/handles_win32.h"
 #include "imaging/bitmap_win32.h"
 #include "render/glcontext_win32.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/state.h"
+#include "session/settings.h"
+#include "base/run_state.h"
 #include "base/registry_win32.h"
 #include "base/ui_win32.h"
 #include "render/run_win32.h"

@@ -5,8 +5,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/settings_win32.h"
+#include "session/settings.h"
+#include "session/settings_store_win32.h"
 #include "base/registry_win32.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"

@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
+#include "session/settings.h"
 #include "base/registry_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"

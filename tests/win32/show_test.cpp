@@ -7,8 +7,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/state.h"
+#include "session/settings.h"
+#include "base/run_state.h"
 #include "base/handles_win32.h"
 #include "base/registry_win32.h"
 #include "catalogue/piclist.h"
@@ -22,6 +22,7 @@
 #include "render/loader_win32.h"
 #include "render/runloop_win32.h"
 #include "render/saver_windows_win32.h"
+#include "base/text.h"
 
 namespace {
 

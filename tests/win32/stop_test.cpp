@@ -8,8 +8,8 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "app/state.h"
+#include "session/settings.h"
+#include "base/run_state.h"
 #include "base/registry_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"

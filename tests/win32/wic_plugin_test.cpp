@@ -14,6 +14,7 @@
 #include "imaging/exif.h"
 #include "imaging/prepare_win32.h"
 #include "tests/win32/plugin_fixture.h"
+#include "base/text.h"
 
 namespace {
 

@@ -3,8 +3,9 @@
 #include <string>
 #include <vector>
 
-#include "app/settings.h"
-#include "config/layout.h"
+#include "session/settings.h"
+#include "config/dialog_rules.h"
+#include "base/path_text.h"
 
 namespace {
 

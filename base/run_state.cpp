@@ -1,4 +1,4 @@
-#include "app/state.h"
+#include "base/run_state.h"
 
 std::atomic<std::uint32_t> RunFlags{0};
 std::atomic<std::int32_t> StopRequested{0};

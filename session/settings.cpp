@@ -1,38 +1,10 @@
-#include "app/settings.h"
+#include "session/settings.h"
 
 #include <cstdint>
 
 TSettings Settings;
 std::vector<std::string> LegacyFolders;
 std::vector<std::string> ExtensionList;
-
-std::string LowerAscii(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-std::optional<std::int32_t> ParseInt32(const std::string& text) {
-    std::size_t i = 0;
-    bool negative = false;
-    if (i < text.size() && (text[i] == '+' || text[i] == '-')) {
-        negative = text[i] == '-';
-        ++i;
-    }
-    if (i >= text.size()) return std::nullopt;
-    // Accumulate in 64 bits and stop as soon as the magnitude leaves the
-    // 32-bit range, so texts of any length cannot overflow.
-    std::int64_t value = 0;
-    for (; i < text.size(); ++i) {
-        const char c = text[i];
-        if (c < '0' || c > '9') return std::nullopt;
-        value = value * 10 + (c - '0');
-        if (value > 2147483648LL) return std::nullopt;
-    }
-    if (negative) value = -value;
-    if (value > 2147483647LL) return std::nullopt;
-    return static_cast<std::int32_t>(value);
-}
 
 static std::int32_t ClampSetting(std::int32_t v) {
     if (v < 0) return 0;
@@ -76,17 +48,11 @@ std::string CatalogueFileFor(const std::string& installPath, const std::string& 
     return appData + "\\Quorvane\\piclist.dat";
 }
 
-std::string FolderPart(const std::string& path, TLeadByteTest isLead) {
-    const std::size_t pos = LastSeparator(path, "\\/:", isLead);
-    return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
-}
-
-std::vector<std::pair<std::string, std::string>> SettingsToSave(TSettings& s) {
+std::vector<std::pair<std::string, std::string>> SettingsToSave(const TSettings& s) {
     std::vector<std::pair<std::string, std::string>> values;
     values.emplace_back("Delay", std::to_string(s.Delay));
     values.emplace_back("Convert", std::to_string(s.Convert));
     values.emplace_back("Order", std::to_string(CombineOrder(s)));
-    s.Order %= 8;
     values.emplace_back("StopKey", std::to_string(s.StopKey));
     values.emplace_back("MouseMove", s.MouseMove ? "1" : "0");
     values.emplace_back("Effdata", std::to_string(static_cast<std::int64_t>(kEffdataBias) - s.Effdata));

@@ -1,4 +1,4 @@
-#include "config/layout.h"
+#include "config/dialog_rules.h"
 
 #include <cmath>
 
@@ -66,9 +66,7 @@ std::string SizeText(std::int64_t fileSize) {
 }
 
 std::string FileNamePart(std::string_view path, TLeadByteTest isLead) {
-    const std::size_t cut = LastSeparator(path, "\\/:", isLead);
-    std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
-    return std::string(name.substr(0, 255));
+    return std::string(LastComponent(path, isLead).substr(0, 255));
 }
 
 void TSlotTable::Reset() {

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/path_text.h"
+#include "base/text.h"
 
 // The one process-wide settings record and the pure rules that turn
 // registry text into it and back. The registry access itself lives in
@@ -42,9 +43,6 @@ constexpr std::int32_t kEffdataBias = 74;
 // the same way) when the text is missing, empty or not a 32-bit integer.
 std::int32_t DecodeSettingInt(const std::optional<std::string>& text, std::int32_t def);
 
-// Strict signed decimal conversion to 32 bits; nullopt on any error.
-std::optional<std::int32_t> ParseInt32(const std::string& text);
-
 // "Order" splits into the order (value modulo 8) and two flags.
 void SplitOrder(std::int32_t stored, TSettings& s);
 std::int32_t CombineOrder(const TSettings& s);
@@ -56,13 +54,5 @@ void ApplyKeyDefaults(TSettings& s, bool keyOpened);
 // The catalogue file's location from the installation and "AppData" folders.
 std::string CatalogueFileFor(const std::string& installPath, const std::string& appData);
 
-// Everything up to and including the last "\", "/" or ":" of `path`.
-// `isLead` tells the two-byte characters of the code page (see
-// base/path_text.h); null: a single-byte one.
-std::string FolderPart(const std::string& path, TLeadByteTest isLead = nullptr);
-
 // The values SaveSettings writes, in writing order, as decimal text.
-std::vector<std::pair<std::string, std::string>> SettingsToSave(TSettings& s);
-
-// Lower-cases ASCII A to Z only.
-std::string LowerAscii(std::string text);
+std::vector<std::pair<std::string, std::string>> SettingsToSave(const TSettings& s);

@@ -1,4 +1,4 @@
-#include "app/appdata.h"
+#include "session/message_font.h"
 
 int MessageFontHeight(int screenWidth) {
     if (screenWidth < 640) return -18;

@@ -1,4 +1,4 @@
-#include "app/settings_win32.h"
+#include "session/settings_store_win32.h"
 
 #include <windows.h>
 
@@ -6,13 +6,14 @@
 #include <utility>
 #include <vector>
 
-#include "app/exception.h"
-#include "app/settings.h"
+#include "base/exception.h"
+#include "session/settings.h"
 #include "base/compare.h"
 #include "base/registry_win32.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
 #include "catalogue/piclist.h"
+#include "base/path_text.h"
 
 namespace {
 
@@ -83,6 +84,9 @@ void SaveSettings() {
     for (const auto& [name, value] : SettingsToSave(Settings)) {
         if (!WriteRegString(key.Get(), name.c_str(), value)) unwritten += (unwritten.empty() ? "" : ", ") + name;
     }
+    // What "Order" stored is the order with its two flags; the order itself
+    // is the part below 8.
+    Settings.Order %= 8;
 
     if (!Settings.CatalogueFile.empty() &&
         ::GetFileAttributesA(Settings.CatalogueFile.c_str()) == INVALID_FILE_ATTRIBUTES)
