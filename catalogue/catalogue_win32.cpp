@@ -6,7 +6,6 @@
 #include <cstring>
 #include <vector>
 
-#include "session/settings.h"
 #include "base/handles_win32.h"
 #include "base/path_text.h"
 #include "base/system_win32.h"
@@ -287,17 +286,17 @@ void TPicList::SaveToFile(const std::string& path) const {
     RemoveStaleTemps(path);
 }
 
-void LoadCatalogue() {
-    const std::string& file = Settings.CatalogueFile;
+void LoadCatalogue(TPicList& list, const TCatalogueSource& source) {
+    const std::string& file = source.File;
     if (FileExists(file)) {
-        PicList.LoadFromFile(file);
+        list.LoadFromFile(file);
         // Entry 0 is the root entry of single pictures and never rescanned.
-        for (int i = 1; i < PicList.Count(); ++i) {
-            TFolderItem& item = PicList.ItemAt(i);
+        for (int i = 1; i < list.Count(); ++i) {
+            TFolderItem& item = list.ItemAt(i);
             if (!item.AutoRefresh) continue;
-            // ScanSubfolders, not the entry's IncludeSubdirs: LoadSettings
-            // turns it on, so the refresh at start always descends.
-            const TScanResult scan = ScanFolder(item.FolderPath, Settings.ScanSubfolders, ExtensionList);
+            // The scan options' Subfolders, not the entry's IncludeSubdirs:
+            // the settings turn it on, so the refresh at start descends.
+            const TScanResult scan = ScanFolder(item.FolderPath, source.Scan.Subfolders, source.Scan.Extensions);
             // A folder that cannot be reached now (a sleeping network drive,
             // a disk not plugged in) keeps its list; only one that is gone
             // loses it.
@@ -308,19 +307,19 @@ void LoadCatalogue() {
         }
     } else {
         EnsureFolder(FolderPart(file, AnsiLeadByte));
-        BuildDefaultCatalogue();
+        BuildDefaultCatalogue(list, source);
     }
-    if (PicList.Count() == 0) PicList.AddFolder("Root");
+    if (list.Count() == 0) list.AddFolder("Root");
 }
 
-void BuildDefaultCatalogue() {
-    if (PicList.Count() == 0) PicList.AddFolder("Root");
-    std::vector<std::string> candidates = LegacyFolders;
+void BuildDefaultCatalogue(TPicList& list, const TCatalogueSource& source) {
+    if (list.Count() == 0) list.AddFolder("Root");
+    std::vector<std::string> candidates = source.LegacyFolders;
     if (candidates.empty()) {
         // Without an installation folder "\Photos" would name a folder at
         // the top of whatever drive is current; it is left out.
-        if (!Settings.InstallPath.empty()) {
-            std::string photos = Settings.InstallPath;
+        if (!source.InstallPath.empty()) {
+            std::string photos = source.InstallPath;
             if (photos.back() != '\\') photos += '\\';
             candidates.push_back(photos + "Photos");
         }
@@ -329,12 +328,8 @@ void BuildDefaultCatalogue() {
     }
     for (const std::string& folder : candidates) {
         if (folder.empty()) continue;
-        const TScanResult scan = ScanFolder(folder, Settings.ScanSubfolders, ExtensionList);
+        const TScanResult scan = ScanFolder(folder, source.Scan.Subfolders, source.Scan.Extensions);
         if (scan.Found.empty()) continue;
-        PicList.ItemAt(PicList.AddFolder(folder)).Pictures.Append(scan.Found);
+        list.ItemAt(list.AddFolder(folder)).Pictures.Append(scan.Found);
     }
-}
-
-void FreeCatalogue() {
-    PicList.Clear();
 }

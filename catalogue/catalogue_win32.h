@@ -1,5 +1,10 @@
 #pragma once
 #include <string>
+#include <vector>
+
+#include "catalogue/scan_win32.h"
+
+class TPicList;
 
 // Stand-ins for tests, each replacing one thing the catalogue's file access
 // and folder walk take from the system. The product leaves every field at
@@ -24,11 +29,15 @@ const TCatalogueHooks& CatalogueHooks();               // the hooks in force
 // The temporary file SaveToFile writes beside `path`.
 std::string CatalogueTempPath(const std::string& path);
 
-// Start-up and shutdown of the catalogue (Windows layer).
-// Fills PicList from Settings.CatalogueFile, rescanning auto-refresh
-// folders, or builds the default catalogue when there is no file. Scans
-// take ExtensionList and descend when Settings.ScanSubfolders is on.
-void LoadCatalogue();
-void BuildDefaultCatalogue();
-// Releases the catalogue.
-void FreeCatalogue();
+// Where the catalogue comes from at start-up.
+struct TCatalogueSource {
+    std::string File;                        // piclist.dat; empty when unknown
+    std::string InstallPath;                 // its "Photos" folder is a default
+    std::vector<std::string> LegacyFolders;  // the old "Folders" list: the defaults when not empty
+    TScanOptions Scan;                       // how folders are scanned
+};
+
+// Fills `list` from source.File, rescanning its auto-refresh folders, or
+// builds the default catalogue when there is no file.
+void LoadCatalogue(TPicList& list, const TCatalogueSource& source);
+void BuildDefaultCatalogue(TPicList& list, const TCatalogueSource& source);

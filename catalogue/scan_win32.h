@@ -28,6 +28,13 @@ struct TScanResult {
     bool Unreachable = false;
 };
 
+// How folders are scanned: whether into their subfolders, and the picture
+// extensions (lower-case, with the dot).
+struct TScanOptions {
+    bool Subfolders = true;
+    std::vector<std::string> Extensions;
+};
+
 // The pictures of `path`, and of every folder below it when `recurse`: the
 // files whose extensions, A to Z lower-cased, are among `extensions`. A
 // name the code page cannot spell is listed by its short name, which opens

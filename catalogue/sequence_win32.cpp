@@ -3,7 +3,6 @@
 #include <optional>
 
 #include "base/random.h"
-#include "session/settings.h"
 #include "base/registry_win32.h"
 #include "catalogue/piclist.h"
 
@@ -39,12 +38,9 @@ private:
 
 }  // namespace
 
-TSequenceResult ChooseShowPicture(const std::function<bool(const std::string& path)>& prepare,
+TSequenceResult ChooseShowPicture(const TSequenceOptions& options,
+                                  const std::function<bool(const std::string& path)>& prepare,
                                   const std::function<bool()>& stopped) {
-    TSequenceOptions options;
-    options.Order = Settings.Order;
-    options.RandomStart = Settings.RandomStart;
-    options.ResumeLast = Settings.ResumeLast;
     // After a stop the run may have left this thread behind and taken the
     // sequence back: the choice ends without touching it or the catalogue.
     return ChooseNextPicture(
@@ -61,8 +57,8 @@ std::int32_t ReadResumePosition(const std::function<bool()>& stopped) {
         prev, PicList.TotalCount(), [&cursor](std::int32_t i) { return cursor.At(i); }, stopped);
 }
 
-void SaveResumePosition(std::int32_t index) {
-    const std::string text = ResumeText(Settings.ResumeLast, index, PicList.TotalCount(), PathAt);
+void SaveResumePosition(std::int32_t index, bool resumeLast) {
+    const std::string text = ResumeText(resumeLast, index, PicList.TotalCount(), PathAt);
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
     if (key) WriteRegString(key.Get(), "Prev", text);
 }

@@ -22,13 +22,13 @@ bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path) {
 
 }  // namespace
 
-std::int32_t LoadNextPicture(TBitmap& bitmap) {
+std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order) {
     // A cancelled loader prepares nothing more: nobody shows it, and it
     // must not go on to the next picture (nor read the catalogue, which the
     // dialog may be editing by then).
     const auto prepare = RenderHooks().PreparePicture ? RenderHooks().PreparePicture : PrepareWithPipeline;
     const TSequenceResult result =
-        ChooseShowPicture([&](const std::string& path) { return prepare(bitmap, path); }, DecodeCancelled);
+        ChooseShowPicture(order, [&](const std::string& path) { return prepare(bitmap, path); }, DecodeCancelled);
     switch (result) {
     case TSequenceResult::Prepared:
         return ShowSequence.CurrentIndex;

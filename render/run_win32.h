@@ -8,6 +8,7 @@
 
 #include "base/handles_win32.h"
 #include "base/thread_owner.h"
+#include "catalogue/sequence.h"
 #include "imaging/bitmap_win32.h"
 #include "render/scene_state.h"
 
@@ -43,6 +44,7 @@ struct TRun {
     std::int32_t Height = 0;
     DWORD MainThreadId = 0;            // the thread that pumps the windows' messages
     std::unique_ptr<TBitmap> Picture;  // prepared by the loader, uploaded by the scene; see TLoaderJob
+    TSequenceOptions Order;            // the show's order and resume choice
 
     TScene Scene;  // what the frames draw [R; sizes and picture fixed by M before R starts]
     std::unique_ptr<TGLControl> Control;  // the render thread's GL control; null outside it [R]

@@ -53,6 +53,7 @@ struct TLoaderJob {
     std::atomic<bool> ready{false};       // the loader has a picture ready [R, L]
     std::atomic<std::int32_t> readyIndex{-1};  // the global index of that picture; -1 for a message [L, R]
     TBitmap* target = nullptr;            // the run's picture bitmap, which it prepares pictures into
+    TSequenceOptions order;               // the show's order, fixed when the loader starts
     std::unique_ptr<TBitmap> keptBitmap;  // that bitmap, once the run has ended without waiting for it
 };
 
@@ -273,6 +274,7 @@ TLoaderJob& StartLoader(TRun& run) {
     TLoaderJob& loader = *run.Loader;
     loader.requested = true;
     loader.target = run.Picture.get();
+    loader.order = run.Order;
     loader.thread.Reset(::CreateThread(nullptr, kThreadStack, LoaderThreadMain, &loader, 0, nullptr));
     if (!loader.thread) {
         run.Loader.reset();
@@ -403,7 +405,7 @@ DWORD WINAPI LoaderThreadMain(void* param) {
     SetDecodeCancel(&job->cancel);
     while (!job->cancel) {
         job->readyIndex = -1;
-        Guard(kCaughtInLoader, [job] { job->readyIndex = LoadNextPicture(*job->target); });
+        Guard(kCaughtInLoader, [job] { job->readyIndex = LoadNextPicture(*job->target, job->order); });
         if (job->cancel) break;
         job->ready = true;
         while (job->ready && !job->cancel) ::Sleep(1);
@@ -480,6 +482,9 @@ bool SetUpRun(TRun& run, HWND host) {
     run.Picture = std::make_unique<TBitmap>(run.Scene.PanelWidth, run.Scene.PanelHeight);
     run.Picture->ShrinkToFit = Settings.ShrinkToFit;
     run.Picture->EnlargeToFit = Settings.EnlargeToFit;
+    run.Order.Order = Settings.Order;
+    run.Order.RandomStart = Settings.RandomStart;
+    run.Order.ResumeLast = Settings.ResumeLast;
     run.Scene.Picture = run.Picture.get();
     return static_cast<bool>(run.DC);
 }
@@ -527,7 +532,7 @@ bool TeardownRun(TRun& run) {
         ::SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, &previous, 0);
         // The last picture the show put on the screen; a run that showed
         // none leaves the resume position as it was.
-        if (run.ShownIndex >= 0) SaveResumePosition(run.ShownIndex);
+        if (run.ShownIndex >= 0) SaveResumePosition(run.ShownIndex, run.Order.ResumeLast);
         TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
         const std::int32_t fps = run.FramesPerSecond;
         if (key && fps != -1) WriteRegString(key.Get(), "FPS", std::to_string(fps));

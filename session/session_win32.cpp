@@ -26,13 +26,18 @@ void InitApplicationData() {
 
     LoadPlugins();
     BuildExtensionList();
-    LoadCatalogue();
+    TCatalogueSource source;
+    source.File = Settings.CatalogueFile;
+    source.InstallPath = Settings.InstallPath;
+    source.LegacyFolders = LegacyFolders;
+    source.Scan = {Settings.ScanSubfolders, ExtensionList};
+    LoadCatalogue(PicList, source);
 
     LaunchedFromDialog = false;
 }
 
 void FreeApplicationData() {
-    FreeCatalogue();
+    PicList.Clear();
     LegacyFolders.clear();
     FreeMessageFont();
     UnloadPlugins();  // also unloads fastmm.dll

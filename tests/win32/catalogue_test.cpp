@@ -151,6 +151,8 @@ protected:
         ExtensionList = {".jpg", ".png"};
         LegacyFolders.clear();
         Settings.ScanSubfolders = true;
+        source_ = TCatalogueSource();
+        source_.Scan.Extensions = ExtensionList;
         PicList.Clear();
     }
     void TearDown() override {
@@ -158,7 +160,7 @@ protected:
         ExtensionList = savedExtensions_;
         LegacyFolders = savedLegacy_;
         SetCatalogueHooks(TCatalogueHooks{});
-        FreeCatalogue();
+        PicList.Clear();
     }
 
     // A scan by the extensions the start-up code would use.
@@ -167,6 +169,7 @@ protected:
     }
 
     TTempTree tree_;
+    TCatalogueSource source_;  // what the start-up would hand LoadCatalogue
 
 private:
     TSettings savedSettings_;
@@ -452,10 +455,10 @@ TEST_F(CatalogueTest, NamesWithoutShortNamesAreSkippedAndCounted) {
     file.ItemAt(file.AddFolder("Root")).Pictures.Add("C:\\single.jpg");
     file.ItemAt(file.AddFolder(dir)).AutoRefresh = true;
     file.ItemAt(file.AddFolder(tree_.Path("Other"))).Pictures.Add("C:\\Other\\a.jpg");
-    Settings.CatalogueFile = tree_.Path("piclist.dat");
-    file.SaveToFile(Settings.CatalogueFile);
-    Settings.ScanSubfolders = true;
-    LoadCatalogue();
+    source_.File = tree_.Path("piclist.dat");
+    file.SaveToFile(source_.File);
+    source_.Scan.Subfolders = true;
+    LoadCatalogue(PicList, source_);
     ASSERT_EQ(PicList.Count(), 3);
     EXPECT_EQ(PicList.GetItem(0).Pictures.ToVector(), Strings{"C:\\single.jpg"});
     EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 2);
@@ -745,10 +748,10 @@ TEST_F(CatalogueTest, LoadCatalogueRescansAutoRefreshFolders) {
     gone.AutoRefresh = true;
     gone.Pictures.Add("was-here.jpg");
     file.ItemAt(file.AddFolder(tree_.Path("Kept"))).Pictures.Add("listed-before.jpg");
-    Settings.CatalogueFile = tree_.Path("piclist.dat");
-    file.SaveToFile(Settings.CatalogueFile);
+    source_.File = tree_.Path("piclist.dat");
+    file.SaveToFile(source_.File);
 
-    LoadCatalogue();
+    LoadCatalogue(PicList, source_);
     ASSERT_EQ(PicList.Count(), 4);
     EXPECT_EQ(PicList.GetItem(0).Pictures.ToVector(), Strings{"C:\\single.jpg"});
     EXPECT_EQ(PicList.GetItem(1).Pictures.ToVector(),
@@ -786,9 +789,9 @@ TEST_F(CatalogueTest, AFolderThatCannotBeReachedKeepsItsList) {
         item.AutoRefresh = true;
         item.Pictures.Append({folder + "\\1.jpg", folder + "\\2.jpg"});
     }
-    Settings.CatalogueFile = tree_.Path("piclist.dat");
-    file.SaveToFile(Settings.CatalogueFile);
-    LoadCatalogue();
+    source_.File = tree_.Path("piclist.dat");
+    file.SaveToFile(source_.File);
+    LoadCatalogue(PicList, source_);
     ASSERT_EQ(PicList.Count(), 4);
     EXPECT_EQ(PicList.GetItem(1).Pictures.ToVector(), file.GetItem(1).Pictures.ToVector());
     EXPECT_TRUE(PicList.GetItem(1).Unreachable);
@@ -834,18 +837,18 @@ TEST_F(CatalogueTest, AReadErrorPartWayKeepsWhatWasReadAndGuardsTheFile) {
     EXPECT_EQ(ReadAll(elsewhere), StreamBytes(part));
 
     // At start the show gets what could be read.
-    Settings.CatalogueFile = faulty.Path();
-    LoadCatalogue();
+    source_.File = faulty.Path();
+    LoadCatalogue(PicList, source_);
     EXPECT_EQ(PicList.TotalCount(), part.TotalCount());
     EXPECT_FALSE(PicList.ReadProblem().empty());
 }
 
 TEST_F(CatalogueTest, LoadCatalogueCompletesEmptyFilesWithTheRoot) {
-    Settings.CatalogueFile = tree_.Path("piclist.dat");
+    source_.File = tree_.Path("piclist.dat");
     for (const std::string& bytes : {std::string(), std::string("PR\x00\x00\x02\x02", 6), std::string("garbage")}) {
-        WriteAll(Settings.CatalogueFile, bytes);
+        WriteAll(source_.File, bytes);
         PicList.Clear();
-        LoadCatalogue();
+        LoadCatalogue(PicList, source_);
         ASSERT_EQ(PicList.Count(), 1);
         EXPECT_EQ(PicList.GetItem(0).FolderPath, "Root");
     }
@@ -856,24 +859,24 @@ TEST_F(CatalogueTest, DefaultCatalogueFromLegacyFolders) {
     tree_.Folder("Empty");
     tree_.File("B\\x\\2.png");
     tree_.File("Inst\\Photos\\ignored.jpg");
-    LegacyFolders = {tree_.Path("A"), tree_.Path("Empty"), "", tree_.Path("B")};
-    Settings.InstallPath = tree_.Path("Inst");
-    Settings.CatalogueFile = tree_.Path("Data\\piclist.dat");
-    LoadCatalogue();
+    source_.LegacyFolders = {tree_.Path("A"), tree_.Path("Empty"), "", tree_.Path("B")};
+    source_.InstallPath = tree_.Path("Inst");
+    source_.File = tree_.Path("Data\\piclist.dat");
+    LoadCatalogue(PicList, source_);
     ASSERT_EQ(PicList.Count(), 3);
     EXPECT_EQ(PicList.GetItem(0).FolderPath, "Root");
     EXPECT_EQ(PicList.GetItem(1).FolderPath, tree_.Path("A"));
     EXPECT_EQ(PicList.GetItem(2).Pictures.ToVector(), Strings{tree_.Path("B\\x\\2.png")});
     // The file's folder is made; the file waits for the dialog's OK.
     EXPECT_TRUE(Exists(tree_.Path("Data")));
-    EXPECT_FALSE(Exists(Settings.CatalogueFile));
+    EXPECT_FALSE(Exists(source_.File));
 }
 
 TEST_F(CatalogueTest, DefaultCatalogueFromTheInstallationPhotos) {
     tree_.File("Inst\\Photos\\sample.jpg");
-    Settings.InstallPath = tree_.Path("Inst");
-    Settings.CatalogueFile = tree_.Path("piclist.dat");
-    LoadCatalogue();
+    source_.InstallPath = tree_.Path("Inst");
+    source_.File = tree_.Path("piclist.dat");
+    LoadCatalogue(PicList, source_);
     ASSERT_GE(PicList.Count(), 2);
     EXPECT_EQ(PicList.GetItem(1).FolderPath, tree_.Path("Inst\\Photos"));
     EXPECT_EQ(PicList.GetItem(1).Pictures.ToVector(), Strings{tree_.Path("Inst\\Photos\\sample.jpg")});
@@ -882,8 +885,8 @@ TEST_F(CatalogueTest, DefaultCatalogueFromTheInstallationPhotos) {
 
     // No catalogue file location at all: still a usable catalogue.
     PicList.Clear();
-    Settings.CatalogueFile.clear();
-    LoadCatalogue();
+    source_.File.clear();
+    LoadCatalogue(PicList, source_);
     EXPECT_GE(PicList.Count(), 2);
 }
 

@@ -48,9 +48,8 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
         PicList.ItemAt(root).Pictures.Add(install.File(name));
     ShowSequence = TShowSequence();
-    Settings.Order = kOrderForward;
-    Settings.RandomStart = false;
-    Settings.ResumeLast = false;
+    TSequenceOptions order;
+    order.Order = kOrderForward;
     Settings.FitMode = 0;
     RenderHooks().PreparePicture = nullptr;
 
@@ -60,7 +59,7 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     std::vector<std::int32_t> shown;
     std::vector<std::uint32_t> colours;
     for (int i = 0; i < 3; ++i) {
-        LoadNextPicture(bitmap);
+        LoadNextPicture(bitmap, order);
         shown.push_back(ShowSequence.CurrentIndex);
         colours.push_back(CentrePixel(bitmap));
     }
@@ -68,8 +67,7 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     EXPECT_EQ(colours, (std::vector<std::uint32_t>{0xFF0000u, 0x0000FFu, 0xFF0000u}));
 
     // The resume position names the picture by its path.
-    Settings.ResumeLast = true;
-    SaveResumePosition(2);
+    SaveResumePosition(2, true);
     EXPECT_EQ(ReadResumePosition(), 2);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     PicList.Clear();
@@ -93,16 +91,15 @@ TEST(ShowPictures, AStopDuringThePreparationEndsTheChoiceWhereItWas) {
     const int root = PicList.AddFolder("Root");
     for (const char* name : {"C:\\a.bmp", "C:\\b.bmp", "C:\\c.bmp"}) PicList.ItemAt(root).Pictures.Add(name);
     ShowSequence = TShowSequence();
-    Settings.Order = kOrderForward;
-    Settings.RandomStart = false;
-    Settings.ResumeLast = false;
+    TSequenceOptions order;
+    order.Order = kOrderForward;
     stopDuringPrepare = false;
     prepareCalls = 0;
     SetDecodeCancel(&stopDuringPrepare);
     RenderHooks().PreparePicture = StopsWhilePreparing;
 
     TBitmap bitmap(16, 12);
-    LoadNextPicture(bitmap);
+    LoadNextPicture(bitmap, order);
     EXPECT_EQ(prepareCalls, 1);
     EXPECT_EQ(ShowSequence.CurrentIndex, 0) << "the sequence moved on after the stop";
 

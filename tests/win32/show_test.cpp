@@ -51,8 +51,8 @@ protected:
         ::CreateDirectoryA(folder.c_str(), nullptr);
         PicList.Clear();
         ShowSequence = TShowSequence();
-        Settings = TSettings();
-        Settings.Order = kOrderForward;
+        order = TSequenceOptions();
+        order.Order = kOrderForward;
         prepared.clear();
         RenderHooks().PreparePicture = PrepareExistingFile;
         SetMessageFont(-16);
@@ -93,28 +93,29 @@ protected:
     }
 
     std::string folder;
+    TSequenceOptions order;  // the show's order, as a run hands it to its loader
     std::vector<std::string> files;
 };
 
 TEST_F(ShowSequencing, ResumeRoundTripsThroughTheRegistry) {
     Catalogue({"a.jpg", "b.jpg", "c.jpg"});
-    Settings.ResumeLast = true;
-    SaveResumePosition(1);
+    order.ResumeLast = true;
+    SaveResumePosition(1, order.ResumeLast);
     EXPECT_EQ(Prev(), "1?" + Path("b.jpg"));
     EXPECT_EQ(ReadResumePosition(), 1);
 
     TBitmap bitmap(64, 32);
-    LoadNextPicture(bitmap);
+    LoadNextPicture(bitmap, order);
     EXPECT_EQ(ShowSequence.CurrentIndex, 2);
     EXPECT_EQ(prepared, std::vector<std::string>{Path("c.jpg")});
 
     // With ResumeLast off the show ends by emptying "Prev".
-    Settings.ResumeLast = false;
-    SaveResumePosition(2);
+    order.ResumeLast = false;
+    SaveResumePosition(2, order.ResumeLast);
     EXPECT_EQ(Prev(), "");
     // An index outside the catalogue is recorded as empty too.
-    Settings.ResumeLast = true;
-    SaveResumePosition(3);
+    order.ResumeLast = true;
+    SaveResumePosition(3, order.ResumeLast);
     EXPECT_EQ(Prev(), "");
 }
 
@@ -135,10 +136,10 @@ TEST_F(ShowSequencing, MovedPictureAndOddValues) {
                   ERROR_SUCCESS);
     }
     EXPECT_EQ(ReadResumePosition(), -1);
-    Settings.ResumeLast = true;
-    Settings.Order = kOrderBackward;
+    order.ResumeLast = true;
+    order.Order = kOrderBackward;
     TBitmap bitmap(64, 32);
-    LoadNextPicture(bitmap);
+    LoadNextPicture(bitmap, order);
     EXPECT_EQ(ShowSequence.CurrentIndex, 6);
 }
 
@@ -146,9 +147,9 @@ TEST_F(ShowSequencing, MissingFilesAreSkippedUntilTheLimit) {
     Catalogue({"a.jpg", "b.jpg"});
     Catalogue({"gone.jpg"}, false);
     TBitmap bitmap(64, 32);
-    LoadNextPicture(bitmap);
-    LoadNextPicture(bitmap);
-    LoadNextPicture(bitmap);
+    LoadNextPicture(bitmap, order);
+    LoadNextPicture(bitmap, order);
+    LoadNextPicture(bitmap, order);
     EXPECT_EQ(prepared,
               (std::vector<std::string>{Path("a.jpg"), Path("b.jpg"), Path("gone.jpg"), Path("a.jpg")}));
     EXPECT_EQ(bitmap.Bits[0], 0x7F);
@@ -156,7 +157,7 @@ TEST_F(ShowSequencing, MissingFilesAreSkippedUntilTheLimit) {
     // All unreadable: five attempts, then the message in red.
     for (const std::string& f : files) ::DeleteFileA(f.c_str());
     prepared.clear();
-    LoadNextPicture(bitmap);
+    LoadNextPicture(bitmap, order);
     EXPECT_EQ(prepared.size(), 5u);
 }
 
@@ -183,7 +184,7 @@ TRedArea RedPixels(const TBitmap& b) {
 
 TEST_F(ShowSequencing, MessagesAreRedCentredOneLineAboveTheMiddle) {
     TBitmap bitmap(640, 480);
-    LoadNextPicture(bitmap);  // empty catalogue
+    LoadNextPicture(bitmap, order);  // empty catalogue
     EXPECT_TRUE(prepared.empty());
     const TRedArea a = RedPixels(bitmap);
     ASSERT_GT(a.count, 50);
