@@ -557,19 +557,16 @@ void TPhotosPage::WaitForTreeFill() {
 }
 
 void TPhotosPage::StopTreeFill() {
-    if (!fillRunning_) return;
+    if (!fillThread_) return;
     fillStop_ = true;
-    for (int wait = 1; wait <= 101; ++wait) {
-        ::Sleep(10);
-        PumpMessages();
-        if (wait <= 100 && !fillRunning_) break;
-        if (wait == 101 && fillRunning_ && fillThread_) {
-            ::TerminateThread(fillThread_.Get(), 0);
-            fillRunning_ = false;
-            if (busy_) busy_->List = nullptr;
-        }
-    }
+    // The fill sends its batches to this thread and checks the stop request
+    // between them: answering them while waiting lets it reach the next
+    // check, after which it returns.
+    const HANDLE thread = fillThread_.Get();
+    while (::MsgWaitForMultipleObjects(1, &thread, FALSE, 10, QS_ALLINPUT) != WAIT_OBJECT_0) PumpMessages();
     fillThread_.Reset();
+    fillRunning_ = false;
+    fillStop_ = false;
 }
 
 LRESULT TPhotosPage::InsertFillBatch(LPARAM batch) {

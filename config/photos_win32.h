@@ -50,8 +50,8 @@ public:
     // Waits for a running fill, pumping this thread's messages so that the
     // tree can take the fill's inserts.
     void WaitForTreeFill();
-    // Asks a running fill to stop; waits up to 101 times 10 ms, pumping
-    // messages, and terminates it only if it is still running after that.
+    // Asks a running fill to stop and waits until its thread has returned,
+    // answering its messages meanwhile. The fill stops between two batches.
     void StopTreeFill();
     LRESULT InsertFillBatch(LPARAM batch);
 

@@ -538,8 +538,10 @@ bool TeardownRun(TRun& run) {
         if (key && fps != -1) WriteRegString(key.Get(), "FPS", std::to_string(fps));
     }
     RestoreTimerResolution();
+    // 1-4 undone: a report from here on is no longer about this run.
+    SetReportWindow(nullptr);
     MarkTimeline(loaderEnded ? "teardown-done" : "teardown-done loader-stuck");
-    RunFlags &= ~static_cast<std::uint32_t>(kRunTeardown);
+    RunFlags &= ~static_cast<std::uint32_t>(kRunTeardown | (run.FullScreen ? kRunFullScreen : kRunPreview));
     return loaderEnded;
 }
 

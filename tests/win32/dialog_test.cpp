@@ -1128,6 +1128,31 @@ TEST_F(ConfigDialog, HugeFolderShowsLimitButKeepsAndSavesAll) {
     EXPECT_EQ(saved.GetItem(1).Pictures.Count(), 70000);
 }
 
+// Closing the dialog while the tree fills from a folder of 100,000
+// pictures stops the fill between two of its batches and waits for its
+// thread to return: well within a second, and nothing is killed.
+TEST_F(ConfigDialog, ClosingDuringTheTreeFillStopsItWithinASecond) {
+    {
+        TPicList big;
+        big.AddFolder("Root");
+        const int entry = big.AddFolder("C:\\Huge");
+        std::vector<std::string> paths;
+        paths.reserve(100000);
+        for (int i = 0; i < 100000; ++i) paths.push_back("C:\\Huge\\p" + std::to_string(i) + ".bmp");
+        big.ItemAt(entry).Pictures.Append(paths);
+        ::CreateDirectoryA((root + "\\appdata\\Quorvane").c_str(), nullptr);
+        big.SaveToFile(catalogueFile);
+    }
+    ASSERT_TRUE(CreateConfigDialog());
+    ASSERT_TRUE(Dlg().Photos().TreeFillRunning());
+    const DWORD start = ::GetTickCount();
+    Dlg().Photos().StopTreeFill();
+    EXPECT_LT(::GetTickCount() - start, 1000u);
+    EXPECT_FALSE(Dlg().Photos().TreeFillRunning());
+    // The fill stopped early: the folder's pictures are not all in the tree.
+    EXPECT_LT(::SendMessageA(Tree(), TVM_GETCOUNT, 0, 0), 1 + kMaxTreeChildren);
+}
+
 // The catalogue file's reads fail half-way (a share that stopped
 // answering): the dialog says so, shows what it read, and replaces the file
 // with that part only when the user says so in so many words.

@@ -5,11 +5,15 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <fstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
 #include "session/settings.h"
+#include "base/exception.h"
 #include "base/run_state.h"
+#include "diag/crash_report_win32.h"
 #include "base/registry_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
@@ -278,6 +282,38 @@ TEST_F(DialogRuns, ManyPreviewsLeaveNoWindowThreadOrGdiObjectBehind) {
     EXPECT_EQ(ThreadCount(), threadsBefore);
     EXPECT_EQ(::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS), gdiBefore);
     EXPECT_EQ(LingeringLoaderCount(), 0u);
+}
+
+// A problem report the dialog raises after a preview has ended is about the
+// dialog: the run takes its mode and its window out of the report's view.
+TEST_F(DialogRuns, AReportAfterThePreviewNamesTheDialog) {
+    char temp[MAX_PATH];
+    ::GetTempPathA(MAX_PATH, temp);
+    const std::string folder = std::string(temp) + "qv_report_after_preview";
+    ::CreateDirectoryA(folder.c_str(), nullptr);
+    const std::string page = folder + "\\BugReport.html";
+    ::DeleteFileA(page.c_str());
+    // The browser's stand-in ends at once.
+    const std::string viewer = folder + "\\viewer.exe";
+    ::CopyFileA((std::string(QV_BIN_DIR) + "/planted_program.exe").c_str(), viewer.c_str(), FALSE);
+    RenderHooks().PreparePicture = QuickPreparer;
+    RenderHooks().ObserveFrame = StopAtFirstDrawnFrame;
+    EXPECT_EXIT(
+        {
+            InstallCrashHooks();
+            SetCrashReportHooks({folder, viewer});
+            RunFlags = kRunDialog;
+            RunSaver(host);
+            const Exception after("raised by the dialog");
+            ReportException(&after, RunFlags.load());
+        },
+        ::testing::ExitedWithCode(217), "");
+    std::ifstream in(page, std::ios::binary);
+    const std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    EXPECT_NE(text.find("\r\nApp mode: 1\r\n"), std::string::npos) << text;
+    EXPECT_NE(text.find("\r\nResolution: 0x0\r\n"), std::string::npos) << text;
+    in.close();
+    ::DeleteFileA(page.c_str());
 }
 
 // ---------------------------------------------------------------------------
