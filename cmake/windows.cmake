@@ -2,8 +2,13 @@
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
-set(QV_SYSTEM_LIBS kernel32 user32 gdi32 advapi32 comctl32 comdlg32 shell32 ole32 oleaut32
-    uuid opengl32 glu32 winmm windowscodecs)
+# What the program may import at load time: libraries the system itself
+# keeps in its list of known DLLs, and comctl32, which the manifest binds to
+# the system's side-by-side copy. Every other system library (OpenGL32,
+# GLU32, winmm, WindowsCodecs, uxtheme, ...) is loaded at run time by its
+# full path in the system folder, so that a file of that name beside the
+# program is never taken for it. tests/e2e/check_imports.sh checks this.
+set(QV_SYSTEM_LIBS kernel32 user32 gdi32 advapi32 comctl32 comdlg32 shell32 ole32 oleaut32 uuid)
 
 add_library(qwin OBJECT ${QV_WIN32_SOURCES})
 qv_target_defaults(qwin)
@@ -37,13 +42,18 @@ target_include_directories(quorvane PRIVATE ${QV_ICON_DIR} ${CMAKE_SOURCE_DIR}/a
 qv_target_defaults(quorvane)
 set_target_properties(quorvane PROPERTIES SUFFIX ".scr")
 target_link_libraries(quorvane PRIVATE qwin qcore ${QV_SYSTEM_LIBS})
+# Terminal-server aware: on a Remote Desktop host the system then gives the
+# program the real Windows folder (where the report viewer is found), not a
+# per-user copy the user can write to.
+target_link_options(quorvane PRIVATE LINKER:--tsaware)
 
 # Windows-layer tests run in-process under Wine against the real registry,
 # GDI, files and OpenGL.
 file(GLOB QV_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
 add_executable(win_tests ${QV_WIN_TESTS})
 qv_target_defaults(win_tests)
-target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version)
+# The crash tests make a context of their own without the program's loader.
+target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version opengl32)
 add_dependencies(win_tests quorvane)
 target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
 # The runs ended while their loader is stuck or cancelled go in a process
@@ -75,6 +85,7 @@ foreach(p ${QV_PLUGIN_DIRS})
   get_filename_component(name ${dir} NAME)
   add_subdirectory(${dir})
   if(TARGET ${name})
+    target_link_options(${name} PRIVATE LINKER:--tsaware)
     add_dependencies(win_tests ${name})
     list(APPEND QV_PLUGIN_FILES $<TARGET_FILE:${name}>)
   endif()

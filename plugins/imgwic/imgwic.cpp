@@ -271,6 +271,19 @@ bool ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, UIN
         factory->CreateBitmapFromMemory(sw, sh, format, sw * 4, bytes, buffer.Get(), scaled.Put()));
 }
 
+// `source` as 32-bit BGR, through a converter of the factory: the codec
+// library is reached through COM alone, never imported.
+HRESULT ToBgr32(IWICImagingFactory* factory, IWICBitmapSource* source, TComPtr<IWICBitmapSource>& out) {
+    TComPtr<IWICFormatConverter> converter;
+    HRESULT hr = factory->CreateFormatConverter(converter.Put());
+    if (SUCCEEDED(hr))
+        hr = converter->Initialize(source, kFormat32bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                   WICBitmapPaletteTypeCustom);
+    if (SUCCEEDED(hr))
+        hr = converter->QueryInterface(__uuidof(IWICBitmapSource), reinterpret_cast<void**>(out.Put()));
+    return hr;
+}
+
 // How a progressive delivery ended.
 enum class TLines {
     Refused,    // nothing was sent or the host refused line -1: deliver the picture whole
@@ -285,15 +298,14 @@ enum class TLines {
 // than the upper part of a damaged picture being shown as if complete.
 // JPEG frames are 24-bit BGR already and are read as they are; every other
 // format goes through the 32-bit BGR converter that WIC offers for all.
-TLines DeliverLines(TLineCallback callback, IWICBitmapSource* source, UINT w, UINT h,
-                    std::uint16_t orientation) {
+TLines DeliverLines(IWICImagingFactory* factory, TLineCallback callback, IWICBitmapSource* source, UINT w,
+                    UINT h, std::uint16_t orientation) {
     const auto sw = static_cast<std::int32_t>(w), sh = static_cast<std::int32_t>(h);
     WICPixelFormatGUID format{};
     TComPtr<IWICBitmapSource> converted;
     IWICBitmapSource* rows = source;
     if (FAILED(source->GetPixelFormat(&format)) || format != kFormat24bppBGR) {
-        if (FAILED(::WICConvertBitmapSource(kFormat32bppBGR, source, converted.Put())))
-            return TLines::Refused;
+        if (FAILED(ToBgr32(factory, source, converted))) return TLines::Refused;
         rows = converted.Get();
     }
     const UINT bytesPerPixel = rows == source ? 3 : 4;
@@ -319,11 +331,12 @@ TLines DeliverLines(TLineCallback callback, IWICBitmapSource* source, UINT w, UI
 }
 
 // The whole picture, upright, into the host's picture buffer.
-void* DeliverWhole(IWICBitmapSource* source, UINT w, UINT h, std::uint16_t orientation) {
+void* DeliverWhole(IWICImagingFactory* factory, IWICBitmapSource* source, UINT w, UINT h,
+                   std::uint16_t orientation) {
     UINT bytes = 0;
     if (!PictureBytes(w, h, bytes) || !Host.GetPictureBuffer) return nullptr;
     TComPtr<IWICBitmapSource> bgr;
-    if (FAILED(::WICConvertBitmapSource(kFormat32bppBGR, source, bgr.Put()))) return nullptr;
+    if (FAILED(ToBgr32(factory, source, bgr))) return nullptr;
     if (orientation == 1) {
         BYTE* out = static_cast<BYTE*>(Host.GetPictureBuffer(static_cast<std::int32_t>(bytes)));
         if (!out || FAILED(bgr->CopyPixels(nullptr, w * 4, bytes, out))) return nullptr;
@@ -370,7 +383,7 @@ std::int32_t Decode(const char* fileName, std::int32_t* width, std::int32_t* hei
         if (FAILED(source->GetSize(&w, &h)) || w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX) return 0;
     }
     if (const TLineCallback callback = Host.LineCallback()) {
-        switch (DeliverLines(callback, source, w, h, orientation)) {
+        switch (DeliverLines(factory.Get(), callback, source, w, h, orientation)) {
         case TLines::Delivered:
             *width = static_cast<std::int32_t>(swapped ? h : w);
             *height = static_cast<std::int32_t>(swapped ? w : h);
@@ -381,7 +394,7 @@ std::int32_t Decode(const char* fileName, std::int32_t* width, std::int32_t* hei
             break;
         }
     }
-    void* out = DeliverWhole(source, w, h, orientation);
+    void* out = DeliverWhole(factory.Get(), source, w, h, orientation);
     if (!out) return 0;
     *pixels = out;
     *width = static_cast<std::int32_t>(swapped ? h : w);
