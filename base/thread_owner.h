@@ -1,26 +1,31 @@
 #pragma once
 #include <atomic>
+#include <string>
 #include <thread>
 
-// Thread checks are on in builds with assertions, and in any build
-// configured with -DQV_THREAD_CHECKS=ON.
-#ifndef QV_THREAD_CHECKS
-#ifdef NDEBUG
-#define QV_THREAD_CHECKS 0
-#else
-#define QV_THREAD_CHECKS 1
-#endif
-#endif
+// Whether a program checks which thread uses shared state is decided when it
+// is linked, not when each file is compiled: the test programs link the
+// definition that turns the checks on (base/thread_checks/on.cpp), the
+// shipped ones the one that leaves them off (off.cpp), unless the build is
+// configured with -DQV_THREAD_CHECKS=ON. One object code serves both.
+extern const bool kThreadChecks;
 
-// Stops the program with a message naming the state a thread touched while
-// another thread held it.
-[[noreturn]] void ThreadOwnerViolation(const char* what) noexcept;
+// Names the calling thread in the messages of the checks ("render",
+// "loader"). `name` must outlive the thread: a string literal.
+void NameThisThread(const char* name) noexcept;
+
+// What happens when a check fails. The handler gets the whole message, which
+// names the state, the thread that touched it and the thread that holds it.
+// Null (the default) prints the message and stops the program; the test
+// programs turn it into a failure of the running test.
+using TThreadViolationHandler = void (*)(const std::string& message);
+void SetThreadViolationHandler(TThreadViolationHandler handler) noexcept;
 
 // Which thread may use a piece of state that passes between threads. The
 // thread that takes the state over claims it at the hand-over point; the
 // code that uses the state checks. A check from any other thread while the
-// state is claimed stops the program when thread checks are on, and costs
-// nothing when they are off. Unclaimed state passes every check.
+// state is claimed is a violation when thread checks are on, and costs one
+// test of a constant when they are off. Unclaimed state passes every check.
 class TThreadOwner {
 public:
     TThreadOwner() = default;
@@ -30,7 +35,7 @@ public:
     TThreadOwner& operator=(const TThreadOwner&) noexcept { return *this; }
 
     // The calling thread takes the state over from whoever held it.
-    void Claim() noexcept { owner_.store(std::this_thread::get_id()); }
+    void Claim() noexcept;
     // Gives the state up, unless another thread has claimed it since.
     void Release() noexcept {
         std::thread::id self = std::this_thread::get_id();
@@ -41,14 +46,15 @@ public:
         const std::thread::id owner = owner_.load();
         return owner == std::thread::id() || owner == std::this_thread::get_id();
     }
-    void Check([[maybe_unused]] const char* what) const noexcept {
-#if QV_THREAD_CHECKS
-        if (!CallerMayUse()) ThreadOwnerViolation(what);
-#endif
+    void Check(const char* what) const noexcept {
+        if (kThreadChecks && !CallerMayUse()) Violation(what);
     }
 
 private:
+    void Violation(const char* what) const noexcept;
+
     std::atomic<std::thread::id> owner_{};
+    std::atomic<const char*> ownerName_{nullptr};  // the holder's NameThisThread, for the message
 };
 
 // Claims `owner` for the calling thread for the guard's lifetime.

@@ -41,7 +41,7 @@ target_sources(quorvane PRIVATE ${CMAKE_SOURCE_DIR}/app/quorvane.rc)
 target_include_directories(quorvane PRIVATE ${QV_ICON_DIR} ${CMAKE_SOURCE_DIR}/app)
 qv_target_defaults(quorvane)
 set_target_properties(quorvane PROPERTIES SUFFIX ".scr")
-target_link_libraries(quorvane PRIVATE qwin qcore ${QV_SYSTEM_LIBS})
+target_link_libraries(quorvane PRIVATE qwin qcore ${QV_PRODUCT_CHECKS} ${QV_SYSTEM_LIBS})
 # Terminal-server aware: on a Remote Desktop host the system then gives the
 # program the real Windows folder (where the report viewer is found), not a
 # per-user copy the user can write to.
@@ -50,7 +50,7 @@ target_link_options(quorvane PRIVATE LINKER:--tsaware)
 # Windows-layer tests run in-process under Wine against the real registry,
 # GDI, files and OpenGL.
 file(GLOB QV_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
-add_executable(win_tests ${QV_WIN_TESTS})
+add_executable(win_tests ${QV_WIN_TESTS} ${QV_TEST_CHECKS})
 qv_target_defaults(win_tests)
 # The crash tests make a context of their own without the program's loader.
 target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version opengl32)
@@ -64,8 +64,7 @@ target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin
 set(QV_STOP_SUITES "DialogRuns.*:CancelledDecode.*:FramePacingRate.*")
 add_test(NAME ${QV_TEST_PREFIX}win_tests COMMAND win_tests --gtest_filter=-${QV_STOP_SUITES})
 add_test(NAME ${QV_TEST_PREFIX}win_tests_stop COMMAND win_tests --gtest_filter=${QV_STOP_SUITES})
-set_tests_properties(${QV_TEST_PREFIX}win_tests ${QV_TEST_PREFIX}win_tests_stop PROPERTIES RESOURCE_LOCK wine TIMEOUT 600)
-set_tests_properties(${QV_TEST_PREFIX}core_tests PROPERTIES RESOURCE_LOCK wine)
+set_tests_properties(${QV_TEST_PREFIX}win_tests ${QV_TEST_PREFIX}win_tests_stop PROPERTIES TIMEOUT 600)
 
 # Small programs the end-to-end tests drive the product with from outside.
 file(GLOB QV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp)
@@ -75,6 +74,19 @@ foreach(tool ${QV_TEST_TOOLS})
   qv_target_defaults(${name})
   add_dependencies(win_tests ${name})
 endforeach()
+
+# Unix programs the Windows tests start through Wine, built with the host's
+# compiler: a file system whose reads fail part-way.
+find_program(QV_HOST_CC NAMES gcc cc)
+if(QV_HOST_CC)
+  set(QV_FAULTY_FS ${CMAKE_BINARY_DIR}/bin/faulty_fs)
+  add_custom_command(OUTPUT ${QV_FAULTY_FS}
+    COMMAND ${QV_HOST_CC} -O2 -Wall -Wextra -Werror -o ${QV_FAULTY_FS} ${CMAKE_SOURCE_DIR}/tests/tools/unix/faulty_fs.c
+    DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/unix/faulty_fs.c
+    COMMENT "Building the faulty file system for the tests")
+  add_custom_target(faulty_fs DEPENDS ${QV_FAULTY_FS})
+  add_dependencies(win_tests faulty_fs)
+endif()
 
 # Separate binaries: each folder under plugins/ builds one DLL, named after
 # its folder; the Windows tests load the real ones.
@@ -110,7 +122,7 @@ file(GLOB QV_E2E CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/e2e/e2e_*.sh)
 foreach(script ${QV_E2E})
   get_filename_component(name ${script} NAME_WE)
   add_test(NAME ${QV_TEST_PREFIX}${name} COMMAND bash ${script} $<TARGET_FILE:quorvane> ${CMAKE_BINARY_DIR})
-  set_tests_properties(${QV_TEST_PREFIX}${name} PROPERTIES RESOURCE_LOCK wine TIMEOUT 300)
+  set_tests_properties(${QV_TEST_PREFIX}${name} PROPERTIES TIMEOUT 300)
 endforeach()
 # Twenty shows in a row over the hostile pictures.
 if(TEST ${QV_TEST_PREFIX}e2e_hostile)
@@ -180,7 +192,12 @@ add_custom_target(installer ALL DEPENDS ${QV_INSTALLER})
 # looks at them; otherwise both targets could run the rule at once.
 add_dependencies(installer photos)
 
-# Every test of this build runs in this build's own prefix, of its own kind.
+# Every test runs in a prefix of its own, of this build's kind, copied from
+# the pristine one, and on a virtual display of its own (never the
+# developer's: DISPLAY is cleared), so that tests can run side by side
+# (ctest -j) without seeing each other's windows, processes or registry.
 get_property(QV_ALL_TESTS DIRECTORY PROPERTY TESTS)
-set_tests_properties(${QV_ALL_TESTS} PROPERTIES ENVIRONMENT
-  "QV_WINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run;QV_WINE_ARCH=${QV_BITS};QV_WINEPREFIX=${CMAKE_BINARY_DIR}/wineprefix")
+foreach(t ${QV_ALL_TESTS})
+  set_tests_properties(${t} PROPERTIES ENVIRONMENT
+    "QV_WINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run;QV_WINE_ARCH=${QV_BITS};QV_WINEPREFIX=${CMAKE_BINARY_DIR}/prefixes/${t};QV_X_SLOT=${t};DISPLAY=")
+endforeach()

@@ -9,7 +9,10 @@
 # every past finding (finding-*), which the unit tests replay as well.
 
 fuzz_repo="$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)"
-fuzz_dir="$fuzz_repo/build-fuzz"
+# QV_FUZZ_BUILD names another clang tree configured with -DQV_FUZZ=ON to
+# take the fuzzers from: the test command's native tree, which builds them
+# beside the unit tests, so the core is compiled once.
+fuzz_dir="${QV_FUZZ_BUILD:-$fuzz_repo/build-fuzz}"
 
 # Options of every run: inputs up to 4 KiB, 10 s per input before it counts
 # as a hang, 2 GiB of memory before an out-of-memory finding.
@@ -33,15 +36,23 @@ fuzz_check_names() {
 }
 
 # Configures build-fuzz (always with -DQV_FUZZ=ON) and builds the named
-# fuzzers' programs only.
+# fuzzers' programs only. A tree named by QV_FUZZ_BUILD keeps its own
+# configuration.
 fuzz_build() {
     local cache="$fuzz_dir/CMakeCache.txt"
     if [ -f "$cache" ] && ! grep -q '^CMAKE_CXX_COMPILER:[A-Z]*=.*clang++' "$cache"; then
         echo "fuzz: $fuzz_dir was configured with another compiler than clang++; remove it first" >&2
         exit 2
     fi
-    CC=clang CXX=clang++ cmake -S "$fuzz_repo" -B "$fuzz_dir" -DQV_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
-        -DCMAKE_CXX_FLAGS=-Wno-unknown-warning-option >/dev/null
+    if [ -n "${QV_FUZZ_BUILD:-}" ]; then
+        grep -q '^QV_FUZZ:BOOL=ON' "$cache" 2>/dev/null || {
+            echo "fuzz: $fuzz_dir is not a tree configured with -DQV_FUZZ=ON" >&2
+            exit 2
+        }
+    else
+        CC=clang CXX=clang++ cmake -S "$fuzz_repo" -B "$fuzz_dir" -DQV_FUZZ=ON -DCMAKE_BUILD_TYPE=RelWithDebInfo \
+            -DCMAKE_CXX_FLAGS=-Wno-unknown-warning-option >/dev/null
+    fi
     local targets=() name
     for name in "$@"; do targets+=("fuzz_$name"); done
     cmake --build "$fuzz_dir" --target "${targets[@]}" -j"$(nproc)" >"$fuzz_dir/build.log" 2>&1 || {

@@ -22,12 +22,7 @@ mkdir -p "$SHOTS"
 
 # The saver's own processes in this prefix: a failed check may leave one,
 # and the runner's end does not end it.
-own_saver_pids() {
-    local p
-    for p in $(pgrep -f -- "$SCR" 2>/dev/null); do
-        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=$PREFIX" && echo "$p"
-    done
-}
+own_saver_pids() { own_pids "$SCR"; }
 cleanup() {
     if [ -n "$PID" ] && kill -0 "$PID" 2>/dev/null; then kill "$PID" 2>/dev/null; fi
     for p in $(own_saver_pids); do kill "$p" 2>/dev/null; done

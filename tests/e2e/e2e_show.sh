@@ -227,7 +227,7 @@ xdotool key F11
 # saver waits for it as it should. The test closes it once it is there.
 opened=""
 for _ in $(seq 1 100); do
-    opened=$(pgrep -f 'explorer.exe .*BugReport.*html' | head -1)
+    opened=$(own_pids 'explorer.exe .*BugReport.*html' | head -1)
     [ -n "$opened" ] && break
     sleep 0.2
 done
@@ -283,7 +283,7 @@ fi
 
 # No saver process is left behind.
 sleep 1
-if pgrep -f -- "$SCR /s" >/dev/null; then fail "a quorvane.scr process is left"; else pass "no process left"; fi
+if [ -n "$(own_pids "$SCR /s")" ]; then fail "a quorvane.scr process is left"; else pass "no process left"; fi
 
 reg delete "$KEY" /f
 finish

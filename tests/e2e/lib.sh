@@ -15,6 +15,16 @@ run_scr() {
     echo $?
 }
 
+# The processes of this test's prefix whose command lines match the
+# extended regular expression $1. Tests run side by side, each in a prefix
+# of its own, so a process of the same program may be another test's.
+own_pids() {
+    local p
+    for p in $(pgrep -f -- "$1" 2>/dev/null); do
+        tr '\0' '\n' <"/proc/$p/environ" 2>/dev/null | grep -qxF "WINEPREFIX=${QV_WINEPREFIX:-}" && echo "$p"
+    done
+}
+
 # Share of a screenshot in colour, per 10000 pixels. A photograph is colour
 # over a large area; stars are single white pixels.
 colour_share() {

@@ -1,6 +1,9 @@
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
+#include <string>
 #include <thread>
+#include <vector>
 
 #include "base/thread_owner.h"
 #include "catalogue/piclist.h"
@@ -65,30 +68,59 @@ TEST(ThreadOwner, ScopedClaimGivesBackWhatItTook) {
     EXPECT_TRUE(AnotherThreadMayUse(owner));
 }
 
-#if QV_THREAD_CHECKS && GTEST_HAS_DEATH_TEST
-TEST(ThreadOwnerDeathTest, StateTouchedByAThreadThatDoesNotHoldItStopsTheProgram) {
-    GTEST_FLAG_SET(death_test_style, "threadsafe");
+// The failures `body` reports, from any thread.
+template <typename Body>
+std::vector<std::string> FailuresDuring(Body body) {
+    ::testing::TestPartResultArray results;
+    {
+        const ::testing::ScopedFakeTestPartResultReporter intercept(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &results);
+        body();
+    }
+    std::vector<std::string> messages;
+    for (int i = 0; i < results.size(); ++i) messages.push_back(results.GetTestPartResult(i).message());
+    return messages;
+}
+
+// A test program reports a violation as a failure of the running test,
+// naming the state and both threads.
+TEST(ThreadOwner, AViolationFailsTheRunningTestAndNamesBothThreads) {
+    ASSERT_TRUE(kThreadChecks) << "the test programs link the checks on";
     TShowSequence seq;
-    TPicList list;
     OnAnotherThread([&] {
+        NameThisThread("loader");
         seq.Owner.Claim();
-        list.Owner.Claim();
     });
-    const auto choose = [&] {
+    const auto failures = FailuresDuring([&] {
         ChooseNextPicture(seq, TSequenceOptions{}, 3, [] { return 0.5; }, [] { return -1; },
                           [](std::int32_t) { return true; });
-    };
-    EXPECT_DEATH(choose(), "The show sequence was used by a thread that does not hold it");
-    EXPECT_DEATH(list.AddFolder("C:\\Pics"), "The catalogue was used by a thread that does not hold it");
-    EXPECT_DEATH(list.Clear(), "The catalogue");
+    });
+    ASSERT_FALSE(failures.empty());
+    EXPECT_NE(failures[0].find("The show sequence was used by a thread that does not hold it: the test thread (id "),
+              std::string::npos)
+        << failures[0];
+    EXPECT_NE(failures[0].find(") touched it while the loader thread (id "), std::string::npos) << failures[0];
 
+    TPicList list;
+    OnAnotherThread([&] { list.Owner.Claim(); });
+    const auto unnamed = FailuresDuring([&] { list.AddFolder("C:\\Pics"); });
+    ASSERT_EQ(unnamed.size(), 1u);
+    EXPECT_NE(unnamed[0].find("while a thread (id "), std::string::npos) << unnamed[0];
     // Reading the catalogue is not checked: the loader reads while the dialog paints.
-    EXPECT_EQ(list.TotalCount(), 0);
-    EXPECT_EQ(list.PictureAt(0), "");
+    EXPECT_TRUE(FailuresDuring([&] { EXPECT_EQ(list.PictureAt(0), ""); }).empty());
 }
-#else
-TEST(ThreadOwnerDeathTest, StateTouchedByAThreadThatDoesNotHoldItStopsTheProgram) {
-    GTEST_SKIP() << "thread checks are off in this build";
+
+#if GTEST_HAS_DEATH_TEST
+// Outside the tests a violation stops the program with its message.
+TEST(ThreadOwnerDeathTest, WithoutAHandlerAViolationStopsTheProgram) {
+    GTEST_FLAG_SET(death_test_style, "threadsafe");
+    TPicList list;
+    OnAnotherThread([&] { list.Owner.Claim(); });
+    const auto edit = [&] {
+        SetThreadViolationHandler(nullptr);
+        list.Clear();
+    };
+    EXPECT_DEATH(edit(), "The catalogue was used by a thread that does not hold it");
 }
 #endif
 
