@@ -23,6 +23,7 @@
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
 #include "diag/crash_report_win32.h"
+#include "diag/fault_guard_win32.h"
 #include "imaging/prepare_win32.h"
 #include "render/driver_page.h"
 #include "render/glcontext_win32.h"
@@ -401,9 +402,34 @@ DWORD WINAPI LoaderThreadMain(void* param) {
     const TThreadClaim sequence(ShowSequence.Owner);
     const TThreadClaim catalogue(PicList.Owner);
     SetDecodeCancel(&job->cancel);
+    // A run from the dialog must not end the process: the dialog holds edits
+    // not yet saved. A picture whose preparation raises an error is one that
+    // cannot be read; a fault that no guard nearer to it took, or an error
+    // outside any one picture, ends this loader alone, and the show goes on
+    // with what it has until the user ends it.
+    const bool keepDialog = LaunchedFromDialog;
     while (!job->cancel) {
         job->readyIndex = -1;
-        Guard(kCaughtInLoader, [job] { job->readyIndex = LoadNextPicture(*job->target); });
+        if (keepDialog) {
+            bool failed = false;
+            auto load = [job, &failed] {
+                try {
+                    job->readyIndex = LoadNextPicture(*job->target, true);
+                } catch (...) {
+                    failed = true;
+                }
+            };
+            if (!RunGuarded(load)) {
+                failed = true;
+                ReleaseAbandonedDecode();
+            }
+            if (failed) {
+                ::OutputDebugStringA("Quorvane: the picture loader stopped after an error\n");
+                break;
+            }
+        } else {
+            Guard(kCaughtInLoader, [job] { job->readyIndex = LoadNextPicture(*job->target); });
+        }
         if (job->cancel) break;
         job->ready = true;
         while (job->ready && !job->cancel) ::Sleep(1);

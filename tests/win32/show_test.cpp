@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -14,6 +16,8 @@
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
+#include "diag/crash_report_win32.h"
+#include "diag/fault_guard_win32.h"
 #include "imaging/bitmap_text.h"
 #include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"
@@ -413,6 +417,65 @@ TEST_F(ShowSequencing, PreviewInAHostWithoutClientAreaRunsAndEnds) {
     EXPECT_FALSE(prepared.empty());  // the loader ran
     ::DestroyWindow(host);
     RunFlags = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// A run from the dialog keeps the dialog: an error preparing a picture makes
+// that picture unreadable, and a fault on the loader ends the loader alone.
+
+std::atomic<int> launches{0};
+std::atomic<int> framesAfterFault{0};
+std::atomic<bool> faulted{false};
+
+__attribute__((noinline)) void WriteNowhere() {
+    volatile std::uintptr_t nowhere = 16;
+    *reinterpret_cast<volatile std::int32_t*>(nowhere) = 1;
+}
+
+// a.jpg raises an error, b.jpg prepares, c.jpg faults.
+bool PrepareRaiseThenFault(TBitmap& bitmap, const std::string& path) {
+    prepared.push_back(path);
+    bitmap.Clear();
+    if (path.find("a.jpg") != std::string::npos) throw std::runtime_error("no decoder for this one");
+    if (path.find("c.jpg") != std::string::npos) {
+        faulted = true;
+        WriteNowhere();
+    }
+    bitmap.Bits[0] = 0x7F;
+    return true;
+}
+
+void StopAfterTheFault(const TFrameEvent& e) {
+    if (e.What == TFrameEvent::Kind::Launched) ++launches;
+    if (e.What != TFrameEvent::Kind::Drawn) return;
+    if (faulted && ++framesAfterFault >= 30) StopRequested = 1;
+}
+
+TEST_F(ShowSequencing, ADialogRunSkipsAPictureThatRaisesAndOutlivesAFaultOnItsLoader) {
+    InstallCrashHooks();  // as the program's entry does: a fault reaches the process's filter
+    Catalogue({"a.jpg", "b.jpg", "c.jpg"});
+    launches = 0;
+    framesAfterFault = 0;
+    faulted = false;
+    const std::uint32_t faultsBefore = GuardedFaultCount();
+    RenderHooks().PreparePicture = PrepareRaiseThenFault;
+    RenderHooks().ObserveFrame = StopAfterTheFault;
+    LaunchedFromDialog = true;
+    const TRunSummary summary = RunSaver(nullptr);
+    LaunchedFromDialog = false;
+    RenderHooks().ObserveFrame = nullptr;
+    RunFlags = 0;
+    // Still here: neither the error nor the fault reached the crash report.
+    EXPECT_EQ(prepared, (std::vector<std::string>{Path("a.jpg"), Path("b.jpg"), Path("c.jpg")}));
+    EXPECT_EQ(launches, 1);  // b.jpg
+    EXPECT_EQ(framesAfterFault, 30) << "the show went on after the fault";
+    EXPECT_EQ(GuardedFaultCount(), faultsBefore + 1);
+    EXPECT_EQ(LastGuardedFault(), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_TRUE(summary.LoaderEnded);
 }
 
 }  // namespace
