@@ -62,8 +62,11 @@ target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin
 # unmapping fail with BadWindow and the process abort; separately each
 # passes, as did 1000 previews from one dialog process.
 set(QV_STOP_SUITES "DialogRuns.*:CancelledDecode.*:FramePacingRate.*")
-add_test(NAME ${QV_TEST_PREFIX}win_tests COMMAND win_tests --gtest_filter=-${QV_STOP_SUITES})
+# The tests that need a display of many monitors run on one of twelve.
+set(QV_MONITOR_SUITES "ManyMonitors*")
+add_test(NAME ${QV_TEST_PREFIX}win_tests COMMAND win_tests --gtest_filter=-${QV_STOP_SUITES}:${QV_MONITOR_SUITES})
 add_test(NAME ${QV_TEST_PREFIX}win_tests_stop COMMAND win_tests --gtest_filter=${QV_STOP_SUITES})
+add_test(NAME ${QV_TEST_PREFIX}win_tests_monitors COMMAND win_tests --gtest_filter=${QV_MONITOR_SUITES})
 set_tests_properties(${QV_TEST_PREFIX}win_tests ${QV_TEST_PREFIX}win_tests_stop PROPERTIES TIMEOUT 600)
 
 # Small programs the end-to-end tests drive the product with from outside.
@@ -201,3 +204,4 @@ foreach(t ${QV_ALL_TESTS})
   set_tests_properties(${t} PROPERTIES ENVIRONMENT
     "QV_WINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run;QV_WINE_ARCH=${QV_BITS};QV_WINEPREFIX=${CMAKE_BINARY_DIR}/prefixes/${t};QV_X_SLOT=${t};DISPLAY=")
 endforeach()
+set_property(TEST ${QV_TEST_PREFIX}win_tests_monitors APPEND PROPERTY ENVIRONMENT "QV_MONITORS=12;QV_WINE_UNMANAGED=1")

@@ -67,6 +67,9 @@ constexpr SIZE_T kThreadStack = 32 * 1024;
 // After it said it is done, the render thread only returns; a bound in case
 // it is held up on its way out.
 constexpr DWORD kRenderExitWaitMs = 1000;
+// How often a full-screen run looks for monitors that came, went or moved
+// without the system announcing it.
+constexpr DWORD kMonitorCheckMs = 1000;
 
 // The system timer runs at 1 ms for the run, so that Sleep(1) between
 // frames sleeps about 1 ms instead of a whole 10 to 16 ms scheduler tick.
@@ -649,10 +652,15 @@ TRunSummary RunSaver(HWND host) {
         // the loop regularly, so a wake-up that arrives before the loop
         // waits again cannot leave it blocked once the render thread is done.
         const UINT_PTR wakeTimer = ::SetTimer(nullptr, 0, 100, nullptr);
+        DWORD monitorsChecked = ::GetTickCount();
         MSG msg;
         while (!run.RenderDone && !run.RenderFailed && ::GetMessageA(&msg, nullptr, 0, 0) > 0) {
             ::TranslateMessage(&msg);
             ::DispatchMessageA(&msg);
+            if (StopRequested == 0 && ::GetTickCount() - monitorsChecked >= kMonitorCheckMs) {
+                monitorsChecked = ::GetTickCount();
+                CheckMonitors(run);
+            }
             // Whoever asked for the stop, the windows leave the screen first.
             if (StopRequested != 0) VanishRunWindows(run);
         }

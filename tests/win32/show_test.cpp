@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "app/settings.h"
@@ -291,10 +292,29 @@ struct TFullScreenWatch {
     double stopAfterMs = 0.0;     // stop once this much motion has been stepped
     double steppedMs = 0.0;       // motion so far (FrameStep / 0.02)
     BOOL runningDuringShow = -1;  // SPI_GETSCREENSAVERRUNNING seen from the render thread
+    std::vector<RECT> covers;     // the visible cover windows when the first picture was launched
+    bool launched = false;
 };
 TFullScreenWatch watch;
 
+BOOL CALLBACK NoteCover(HWND wnd, LPARAM) {
+    char name[64] = "";
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(wnd, &pid);
+    if (pid == ::GetCurrentProcessId() && ::GetClassNameA(wnd, name, sizeof name) &&
+        std::string(name) == kCoverClass && ::IsWindowVisible(wnd)) {
+        RECT r{};
+        ::GetWindowRect(wnd, &r);
+        watch.covers.push_back(r);
+    }
+    return TRUE;
+}
+
 void WatchFrames(const TFrameEvent& e) {
+    if (e.What == TFrameEvent::Kind::Launched && !watch.launched) {
+        watch.launched = true;
+        ::EnumWindows(NoteCover, 0);
+    }
     if (e.What == TFrameEvent::Kind::Launched && watch.stopAfterMs <= 0) StopRequested = 1;
     if (e.What != TFrameEvent::Kind::Stepped) return;
     if (watch.runningDuringShow == -1)
@@ -392,6 +412,36 @@ TEST_F(ShowSequencing, ARunThatShowedNoPictureKeepsTheResumePosition) {
     RenderHooks().PreparePicture = PrepareExistingFile;
     FullScreenRun(0);
     EXPECT_EQ(Prev(), "1?" + Path("b.jpg"));
+}
+
+// Run by ctest on a display of twelve monitors: more than the eleven a
+// fixed monitor table would hold.
+class ManyMonitors : public ShowSequencing {};
+
+BOOL CALLBACK NoteOtherMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (::GetMonitorInfoA(monitor, &info) && (info.dwFlags & MONITORINFOF_PRIMARY) == 0)
+        reinterpret_cast<std::vector<RECT>*>(data)->push_back(info.rcMonitor);
+    return TRUE;
+}
+
+TEST_F(ManyMonitors, EveryOtherMonitorIsCoveredWhileTheShowRuns) {
+    std::vector<RECT> others;
+    ::EnumDisplayMonitors(nullptr, nullptr, NoteOtherMonitor, reinterpret_cast<LPARAM>(&others));
+    ASSERT_GE(others.size(), 11u) << "needs a display of twelve monitors or more";
+    Catalogue({"a.jpg"});
+    const TRunSummary summary = FullScreenRun(0);  // until the first picture flies
+    ASSERT_TRUE(watch.launched);
+    const auto order = [](const RECT& a, const RECT& b) {
+        return std::make_pair(a.left, a.top) < std::make_pair(b.left, b.top);
+    };
+    std::sort(others.begin(), others.end(), order);
+    std::sort(watch.covers.begin(), watch.covers.end(), order);
+    ASSERT_EQ(watch.covers.size(), others.size());
+    for (std::size_t i = 0; i < others.size(); ++i) EXPECT_TRUE(::EqualRect(&watch.covers[i], &others[i])) << i;
+    EXPECT_FALSE(::IsWindow(summary.Window));
+    EXPECT_EQ(::FindWindowA(kCoverClass, nullptr), nullptr);
 }
 
 }  // namespace
