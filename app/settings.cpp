@@ -76,8 +76,8 @@ std::string CatalogueFileFor(const std::string& installPath, const std::string& 
     return appData + "\\Quorvane\\piclist.dat";
 }
 
-std::string FolderPart(const std::string& path) {
-    const std::size_t pos = path.find_last_of("\\/:");
+std::string FolderPart(const std::string& path, TLeadByteTest isLead) {
+    const std::size_t pos = LastSeparator(path, "\\/:", isLead);
     return pos == std::string::npos ? std::string() : path.substr(0, pos + 1);
 }
 

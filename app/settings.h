@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "base/path_text.h"
+
 // The one process-wide settings record and the pure rules that turn
 // registry text into it and back. The registry access itself lives in
 // settings_win32.cpp.
@@ -55,7 +57,9 @@ void ApplyKeyDefaults(TSettings& s, bool keyOpened);
 std::string CatalogueFileFor(const std::string& installPath, const std::string& appData);
 
 // Everything up to and including the last "\", "/" or ":" of `path`.
-std::string FolderPart(const std::string& path);
+// `isLead` tells the two-byte characters of the code page (see
+// base/path_text.h); null: a single-byte one.
+std::string FolderPart(const std::string& path, TLeadByteTest isLead = nullptr);
 
 // The values SaveSettings writes, in writing order, as decimal text.
 std::vector<std::pair<std::string, std::string>> SettingsToSave(TSettings& s);

@@ -6,6 +6,7 @@
 #include <utility>
 #include <vector>
 
+#include "app/exception.h"
 #include "app/settings.h"
 #include "base/compare.h"
 #include "base/registry_win32.h"
@@ -78,10 +79,20 @@ void LoadSettings() {
 
 void SaveSettings() {
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
-    for (const auto& [name, value] : SettingsToSave(Settings)) WriteRegString(key.Get(), name.c_str(), value);
+    std::string unwritten;
+    for (const auto& [name, value] : SettingsToSave(Settings)) {
+        if (!WriteRegString(key.Get(), name.c_str(), value)) unwritten += (unwritten.empty() ? "" : ", ") + name;
+    }
 
     if (!Settings.CatalogueFile.empty() &&
         ::GetFileAttributesA(Settings.CatalogueFile.c_str()) == INVALID_FILE_ATTRIBUTES)
-        EnsureFolder(FolderPart(Settings.CatalogueFile));
+        EnsureFolder(FolderPart(Settings.CatalogueFile, AnsiLeadByte));
     PicList.SaveToFile(Settings.CatalogueFile);  // raises to the caller
+
+    // The catalogue is saved; the settings that did not reach the registry
+    // are reported as a failed catalogue save is.
+    if (!unwritten.empty())
+        throw Exception("The settings could not be written to the registry key HKEY_CURRENT_USER\\" +
+                        std::string(kSettingsKey) + " (" + unwritten +
+                        "). The key may not be written by this user.");
 }

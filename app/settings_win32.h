@@ -6,5 +6,6 @@
 // location and LegacyFolders from the registry.
 void LoadSettings();
 // Writes the settings values, then the catalogue file. A failed catalogue
-// write is raised to the caller; registry write failures are ignored.
+// write is raised to the caller, and so, once the catalogue is written, is a
+// settings value the registry did not take.
 void SaveSettings();

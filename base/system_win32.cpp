@@ -39,6 +39,10 @@ void PumpMessages(bool one) {
     }
 }
 
+bool AnsiLeadByte(unsigned char byte) {
+    return ::IsDBCSLeadByte(byte) != 0;
+}
+
 std::wstring Widen(std::string_view text, UINT codePage) {
     std::wstring wide;
     if (text.empty()) return wide;

@@ -29,5 +29,9 @@ std::string MyPicturesFolder();
 // most one.
 void PumpMessages(bool one = false);
 
+// Whether `byte` begins a two-byte character of the ANSI code page, the one
+// paths are spelled in (a TLeadByteTest of base/path_text.h).
+bool AnsiLeadByte(unsigned char byte);
+
 // `text` in `codePage`, widened; empty for empty or unconvertible text.
 std::wstring Widen(std::string_view text, UINT codePage = CP_ACP);

@@ -8,6 +8,7 @@
 
 #include "app/settings.h"
 #include "base/handles_win32.h"
+#include "base/path_text.h"
 #include "base/system_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan.h"
@@ -40,7 +41,7 @@ public:
     explicit TFileSource(HANDLE file) : file_(file) {
         LARGE_INTEGER size;
         known_ = ::GetFileSizeEx(file, &size) != 0 && size.QuadPart >= 0;
-        if (known_) remaining_ = std::uint64_t(size.QuadPart);
+        if (known_) remaining_ = size_ = std::uint64_t(size.QuadPart);
     }
 
     std::size_t Read(void* dst, std::size_t n) override {
@@ -74,20 +75,54 @@ public:
         return known_;
     }
 
+    bool Failed() const override { return failed_; }
+    DWORD Error() const { return error_; }
+    // Bytes read before the failure.
+    std::uint64_t Position() const { return position_; }
+    // The file's size when the source began; 0 when unknown.
+    std::uint64_t Size() const { return size_; }
+
 private:
-    // Any read error counts as the end of the file.
+    // A read error is not the end of the file. A failed read is tried again
+    // in smaller and smaller pieces, so that everything before the part
+    // that cannot be read arrives (a byte-range lock, a bad block, a share
+    // that stopped answering); there the source fails for good.
     std::size_t ReadRaw(char* dst, std::size_t n) {
         std::size_t done = 0;
-        while (done < n) {
-            const DWORD chunk = DWORD(std::min<std::size_t>(n - done, 1u << 30));
+        while (done < n && !failed_) {
+            DWORD chunk = DWORD(std::min<std::size_t>(n - done, 1u << 30));
             DWORD got = 0;
-            if (!::ReadFile(file_, dst + done, chunk, &got, nullptr) || got == 0) break;
+            while (!ReadAt(dst + done, chunk, got)) {
+                if (chunk == 1) {
+                    failed_ = true;
+                    break;
+                }
+                chunk /= 2;
+            }
+            if (got == 0) break;
             done += got;
+            position_ += got;
         }
         return done;
     }
 
+    // One read at the current position; false when it failed, true at the
+    // end of the file (with nothing read).
+    bool ReadAt(char* dst, DWORD n, DWORD& got) {
+        OVERLAPPED at = {};
+        at.Offset = DWORD(position_ & 0xFFFFFFFFu);
+        at.OffsetHigh = DWORD(position_ >> 32);
+        got = 0;
+        if (::ReadFile(file_, dst, n, &got, &at)) return true;
+        error_ = ::GetLastError();
+        return error_ == ERROR_HANDLE_EOF;
+    }
+
     HANDLE file_;  // not owned
+    bool failed_ = false;
+    DWORD error_ = 0;
+    std::uint64_t position_ = 0;  // of the next read
+    std::uint64_t size_ = 0;
     bool known_ = false;
     std::uint64_t remaining_ = 0;  // bytes of the file not yet handed out
     // On the heap: the caller may run on a thread with a small stack.
@@ -161,7 +196,7 @@ bool IsTempName(const std::string& name, const std::string& base, DWORD& pid) {
 // beside `path`. A file whose process still runs may be a save in progress
 // and stays; so does one still open (it cannot be deleted then anyway).
 void RemoveStaleTemps(const std::string& path) {
-    const std::size_t slash = path.find_last_of("\\/");
+    const std::size_t slash = LastSeparator(path, "\\/", AnsiLeadByte);
     const std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
     const std::string base = path.substr(folder.size());
     WIN32_FIND_DATAA found;
@@ -208,7 +243,13 @@ void TPicList::LoadFromFile(const std::string& path) {
             ::Sleep(kWaits[attempt]);
     }
     TFileSource source(file.Get());
+    readProblem_.clear();
     LoadFromStream(source);
+    if (source.Failed()) {
+        readProblem_ = "The file \"" + path + "\" could be read only up to byte " +
+                       std::to_string(source.Position()) + " of " + std::to_string(source.Size()) + ". " +
+                       SystemMessage(source.Error());
+    }
 }
 
 void TPicList::SaveToFile(const std::string& path) const {
@@ -218,6 +259,9 @@ void TPicList::SaveToFile(const std::string& path) const {
     // No location (the installation path is missing): the temporary file
     // would land in the current folder, so fail before writing anything.
     if (path.empty()) throw FileError("Cannot create file", path, ERROR_PATH_NOT_FOUND);
+    if (!readProblem_.empty())
+        throw Exception("The list of pictures was read only in part, so it is not saved over \"" + path +
+                        "\". " + readProblem_);
     const std::string temp = CatalogueTempPath(path);
     {
         TKernelHandle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -254,11 +298,16 @@ void LoadCatalogue() {
             // ScanSubfolders, not the entry's IncludeSubdirs: LoadSettings
             // turns it on, so the refresh at start always descends.
             const TScanResult scan = ScanFolder(item.FolderPath, Settings.ScanSubfolders, ExtensionList);
+            // A folder that cannot be reached now (a sleeping network drive,
+            // a disk not plugged in) keeps its list; only one that is gone
+            // loses it.
+            item.Unreachable = scan.Unreachable;
+            if (scan.Unreachable) continue;
             item.Pictures.Clear();
             item.Pictures.Append(scan.Found);
         }
     } else {
-        EnsureFolder(FolderPart(file));
+        EnsureFolder(FolderPart(file, AnsiLeadByte));
         BuildDefaultCatalogue();
     }
     if (PicList.Count() == 0) PicList.AddFolder("Root");

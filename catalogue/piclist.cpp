@@ -43,7 +43,8 @@ std::size_t ReadFull(TByteSource& source, void* dst, std::size_t n) {
     return have;
 }
 
-// Reads exactly `total` bytes into `out`; false when fewer arrive.
+// Reads exactly `total` bytes into `out`; false when fewer arrive, and
+// `out` then holds those that did.
 bool ReadBlock(TByteSource& source, std::uint32_t total, std::string& out) {
     out.clear();
     if (total == 0) return true;
@@ -60,6 +61,7 @@ bool ReadBlock(TByteSource& source, std::uint32_t total, std::string& out) {
         if (got == 0) break;
         have += got;
     }
+    out.resize(have);
     return have == want;
 }
 
@@ -177,6 +179,7 @@ void TPicList::Delete(int i) {
 void TPicList::Clear() {
     Owner.Check("The catalogue");
     items_.clear();
+    readProblem_.clear();
 }
 
 int TPicList::TotalCount() const {
@@ -263,7 +266,9 @@ bool TPicList::ReadItem(std::string_view record, TByteSource& source, std::uint3
     item->IncludeSubdirs = (flags & 2) != 0;
     std::string block;
     const bool complete = ReadBlock(source, total, block);
-    if (complete) item->Pictures.AssignBlock(std::move(block), count);
+    // A block cut short by the end of the data is not trusted; one cut
+    // short by a read error keeps the paths that arrived whole.
+    if (complete || source.Failed()) item->Pictures.AssignBlock(std::move(block), count);
     items_.push_back(std::move(item));
     return complete;
 }

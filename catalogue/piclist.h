@@ -22,11 +22,14 @@ public:
 };
 
 // Sequential byte input. Read may return fewer than n bytes; 0 means the
-// end of the data or a read error, which the reader treats alike.
+// end of the data, or a read error once Failed says so.
 class TByteSource {
 public:
     virtual ~TByteSource() = default;
     virtual std::size_t Read(void* dst, std::size_t n) = 0;
+    // True once a read has failed: the data goes on beyond what was read,
+    // but cannot be read now.
+    virtual bool Failed() const { return false; }
     // Bytes left, when the source knows it; lets the reader size a buffer by
     // what the file really holds rather than by a count the file claims.
     virtual bool Remaining(std::uint64_t& bytes) const {
@@ -99,6 +102,7 @@ struct TFolderItem {
     std::uintptr_t TreeNode = 0;  // the entry's node in the Photos tree; 0 when not shown; never stored
     TPictureList Pictures;        // full paths, in the order they were added
     std::string FolderPath;       // the folder as the user chose it; "Root" for entry 0
+    bool Unreachable = false;     // the last scan could not reach the folder, whose list was kept; never stored
 };
 
 // Version written into the header; older files have 16-bit picture counts.
@@ -133,17 +137,29 @@ public:
     void SaveToStream(TByteSink& sink) const;
     void WriteItem(int i, TByteSink& sink) const;
     // Appends the entries of a piclist.dat stream to the list. Damaged data
-    // ends the load quietly; the entries read before it stay. Returns the
-    // version read from the stream's header, 0 when it had none; it decides
-    // how this stream's records are read and nothing else.
+    // ends the load quietly; the entries read before it stay. A read error
+    // ends it too; the entry it cut short keeps the pictures read whole
+    // before it. Returns the version read from the stream's header, 0 when
+    // it had none; it decides how this stream's records are read and
+    // nothing else.
     std::uint32_t LoadFromStream(TByteSource& source);
 
     // File access (Windows layer). LoadFromFile tries three times, 100 ms
-    // and 500 ms apart, and raises the third failure. SaveToFile writes a
-    // temporary file beside `path` and replaces `path` with it in one step,
-    // so a failed or interrupted save leaves the previous file as it was.
+    // and 500 ms apart, and raises the third failure; a read that fails
+    // part-way is no end of the file: the list keeps what came before it and
+    // ReadProblem says what happened. SaveToFile writes a temporary file
+    // beside `path` and replaces `path` with it in one step, so a failed or
+    // interrupted save leaves the previous file as it was; it refuses while
+    // ReadProblem is set, so that the part of a file that could be read
+    // never replaces the whole unless someone decided so (KeepPartAsRead).
     void LoadFromFile(const std::string& path);
     void SaveToFile(const std::string& path) const;
+
+    // Why the last LoadFromFile read the file only in part; empty when it
+    // read it whole. Clear empties it.
+    const std::string& ReadProblem() const { return readProblem_; }
+    // The list as read is to be kept and saved as it is.
+    void KeepPartAsRead() { readProblem_.clear(); }
 
 private:
     // Reads one entry from its record (the L bytes after the length) and its
@@ -153,6 +169,7 @@ private:
     bool ReadItem(std::string_view record, TByteSource& source, std::uint32_t version);
 
     std::vector<std::unique_ptr<TFolderItem>> items_;  // owned; held by pointer so references stay put
+    std::string readProblem_;                           // see ReadProblem
 
 public:
     // The picture-loading thread claims the list for as long as a run's

@@ -11,6 +11,7 @@
 
 #include "base/compare.h"
 #include "base/handles_win32.h"
+#include "base/path_text.h"
 #include "base/system_win32.h"
 #include "catalogue/catalogue_win32.h"
 #include "catalogue/scan.h"
@@ -334,6 +335,39 @@ private:
     std::vector<TOpenFolder> open_;                   // the folders the walk is inside, outermost first
 };
 
+// True when `dir`, which could not be listed with `error`, is really gone:
+// the nearest folder above it that can be listed shows no folder by the
+// next name on the way down. A drive that is not there, a network share that
+// does not answer, or a folder that may not be read is not gone.
+bool FolderIsGone(const std::string& dir, DWORD error) {
+    // A file where the folder was: the folder is gone.
+    const DWORD here = ::GetFileAttributesA(dir.c_str());
+    if (here != INVALID_FILE_ATTRIBUTES) return !(here & FILE_ATTRIBUTE_DIRECTORY);
+    if (error != ERROR_FILE_NOT_FOUND && error != ERROR_PATH_NOT_FOUND) return false;
+    std::string below = dir;
+    for (;;) {
+        const std::size_t cut = LastSeparator(below, "\\/", AnsiLeadByte);
+        // At the top ("C:", "\\\\server\\share" and above): nothing lists it.
+        if (cut == std::string::npos || cut == 0 || (below.compare(0, 2, "\\\\") == 0 && cut <= 2)) return false;
+        const std::string parent = below.substr(0, cut);
+        WIN32_FIND_DATAA found;
+        TFindHandle find(::FindFirstFileA((parent + "\\*").c_str(), &found));
+        if (find) {
+            // The parent lists: the folder is gone unless a folder of its
+            // name is there after all (then it cannot be read).
+            const DWORD attributes = ::GetFileAttributesA(below.c_str());
+            if (attributes == INVALID_FILE_ATTRIBUTES) {
+                const DWORD why = ::GetLastError();
+                return why == ERROR_FILE_NOT_FOUND || why == ERROR_PATH_NOT_FOUND;
+            }
+            return !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+        }
+        const DWORD why = ::GetLastError();
+        if (why != ERROR_FILE_NOT_FOUND && why != ERROR_PATH_NOT_FOUND) return false;
+        below = parent;
+    }
+}
+
 }  // namespace
 
 bool AnsiPathOf(std::wstring_view path, std::string& out) {
@@ -395,7 +429,10 @@ TScanResult ScanFolder(const std::string& path, bool recurse, const std::vector<
         if (probe.size() >= MAX_PATH) return result;
         WIN32_FIND_DATAA found;
         TFindHandle find(::FindFirstFileA(probe.c_str(), &found));
-        if (!find) return result;
+        if (!find) {
+            result.Unreachable = !FolderIsGone(dir, ::GetLastError());
+            return result;
+        }
     }
     TFolderWalk(&extensions, recurse, result.Found, &result.Skipped).Run(dir);
     // Sorted once over the whole listing, not folder by folder.

@@ -27,6 +27,23 @@ std::int32_t WindowEnd(std::int32_t p, std::int32_t n) {
     return std::min(n, n - third + p);
 }
 
+// The catalogue has shrunk to n pictures: the table keeps the indices below
+// n in their order, so the cycle goes on over the pictures it has not shown
+// yet, and the ones it has shown stay shown.
+void DropMissingPictures(TShowSequence& seq, std::int32_t n) {
+    std::int32_t kept = 0;
+    std::int32_t shownKept = 0;
+    for (std::int32_t i = 0; i < seq.PicShowedSize; ++i) {
+        const std::int32_t index = seq.PicShowed[static_cast<std::size_t>(i)];
+        if (index >= n) continue;
+        if (i <= seq.ShowedPos) ++shownKept;
+        seq.PicShowed[static_cast<std::size_t>(kept++)] = index;
+    }
+    seq.PicShowed.resize(static_cast<std::size_t>(kept));
+    seq.PicShowedSize = kept;
+    seq.ShowedPos = shownKept - 1;
+}
+
 }  // namespace
 
 std::int32_t NextForward(std::int32_t cur, std::int32_t n) {
@@ -61,6 +78,7 @@ std::int32_t ShuffleStep(TShowSequence& seq, std::int32_t n, const TRandomUnit& 
         if (from == 0) seq.ShowedPos = -1;
         seq.PicShowedSize = n;
     }
+    if (n < seq.PicShowedSize) DropMissingPictures(seq, n);
     if (seq.ShowedPos >= n - 1) seq.ShowedPos = -1;
     const std::int32_t p = ++seq.ShowedPos;
     const std::int32_t w = WindowEnd(p, n);
@@ -72,17 +90,23 @@ std::int32_t ShuffleStep(TShowSequence& seq, std::int32_t n, const TRandomUnit& 
 TSequenceResult ChooseNextPicture(TShowSequence& seq, const TSequenceOptions& options, std::int32_t n,
                                   const TRandomUnit& random,
                                   const std::function<std::int32_t()>& resumePosition,
-                                  const std::function<bool(std::int32_t)>& prepare) {
+                                  const std::function<bool(std::int32_t)>& prepare,
+                                  const std::function<bool()>& stopped) {
     if (n <= 0) return TSequenceResult::NoPictures;
+    const auto halted = [&stopped] { return stopped && stopped(); };
 
     seq.Owner.Check("The show sequence");
     if (seq.CurrentIndex == -1 && options.Order != kOrderRandom) {
-        if (options.RandomStart) seq.CurrentIndex = RandomStartIndex(n, random);
+        std::int32_t start = -1;
+        if (options.RandomStart) start = RandomStartIndex(n, random);
         // Both on: the resume position wins, even when there is none.
-        if (options.ResumeLast) seq.CurrentIndex = resumePosition();
+        if (options.ResumeLast) start = resumePosition();
+        if (halted()) return TSequenceResult::Stopped;
+        seq.CurrentIndex = start;
     }
 
     for (std::int32_t attempts = 0;; ++attempts) {
+        if (halted()) return TSequenceResult::Stopped;
         seq.Owner.Check("The show sequence");
         switch (options.Order) {
         case kOrderRandom:
@@ -96,12 +120,16 @@ TSequenceResult ChooseNextPicture(TShowSequence& seq, const TSequenceOptions& op
             break;
         }
         if (prepare(seq.CurrentIndex)) return TSequenceResult::Prepared;
+        // The picture failed only because the show stopped: it is not
+        // passed over.
+        if (halted()) return TSequenceResult::Stopped;
         if (attempts > n) return TSequenceResult::Unreadable;
     }
 }
 
 std::int32_t ResolveResumePosition(const std::optional<std::string>& prev, std::int32_t n,
-                                   const std::function<std::string(std::int32_t)>& pictureAt) {
+                                   const std::function<std::string(std::int32_t)>& pictureAt,
+                                   const std::function<bool()>& stopped) {
     if (!prev || prev->empty()) return -1;
     std::string name = *prev;
     const std::size_t mark = prev->find('?');
@@ -110,7 +138,10 @@ std::int32_t ResolveResumePosition(const std::optional<std::string>& prev, std::
         name = prev->substr(mark + 1);
         if (index >= 0 && index < n && LowerAscii(pictureAt(index)) == LowerAscii(name)) return index;
     }
+    // A large catalogue takes a while: a stop is honoured on the way.
+    constexpr std::int32_t kStopCheckEvery = 256;
     for (std::int32_t i = 0; i < n; ++i) {
+        if (i % kStopCheckEvery == 0 && stopped && stopped()) return -1;
         if (pictureAt(i) == name) return i;
     }
     return -1;

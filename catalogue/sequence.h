@@ -51,7 +51,8 @@ std::int32_t RandomStartIndex(std::int32_t n, const TRandomUnit& random);
 // One step of random order over a catalogue of n pictures. Builds the table
 // at the first call; a catalogue that has grown since extends it with the
 // new indices, which join the current cycle as not yet shown. A smaller
-// catalogue keeps the table, whose indices of n or more name no picture.
+// catalogue drops the indices of n or more from it; the cycle goes on over
+// the pictures left that it has not shown.
 // Raises Exception("error alloc memory for PicShowed, Size=<n>") when the
 // table cannot be allocated; the state is left as it was.
 std::int32_t ShuffleStep(TShowSequence& seq, std::int32_t n, const TRandomUnit& random);
@@ -66,21 +67,29 @@ enum class TSequenceResult {
     Prepared,    // the picture at seq.CurrentIndex is prepared
     NoPictures,  // the catalogue is empty
     Unreadable,  // n + 2 preparations in a row failed
+    Stopped,     // the show stopped meanwhile; nothing is prepared
 };
 
 // Chooses the next picture and has it prepared. `resumePosition` is asked
 // only at the start of a show with ResumeLast on; `prepare` is given a
-// global index and says whether that picture could be prepared.
+// global index and says whether that picture could be prepared. `stopped`
+// (may be empty) is asked after the resume position and around each
+// preparation: once it says true, the sequence is not touched again (the
+// run may have taken it back), and a stop during a preparation leaves
+// CurrentIndex on the picture it cut short.
 TSequenceResult ChooseNextPicture(TShowSequence& seq, const TSequenceOptions& options, std::int32_t n,
                                   const TRandomUnit& random,
                                   const std::function<std::int32_t()>& resumePosition,
-                                  const std::function<bool(std::int32_t)>& prepare);
+                                  const std::function<bool(std::int32_t)>& prepare,
+                                  const std::function<bool()>& stopped = nullptr);
 
 // The global index a "Prev" value names, or -1. `prev` is nullopt when the
 // value is missing or not text. `pictureAt` gives the path of a global
-// index in 0 to n - 1.
+// index in 0 to n - 1. The search through the catalogue gives up with -1
+// once `stopped` (may be empty) says true.
 std::int32_t ResolveResumePosition(const std::optional<std::string>& prev, std::int32_t n,
-                                   const std::function<std::string(std::int32_t)>& pictureAt);
+                                   const std::function<std::string(std::int32_t)>& pictureAt,
+                                   const std::function<bool()>& stopped = nullptr);
 
 // The "Prev" text recorded at the end of a full-screen show.
 std::string ResumeText(bool resumeLast, std::int32_t index, std::int32_t n,

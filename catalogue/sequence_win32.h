@@ -12,15 +12,16 @@
 // Chooses the next picture by the settings' order and hands its path to
 // `prepare`, then the next one's while `prepare` says a picture could not
 // be read (as ChooseNextPicture does). A path the catalogue no longer has
-// (random order after it shrank) is given as "". `stopped` is asked before
-// each picture: once it says true, the choice counts as prepared and the
-// catalogue is not read again (the dialog may be editing it by then). Runs
-// on the picture-loading thread.
+// is given as "". `stopped` is asked during the search for the resume
+// position and around each picture: once it says true, the choice ends as
+// Stopped and neither the sequence nor the catalogue is read again (the
+// dialog may be editing it by then). Runs on the picture-loading thread.
 TSequenceResult ChooseShowPicture(const std::function<bool(const std::string& path)>& prepare,
                                   const std::function<bool()>& stopped);
 
-// The global index that "Prev" names, or -1.
-std::int32_t ReadResumePosition();
+// The global index that "Prev" names, or -1; also -1 once `stopped` (may be
+// empty) says true during the search.
+std::int32_t ReadResumePosition(const std::function<bool()>& stopped = nullptr);
 // Writes "Prev" for `index` (empty with ResumeLast off or an index outside
 // the catalogue). A failed write is ignored.
 void SaveResumePosition(std::int32_t index);

@@ -65,6 +65,19 @@ foreach(tool ${QV_TEST_TOOLS})
   add_dependencies(win_tests ${name})
 endforeach()
 
+# Unix programs the Windows tests start through Wine, built with the host's
+# compiler: a file system whose reads fail part-way.
+find_program(QV_HOST_CC NAMES gcc cc)
+if(QV_HOST_CC)
+  set(QV_FAULTY_FS ${CMAKE_BINARY_DIR}/bin/faulty_fs)
+  add_custom_command(OUTPUT ${QV_FAULTY_FS}
+    COMMAND ${QV_HOST_CC} -O2 -Wall -Wextra -Werror -o ${QV_FAULTY_FS} ${CMAKE_SOURCE_DIR}/tests/tools/unix/faulty_fs.c
+    DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/unix/faulty_fs.c
+    COMMENT "Building the faulty file system for the tests")
+  add_custom_target(faulty_fs DEPENDS ${QV_FAULTY_FS})
+  add_dependencies(win_tests faulty_fs)
+endif()
+
 # Separate binaries: each folder under plugins/ builds one DLL, named after
 # its folder; the Windows tests load the real ones.
 file(GLOB QV_PLUGIN_DIRS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/plugins/*/CMakeLists.txt)

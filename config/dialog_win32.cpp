@@ -13,6 +13,7 @@
 #include "app/state.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
+#include "catalogue/piclist.h"
 #include "config/hooks_win32.h"
 #include "config/layout.h"
 #include "config/preview_win32.h"
@@ -20,6 +21,9 @@
 #include "render/runloop_win32.h"
 
 namespace {
+
+// How long a Photos command waits for the loader of an ended preview.
+constexpr DWORD kLingeringLoaderWaitMs = 3000;
 
 // The process's dialog; see CurrentDialog.
 std::unique_ptr<TConfigDialog> currentDialog;
@@ -152,7 +156,7 @@ void TConfigDialog::DispatchCommand(int id) {
     case kIdAutoRefresh:
     case kIdAddPhoto:
     case kIdRefreshFolder:
-        if (!previewRunning_) photos_.Command(id);
+        if (!previewRunning_ && CatalogueFreeForEdits()) photos_.Command(id);
         break;
     case kIdOk:
         SaveAndExit();
@@ -250,6 +254,50 @@ void TConfigDialog::WarnIfCatalogueBlocked() {
                     "Quorvane", MB_OK | MB_ICONEXCLAMATION);
 }
 
+// A loader that an ended preview left finishing its picture may still read
+// the catalogue; the Photos commands change it only once that loader has
+// ended. It usually has within moments; the dialog waits that long.
+bool TConfigDialog::CatalogueFreeForEdits() {
+    if (LingeringLoaderCount() == 0) return true;
+    HCURSOR wait = ::LoadCursorA(nullptr, IDC_WAIT);
+    busy_.Dialog = wait;
+    ::SetCursor(wait);
+    const bool free = WaitForLingeringLoaders(kLingeringLoaderWaitMs);
+    busy_.Dialog = nullptr;
+    if (!free)
+        ShowMessageBoxA(main_, "The preview is still finishing a picture. Please try again in a moment.",
+                        "Quorvane", MB_OK | MB_ICONINFORMATION);
+    return free;
+}
+
+// The catalogue file could be read only in part (a share that stopped
+// answering, a lock another program holds): the user is told at once, and
+// the dialog shows what could be read.
+void TConfigDialog::WarnIfCatalogueIncomplete() {
+    if (PicList.ReadProblem().empty()) return;
+    ShowMessageBoxA(main_,
+                    "Your list of pictures could not be read completely.\r\n\r\n" + PicList.ReadProblem() +
+                        "\r\n\r\nThe pictures that could be read are shown. The file is not replaced with them "
+                        "unless you agree to that when you press OK.",
+                    "Quorvane", MB_OK | MB_ICONEXCLAMATION);
+}
+
+// Before OK replaces a catalogue file that was read only in part: true when
+// the user agrees to lose what could not be read.
+bool TConfigDialog::ConfirmPartialCatalogueSave() {
+    if (PicList.ReadProblem().empty()) return true;
+    const std::string text =
+        "Your list of pictures could not be read completely when the settings opened.\r\n\r\n" +
+        PicList.ReadProblem() +
+        "\r\n\r\nSaving would replace the catalogue file\r\n" + Settings.CatalogueFile +
+        "\r\nwith the part that could be read: the pictures that could not be read would be lost from it."
+        "\r\n\r\nReplace the file with the part that could be read? Choose No to keep the file as it is and "
+        "go back to the settings.";
+    if (ShowMessageBoxA(main_, text, "Quorvane", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) return false;
+    PicList.KeepPartAsRead();
+    return true;
+}
+
 TConfigDialog* CurrentDialog() {
     return currentDialog.get();
 }
@@ -314,6 +362,7 @@ bool TConfigDialog::Create() {
     FocusControl(kIdTab);  // 13
     ::ShowWindow(main_, SW_SHOW);
     WarnIfCatalogueBlocked();
+    WarnIfCatalogueIncomplete();
     return true;
 }
 
@@ -415,6 +464,7 @@ bool TConfigDialog::SaveWithRetry() {
 }
 
 void TConfigDialog::SaveAndExit() {
+    if (!ConfirmPartialCatalogueSave()) return;
     const bool fillCut = photos_.TreeFillRunning();
     photos_.StopTreeFill();
     if (!SaveWithRetry()) {

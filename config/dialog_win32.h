@@ -60,6 +60,11 @@ private:
     void SaveAndExit();
     bool SaveWithRetry();
     void WarnIfCatalogueBlocked();
+    void WarnIfCatalogueIncomplete();
+    bool ConfirmPartialCatalogueSave();
+    // True once no loader of an ended preview may still read the catalogue;
+    // tells the user when one is still busy after a wait.
+    bool CatalogueFreeForEdits();
 
     HWND main_ = nullptr;
     std::unique_ptr<TmyTabControl> tabs_;  // null until the tab control exists

@@ -65,8 +65,8 @@ std::string SizeText(std::int64_t fileSize) {
     return "Size : " + std::to_string(static_cast<long long>(std::nearbyint(fileSize / 1024.0))) + " Kb";
 }
 
-std::string FileNamePart(std::string_view path) {
-    const std::size_t cut = path.find_last_of("\\/:");
+std::string FileNamePart(std::string_view path, TLeadByteTest isLead) {
+    const std::size_t cut = LastSeparator(path, "\\/:", isLead);
     std::string_view name = cut == std::string_view::npos ? path : path.substr(cut + 1);
     return std::string(name.substr(0, 255));
 }

@@ -4,6 +4,8 @@
 #include <string_view>
 #include <vector>
 
+#include "base/path_text.h"
+
 // Portable rules of the configuration dialog: DPI scaling, the texts the
 // Photos page shows, the tree's item data and slot table, and the open-file
 // dialog's filter and multi-select result.
@@ -23,8 +25,9 @@ std::string VersionLabel(std::uint32_t version);
 std::string SizeText(std::int64_t fileSize);
 
 // The file-name part of a path: what follows the last "\", "/" or ":", at
-// most 255 characters.
-std::string FileNamePart(std::string_view path);
+// most 255 characters. `isLead` tells the two-byte characters of the code
+// page (see base/path_text.h); null: a single-byte one.
+std::string FileNamePart(std::string_view path, TLeadByteTest isLead = nullptr);
 
 // Tree item data: the slot number in the high 16 bits, the 1-based picture
 // position in the low 16 bits (0 for a folder node).

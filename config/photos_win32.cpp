@@ -14,6 +14,7 @@
 
 #include "app/settings.h"
 #include "base/handles_win32.h"
+#include "base/path_text.h"
 #include "base/registry_win32.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
@@ -70,7 +71,7 @@ public:
     // The long name behind the file-name part of `path`; empty when the
     // stored name is the one to show.
     std::wstring NameOf(std::string_view path) {
-        const std::size_t cut = path.find_last_of("\\/:");
+        const std::size_t cut = LastSeparator(path, "\\/:", AnsiLeadByte);
         if (cut == std::string_view::npos) return std::wstring();
         const std::string_view name = path.substr(cut + 1);
         if (name.find('~') == std::string_view::npos) return std::wstring();
@@ -110,12 +111,35 @@ private:
 HTREEITEM InsertPicture(HWND tree, HTREEITEM parent, HTREEITEM after, std::string_view path,
                         std::uint32_t data, TShownNames& names) {
     const std::wstring shown = names.NameOf(path);
-    return shown.empty() ? Insert(tree, parent, after, FileNamePart(path), data)
+    return shown.empty() ? Insert(tree, parent, after, FileNamePart(path, AnsiLeadByte), data)
                          : InsertWide(tree, parent, after, shown, data);
 }
 
+// What a folder node says of a folder that cannot be reached, after its path.
+const wchar_t kUnreachableMark[] = L"  (cannot be reached)";
+
+// A folder node's text: the folder's full path, with long names for short
+// ones, marked when the folder cannot be reached.
+std::wstring FolderText(const std::string& path, bool unreachable) {
+    // The long name would be looked up on a drive that does not answer.
+    std::wstring shown = !unreachable && path.find('~') != std::string::npos ? LongPathOf(path) : WidePathOf(path);
+    if (unreachable) shown += kUnreachableMark;
+    return shown;
+}
+
+void SetFolderText(HWND tree, HTREEITEM node, const std::string& path, bool unreachable) {
+    std::wstring text = FolderText(path, unreachable);
+    TVITEMW it = {};
+    it.mask = TVIF_TEXT;
+    it.hItem = node;
+    it.pszText = &text[0];
+    ::SendMessageW(tree, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+}
+
 // A folder node: the folder's full path, with long names for short ones.
-HTREEITEM InsertFolder(HWND tree, HTREEITEM after, const std::string& path, std::uint32_t data) {
+HTREEITEM InsertFolder(HWND tree, HTREEITEM after, const std::string& path, std::uint32_t data,
+                       bool unreachable = false) {
+    if (unreachable) return InsertWide(tree, TVI_ROOT, after, FolderText(path, true), data);
     if (path.find('~') != std::string::npos) {
         const std::wstring shown = LongPathOf(path);
         if (shown != WidePathOf(path)) return InsertWide(tree, TVI_ROOT, after, shown, data);
@@ -210,6 +234,10 @@ private:
 };
 
 constexpr int kFillBatchSize = 2000;
+
+// Single pictures (the root entry) that the tree can number: positions fit
+// the low 16 bits of the item data.
+constexpr int kMaxSinglePictures = 0xFFFF;
 
 // --- pickers -----------------------------------------------------------------
 
@@ -432,7 +460,7 @@ void TPhotosPage::FillBatch(const TFillBatch& b) {
         for (int i = b.First; i < b.Last && i < PicList.Count(); ++i) {
             TFolderItem& folder = PicList.ItemAt(i);
             folder.TreeNode = reinterpret_cast<std::uintptr_t>(
-                InsertFolder(tree_, TVI_LAST, folder.FolderPath, ItemData(i, 0)));
+                InsertFolder(tree_, TVI_LAST, folder.FolderPath, ItemData(i, 0), folder.Unreachable));
         }
     } else {
         const TPictureList& pictures = PicList.GetItem(b.Entry).Pictures;
@@ -559,10 +587,24 @@ void TPhotosPage::RefreshFolder() {
     if (!folder.TreeNode) return;
     HTREEITEM node = reinterpret_cast<HTREEITEM>(folder.TreeNode);
     TBusy busy(busy_);
-    folder.Pictures.Clear();
     const TScanResult scan = ScanFolder(folder.FolderPath, folder.IncludeSubdirs, ExtensionList);
-    folder.Pictures.Append(scan.Found);
     busy.EndDialogCursor();
+    if (scan.Unreachable != folder.Unreachable)
+        SetFolderText(tree_, node, folder.FolderPath, scan.Unreachable);
+    folder.Unreachable = scan.Unreachable;
+    if (scan.Unreachable) {
+        // Its list stays as it was: the folder may well be back tomorrow.
+        Select(tree_, node);
+        ShowPropertiesOf(node);
+        const int count = folder.Pictures.Count();
+        ShowMessage("The folder\r\n" + folder.FolderPath +
+                    "\r\ncannot be reached now: its drive or network share does not answer, or it may not be "
+                    "read. Its list of " + std::to_string(count) + (count == 1 ? " picture" : " pictures") +
+                    " is kept as it was; refresh it again once the folder can be reached.");
+        return;
+    }
+    folder.Pictures.Clear();
+    folder.Pictures.Append(scan.Found);
 
     ::SendMessageA(tree_, TVM_EXPAND, TVE_COLLAPSE | TVE_COLLAPSERESET, reinterpret_cast<LPARAM>(node));
     InsertPictures(node, d.Entry, d.Slot);
@@ -615,6 +657,7 @@ void TPhotosPage::AddPhoto() {
     const std::vector<std::string> paths = AskForPictures(owner_, skipped);
     WaitForTreeFill();
     HTREEITEM last = nullptr;
+    std::size_t notAdded = 0;
     if (!paths.empty()) {
         if (PicList.Count() == 0) PicList.AddFolder("Root");
         TPictureList& root = PicList.ItemAt(0).Pictures;
@@ -623,7 +666,10 @@ void TPhotosPage::AddPhoto() {
         ::SendMessageA(tree_, WM_SETREDRAW, FALSE, 0);
         for (const std::string& path : paths) {
             // Positions must fit the low 16 bits of the item data.
-            if (root.Count() >= 0xFFFF) break;
+            if (root.Count() >= kMaxSinglePictures) {
+                notAdded = paths.size() - std::size_t(&path - paths.data());
+                break;
+            }
             root.Add(path);
             last = InsertPicture(tree_, TVI_ROOT, TVI_LAST, path, ItemData(0, root.Count()), names);
         }
@@ -636,6 +682,11 @@ void TPhotosPage::AddPhoto() {
         ::InvalidateRect(leftBox_, nullptr, TRUE);
     }
     ReportLeftOut(skipped, 0);
+    if (notAdded > 0)
+        ShowMessage(std::to_string(notAdded) + (notAdded == 1 ? " picture was" : " pictures were") +
+                    " not added: the list holds at most " + std::to_string(kMaxSinglePictures) +
+                    " single pictures. Put the pictures in a folder and add the folder with \"Add folder\" "
+                    "instead: a folder can hold any number of them.");
 }
 
 void TPhotosPage::Remove() {

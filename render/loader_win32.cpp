@@ -22,21 +22,24 @@ bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path) {
 
 }  // namespace
 
-void LoadNextPicture(TBitmap& bitmap) {
-    // A cancelled loader takes its picture as prepared: nobody shows it, and
-    // it must not go on to the next picture (nor read the catalogue, which
-    // the dialog may be editing by then).
+std::int32_t LoadNextPicture(TBitmap& bitmap) {
+    // A cancelled loader prepares nothing more: nobody shows it, and it
+    // must not go on to the next picture (nor read the catalogue, which the
+    // dialog may be editing by then).
     const auto prepare = RenderHooks().PreparePicture ? RenderHooks().PreparePicture : PrepareWithPipeline;
     const TSequenceResult result =
         ChooseShowPicture([&](const std::string& path) { return prepare(bitmap, path); }, DecodeCancelled);
     switch (result) {
     case TSequenceResult::Prepared:
-        break;
+        return ShowSequence.CurrentIndex;
     case TSequenceResult::NoPictures:
         DrawMessage(bitmap, kNoPicturesMessage, kMessageColour);
         break;
     case TSequenceResult::Unreadable:
         DrawMessage(bitmap, kUnreadableMessage, kMessageColour);
         break;
+    case TSequenceResult::Stopped:
+        break;
     }
+    return -1;
 }

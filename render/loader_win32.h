@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "imaging/bitmap_win32.h"
@@ -9,5 +10,7 @@
 
 // Chooses the next picture by the settings' order and prepares it into
 // `bitmap`, or writes "No pictures selected" / "Can't read pictures" there.
-// Runs on the picture-loading thread.
-void LoadNextPicture(TBitmap& bitmap);
+// Returns the global index of the picture now in the bitmap; -1 for a
+// message, and when the show stopped before a picture was ready. Runs on
+// the picture-loading thread.
+std::int32_t LoadNextPicture(TBitmap& bitmap);

@@ -59,6 +59,7 @@ struct TRun {
     std::atomic<std::int32_t> FramesPerSecond{
         -1};                         // last measured rate; -1 before the first [R writes, M reads]
     std::atomic<DWORD> StopTick{0};  // GetTickCount when the render loop saw the stop [R, then M]
+    std::atomic<std::int32_t> ShownIndex{-1};  // the catalogue picture launched last; -1 before the first [R, then M]
 
     // The input rules and the windows [M, claimed by SetUpRun].
     TThreadOwner Main;

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cmath>
 #include <exception>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -50,6 +51,7 @@ struct TLoaderJob {
     std::atomic<bool> cancel{false};
     std::atomic<bool> requested{false};   // the render loop asked for a picture not yet taken [R, L]
     std::atomic<bool> ready{false};       // the loader has a picture ready [R, L]
+    std::atomic<std::int32_t> readyIndex{-1};  // the global index of that picture; -1 for a message [L, R]
     TBitmap* target = nullptr;            // the run's picture bitmap, which it prepares pictures into
     std::unique_ptr<TBitmap> keptBitmap;  // that bitmap, once the run has ended without waiting for it
 };
@@ -313,14 +315,17 @@ void CheckOnceASecond(TRun& run) {
 }
 
 // Hand-over: releases the loader once the panel has passed the eye, and
-// launches its picture once it is ready. True when a picture was launched.
-bool HandOverPicture(TScene& scene, TLoaderJob& loader) {
+// launches its picture once it is ready, recording which catalogue picture
+// the show now shows. True when a picture was launched.
+bool HandOverPicture(TRun& run, TScene& scene, TLoaderJob& loader) {
     if (scene.PhotoPanel.Distance < 0.0f && !loader.requested) {
         loader.ready = false;
         loader.requested = true;
     }
     if (!loader.requested || !loader.ready) return false;
     loader.requested = false;
+    const std::int32_t index = loader.readyIndex;
+    if (index >= 0) run.ShownIndex = index;
     LaunchPanel(scene.PhotoPanel);
     scene.UploadPending = true;
     return true;
@@ -365,7 +370,7 @@ void RenderLoop(TRun& run) {
             }
             ++clock.Frames;
 
-            if (HandOverPicture(scene, loader)) {
+            if (HandOverPicture(run, scene, loader)) {
                 if (!firstPictureMarked) {
                     firstPictureMarked = true;
                     MarkTimeline("first-picture");
@@ -397,7 +402,8 @@ DWORD WINAPI LoaderThreadMain(void* param) {
     const TThreadClaim catalogue(PicList.Owner);
     SetDecodeCancel(&job->cancel);
     while (!job->cancel) {
-        Guard(kCaughtInLoader, [job] { LoadNextPicture(*job->target); });
+        job->readyIndex = -1;
+        Guard(kCaughtInLoader, [job] { job->readyIndex = LoadNextPicture(*job->target); });
         if (job->cancel) break;
         job->ready = true;
         while (job->ready && !job->cancel) ::Sleep(1);
@@ -439,6 +445,7 @@ bool SetUpRun(TRun& run, HWND host) {
     StopRequested = 0;
     ShowSequence.Owner.Check("The show sequence");
     ShowSequence.CurrentIndex = -1;
+    run.ShownIndex = -1;
 
     // 6-7: the system's screensaver state, the cursor, the other monitors.
     if (run.FullScreen) {
@@ -505,17 +512,22 @@ bool TeardownRun(TRun& run) {
         }
         run.Loader.reset();
     }
-    // The loader has ended, or was left inside a decode after which it
-    // touches neither again: the main thread holds both until the run is over.
+    // The loader has ended, or was left inside a decode after which it does
+    // not touch the sequence again: the main thread holds it until the run
+    // is over. The catalogue stays the loader's until it has ended (see
+    // WaitForLingeringLoaders); meanwhile both only read it.
     const TThreadClaim sequence(ShowSequence.Owner);
-    const TThreadClaim catalogue(PicList.Owner);
+    std::optional<TThreadClaim> catalogue;
+    if (loaderEnded) catalogue.emplace(PicList.Owner);
     run.Picture.reset();
     if (run.FullScreen) {
         CloseCoverWindows(run);
         RestoreRunCursor(run);
         BOOL previous = FALSE;
         ::SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, &previous, 0);
-        SaveResumePosition(ShowSequence.CurrentIndex);
+        // The last picture the show put on the screen; a run that showed
+        // none leaves the resume position as it was.
+        if (run.ShownIndex >= 0) SaveResumePosition(run.ShownIndex);
         TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
         const std::int32_t fps = run.FramesPerSecond;
         if (key && fps != -1) WriteRegString(key.Get(), "FPS", std::to_string(fps));
@@ -535,6 +547,11 @@ bool FramePacingWanted() {
 
 std::size_t LingeringLoaderCount() {
     return lingeringLoaders.size();
+}
+
+bool WaitForLingeringLoaders(DWORD waitMs) {
+    ReapLingeringLoaders(waitMs);
+    return lingeringLoaders.empty();
 }
 
 void EndLingeringLoaders() {

@@ -41,6 +41,10 @@ bool FramePacingWanted();
 // the plug-ins are unloaded).
 std::size_t LingeringLoaderCount();
 void EndLingeringLoaders();
+// A lingering loader keeps the catalogue claimed until it has ended, since
+// it may still read it: whoever changes the catalogue waits for them first.
+// True when none is left after waiting up to `waitMs`.
+bool WaitForLingeringLoaders(DWORD waitMs);
 
 // The driver kind of pixel format 1 of the desktop: "MCD", "ICD", "No",
 // or empty when it cannot be described.

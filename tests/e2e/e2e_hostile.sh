@@ -4,7 +4,7 @@
 # no one can hold in memory, unusual encodings, lying EXIF blocks, a file
 # held open by another program and one deleted after the scan. In forward
 # order the show must pass every one: each show resumes after the picture
-# the last one chose, so short shows in a row walk the whole catalogue.
+# the last one showed, so short shows in a row walk the whole catalogue.
 # None may crash, hang or end with anything but 0 on a key press, no
 # problem report may appear, and the peak working set stays bounded.
 set -u
@@ -110,8 +110,10 @@ wrapped=0
 path=""  # where the last show stopped
 while [ $(( $(date +%s) - start )) -lt 420 ]; do
     # A show that made no progress gets longer next time: a slow picture
-    # may still have been loading. Three stalls in a row are a hang.
-    wait=$((2 + stalls * 4))
+    # (the 20000 x 20000 one takes many seconds to decode) may still have
+    # been loading, and the next show starts with it again. Four stalls in
+    # a row, the last one 32 s long, are a hang.
+    wait=$((2 + stalls * 10))
     DELETE_NOW=0
     [ "${path##*\\}" = "$before_deleted" ] && DELETE_NOW=1
     read -r rc kb index path < <(DELETE_NOW=$DELETE_NOW one_show "$wait")
@@ -131,7 +133,7 @@ while [ $(( $(date +%s) - start )) -lt 420 ]; do
     fi
     if [ "$index" = "$last" ]; then
         stalls=$((stalls + 1))
-        [ "$stalls" -ge 3 ] && { fail "no progress past picture $index in three shows"; break; }
+        [ "$stalls" -ge 4 ] && { fail "no progress past picture $index in four shows"; break; }
     else
         stalls=0
     fi

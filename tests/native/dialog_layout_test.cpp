@@ -3,6 +3,7 @@
 #include <string>
 #include <vector>
 
+#include "app/settings.h"
 #include "config/layout.h"
 
 namespace {
@@ -55,6 +56,26 @@ TEST(DialogTexts, FileNamePartCutsAtAnySeparatorAndAt255) {
     EXPECT_EQ(FileNamePart("plain.gif"), "plain.gif");
     EXPECT_EQ(FileNamePart("C:\\dir\\"), "");
     EXPECT_EQ(FileNamePart("C:\\" + std::string(300, 'n')), std::string(255, 'n'));
+}
+
+// Lead bytes of code page 932 (Japanese).
+bool Lead932(unsigned char b) {
+    return (b >= 0x81 && b <= 0x9F) || (b >= 0xE0 && b <= 0xFC);
+}
+
+TEST(DialogTexts, FileNamePartStepsOverTwoByteCharacters) {
+    // In code page 932 the second byte of many characters is 0x5C, the
+    // backslash: the folder "表" (95 5C) holds "ソ.jpg" (83 5C 2E ...).
+    const std::string folder = "C:\\\x95\x5C";
+    EXPECT_EQ(FileNamePart(folder + "\\\x83\x5C.jpg", Lead932), "\x83\x5C.jpg");
+    EXPECT_EQ(FileNamePart(folder + "\\a.jpg", Lead932), "a.jpg");
+    EXPECT_EQ(FileNamePart("\x83\x5C\x95\x5C", Lead932), "\x83\x5C\x95\x5C");
+    // A lead byte at the very end has no second byte to step over.
+    EXPECT_EQ(FileNamePart("C:\\a\x95", Lead932), "a\x95");
+    // The same bytes in a single-byte code page are two names apart.
+    EXPECT_EQ(FileNamePart(folder + "\\\x83\x5C.jpg"), ".jpg");
+    EXPECT_EQ(FolderPart(folder + "\\piclist.dat", Lead932), folder + "\\");
+    EXPECT_EQ(FolderPart("C:\\\x95\x5C", Lead932), "C:\\");
 }
 
 TEST(TreeItemData, SlotAndPositionRoundTrip) {

@@ -201,21 +201,37 @@ TEST(SequenceShuffle, GrownCatalogueExtendsTheTable) {
     ExpectWholeCycles(Show(seq, {kOrderRandom, false, false}, 15, 45, std::ref(random)), 15);
 }
 
-TEST(SequenceShuffle, SmallerCatalogueKeepsTheTableAndItsStaleSlotsFail) {
+TEST(SequenceShuffle, SmallerCatalogueGoesOnWithThePicturesLeft) {
+    // 1,010 pictures, 40 picks, then the catalogue is cut to 10 (a folder
+    // removed between two previews of one dialog).
     TShowSequence seq;
     TSeededRandom random(8);
-    Show(seq, {kOrderRandom, false, false}, 10, 10, std::ref(random));
-    std::set<std::int32_t> tried;
+    const auto before = Show(seq, {kOrderRandom, false, false}, 1010, 40, std::ref(random));
+    int unreadable = 0;
+    std::vector<std::int32_t> after;
     for (int call = 0; call < 20; ++call) {
-        ChooseNextPicture(
-            seq, {kOrderRandom, false, false}, 4, std::ref(random), [] { return -1; },
+        const TSequenceResult r = ChooseNextPicture(
+            seq, {kOrderRandom, false, false}, 10, std::ref(random), [] { return -1; },
             [&](std::int32_t i) {
-                tried.insert(i);
-                return i < 4;  // an index beyond the catalogue has an empty path
+                after.push_back(i);
+                if (i >= 10) ++unreadable;  // beyond the catalogue: an empty path
+                return i < 10;
             });
+        EXPECT_EQ(r, TSequenceResult::Prepared);
     }
+    EXPECT_EQ(unreadable, 0);
+    EXPECT_EQ(after.size(), 20u);
     EXPECT_EQ(seq.PicShowedSize, 10);
-    EXPECT_LT(*tried.rbegin(), 10);
+    // The cycle goes on: the pictures below 10 already shown in it are not
+    // shown again before the others have been.
+    std::set<std::int32_t> shownBefore;
+    for (std::int32_t i : before)
+        if (i < 10) shownBefore.insert(i);
+    const std::size_t rest = 10 - shownBefore.size();
+    std::set<std::int32_t> restOfCycle(after.begin(), after.begin() + rest);
+    EXPECT_EQ(restOfCycle.size(), rest);
+    for (std::int32_t i : shownBefore) EXPECT_EQ(restOfCycle.count(i), 0u) << i;
+    ExpectWholeCycles(std::vector<std::int32_t>(after.begin() + rest, after.end()), 10);
 }
 
 TEST(SequenceShuffle, FailedAllocationNamesTheSizeAndLeavesTheState) {
@@ -281,6 +297,26 @@ TEST(SequenceResume, BadValuesStartAsIfThereWereNone) {
     // The name is everything after the first "?".
     std::vector<std::string> odd = {"a?b", "b"};
     EXPECT_EQ(ResolveResumePosition(std::string("7?a?b"), 2, [&](std::int32_t i) { return odd[i]; }), 0);
+}
+
+TEST(SequenceResume, AStopEndsTheSearchAndTheChoice) {
+    int read = 0;
+    auto at = [&](std::int32_t i) {
+        ++read;
+        return PathOf(i);
+    };
+    auto stopped = [&] { return read >= 1000; };
+    EXPECT_EQ(ResolveResumePosition(std::string("X:\\none.jpg"), 1000000, at, stopped), -1);
+    EXPECT_LT(read, 1300);
+    // Stopped during the search: the sequence is left as it was.
+    TShowSequence seq;
+    bool prepared = false;
+    const TSequenceResult r = ChooseNextPicture(
+        seq, {kOrderForward, false, true}, 10, [] { return 0.5; }, [] { return 5; },
+        [&](std::int32_t) { return prepared = true; }, [] { return true; });
+    EXPECT_EQ(r, TSequenceResult::Stopped);
+    EXPECT_FALSE(prepared);
+    EXPECT_EQ(seq.CurrentIndex, -1);
 }
 
 TEST(SequenceResume, RecordedTextRoundTrips) {

@@ -15,6 +15,7 @@
 #include "imaging/extension.h"
 #include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
+#include "tests/win32/file_faults.h"
 #include "tests/win32/plugin_fixture.h"
 #include "tests/win32/test_files.h"
 
@@ -758,6 +759,87 @@ TEST_F(CatalogueTest, LoadCatalogueRescansAutoRefreshFolders) {
     EXPECT_EQ(PicList.GetItem(3).Pictures.ToVector(), Strings{"listed-before.jpg"});
 }
 
+// A photo library on a network drive or a USB disk: the drive letter stays
+// while its folder cannot be reached. Only a folder that is really gone (the
+// folder above it lists without it) loses its list.
+TEST_F(CatalogueTest, AFolderThatCannotBeReachedKeepsItsList) {
+    TVanishingDrive drive(tree_.Folder("Share"));
+    if (!drive.Made()) GTEST_SKIP() << "no drive letter could be made here";
+    const std::string onDrive = drive.Root() + "\\Photos";
+    tree_.File("Share\\Photos\\a.jpg");
+    ASSERT_EQ(Scan(onDrive).Found.size(), 1u);
+    tree_.File("Plain.jpg");
+    ASSERT_TRUE(drive.Vanish());
+
+    EXPECT_TRUE(Scan(onDrive).Unreachable);
+    EXPECT_TRUE(Scan(drive.Root() + "\\").Unreachable);
+    for (const std::string& gone : {tree_.Path("Gone"), tree_.Path("Gone\\Deeper"), tree_.Path("Plain.jpg")}) {
+        const TScanResult scan = Scan(gone);
+        EXPECT_FALSE(scan.Unreachable) << gone;
+        EXPECT_TRUE(scan.Found.empty()) << gone;
+    }
+
+    TPicList file;
+    file.AddFolder("Root");
+    for (const std::string& folder : {onDrive, tree_.Path("Gone"), tree_.Path("Gone\\Deeper")}) {
+        TFolderItem& item = file.ItemAt(file.AddFolder(folder));
+        item.AutoRefresh = true;
+        item.Pictures.Append({folder + "\\1.jpg", folder + "\\2.jpg"});
+    }
+    Settings.CatalogueFile = tree_.Path("piclist.dat");
+    file.SaveToFile(Settings.CatalogueFile);
+    LoadCatalogue();
+    ASSERT_EQ(PicList.Count(), 4);
+    EXPECT_EQ(PicList.GetItem(1).Pictures.ToVector(), file.GetItem(1).Pictures.ToVector());
+    EXPECT_TRUE(PicList.GetItem(1).Unreachable);
+    for (int gone : {2, 3}) {
+        EXPECT_TRUE(PicList.GetItem(gone).Pictures.Empty()) << gone;
+        EXPECT_FALSE(PicList.GetItem(gone).Unreachable) << gone;
+    }
+}
+
+// The file's reads fail from half-way on, as on a share that stopped
+// answering: that is no end of the file.
+TEST_F(CatalogueTest, AReadErrorPartWayKeepsWhatWasReadAndGuardsTheFile) {
+    TPicList whole;
+    whole.AddFolder("Root");
+    for (int f = 0; f < 3; ++f) {
+        const std::string folder = "C:\\Photos\\" + std::to_string(f);
+        TFolderItem& item = whole.ItemAt(whole.AddFolder(folder));
+        for (int p = 0; p < 100; ++p) item.Pictures.Add(folder + "\\p" + std::to_string(100 + p) + ".jpg");
+    }
+    const std::string bytes = StreamBytes(whole);
+    TFaultyFile faulty(tree_.Folder("Share"), bytes, bytes.size() / 2);
+    if (!faulty.Made()) GTEST_SKIP() << "no FUSE file system can be mounted here";
+
+    TPicList part;
+    part.LoadFromFile(faulty.Path());
+    EXPECT_NE(part.ReadProblem().find("could be read only up to byte " + std::to_string(bytes.size() / 2)),
+              std::string::npos)
+        << part.ReadProblem();
+    // Everything before the failure, including the pictures of the entry
+    // it cut short that were read whole; nothing after it.
+    ASSERT_EQ(part.Count(), 3);
+    EXPECT_GT(part.TotalCount(), 140);
+    EXPECT_LT(part.TotalCount(), 200);
+    for (int i = 0; i < part.TotalCount(); ++i) ASSERT_EQ(part.PictureAt(i), whole.PictureAt(i)) << i;
+
+    // The part read replaces no file until someone decides it may.
+    const std::string elsewhere = tree_.Path("piclist.dat");
+    WriteAll(elsewhere, "the old catalogue");
+    EXPECT_THROW(part.SaveToFile(elsewhere), Exception);
+    EXPECT_EQ(ReadAll(elsewhere), "the old catalogue");
+    part.KeepPartAsRead();
+    part.SaveToFile(elsewhere);
+    EXPECT_EQ(ReadAll(elsewhere), StreamBytes(part));
+
+    // At start the show gets what could be read.
+    Settings.CatalogueFile = faulty.Path();
+    LoadCatalogue();
+    EXPECT_EQ(PicList.TotalCount(), part.TotalCount());
+    EXPECT_FALSE(PicList.ReadProblem().empty());
+}
+
 TEST_F(CatalogueTest, LoadCatalogueCompletesEmptyFilesWithTheRoot) {
     Settings.CatalogueFile = tree_.Path("piclist.dat");
     for (const std::string& bytes : {std::string(), std::string("PR\x00\x00\x02\x02", 6), std::string("garbage")}) {
@@ -809,6 +891,8 @@ TEST_F(CatalogueTest, DefaultCatalogueFromTheInstallationPhotos) {
 
 // ---- the catalogue part of SaveSettings ----
 
+#include <sddl.h>
+
 #include "app/settings_win32.h"
 #include "base/registry_win32.h"
 
@@ -832,6 +916,47 @@ TEST_F(CatalogueTest, SaveSettingsWritesTheCatalogueOrRaises) {
 
     Settings.CatalogueFile.clear();
     EXPECT_THROW(SaveSettings(), Exception);
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+}
+
+// Sets the settings key's access list from its text form.
+bool SetSettingsKeyAccess(const char* sddl) {
+    PSECURITY_DESCRIPTOR sd = nullptr;
+    if (!::ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &sd, nullptr)) return false;
+    HKEY key = nullptr;
+    bool set = ::RegOpenKeyExA(HKEY_CURRENT_USER, kSettingsKey, 0, WRITE_DAC, &key) == ERROR_SUCCESS &&
+               ::RegSetKeySecurity(key, DACL_SECURITY_INFORMATION, sd) == ERROR_SUCCESS;
+    if (key) ::RegCloseKey(key);
+    ::LocalFree(sd);
+    return set;
+}
+
+TEST_F(CatalogueTest, SaveSettingsReportsSettingsTheRegistryDidNotTake) {
+    PicList.AddFolder("Root");
+    Settings.CatalogueFile = tree_.Path("piclist.dat");
+    ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+    CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
+    // Readable, not writable: as a policy may leave the key.
+    ASSERT_TRUE(SetSettingsKeyAccess("D:P(A;;KRWD;;;WD)"));
+    {
+        TRegKey probe = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
+        if (WriteRegString(probe.Get(), "Probe", "x")) {
+            SetSettingsKeyAccess("D:P(A;;KA;;;WD)");
+            ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
+            GTEST_SKIP() << "this registry does not enforce key access lists";
+        }
+    }
+    try {
+        SaveSettings();
+        ADD_FAILURE() << "the settings were taken for written";
+    } catch (const Exception& e) {
+        const std::string what = e.what();
+        EXPECT_NE(what.find("registry"), std::string::npos) << what;
+        EXPECT_NE(what.find("Delay"), std::string::npos) << what;
+    }
+    // The catalogue was saved all the same.
+    EXPECT_EQ(ReadAll(Settings.CatalogueFile), StreamBytes(PicList));
+    EXPECT_TRUE(SetSettingsKeyAccess("D:P(A;;KA;;;WD)"));
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
 }
 

@@ -34,6 +34,7 @@
 #include "imaging/plugins_win32.h"
 #include "render/hooks_win32.h"
 #include "render/runloop_win32.h"
+#include "tests/win32/file_faults.h"
 
 namespace {
 
@@ -1125,6 +1126,101 @@ TEST_F(ConfigDialog, HugeFolderShowsLimitButKeepsAndSavesAll) {
     saved.LoadFromFile(catalogueFile);
     ASSERT_EQ(saved.Count(), 2);
     EXPECT_EQ(saved.GetItem(1).Pictures.Count(), 70000);
+}
+
+// The catalogue file's reads fail half-way (a share that stopped
+// answering): the dialog says so, shows what it read, and replaces the file
+// with that part only when the user says so in so many words.
+TEST_F(ConfigDialog, APartlyReadCatalogueIsReportedAndReplacedOnlyWhenConfirmed) {
+    TPicList whole;
+    whole.AddFolder("Root");
+    for (int f = 0; f < 3; ++f) {
+        const int entry = whole.AddFolder("C:\\Photos\\" + std::to_string(f));
+        for (int p = 0; p < 100; ++p)
+            whole.ItemAt(entry).Pictures.Add("C:\\Photos\\" + std::to_string(f) + "\\" + std::to_string(p) + ".bmp");
+    }
+    std::string bytes;
+    TStringSink sink(bytes);
+    whole.SaveToStream(sink);
+    ::CreateDirectoryA((root + "\\appdata\\Quorvane").c_str(), nullptr);
+    TFaultyFile faulty(root + "\\appdata\\Quorvane", bytes, bytes.size() / 2);
+    if (!faulty.Made()) GTEST_SKIP() << "no FUSE file system can be mounted here";
+    ASSERT_EQ(faulty.Path(), catalogueFile);
+
+    Open();
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("Your list of pictures could not be read completely.", 0), 0u) << boxes[0];
+    EXPECT_GT(PicList.TotalCount(), 100);
+    EXPECT_LT(PicList.TotalCount(), 200);
+    EXPECT_EQ(Roots().size(), 2u);
+
+    // No: nothing is written, and the dialog stays with the list as read.
+    boxes.clear();
+    answers = {IDNO};
+    Command(kIdOptions);
+    Command(kIdOk);
+    Pump();
+    EXPECT_FALSE(dialogEnded);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("Saving would replace the catalogue file\r\n" + catalogueFile +
+                            "\r\nwith the part that could be read"),
+              std::string::npos)
+        << boxes[0];
+    TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kSettingsKey);
+    EXPECT_FALSE(ReadRegString(key.Get(), "Delay").has_value());
+
+    // Yes: the part is saved (here to a file the test can read back).
+    const int shown = PicList.TotalCount();
+    Settings.CatalogueFile = root + "\\saved.dat";
+    boxes.clear();
+    answers = {IDYES};
+    Command(kIdOk);
+    EXPECT_TRUE(dialogEnded);
+    EXPECT_EQ(boxes.size(), 1u);
+    TPicList saved;
+    saved.LoadFromFile(Settings.CatalogueFile);
+    EXPECT_EQ(saved.TotalCount(), shown);
+}
+
+// A folder on a drive whose disk is not there keeps its list on Refresh,
+// and the tree says why it has not changed.
+TEST_F(ConfigDialog, RefreshingAFolderThatCannotBeReachedKeepsItsList) {
+    ::CreateDirectoryA((root + "\\share").c_str(), nullptr);
+    TVanishingDrive drive(root + "\\share");
+    if (!drive.Made()) GTEST_SKIP() << "no drive letter could be made here";
+    MakeFolder(root + "\\share", "Photos", 3);
+    OpenPhotos();
+    const std::string folder = drive.Root() + "\\Photos";
+    AddFolder(folder);
+    ASSERT_EQ(PicList.GetItem(1).Pictures.Count(), 3);
+    ASSERT_TRUE(drive.Vanish());
+    boxes.clear();
+    Select(Roots()[0]);
+    Click(kIdRefreshFolder);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_NE(boxes[0].find("cannot be reached"), std::string::npos) << boxes[0];
+    EXPECT_NE(boxes[0].find("3 pictures is kept"), std::string::npos) << boxes[0];
+    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 3);
+    EXPECT_EQ(ChildrenOf(Roots()[0]).size(), 3u);
+    EXPECT_EQ(ItemText(Roots()[0]), folder + "  (cannot be reached)");
+    EXPECT_EQ(Label("3 pictures"), "3 pictures");
+    // The check boxes refresh the same way.
+    ::SendMessageA(ControlById(kIdIncludeSubdirs), BM_SETCHECK, BST_UNCHECKED, 0);
+    Command(kIdIncludeSubdirs);
+    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 3);
+}
+
+TEST_F(ConfigDialog, SinglePicturesBeyondTheLimitAreNotAddedAndTheUserIsTold) {
+    OpenPhotos();
+    const std::string dir = MakeFolder(root, "p", 3);
+    TPictureList& single = PicList.ItemAt(0).Pictures;
+    for (int i = 0; i < 65534; ++i) single.Add("C:\\p" + std::to_string(i) + ".bmp");
+    AddPhotos({Wide(dir + "\\a.bmp"), Wide(dir + "\\b.bmp"), Wide(dir + "\\c.bmp")});
+    EXPECT_EQ(single.Count(), 65535);
+    EXPECT_EQ(single.Item(65534), dir + "\\a.bmp");
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].rfind("2 pictures were not added: the list holds at most 65535 single pictures.", 0), 0u)
+        << boxes[0];
 }
 
 TEST_F(ConfigDialog, FolderFlagsChangeTheSelectedEntry) {

@@ -17,6 +17,7 @@
 #include "imaging/bitmap_text.h"
 #include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"
+#include "imaging/prepare_win32.h"
 #include "render/hooks_win32.h"
 #include "render/loader_win32.h"
 #include "render/runloop_win32.h"
@@ -351,6 +352,42 @@ TEST_F(ShowSequencing, FullScreenTeardownRestoresAndRecords) {
     FullScreenRun(-1);
     EXPECT_FALSE(ReadRegString(key.Get(), "FPS"));
     EXPECT_TRUE(ReadRegString(key.Get(), "Prev"));
+}
+
+// A preparation that lasts until the run stops: the user dismisses the
+// saver while the first picture is still being prepared.
+bool PrepareUntilStopped(TBitmap& bitmap, const std::string& path) {
+    prepared.push_back(path);
+    while (!DecodeCancelled()) ::Sleep(1);
+    bitmap.Clear();
+    return false;
+}
+
+void StopWhenPreparing(const TFrameEvent& e) {
+    if (e.What == TFrameEvent::Kind::Drawn && !prepared.empty()) StopRequested = 1;
+}
+
+TEST_F(ShowSequencing, ARunThatShowedNoPictureKeepsTheResumePosition) {
+    Catalogue({"a.jpg", "b.jpg", "c.jpg"});
+    Settings.ResumeLast = true;
+    SetPrev("1?" + Path("b.jpg"));
+    RenderHooks().PreparePicture = PrepareUntilStopped;
+    RenderHooks().ObserveFrame = StopWhenPreparing;
+    LaunchedFromDialog = true;
+    RunSaver(nullptr);
+    LaunchedFromDialog = false;
+    RenderHooks().ObserveFrame = nullptr;
+    RunFlags = 0;
+    // The picture in preparation was never shown: the next show starts
+    // with it, not after it.
+    EXPECT_EQ(prepared, std::vector<std::string>{Path("c.jpg")});
+    EXPECT_EQ(Prev(), "1?" + Path("b.jpg"));
+
+    // Nor does a run with nothing to show erase the position.
+    PicList.Clear();
+    RenderHooks().PreparePicture = PrepareExistingFile;
+    FullScreenRun(0);
+    EXPECT_EQ(Prev(), "1?" + Path("b.jpg"));
 }
 
 }  // namespace

@@ -219,15 +219,47 @@ TEST_F(DialogRuns, AStuckDecodeDoesNotKeepTheRunOnTheScreen) {
     EXPECT_FALSE(::IsWindow(summary.Window));
     EXPECT_FALSE(summary.LoaderEnded);
     EXPECT_EQ(LingeringLoaderCount(), 1u);
+    // The catalogue stays the loader's while it may still read it: the
+    // checks see a change from this thread as a fault.
+    EXPECT_FALSE(PicList.Owner.CallerMayUse());
+    EXPECT_FALSE(WaitForLingeringLoaders(50));
 
     // Once the decode returns, the loader ends without touching a thing of
     // a later run and nothing of it remains.
     ::SetEvent(releaseDecode);
+    EXPECT_TRUE(WaitForLingeringLoaders(5000));
     EndLingeringLoaders();  // ends this process if the loader were still stuck
     EXPECT_EQ(LingeringLoaderCount(), 0u);
+    EXPECT_TRUE(PicList.Owner.CallerMayUse());
     EXPECT_EQ(decodesEntered, 1);
     EXPECT_EQ(ThreadCount(), threadsBefore);
     ::CloseHandle(releaseDecode);
+}
+
+// The resume search runs over the whole catalogue when "Prev" names a
+// picture no longer in it; a run that stops meanwhile hands the dialog back
+// with its loader ended, so the catalogue can be edited at once.
+TEST_F(DialogRuns, TheResumeSearchEndsWithTheRun) {
+    PicList.Clear();
+    for (int f = 0; f < 2000; ++f) {
+        TFolderItem folder;
+        folder.FolderPath = "C:\\F" + std::to_string(f);
+        for (int p = 0; p < 500; ++p) folder.Pictures.Add(folder.FolderPath + "\\" + std::to_string(p) + ".jpg");
+        PicList.Add(std::move(folder));
+    }
+    {
+        TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
+        ASSERT_TRUE(WriteRegString(key.Get(), "Prev", "7?C:\\Elsewhere\\gone.jpg"));
+    }
+    Settings.Order = kOrderForward;
+    Settings.ResumeLast = true;
+    RenderHooks().PreparePicture = QuickPreparer;
+    RenderHooks().ObserveFrame = StopAtFirstDrawnFrame;
+    const TRunSummary summary = RunSaver(host);
+    EXPECT_TRUE(summary.LoaderEnded);
+    EXPECT_EQ(LingeringLoaderCount(), 0u);
+    EXPECT_TRUE(PicList.Owner.CallerMayUse());
+    PicList.Delete(1);  // what Remove does in the dialog
 }
 
 TEST_F(DialogRuns, ManyPreviewsLeaveNoWindowThreadOrGdiObjectBehind) {
