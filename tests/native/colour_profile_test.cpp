@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstdint>
 #include <cstring>
 #include <filesystem>
@@ -38,9 +39,11 @@ TEmbeddedColour Find(const Bytes& file) {
 // ---- Pictures built from their format's definitions --------------------------------------
 
 Bytes Segment(std::uint8_t marker, const Bytes& payload) {
-    Bytes s = {0xFF, marker, static_cast<std::uint8_t>((payload.size() + 2) >> 8),
-               static_cast<std::uint8_t>(payload.size() + 2)};
-    s.insert(s.end(), payload.begin(), payload.end());
+    Bytes s(payload.size() + 4);
+    s[0] = 0xFF, s[1] = marker;
+    s[2] = static_cast<std::uint8_t>((payload.size() + 2) >> 8);
+    s[3] = static_cast<std::uint8_t>(payload.size() + 2);
+    std::copy(payload.begin(), payload.end(), s.begin() + 4);
     return s;
 }
 Bytes IccChunk(int number, int count, const Bytes& part) {
