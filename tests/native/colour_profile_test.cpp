@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -10,6 +12,7 @@
 #include <vector>
 
 #include "imaging/colour_profile.h"
+#include "imaging/colour_table.h"
 #include "imaging/embedded_colour.h"
 
 namespace {
@@ -336,4 +339,134 @@ TEST(ColourCorpus, EachFileGivesWhatItsNameStates) {
     }
     EXPECT_GE(profiles, 8);
     EXPECT_GE(pictures, 8);
+}
+
+// ---- Conversion tables ------------------------------------------------------------------
+
+namespace {
+
+// Every pixel of a picture that walks each channel through all 256 levels
+// against a spread of the other two; x bytes count up.
+Bytes Levels(int& width, int& height) {
+    width = 256, height = 3 * 18 * 18;
+    Bytes p(std::size_t(width) * height * 4);
+    std::size_t at = 0;
+    for (int axis = 0; axis < 3; ++axis)
+        for (int a = 0; a < 256; a += 15)
+            for (int b = 0; b < 256; b += 15)
+                for (int v = 0; v < 256; ++v, at += 4) {
+                    int rgb[3];
+                    rgb[axis] = v, rgb[(axis + 1) % 3] = a, rgb[(axis + 2) % 3] = b;
+                    p[at] = std::uint8_t(rgb[2]), p[at + 1] = std::uint8_t(rgb[1]), p[at + 2] = std::uint8_t(rgb[0]);
+                    p[at + 3] = std::uint8_t(at / 4);
+                }
+    return p;
+}
+
+// A smooth conversion of the kind profiles make: decode a power curve, mix
+// the channels, clip, encode again.
+void Mix(const double in[3], double out[3]) {
+    static const double m[3][3] = {{1.22, -0.22, 0.0}, {-0.04, 1.04, 0.0}, {-0.02, -0.08, 1.10}};
+    double lin[3];
+    for (int c = 0; c < 3; ++c) lin[c] = std::pow(in[c], 2.2);
+    for (int r = 0; r < 3; ++r) {
+        const double v = m[r][0] * lin[0] + m[r][1] * lin[1] + m[r][2] * lin[2];
+        out[r] = std::pow(std::clamp(v, 0.0, 1.0), 1 / 2.2);
+    }
+}
+
+void MixPixels(void*, std::uint8_t* bgrx, int count) {
+    for (int i = 0; i < count; ++i, bgrx += 4) {
+        const double in[3] = {bgrx[2] / 255.0, bgrx[1] / 255.0, bgrx[0] / 255.0};
+        double out[3];
+        Mix(in, out);
+        for (int c = 0; c < 3; ++c) bgrx[2 - c] = std::uint8_t(std::lround(out[c] * 255));
+    }
+}
+
+TRgbTable TableOf(void (*f)(const double[3], double[3])) {
+    TRgbTable t;
+    for (int r = 0; r < kColourGridPoints; ++r)
+        for (int g = 0; g < kColourGridPoints; ++g)
+            for (int b = 0; b < kColourGridPoints; ++b) {
+                const double in[3] = {ColourNodeValue(r) / 65535.0, ColourNodeValue(g) / 65535.0,
+                                      ColourNodeValue(b) / 65535.0};
+                double out[3];
+                f(in, out);
+                std::uint16_t* n = t.Node(TRgbTable::NodeIndex(r, g, b));
+                for (int c = 0; c < 3; ++c) n[c] = std::uint16_t(std::lround(out[c] * 65535));
+            }
+    std::vector<std::uint16_t> centres(TRgbTable::CellCount() * 3);
+    for (int r = 0; r + 1 < kColourGridPoints; ++r)
+        for (int g = 0; g + 1 < kColourGridPoints; ++g)
+            for (int b = 0; b + 1 < kColourGridPoints; ++b) {
+                const double in[3] = {(ColourNodeValue(r) + ColourNodeValue(r + 1)) / 2 / 65535.0,
+                                      (ColourNodeValue(g) + ColourNodeValue(g + 1)) / 2 / 65535.0,
+                                      (ColourNodeValue(b) + ColourNodeValue(b + 1)) / 2 / 65535.0};
+                double out[3];
+                f(in, out);
+                for (int c = 0; c < 3; ++c)
+                    centres[TRgbTable::CellIndex(r, g, b) * 3 + c] = std::uint16_t(std::lround(out[c] * 65535));
+            }
+    t.MarkExactCells(centres.data(), 128);
+    return t;
+}
+
+}  // namespace
+
+TEST(ColourTable, IdentityKeepsEveryLevelAndMixingStaysWithinALevelAlmostEverywhere) {
+    EXPECT_EQ(ColourNodeValue(0), 0);
+    EXPECT_EQ(ColourNodeValue(kColourGridPoints - 1), 65535);
+    int width, height;
+    const Bytes picture = Levels(width, height);
+
+    Bytes same = picture;
+    const TRgbTable identity = TableOf([](const double in[3], double out[3]) { std::copy(in, in + 3, out); });
+    identity.Apply(same.data(), width, height, width * 4);
+    EXPECT_TRUE(same == picture);
+
+    // Where the mix clips or leaves black steeply, the cells are marked and
+    // their pixels converted exactly.
+    Bytes mixed = picture;
+    const TRgbTable mix = TableOf(Mix);
+    EXPECT_GT(mix.ExactCellCount(), 0u);
+    EXPECT_LT(mix.ExactCellCount(), TRgbTable::CellCount() / 2);
+    mix.Apply(mixed.data(), width, height, width * 4, MixPixels);
+    int largest = 0;
+    std::size_t offByMore = 0;
+    for (std::size_t at = 0; at < picture.size(); at += 4) {
+        const double in[3] = {picture[at + 2] / 255.0, picture[at + 1] / 255.0, picture[at] / 255.0};
+        double out[3];
+        Mix(in, out);
+        int worst = 0;
+        for (int c = 0; c < 3; ++c)
+            worst = std::max(worst, std::abs(int(mixed[at + 2 - c]) - int(std::lround(out[c] * 255))));
+        largest = std::max(largest, worst);
+        offByMore += worst > 1;
+        ASSERT_EQ(mixed[at + 3], picture[at + 3]) << "x byte of pixel " << at / 4;
+    }
+    // A kink the centre does not show can still cost a few levels, rarely.
+    EXPECT_LE(offByMore * 100, picture.size() / 4) << "largest " << largest;
+    EXPECT_LE(largest, 5);
+}
+
+TEST(ColourTable, ConvertsOnlyTheRowsAndColumnsItIsGiven) {
+    // A 3x2 picture inside a 5x4 bitmap: the frame stays.
+    Bytes bitmap(5 * 4 * 4, 0x80);
+    TableOf([](const double in[3], double out[3]) {
+        for (int c = 0; c < 3; ++c) out[c] = 1.0 - in[c];
+    }).Apply(bitmap.data() + 5 * 4 + 4, 3, 2, 5 * 4);
+    TGrayTable grey;
+    for (int level = 0; level < 256; ++level)
+        grey.Level(level)[0] = 65535, grey.Level(level)[1] = std::uint16_t(level * 257), grey.Level(level)[2] = 0;
+    grey.Apply(bitmap.data() + 5 * 4 * 3 + 4, 3, 1, 5 * 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 5; ++x) {
+            const std::uint8_t* p = &bitmap[(y * 5 + x) * 4];
+            const bool inverted = y >= 1 && y <= 2 && x >= 1 && x <= 3, grey3 = y == 3 && x >= 1 && x <= 3;
+            const std::uint8_t want[4] = {std::uint8_t(grey3 ? 0x00 : inverted ? 0x7F : 0x80),
+                                          std::uint8_t(inverted ? 0x7F : 0x80),
+                                          std::uint8_t(grey3 ? 0xFF : inverted ? 0x7F : 0x80), 0x80};
+            EXPECT_EQ(std::memcmp(p, want, 4), 0) << x << "," << y;
+        }
 }
