@@ -91,6 +91,31 @@ if(QV_HOST_CC)
   add_dependencies(win_tests faulty_fs)
 endif()
 
+# The colour conversion's reference: little CMS on the build host converts
+# a colour chart from wide-gamut spaces (scripts/setup installs liblcms2-dev).
+find_path(QV_HOST_LCMS2_INCLUDE lcms2.h PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+set(QV_COLOUR_REFERENCE "")
+if(QV_HOST_CC AND QV_HOST_LCMS2_INCLUDE)
+  set(QV_COLOUR_REFERENCE_DIR ${CMAKE_BINARY_DIR}/colour_reference)
+  set(QV_COLOUR_REFERENCE ${QV_COLOUR_REFERENCE_DIR}/reference.txt)
+  set(QV_COLOUR_DATA ${CMAKE_SOURCE_DIR}/tests/data/colour_read)
+  add_custom_command(OUTPUT ${QV_COLOUR_REFERENCE}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QV_COLOUR_REFERENCE_DIR}
+    COMMAND ${QV_HOST_CC} -O2 -Wall -Wextra -Werror -o ${QV_COLOUR_REFERENCE_DIR}/colour_reference
+            ${CMAKE_SOURCE_DIR}/tests/tools/unix/colour_reference.c -llcms2
+    COMMAND ${QV_COLOUR_REFERENCE_DIR}/colour_reference ${QV_COLOUR_REFERENCE_DIR}
+            ${QV_COLOUR_DATA}/adobe-rgb-1998-colord-rgb.icc ${QV_COLOUR_DATA}/prophoto-colord-rgb.icc
+            ${QV_COLOUR_DATA}/gray-power-curve-gray.icc
+    DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/unix/colour_reference.c
+    COMMENT "Computing the colour reference with little CMS")
+  add_custom_target(colour_reference DEPENDS ${QV_COLOUR_REFERENCE})
+  add_dependencies(win_tests colour_reference)
+else()
+  message(WARNING "liblcms2-dev is not installed on this host: the colour reference test will fail (run scripts/setup)")
+endif()
+target_compile_definitions(win_tests PRIVATE QV_COLOUR_REFERENCE="${QV_COLOUR_REFERENCE}"
+                                             QV_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
+
 # Separate binaries: each folder under plugins/ builds one DLL, named after
 # its folder; the Windows tests load the real ones.
 file(GLOB QV_PLUGIN_DIRS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/plugins/*/CMakeLists.txt)
