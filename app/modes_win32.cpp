@@ -30,9 +30,9 @@ void Guarded(Mode mode) {
 
 // A show of its own: the application data around one run.
 void RunShow(HWND host) {
-    InitApplicationData();
+    MakeSession();
     RunSaver(host);
-    FreeApplicationData();  // ends the process
+    EndSessionAndExit();  // ends the process
 }
 
 }  // namespace

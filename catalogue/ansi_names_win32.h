@@ -5,7 +5,7 @@
 #include <string>
 #include <string_view>
 
-#include "catalogue/catalogue_win32.h"
+#include "catalogue/hooks_win32.h"
 
 // Names outside the code page of the ANSI file functions. The catalogue,
 // piclist.dat and the plug-ins take single-byte paths; a file or folder

@@ -16,8 +16,6 @@ namespace {
 
 constexpr std::size_t kBufferSize = 1 << 16;
 
-TCatalogueHooks hooks;  // the product leaves them at their defaults
-
 std::string SystemMessage(DWORD code) {
     char text[512];
     const DWORD length = ::FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code,
@@ -217,8 +215,6 @@ void RemoveStaleTemps(const std::string& path) {
 
 }  // namespace
 
-void SetCatalogueHooks(const TCatalogueHooks& replacement) { hooks = replacement; }
-const TCatalogueHooks& CatalogueHooks() { return hooks; }
 
 std::string CatalogueTempPath(const std::string& path) {
     // Per process, so two savers never write into each other's file.
@@ -236,8 +232,8 @@ void TPicList::LoadFromFile(const std::string& path) {
         if (file) break;
         const DWORD error = ::GetLastError();
         if (attempt == 2) throw FileError("Cannot open file", path, error);
-        if (hooks.RetryWait)
-            hooks.RetryWait(kWaits[attempt]);
+        if (CatalogueHooks().RetryWait)
+            CatalogueHooks().RetryWait(kWaits[attempt]);
         else
             ::Sleep(kWaits[attempt]);
     }
@@ -277,7 +273,7 @@ void TPicList::SaveToFile(const std::string& path) const {
             throw;
         }
     }
-    if (hooks.BeforeReplace) hooks.BeforeReplace(temp);
+    if (CatalogueHooks().BeforeReplace) CatalogueHooks().BeforeReplace(temp);
     if (!::MoveFileExA(temp.c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         const DWORD error = ::GetLastError();
         ::DeleteFileA(temp.c_str());

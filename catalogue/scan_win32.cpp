@@ -13,7 +13,7 @@
 #include "base/handles_win32.h"
 #include "base/path_text.h"
 #include "base/system_win32.h"
-#include "catalogue/catalogue_win32.h"
+#include "catalogue/hooks_win32.h"
 #include "catalogue/ansi_names_win32.h"
 #include "imaging/extension.h"
 

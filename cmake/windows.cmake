@@ -2,8 +2,13 @@
 set(CMAKE_RUNTIME_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 set(CMAKE_LIBRARY_OUTPUT_DIRECTORY ${CMAKE_BINARY_DIR}/bin)
 
-set(QV_SYSTEM_LIBS kernel32 user32 gdi32 advapi32 comctl32 comdlg32 shell32 ole32 oleaut32
-    uuid opengl32 glu32 winmm windowscodecs)
+# What the program may import at load time: libraries the system itself
+# keeps in its list of known DLLs, and comctl32, which the manifest binds to
+# the system's side-by-side copy. Every other system library (OpenGL32,
+# GLU32, winmm, WindowsCodecs, uxtheme, ...) is loaded at run time by its
+# full path in the system folder, so that a file of that name beside the
+# program is never taken for it. tests/e2e/check_imports.sh checks this.
+set(QV_SYSTEM_LIBS kernel32 user32 gdi32 advapi32 comctl32 comdlg32 shell32 ole32 oleaut32 uuid)
 
 add_library(qwin OBJECT ${QV_WIN32_SOURCES})
 qv_target_defaults(qwin)
@@ -37,13 +42,18 @@ target_include_directories(quorvane PRIVATE ${QV_ICON_DIR} ${CMAKE_SOURCE_DIR}/a
 qv_target_defaults(quorvane)
 set_target_properties(quorvane PROPERTIES SUFFIX ".scr")
 target_link_libraries(quorvane PRIVATE qwin qcore ${QV_PRODUCT_CHECKS} ${QV_SYSTEM_LIBS})
+# Terminal-server aware: on a Remote Desktop host the system then gives the
+# program the real Windows folder (where the report viewer is found), not a
+# per-user copy the user can write to.
+target_link_options(quorvane PRIVATE LINKER:--tsaware)
 
 # Windows-layer tests run in-process under Wine against the real registry,
 # GDI, files and OpenGL.
 file(GLOB QV_WIN_TESTS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/win32/*.cpp)
 add_executable(win_tests ${QV_WIN_TESTS} ${QV_TEST_CHECKS})
 qv_target_defaults(win_tests)
-target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version)
+# The crash tests make a context of their own without the program's loader.
+target_link_libraries(win_tests PRIVATE qwin qcore gtest gtest_main ${QV_SYSTEM_LIBS} version opengl32)
 add_dependencies(win_tests quorvane)
 target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin")
 # The runs ended while their loader is stuck or cancelled go in a process
@@ -52,8 +62,11 @@ target_compile_definitions(win_tests PRIVATE QV_BIN_DIR="${CMAKE_BINARY_DIR}/bin
 # unmapping fail with BadWindow and the process abort; separately each
 # passes, as did 1000 previews from one dialog process.
 set(QV_STOP_SUITES "DialogRuns.*:CancelledDecode.*:FramePacingRate.*")
-add_test(NAME ${QV_TEST_PREFIX}win_tests COMMAND win_tests --gtest_filter=-${QV_STOP_SUITES})
+# The tests that need a display of many monitors run on one of twelve.
+set(QV_MONITOR_SUITES "ManyMonitors*")
+add_test(NAME ${QV_TEST_PREFIX}win_tests COMMAND win_tests --gtest_filter=-${QV_STOP_SUITES}:${QV_MONITOR_SUITES})
 add_test(NAME ${QV_TEST_PREFIX}win_tests_stop COMMAND win_tests --gtest_filter=${QV_STOP_SUITES})
+add_test(NAME ${QV_TEST_PREFIX}win_tests_monitors COMMAND win_tests --gtest_filter=${QV_MONITOR_SUITES})
 set_tests_properties(${QV_TEST_PREFIX}win_tests ${QV_TEST_PREFIX}win_tests_stop PROPERTIES TIMEOUT 600)
 
 # Small programs the end-to-end tests drive the product with from outside.
@@ -78,6 +91,31 @@ if(QV_HOST_CC)
   add_dependencies(win_tests faulty_fs)
 endif()
 
+# The colour conversion's reference: little CMS on the build host converts
+# a colour chart from wide-gamut spaces (scripts/setup installs liblcms2-dev).
+find_path(QV_HOST_LCMS2_INCLUDE lcms2.h PATHS /usr/include NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+set(QV_COLOUR_REFERENCE "")
+if(QV_HOST_CC AND QV_HOST_LCMS2_INCLUDE)
+  set(QV_COLOUR_REFERENCE_DIR ${CMAKE_BINARY_DIR}/colour_reference)
+  set(QV_COLOUR_REFERENCE ${QV_COLOUR_REFERENCE_DIR}/reference.txt)
+  set(QV_COLOUR_DATA ${CMAKE_SOURCE_DIR}/tests/data/colour_read)
+  add_custom_command(OUTPUT ${QV_COLOUR_REFERENCE}
+    COMMAND ${CMAKE_COMMAND} -E make_directory ${QV_COLOUR_REFERENCE_DIR}
+    COMMAND ${QV_HOST_CC} -O2 -Wall -Wextra -Werror -o ${QV_COLOUR_REFERENCE_DIR}/colour_reference
+            ${CMAKE_SOURCE_DIR}/tests/tools/unix/colour_reference.c -llcms2
+    COMMAND ${QV_COLOUR_REFERENCE_DIR}/colour_reference ${QV_COLOUR_REFERENCE_DIR}
+            ${QV_COLOUR_DATA}/adobe-rgb-1998-colord-rgb.icc ${QV_COLOUR_DATA}/prophoto-colord-rgb.icc
+            ${QV_COLOUR_DATA}/gray-power-curve-gray.icc
+    DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/unix/colour_reference.c
+    COMMENT "Computing the colour reference with little CMS")
+  add_custom_target(colour_reference DEPENDS ${QV_COLOUR_REFERENCE})
+  add_dependencies(win_tests colour_reference)
+else()
+  message(WARNING "liblcms2-dev is not installed on this host: the colour reference test will fail (run scripts/setup)")
+endif()
+target_compile_definitions(win_tests PRIVATE QV_COLOUR_REFERENCE="${QV_COLOUR_REFERENCE}"
+                                             QV_TEST_DATA="${CMAKE_SOURCE_DIR}/tests/data")
+
 # Separate binaries: each folder under plugins/ builds one DLL, named after
 # its folder; the Windows tests load the real ones.
 file(GLOB QV_PLUGIN_DIRS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/plugins/*/CMakeLists.txt)
@@ -87,6 +125,7 @@ foreach(p ${QV_PLUGIN_DIRS})
   get_filename_component(name ${dir} NAME)
   add_subdirectory(${dir})
   if(TARGET ${name})
+    target_link_options(${name} PRIVATE LINKER:--tsaware)
     add_dependencies(win_tests ${name})
     list(APPEND QV_PLUGIN_FILES $<TARGET_FILE:${name}>)
   endif()
@@ -190,3 +229,4 @@ foreach(t ${QV_ALL_TESTS})
   set_tests_properties(${t} PROPERTIES ENVIRONMENT
     "QV_WINE_RUN=${CMAKE_SOURCE_DIR}/scripts/wine-run;QV_WINE_ARCH=${QV_BITS};QV_WINEPREFIX=${CMAKE_BINARY_DIR}/prefixes/${t};QV_X_SLOT=${t};DISPLAY=")
 endforeach()
+set_property(TEST ${QV_TEST_PREFIX}win_tests_monitors APPEND PROPERTY ENVIRONMENT "QV_MONITORS=12;QV_WINE_UNMANAGED=1")

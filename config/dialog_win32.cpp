@@ -308,7 +308,7 @@ bool TConfigDialog::Create() {
     RunFlags |= kRunDialog;      // 1
     CheckAccelerationAtStart();  // 2
 
-    InitApplicationData();  // 3
+    MakeSession();  // 3
     highlightBrush_.Reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNHIGHLIGHT)));
     shadowBrush_.Reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNSHADOW)));
 
@@ -494,7 +494,7 @@ void TConfigDialog::TearDown() {
     const std::function<void()> end = ConfigHooks().EndDialog;
     if (!end) {
         EndLingeringLoaders();  // no decode of an ended preview may run into the unloaded plug-ins
-        FreeApplicationData();  // 6: ends the process
+        EndSessionAndExit();  // 6: ends the process
     }
     // A test's end: take the windows down and leave the message loop.
     tabs_.reset();

@@ -25,7 +25,7 @@ struct TConfigHooks {
     std::function<bool(OPENFILENAMEW& ofn, unsigned& error)> PickFiles;
     // What "Preview" runs; empty: the full-screen saver.
     std::function<void()> RunPreview;
-    // What ends the dialog after its tear-down; empty: FreeApplicationData,
+    // What ends the dialog after its tear-down; empty: EndSessionAndExit,
     // which ends the process. With a hook the tear-down destroys the main
     // window itself before calling it.
     std::function<void()> EndDialog;

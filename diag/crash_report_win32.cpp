@@ -14,6 +14,7 @@
 #include "base/run_state.h"
 #include "base/handles_win32.h"
 #include "base/system_win32.h"
+#include "diag/fault_guard_win32.h"
 #include "diag/sysinfo_win32.h"
 
 namespace {
@@ -489,6 +490,9 @@ void RaiseHook(void* object, void* raiseAddress, std::uint32_t frameCount, void*
 }
 
 LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
+    // A fault inside guarded code ends that code, not the process; this does
+    // not return then.
+    ResumeGuardedFault(*pointers->ExceptionRecord);
     if (filterRunning.exchange(true)) return EXCEPTION_CONTINUE_SEARCH;
     if (!reportInProgress.load()) {
         try {

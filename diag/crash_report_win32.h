@@ -24,7 +24,8 @@
 //    handler reports it with RunFlags | kCaughtAtThreadTop.
 //  - A processor fault that no handler takes (access violation, division
 //    by zero, ...) reaches the unhandled-exception filter, which reports it
-//    with RunFlags | kCaughtAtThreadTop.
+//    with RunFlags | kCaughtAtThreadTop; a fault inside a guard of
+//    diag/fault_guard_win32.h ends the guarded code instead.
 //
 // The program must be linked with -Wl,--wrap=__cxa_throw (cmake/windows.cmake
 // puts it on every target that links the Win32 layer): the wrapper is how

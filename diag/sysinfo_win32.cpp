@@ -1,10 +1,10 @@
 #include "diag/sysinfo_win32.h"
 
-#include <GL/gl.h>
 #include <cpuid.h>
 #include <x86intrin.h>
 
 #include "base/handles_win32.h"
+#include "render/glcontext_win32.h"
 
 namespace {
 
@@ -49,9 +49,15 @@ private:
     int saved_ = THREAD_PRIORITY_ERROR_RETURN;
 };
 
+// Through the entry points the renderer resolved from the system folder's
+// "OpenGL32.dll": without them there is no context either.
+bool HasCurrentContext() {
+    return GL.GetCurrentContext && GL.GetString && GL.GetCurrentContext();
+}
+
 std::string GlString(GLenum name) {
-    if (!wglGetCurrentContext()) return "";
-    const GLubyte* s = glGetString(name);
+    if (!HasCurrentContext()) return "";
+    const GLubyte* s = GL.GetString(name);
     return s ? reinterpret_cast<const char*>(s) : "";
 }
 
@@ -115,7 +121,7 @@ std::string OpenGLVersionText() {
 
 std::string AdapterText() {
     try {
-        if (!wglGetCurrentContext()) return "";
+        if (!HasCurrentContext()) return "";
         return AdapterText(GlString(GL_VENDOR), GlString(GL_RENDERER));
     } catch (...) {
         return "";

@@ -120,23 +120,12 @@ void DecodeRow(const std::uint8_t* src, const TBmpInfo& info, std::uint8_t* dst)
     }
 }
 
-bool DecodeUncompressed(const std::uint8_t* data, std::size_t size, const TBmpInfo& info, std::uint8_t* out) {
-    const std::uint64_t need = std::uint64_t{info.PixelOffset} + std::uint64_t{info.RowBytes} * info.Height;
-    if (need > size) return false;
-    for (std::int32_t row = 0; row < info.Height; ++row) {
-        const std::int64_t y = info.TopDown ? row : info.Height - 1 - row;
-        DecodeRow(data + info.PixelOffset + std::size_t{info.RowBytes} * static_cast<std::size_t>(row), info,
-                  out + static_cast<std::size_t>(y) * static_cast<std::size_t>(info.Width) * 4);
-    }
-    return true;
-}
-
 // Run-length encoded 8- and 4-bit pixels. Pixels the runs skip stay black;
 // runs past the right edge are clipped. The data must reach the end-of-bitmap
 // code or fill every row; running out of bytes before that is truncation.
 bool DecodeRle(const std::uint8_t* data, std::size_t size, const TBmpInfo& info, std::uint8_t* out) {
     const bool four = info.Compression == kBmpRle4;
-    std::size_t pos = info.PixelOffset;
+    std::size_t pos = 0;
     std::int64_t x = 0, row = 0;
     auto put = [&](std::uint32_t index) {
         if (x < info.Width && row < info.Height) PutPixel(out, info, x, row, info.Palette[index & 0xFF]);
@@ -238,7 +227,12 @@ bool ReadPalette(const std::uint8_t* data, std::size_t size, std::uint64_t table
 }  // namespace
 
 bool ParseBmpHeader(const std::uint8_t* data, std::size_t size, TBmpInfo& info) {
+    return ParseBmpHeader(data, size, size, info);
+}
+
+bool ParseBmpHeader(const std::uint8_t* data, std::size_t size, std::uint64_t fileSize, TBmpInfo& info) {
     info = TBmpInfo{};
+    if (fileSize < size) return false;
     if (!data || size < kFileHeader + 4) return false;
     if (data[0] != 'B' || data[1] != 'M') return false;
     const std::uint32_t offBits = U32(data + 10);
@@ -280,7 +274,7 @@ bool ParseBmpHeader(const std::uint8_t* data, std::size_t size, TBmpInfo& info) 
     if (info.BitCount <= 8 && !ReadPalette(data, size, tableStart, offBits, core ? 3 : 4, colorsUsed, info))
         return false;
 
-    if (offBits < kFileHeader + std::uint64_t{headerSize} || offBits >= size) return false;
+    if (offBits < kFileHeader + std::uint64_t{headerSize} || offBits >= fileSize) return false;
     info.PixelOffset = offBits;
     const std::uint64_t rowBytes = ((static_cast<std::uint64_t>(info.Width) * info.BitCount + 31) / 32) * 4;
     if (rowBytes > 0xFFFFFFFFu) return false;
@@ -295,12 +289,31 @@ std::int64_t BmpOutputBytes(const TBmpInfo& info) {
     return std::int64_t{info.Width} * info.Height * 4;
 }
 
-bool DecodeBmpPixels(const std::uint8_t* data, std::size_t size, const TBmpInfo& info, std::uint8_t* out) {
-    const std::int64_t bytes = BmpOutputBytes(info);
-    if (!data || !out || bytes <= 0 || info.PixelOffset >= size) return false;
-    if (info.Compression == kBmpRle8 || info.Compression == kBmpRle4) {
-        std::memset(out, 0, static_cast<std::size_t>(bytes));
-        return DecodeRle(data, size, info, out);
+bool DecodeBmpRows(const std::uint8_t* rows, std::int32_t first, std::int32_t count, const TBmpInfo& info,
+                   std::uint8_t* out) {
+    if (!rows || !out || BmpOutputBytes(info) <= 0 || BmpCompressed(info)) return false;
+    if (first < 0 || count < 0 || count > info.Height - first) return false;
+    for (std::int32_t i = 0; i < count; ++i) {
+        const std::int32_t row = first + i;
+        const std::int64_t y = info.TopDown ? row : info.Height - 1 - row;
+        DecodeRow(rows + std::size_t{info.RowBytes} * static_cast<std::size_t>(i), info,
+                  out + static_cast<std::size_t>(y) * static_cast<std::size_t>(info.Width) * 4);
     }
-    return DecodeUncompressed(data, size, info, out);
+    return true;
+}
+
+bool DecodeBmpRle(const std::uint8_t* data, std::size_t size, const TBmpInfo& info, std::uint8_t* out) {
+    const std::int64_t bytes = BmpOutputBytes(info);
+    if (!data || !out || bytes <= 0 || !BmpCompressed(info)) return false;
+    std::memset(out, 0, static_cast<std::size_t>(bytes));
+    return DecodeRle(data, size, info, out);
+}
+
+bool DecodeBmpPixels(const std::uint8_t* data, std::size_t size, const TBmpInfo& info, std::uint8_t* out) {
+    if (!data || info.PixelOffset >= size) return false;
+    const std::uint8_t* pixels = data + info.PixelOffset;
+    const std::size_t available = size - info.PixelOffset;
+    if (BmpCompressed(info)) return DecodeBmpRle(pixels, available, info, out);
+    if (std::uint64_t{info.RowBytes} * static_cast<std::uint64_t>(info.Height) > available) return false;
+    return DecodeBmpRows(pixels, 0, info.Height, info, out);
 }

@@ -92,6 +92,16 @@ struct PluginInfo {
 
 typedef const PluginInfo*(QV_CDECL* TGetInModuleFunc)();
 
+// Beyond the contract, for the plug-ins built with this program: the host
+// program exports this function under kHostDecodeCancelledName. A plug-in
+// finds it in the module that holds the host's GetPictureBuffer and calls
+// it, on the thread that runs its decoder, between pieces of expensive work:
+// 1 means nobody waits for the picture any more, and the decoder should
+// return 0 at once. A plug-in that does not look for it, or a host without
+// it, decodes every picture to its end as the contract has it.
+typedef std::int32_t(QV_CDECL* THostDecodeCancelled)();
+constexpr const char* kHostDecodeCancelledName = "HostDecodeCancelled";
+
 // Built by the host for one Notify call.
 struct HostServices {
     std::int32_t Size;  // sizeof(HostServices): 28 (32-bit), 56 (64-bit)

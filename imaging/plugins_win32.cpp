@@ -14,6 +14,7 @@
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
 #include "diag/crash_report_win32.h"
+#include "diag/fault_guard_win32.h"
 #include "imaging/extension.h"
 #include "imaging/resample.h"
 #include "imaging/shared_alloc.h"
@@ -50,6 +51,13 @@ struct TLineDelivery {
     std::uint32_t refused = 0;
 };
 thread_local TLineDelivery* threadDelivery = nullptr;  // the decode running on this thread, if it takes lines
+// The cancel flag of the decode running on this thread, if it has one.
+thread_local const std::atomic<bool>* threadCancel = nullptr;
+std::atomic<std::uint32_t> cancelQueriesSinceStart{0};
+
+bool Cancelled(const std::atomic<bool>* cancel) {
+    return cancel && cancel->load();
+}
 
 std::int32_t QV_CDECL HostLineCallback(std::intptr_t data, std::int32_t curLine, std::int32_t width,
                                        std::int32_t height) {
@@ -354,6 +362,23 @@ std::uint32_t LineCallsSinceStart() {
     return lineCallsSinceStart.load();
 }
 
+TDecodeCancelScope::TDecodeCancelScope(const std::atomic<bool>* cancel) : outer_(threadCancel) {
+    threadCancel = cancel;
+}
+
+TDecodeCancelScope::~TDecodeCancelScope() {
+    threadCancel = outer_;
+}
+
+std::uint32_t CancelQueriesSinceStart() {
+    return cancelQueriesSinceStart.load();
+}
+
+extern "C" __declspec(dllexport) std::int32_t QV_CDECL HostDecodeCancelled() {
+    ++cancelQueriesSinceStart;
+    return Cancelled(threadCancel) ? 1 : 0;
+}
+
 void LoadPlugins() {
     PictureBuffer = nullptr;
     PictureBufferSize = 0;
@@ -400,6 +425,24 @@ std::string PluginKeyOf(const std::string& path) {
 
 namespace {
 
+// Calls one decoder under a fault guard: false when it faulted. Whatever it
+// had delivered counts for nothing then, and what it held on its side (its
+// memory, its open files) is lost with its frames.
+template <typename Source>
+bool CallDecoder(const PluginEntry& entry, TDecoderFunc decoder, Source source, std::int32_t& width,
+                 std::int32_t& height, TDecodeResult& result, void*& pixels) {
+    auto call = [&] { decoder(source, &width, &height, &result.NaturalWidth, &result.NaturalHeight, &pixels); };
+    if (RunGuarded(call)) return true;
+    width = 0;
+    height = 0;
+    pixels = nullptr;
+    char trace[160];
+    wsprintfA(trace, "Quorvane: fault %08lX in the decoder of %s\n", static_cast<unsigned long>(LastGuardedFault()),
+              entry.FileName.c_str());
+    ::OutputDebugStringA(trace);
+    return false;
+}
+
 // The plug-ins in table order, each claiming plug-in in turn until one
 // delivers; see DecodePicture. Lines go to the delivery's resize, if any.
 void RunDecoders(const std::string& fileName, std::int32_t width, std::int32_t height,
@@ -416,38 +459,49 @@ void RunDecoders(const std::string& fileName, std::int32_t width, std::int32_t h
             if (!ext || key != ext || !decoder) continue;
             if (!file.Open()) return;
             result.FileSize = file.Size();
+            // Nobody waits for the picture any more: no plug-in is asked
+            // (again) for it.
+            if (Cancelled(delivery.cancel)) return;
 
             std::int32_t gotWidth = width, gotHeight = height;
             void* pixels = nullptr;
+            bool returned;
             if (entry.Info.Flags & kPluginTakesFileName) {
                 file.Close();
-                decoder(fileName.c_str(), &gotWidth, &gotHeight, &result.NaturalWidth, &result.NaturalHeight,
-                        &pixels);
+                returned = CallDecoder(entry, decoder, fileName.c_str(), gotWidth, gotHeight, result, pixels);
             } else {
                 const HANDLE handle = file.Handle();
                 if (!handle) return;
                 PluginFile record{handle, 0, kPluginFileLimit};
-                decoder(&record, &gotWidth, &gotHeight, &result.NaturalWidth, &result.NaturalHeight, &pixels);
+                returned = CallDecoder(entry, decoder, &record, gotWidth, gotHeight, result, pixels);
             }
+            // An error the resize raised under a decoder that then faulted
+            // is part of that fault.
+            if (!returned) delivery.error = nullptr;
             if (delivery.error) std::rethrow_exception(std::exchange(delivery.error, nullptr));
 
-            const bool planned = lines && lines->Used();
-            const bool delivered = gotWidth != 0 && gotHeight != 0 && (pixels || planned);
-            if (delivered && DeliveryFits(gotWidth, gotHeight, pixels)) {
-                // Lines the resize accepted are in its target; a refusal at
-                // line -1 leaves the picture to come whole.
-                if (planned && lines->Armed()) {
-                    result.Delivery = TPictureDelivery::Lines;
-                } else {
-                    result.Delivery = TPictureDelivery::Whole;
-                    result.Picture = std::make_unique<TBitmap>(gotWidth, gotHeight, pixels);
-                }
-                if (entry.Info.Descriptions) result.Format = entry.Info.Descriptions[j];
-            } else if (lines) {
-                // The next plug-in starts the line protocol afresh: a resize
-                // the failed one began or refused must not reject it.
-                lines->Rearm();
+            // The resize took the plug-in's line -1: its lines went there.
+            const bool inLines = lines && lines->Used() && lines->Armed();
+            if (inLines && lines->Finished() && DeliveryFits(gotWidth, gotHeight, nullptr)) {
+                result.Delivery = TPictureDelivery::Lines;
+            } else if (pixels && DeliveryFits(gotWidth, gotHeight, pixels)) {
+                // Whole, also from a plug-in that began its lines and then
+                // delivered the picture in a buffer after all: what it began
+                // in the resize is dropped.
+                if (inLines) lines->Rearm();
+                result.Delivery = TPictureDelivery::Whole;
+                result.Picture = std::make_unique<TBitmap>(gotWidth, gotHeight, pixels);
+            } else {
+                // Nothing, or lines that stopped before the last one: a
+                // partly black picture is no success. A cancelled decode
+                // ends here; otherwise the next plug-in starts the line
+                // protocol afresh, and a resize the failed one began or
+                // refused must not reject it.
+                if (Cancelled(delivery.cancel)) return;
+                if (lines) lines->Rearm();
             }
+            if (result.Delivery != TPictureDelivery::None && entry.Info.Descriptions)
+                result.Format = entry.Info.Descriptions[j];
             break;  // a plug-in that failed is not asked about its other formats
         }
     }
@@ -464,6 +518,7 @@ TDecodeResult DecodePicture(const std::string& fileName, const TDecodeRequest& r
     TDecodeResult result;
     TLineDelivery delivery{request.Lines, request.Cancel};
     {
+        const TDecodeCancelScope cancel(request.Cancel);
         TLineDeliveryScope scope(request.Lines ? &delivery : nullptr);
         RunDecoders(fileName, width, height, delivery, result);
     }

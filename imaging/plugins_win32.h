@@ -51,6 +51,24 @@ public:
 // over every thread; lets a test watch a decode running on another thread.
 std::uint32_t LineCallsSinceStart();
 
+// Our own plug-ins ask the host, between pieces of their work, whether the
+// decode running on their thread is still wanted (kHostDecodeCancelledName,
+// exported by the program): it is not once the cancel flag of the request
+// is raised. Sets the calling thread's flag as DecodePicture does, for
+// driving a plug-in's decoder directly.
+class TDecodeCancelScope {
+public:
+    explicit TDecodeCancelScope(const std::atomic<bool>* cancel);
+    TDecodeCancelScope(const TDecodeCancelScope&) = delete;
+    TDecodeCancelScope& operator=(const TDecodeCancelScope&) = delete;
+    ~TDecodeCancelScope();
+
+private:
+    const std::atomic<bool>* outer_;
+};
+// Those questions since start-up, over every thread.
+std::uint32_t CancelQueriesSinceStart();
+
 // Loads fastmm.dll and every accepted plug-in from Settings.InstallPath,
 // the libraries in the catalogue's order of their names. A ".dll" there
 // that cannot be loaded (not a library, a library of the other width, a
@@ -75,8 +93,9 @@ struct TDecodeRequest {
     // Takes the lines of plug-ins that deliver them (those given the slot:
     // Settings.rtresize at load time); null: pictures come whole. Borrowed.
     TProgressiveResize* Lines = nullptr;
-    // Once raised, further lines are refused (line -1 still passes), so the
-    // plug-in returns early. Borrowed; may be null.
+    // Once raised, further lines are refused (line -1 still passes), our
+    // plug-ins stop at their next piece of work, and no further plug-in is
+    // tried. Borrowed; may be null.
     const std::atomic<bool>* Cancel = nullptr;
 };
 
@@ -96,8 +115,9 @@ struct TDecodeResult {
 };
 
 // Has the first plug-in that claims the file's extension decode it, falling
-// back to the next claiming plug-in when one delivers nothing (the resize is
-// rearmed for it). The file is opened once, when a plug-in claims it: for
+// back to the next claiming plug-in when one delivers nothing, delivers its
+// lines only in part, or faults (the resize is rearmed for it); a cancelled
+// decode tries no further plug-in. The file is opened once, when a plug-in claims it: for
 // its size and for decoders that take a handle; decoders that take a name
 // open it themselves. Errors the resize raised while a decoder ran are
 // raised again once the decoder has returned.

@@ -10,6 +10,7 @@
 namespace {
 
 thread_local const std::atomic<bool>* decodeCancel = nullptr;  // the calling thread's cancel flag
+thread_local bool holdsDecodeTurn = false;                      // a TDecodeTurn of this thread owns the turn
 
 // One decode at a time in the process: the plug-ins' picture buffer and the
 // line-callback slot are process-wide.
@@ -33,11 +34,16 @@ public:
             held_ = ::WaitForSingleObject(s, kDecodeTurnWaitMs) == WAIT_OBJECT_0;
         }
         owns_ = held_;
+        holdsDecodeTurn = owns_;
     }
     TDecodeTurn(const TDecodeTurn&) = delete;
     TDecodeTurn& operator=(const TDecodeTurn&) = delete;
     ~TDecodeTurn() {
-        if (owns_ && DecodeSemaphore()) ::ReleaseSemaphore(DecodeSemaphore(), 1, nullptr);
+        if (owns_) ReleaseTurn();
+    }
+    static void ReleaseTurn() {
+        holdsDecodeTurn = false;
+        ::ReleaseSemaphore(DecodeSemaphore(), 1, nullptr);
     }
     bool Held() const { return held_; }
 
@@ -91,6 +97,10 @@ void SetDecodeCancel(const std::atomic<bool>* flag) {
 
 bool DecodeCancelled() {
     return decodeCancel && decodeCancel->load();
+}
+
+void ReleaseAbandonedDecode() {
+    if (holdsDecodeTurn) TDecodeTurn::ReleaseTurn();
 }
 
 void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info) {

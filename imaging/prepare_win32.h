@@ -46,6 +46,10 @@ constexpr unsigned kDecodeTurnWaitMs = 3000;
 void SetDecodeCancel(const std::atomic<bool>* flag);
 // True when the calling thread's cancel flag is raised.
 bool DecodeCancelled();
+// For a thread whose LoadPicture a fault ended part-way (diag/fault_guard):
+// gives back the decode turn if that LoadPicture held it, so that the other
+// threads' decodes are not kept waiting.
+void ReleaseAbandonedDecode();
 // Fits a decoded picture into the target: pixel copies, the resampler or
 // HALFTONE StretchDIBits; everything the picture does not cover is black.
 void FitPicture(TBitmap& target, const TBitmap& source);

@@ -792,7 +792,10 @@ std::int32_t TProgressiveResize::Line(std::intptr_t data, std::int32_t curLine, 
                             ", height=" + std::to_string(height));
         }
         ProcessLine(reinterpret_cast<const std::uint8_t*>(data), curLine);
-        if (curLine == height - 1) started_ = false;
+        if (curLine == height - 1) {
+            started_ = false;
+            finished_ = true;
+        }
     } else if (!armed_) {
         throw Exception("not ResizeStarted and not StartResize");
     } else if (curLine == -1) {
@@ -801,6 +804,7 @@ std::int32_t TProgressiveResize::Line(std::intptr_t data, std::int32_t curLine, 
         const auto orientation = static_cast<std::uint16_t>(static_cast<std::uintptr_t>(data) & 0xFFFFu);
         orientation_ = orientation >= 1 && orientation <= 8 ? orientation : 1;
         const bool swap = SwapsAxes(orientation_);
+        finished_ = false;
         if (!Init(swap ? height : width, swap ? width : height)) {
             armed_ = false;
             return 0;
@@ -822,6 +826,7 @@ void TProgressiveResize::Free() {
 
 void TProgressiveResize::Rearm() {
     if (started_) Free();
+    finished_ = false;
     used_ = false;
     armed_ = true;
 }

@@ -152,6 +152,7 @@ public:
 
     bool Armed() const { return armed_; }      // line -1 will be accepted
     bool Started() const { return started_; }  // line -1 accepted, last line not yet seen
+    bool Finished() const { return finished_; }  // line -1 accepted and every line after it
     bool Used() const { return used_; }        // Init was entered since arming
     bool Resampling() const { return resampling_; }
     std::uint8_t FilterIndex() const { return filterIndex_; }
@@ -173,6 +174,7 @@ private:
     std::uint8_t fitMode_;
     bool armed_ = true;
     bool started_ = false;
+    bool finished_ = false;
     bool used_ = false;
     std::int32_t sourceWidth_ = 0, sourceHeight_ = 0;  // stored picture size announced at line -1
     std::uint16_t orientation_ = 1;

@@ -1,5 +1,7 @@
 #include "render/loader_win32.h"
 
+#include <exception>
+
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
 #include "imaging/bitmap_text_win32.h"
@@ -22,13 +24,25 @@ bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path) {
 
 }  // namespace
 
-std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order) {
+std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order, bool keepGoing) {
     // A cancelled loader prepares nothing more: nobody shows it, and it
     // must not go on to the next picture (nor read the catalogue, which the
     // dialog may be editing by then).
     const auto prepare = RenderHooks().PreparePicture ? RenderHooks().PreparePicture : PrepareWithPipeline;
-    const TSequenceResult result =
-        ChooseShowPicture(order, [&](const std::string& path) { return prepare(bitmap, path); }, DecodeCancelled);
+    const auto prepareOne = [&](const std::string& path) {
+        if (!keepGoing) return prepare(bitmap, path);
+        try {
+            return prepare(bitmap, path);
+        } catch (const std::exception& e) {
+            const std::string trace = std::string("Quorvane: cannot prepare ") + path + ": " + e.what() + "\n";
+            ::OutputDebugStringA(trace.c_str());
+        } catch (...) {
+            ::OutputDebugStringA(("Quorvane: cannot prepare " + path + "\n").c_str());
+        }
+        bitmap.Clear();
+        return false;
+    };
+    const TSequenceResult result = ChooseShowPicture(order, prepareOne, DecodeCancelled);
     switch (result) {
     case TSequenceResult::Prepared:
         return ShowSequence.CurrentIndex;

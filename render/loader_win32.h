@@ -13,5 +13,8 @@
 // `bitmap`, or writes "No pictures selected" / "Can't read pictures" there.
 // Returns the global index of the picture now in the bitmap; -1 for a
 // message, and when the show stopped before a picture was ready. Runs on
-// the picture-loading thread.
-std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order);
+// the picture-loading thread. An error preparing a picture travels to the
+// caller; with `keepGoing` (a run from the dialog, whose process holds edits
+// not yet saved) it makes that picture one that cannot be read instead, and
+// the show goes on.
+std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order, bool keepGoing = false);

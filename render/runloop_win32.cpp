@@ -23,6 +23,7 @@
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
 #include "diag/crash_report_win32.h"
+#include "diag/fault_guard_win32.h"
 #include "imaging/prepare_win32.h"
 #include "render/driver_page.h"
 #include "render/glcontext_win32.h"
@@ -67,6 +68,9 @@ constexpr SIZE_T kThreadStack = 32 * 1024;
 // After it said it is done, the render thread only returns; a bound in case
 // it is held up on its way out.
 constexpr DWORD kRenderExitWaitMs = 1000;
+// How often a full-screen run looks for monitors that came, went or moved
+// without the system announcing it.
+constexpr DWORD kMonitorCheckMs = 1000;
 
 // The system timer runs at 1 ms for the run, so that Sleep(1) between
 // frames sleeps about 1 ms instead of a whole 10 to 16 ms scheduler tick.
@@ -403,9 +407,34 @@ DWORD WINAPI LoaderThreadMain(void* param) {
     const TThreadClaim sequence(ShowSequence.Owner);
     const TThreadClaim catalogue(PicList.Owner);
     SetDecodeCancel(&job->cancel);
+    // A run from the dialog must not end the process: the dialog holds edits
+    // not yet saved. A picture whose preparation raises an error is one that
+    // cannot be read; a fault that no guard nearer to it took, or an error
+    // outside any one picture, ends this loader alone, and the show goes on
+    // with what it has until the user ends it.
+    const bool keepDialog = LaunchedFromDialog;
     while (!job->cancel) {
         job->readyIndex = -1;
-        Guard(kCaughtInLoader, [job] { job->readyIndex = LoadNextPicture(*job->target, job->order); });
+        if (keepDialog) {
+            bool failed = false;
+            auto load = [job, &failed] {
+                try {
+                    job->readyIndex = LoadNextPicture(*job->target, job->order, true);
+                } catch (...) {
+                    failed = true;
+                }
+            };
+            if (!RunGuarded(load)) {
+                failed = true;
+                ReleaseAbandonedDecode();
+            }
+            if (failed) {
+                ::OutputDebugStringA("Quorvane: the picture loader stopped after an error\n");
+                break;
+            }
+        } else {
+            Guard(kCaughtInLoader, [job] { job->readyIndex = LoadNextPicture(*job->target, job->order); });
+        }
         if (job->cancel) break;
         job->ready = true;
         while (job->ready && !job->cancel) ::Sleep(1);
@@ -630,10 +659,15 @@ TRunSummary RunSaver(HWND host) {
         // the loop regularly, so a wake-up that arrives before the loop
         // waits again cannot leave it blocked once the render thread is done.
         const UINT_PTR wakeTimer = ::SetTimer(nullptr, 0, 100, nullptr);
+        DWORD monitorsChecked = ::GetTickCount();
         MSG msg;
         while (!run.RenderDone && !run.RenderFailed && ::GetMessageA(&msg, nullptr, 0, 0) > 0) {
             ::TranslateMessage(&msg);
             ::DispatchMessageA(&msg);
+            if (StopRequested == 0 && ::GetTickCount() - monitorsChecked >= kMonitorCheckMs) {
+                monitorsChecked = ::GetTickCount();
+                CheckMonitors(run);
+            }
             // Whoever asked for the stop, the windows leave the screen first.
             if (StopRequested != 0) VanishRunWindows(run);
         }

@@ -1,6 +1,7 @@
 #include "render/saver_windows_win32.h"
 
 #include <string>
+#include <vector>
 
 #include "base/exception.h"
 #include "base/run_state.h"
@@ -77,7 +78,8 @@ void MouseRules(TRun& run) {
 
 struct TEnumState {
     decltype(&::GetMonitorInfoA) getInfo;
-    TRun* run;
+    std::vector<TMonitorEntry>* monitors;
+    std::size_t* primaryIndex;
 };
 
 BOOL CALLBACK StoreMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
@@ -85,10 +87,25 @@ BOOL CALLBACK StoreMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
     MONITORINFO info{};
     info.cbSize = sizeof info;  // 40 bytes
     if (state->getInfo(monitor, &info)) {
-        if (info.dwFlags & MONITORINFOF_PRIMARY) state->run->PrimaryIndex = state->run->Monitors.size();
-        state->run->Monitors.push_back({info.rcMonitor, nullptr});
+        if (info.dwFlags & MONITORINFOF_PRIMARY) *state->primaryIndex = state->monitors->size();
+        state->monitors->push_back({info.rcMonitor, nullptr});
     }
     return TRUE;
+}
+
+// Fills a table with every monitor, no cover yet; false when the system has
+// no multi-monitor functions.
+bool EnumerateMonitors(std::vector<TMonitorEntry>& monitors, std::size_t& primaryIndex) {
+    TModule user32(LoadSystemLibrary("user32.dll"));
+    if (!user32) return false;
+    TEnumState state{nullptr, &monitors, &primaryIndex};
+    state.getInfo = ProcAddress<decltype(&::GetMonitorInfoA)>(user32.Get(), "GetMonitorInfoA");
+    const auto enumerate = ProcAddress<decltype(&::EnumDisplayMonitors)>(user32.Get(), "EnumDisplayMonitors");
+    if (!state.getInfo || !enumerate) return false;
+    monitors.clear();
+    primaryIndex = 0;
+    enumerate(nullptr, nullptr, StoreMonitor, reinterpret_cast<LPARAM>(&state));
+    return true;
 }
 
 }  // namespace
@@ -135,16 +152,7 @@ void ShowSaverWindow(const TRun& run) {
 }
 
 bool CoverOtherMonitors(TRun& run) {
-    TModule user32(LoadSystemLibrary("user32.dll"));
-    if (!user32) return false;
-    TEnumState state{nullptr, &run};
-    state.getInfo = ProcAddress<decltype(&::GetMonitorInfoA)>(user32.Get(), "GetMonitorInfoA");
-    const auto enumerate = ProcAddress<decltype(&::EnumDisplayMonitors)>(user32.Get(), "EnumDisplayMonitors");
-    if (!state.getInfo || !enumerate) return false;
-
-    run.Monitors.clear();
-    run.PrimaryIndex = 0;
-    enumerate(nullptr, nullptr, StoreMonitor, reinterpret_cast<LPARAM>(&state));
+    if (!EnumerateMonitors(run.Monitors, run.PrimaryIndex)) return false;
 
     DeclareClass(kCoverClass, CoverWindowProc, static_cast<HBRUSH>(::GetStockObject(BLACK_BRUSH)));
     for (std::size_t i = 0; i < run.Monitors.size(); ++i) {
@@ -170,6 +178,39 @@ void CloseCoverWindows(TRun& run) {
         m.Cover = nullptr;
     }
     run.Monitors.clear();
+}
+
+void FollowDisplayChange(TRun& run) {
+    run.Main.Check("The run's input state");
+    if (!run.FullScreen || run.Vanished || StopRequested != 0) return;
+    // The saver window and its scene are made for the primary's size: a
+    // new size ends the show, as input does.
+    if (::GetSystemMetrics(SM_CXSCREEN) != run.Width || ::GetSystemMetrics(SM_CYSCREEN) != run.Height) {
+        RequestStop(run);
+        return;
+    }
+    // The show goes on; the covers follow the monitors. The old ones go
+    // quietly: detached from the run first, their destruction stops nothing.
+    for (TMonitorEntry& m : run.Monitors) {
+        if (m.Cover && ::IsWindow(m.Cover)) {
+            ::SetWindowLongPtrA(m.Cover, GWLP_USERDATA, 0);
+            ::DestroyWindow(m.Cover);
+        }
+        m.Cover = nullptr;
+    }
+    CoverOtherMonitors(run);
+    ::SetWindowPos(run.Window, HWND_TOPMOST, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
+void CheckMonitors(TRun& run) {
+    if (!run.FullScreen || run.Monitors.empty()) return;
+    std::vector<TMonitorEntry> now;
+    std::size_t primary = 0;
+    if (!EnumerateMonitors(now, primary)) return;
+    bool same = now.size() == run.Monitors.size() && primary == run.PrimaryIndex;
+    for (std::size_t i = 0; same && i < now.size(); ++i)
+        same = ::EqualRect(&now[i].Rect, &run.Monitors[i].Rect) != FALSE;
+    if (!same) FollowDisplayChange(run);
 }
 
 void VanishRunWindows(TRun& run) {
@@ -289,6 +330,10 @@ LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_RBUTTONDOWN:
     case WM_MBUTTONDOWN:
         if (run.FullScreen) RequestStop(run);
+        break;
+    case WM_DISPLAYCHANGE:
+        // Every top-level window hears it; the saver window acts once.
+        if (wnd == run.Window) FollowDisplayChange(run);
         break;
     default:
         break;

@@ -28,6 +28,13 @@ void ShowSaverWindow(const TRun& run);
 // no multi-monitor functions. Raises when a cover window cannot be made.
 bool CoverOtherMonitors(TRun& run);
 void CloseCoverWindows(TRun& run);
+// A monitor added, removed or resized during a full-screen show: a new size
+// of the primary stops the show as input would; any other change gives the
+// other monitors fresh covers, so that none is left where no monitor is.
+void FollowDisplayChange(TRun& run);
+// The same for a change the system did not announce (Wine announces none
+// made on the X server): compares the monitors with the table.
+void CheckMonitors(TRun& run);
 // Takes the saver window (full screen) and every cover window off the screen
 // at once, before the run has finished: an empty window region makes a
 // window invisible without the window manager's round trip that hiding or

@@ -10,7 +10,7 @@
 #include "imaging/bitmap_text_win32.h"
 #include "imaging/plugins_win32.h"
 
-void InitApplicationData() {
+void MakeSession() {
     SeedRandom(::GetTickCount());
 
     SetMessageFont(MessageFontHeight(::GetSystemMetrics(SM_CXSCREEN)));
@@ -36,7 +36,7 @@ void InitApplicationData() {
     LaunchedFromDialog = false;
 }
 
-void FreeApplicationData() {
+void EndSessionAndExit() {
     PicList.Clear();
     LegacyFolders.clear();
     FreeMessageFont();

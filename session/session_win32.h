@@ -5,7 +5,7 @@
 
 // Seeds the random generator, sets the message font, creates the shared
 // lists and loads settings, plug-ins and catalogue.
-void InitApplicationData();
-// Releases everything InitApplicationData made and ends the process with
+void MakeSession();
+// Releases everything MakeSession made and ends the process with
 // exit code 0.
-[[noreturn]] void FreeApplicationData();
+[[noreturn]] void EndSessionAndExit();

@@ -1,4 +1,6 @@
 #pragma once
+#include <windows.h>
+
 #include "imaging/plugin_abi.h"
 
 // What a plug-in keeps of the host services it accepted in Notify. Shared
@@ -9,10 +11,25 @@ struct THostLink {
     TSharedGetMem GetMem = nullptr;
     TSharedFreeMem FreeMem = nullptr;
     TSharedReallocMem ReallocMem = nullptr;
+    THostDecodeCancelled DecodeCancelled = nullptr;  // when the host has it
 
     // The callback the host armed for the current picture, if any.
     TLineCallback LineCallback() const { return LineSlot ? *LineSlot : nullptr; }
+    // True once nobody waits for the picture this thread decodes.
+    bool Cancelled() const { return DecodeCancelled && DecodeCancelled() != 0; }
 };
+
+// The host's answer to "is this decode still wanted", from the module that
+// holds the host's GetPictureBuffer; null for a host without one.
+inline THostDecodeCancelled FindDecodeCancelled(TGetPictureBufferFunc hostFunction) {
+    HMODULE host = nullptr;
+    constexpr DWORD kByAddress = GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT;
+    if (!hostFunction ||
+        !::GetModuleHandleExA(kByAddress, reinterpret_cast<LPCSTR>(reinterpret_cast<void*>(hostFunction)), &host))
+        return nullptr;
+    return reinterpret_cast<THostDecodeCancelled>(
+        reinterpret_cast<void*>(::GetProcAddress(host, kHostDecodeCancelledName)));
+}
 
 inline THostLink Host;
 
@@ -29,5 +46,6 @@ inline void QV_CDECL HostNotify(HostServices* services) {
     Host.GetMem = services->GetMem;
     Host.FreeMem = services->FreeMem;
     Host.ReallocMem = services->ReallocMem;
+    Host.DecodeCancelled = FindDecodeCancelled(services->GetPictureBuffer);
     services->Status &= ~1;
 }

@@ -1,9 +1,14 @@
 // Image plug-in: Windows and OS/2 bitmaps (1 to 32 bits per pixel, RLE4,
 // RLE8, bit fields, bottom-up and top-down), decoded by imaging/bmp_decode.
-// The file is mapped, never trusted, and a picture that cannot be decoded
-// completely is not delivered at all.
+// The file is never trusted, and a picture that cannot be decoded
+// completely is not delivered at all. It is read a piece at a time with
+// ReadFile, never mapped: a read that fails (a share that went away, a
+// stick pulled out, a file cut short while it is read) fails this decode
+// and nothing else, where a mapped view would fault. Between the pieces the
+// plug-in asks the host whether the picture is still wanted.
 #include <windows.h>
 
+#include <algorithm>
 #include <cstdint>
 
 #include "imaging/bmp_decode.h"
@@ -11,37 +16,99 @@
 
 namespace {
 
-// A read-only view of a whole file; empty when the file cannot be opened or
-// is larger than the decoder's signed 32-bit limits.
-class TMappedFile {
+// Pixel data is read and decoded this much at a time.
+constexpr std::size_t kPieceBytes = 1024 * 1024;
+// The headers, channel masks and colour table lie in the first 1178 bytes.
+constexpr std::size_t kHeadBytes = 2048;
+
+// Memory from the process heap, freed on every path.
+class THeapBlock {
 public:
-    explicit TMappedFile(const char* name) {
+    explicit THeapBlock(std::size_t bytes) : p_(bytes ? ::HeapAlloc(::GetProcessHeap(), 0, bytes) : nullptr) {}
+    THeapBlock(const THeapBlock&) = delete;
+    THeapBlock& operator=(const THeapBlock&) = delete;
+    ~THeapBlock() {
+        if (p_) ::HeapFree(::GetProcessHeap(), 0, p_);
+    }
+    std::uint8_t* Get() const { return static_cast<std::uint8_t*>(p_); }
+
+private:
+    void* p_;
+};
+
+// The picture's file, open for reading; empty when it cannot be opened or is
+// larger than the decoder's signed 32-bit limits.
+class TBmpFile {
+public:
+    explicit TBmpFile(const char* name) {
         file_ = ::CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                              FILE_ATTRIBUTE_NORMAL, nullptr);
+                              FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
         if (file_ == INVALID_HANDLE_VALUE) return;
         LARGE_INTEGER size;
-        if (!::GetFileSizeEx(file_, &size) || size.QuadPart <= 0 || size.QuadPart > INT32_MAX) return;
-        mapping_ = ::CreateFileMappingA(file_, nullptr, PAGE_READONLY, 0, 0, nullptr);
-        if (!mapping_) return;
-        data_ = static_cast<const std::uint8_t*>(::MapViewOfFile(mapping_, FILE_MAP_READ, 0, 0, 0));
-        if (data_) size_ = static_cast<std::size_t>(size.QuadPart);
+        if (::GetFileSizeEx(file_, &size) && size.QuadPart > 0 && size.QuadPart <= INT32_MAX)
+            size_ = static_cast<std::size_t>(size.QuadPart);
     }
-    TMappedFile(const TMappedFile&) = delete;
-    TMappedFile& operator=(const TMappedFile&) = delete;
-    ~TMappedFile() {
-        if (data_) ::UnmapViewOfFile(data_);
-        if (mapping_) ::CloseHandle(mapping_);
+    TBmpFile(const TBmpFile&) = delete;
+    TBmpFile& operator=(const TBmpFile&) = delete;
+    ~TBmpFile() {
         if (file_ != INVALID_HANDLE_VALUE) ::CloseHandle(file_);
     }
-    const std::uint8_t* Data() const { return data_; }
     std::size_t Size() const { return size_; }
+
+    // Exactly `bytes` from `offset` on; false when the file ends first or a
+    // read fails.
+    bool Read(std::size_t offset, std::uint8_t* to, std::size_t bytes) {
+        LARGE_INTEGER at;
+        at.QuadPart = static_cast<LONGLONG>(offset);
+        if (size_ == 0 || !::SetFilePointerEx(file_, at, nullptr, FILE_BEGIN)) return false;
+        while (bytes > 0) {
+            const DWORD ask = static_cast<DWORD>(std::min<std::size_t>(bytes, kPieceBytes));
+            DWORD got = 0;
+            if (!::ReadFile(file_, to, ask, &got, nullptr) || got == 0) return false;
+            to += got;
+            bytes -= got;
+        }
+        return true;
+    }
 
 private:
     HANDLE file_ = INVALID_HANDLE_VALUE;
-    HANDLE mapping_ = nullptr;
-    const std::uint8_t* data_ = nullptr;
     std::size_t size_ = 0;
 };
+
+// The pixels into `out`, a piece at a time. False when the file ends early,
+// a read fails, the data is malformed or the host no longer wants the
+// picture.
+bool ReadPixels(TBmpFile& file, const TBmpInfo& info, std::uint8_t* out) {
+    if (BmpCompressed(info)) {
+        // One stream up to the end of the file (ParseBmpHeader put the pixel
+        // offset inside it).
+        const std::size_t bytes = file.Size() - info.PixelOffset;
+        THeapBlock stream(bytes);
+        if (!stream.Get()) return false;
+        for (std::size_t done = 0; done < bytes;) {
+            const std::size_t piece = std::min(kPieceBytes, bytes - done);
+            if (Host.Cancelled() || !file.Read(info.PixelOffset + done, stream.Get() + done, piece)) return false;
+            done += piece;
+        }
+        return DecodeBmpRle(stream.Get(), bytes, info, out);
+    }
+    // RowBytes < 2^31: a row holds no more bytes than its output row.
+    const std::size_t rowBytes = info.RowBytes;
+    const auto rowsPerPiece =
+        static_cast<std::int32_t>(std::clamp<std::size_t>(kPieceBytes / rowBytes, 1, static_cast<std::size_t>(info.Height)));
+    THeapBlock piece(rowBytes * static_cast<std::size_t>(rowsPerPiece));
+    if (!piece.Get()) return false;
+    for (std::int32_t row = 0; row < info.Height;) {
+        const std::int32_t count = std::min(rowsPerPiece, info.Height - row);
+        const std::size_t at = info.PixelOffset + rowBytes * static_cast<std::size_t>(row);
+        if (Host.Cancelled() || !file.Read(at, piece.Get(), rowBytes * static_cast<std::size_t>(count)) ||
+            !DecodeBmpRows(piece.Get(), row, count, info, out))
+            return false;
+        row += count;
+    }
+    return true;
+}
 
 // How a progressive delivery ended.
 enum class TLines {
@@ -82,20 +149,21 @@ TLines DeliverLines(TLineCallback callback, const std::uint8_t* pixels, std::int
 std::int32_t QV_CDECL DecodeBmp(const void* source, std::int32_t* width, std::int32_t* height,
                                 std::int32_t* naturalWidth, std::int32_t* naturalHeight, void** pixels) {
     *pixels = nullptr;
-    const std::int32_t wantedWidth = *width, wantedHeight = *height;
-    (void)wantedWidth;
-    (void)wantedHeight;  // bitmaps decode at their own size; the host fits them
+    // Bitmaps decode at their own size; the host fits them.
     *width = 0;
     *height = 0;
-    TMappedFile file(static_cast<const char*>(source));
+    if (Host.Cancelled()) return 0;
+    TBmpFile file(static_cast<const char*>(source));
+    std::uint8_t head[kHeadBytes];
+    const std::size_t headBytes = std::min(file.Size(), kHeadBytes);
     TBmpInfo info;
-    if (!file.Data() || !ParseBmpHeader(file.Data(), file.Size(), info)) return 0;
+    if (!file.Read(0, head, headBytes) || !ParseBmpHeader(head, headBytes, file.Size(), info)) return 0;
     *naturalWidth = info.Width;
     *naturalHeight = info.Height;
     const std::int64_t bytes = BmpOutputBytes(info);
     if (bytes <= 0 || !Host.GetPictureBuffer) return 0;
     auto* buffer = static_cast<std::uint8_t*>(Host.GetPictureBuffer(static_cast<std::int32_t>(bytes)));
-    if (!buffer || !DecodeBmpPixels(file.Data(), file.Size(), info, buffer)) return 0;
+    if (!buffer || !ReadPixels(file, info, buffer)) return 0;
     if (const TLineCallback callback = Host.LineCallback()) {
         const TLines lines = DeliverLines(callback, buffer, info.Width, info.Height);
         if (lines == TLines::Stopped) return 0;

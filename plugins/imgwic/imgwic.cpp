@@ -8,6 +8,7 @@
 #include <wincodec.h>
 
 #include <cstdint>
+#include <new>
 #include <string>
 #include <vector>
 
@@ -75,6 +76,83 @@ private:
     HRESULT hr_;
 };
 
+// The picture's file as the stream WIC decodes from. Every read first asks
+// the host whether the picture is still wanted: WIC's codecs do most of
+// their work inside single calls (a whole frame at the first row, a scaled
+// JPEG in one copy), reading the file as they go, so a read that fails is
+// how a cancel reaches them. Read-only; one decode uses it on one thread.
+class TFileStream : public IStream {
+public:
+    static TFileStream* Open(const char* name) {
+        HANDLE file = ::CreateFileA(name, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                    FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+        return file == INVALID_HANDLE_VALUE ? nullptr : new (std::nothrow) TFileStream(file);
+    }
+
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID iid, void** out) override {
+        if (!out) return E_POINTER;
+        if (iid == __uuidof(IUnknown) || iid == __uuidof(ISequentialStream) || iid == __uuidof(IStream)) {
+            *out = static_cast<IStream*>(this);
+            AddRef();
+            return S_OK;
+        }
+        *out = nullptr;
+        return E_NOINTERFACE;
+    }
+    ULONG STDMETHODCALLTYPE AddRef() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
+    ULONG STDMETHODCALLTYPE Release() override {
+        const LONG left = ::InterlockedDecrement(&refs_);
+        if (left == 0) delete this;
+        return static_cast<ULONG>(left);
+    }
+
+    HRESULT STDMETHODCALLTYPE Read(void* to, ULONG bytes, ULONG* got) override {
+        if (got) *got = 0;
+        if (Host.Cancelled()) return E_ABORT;
+        DWORD read = 0;
+        if (!::ReadFile(file_, to, bytes, &read, nullptr)) return HRESULT_FROM_WIN32(::GetLastError());
+        if (got) *got = read;
+        return read == bytes ? S_OK : S_FALSE;
+    }
+    HRESULT STDMETHODCALLTYPE Write(const void*, ULONG, ULONG*) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE Seek(LARGE_INTEGER move, DWORD origin, ULARGE_INTEGER* position) override {
+        LARGE_INTEGER now;
+        if (!::SetFilePointerEx(file_, move, &now, origin)) return HRESULT_FROM_WIN32(::GetLastError());
+        if (position) position->QuadPart = static_cast<ULONGLONG>(now.QuadPart);
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE SetSize(ULARGE_INTEGER) override { return STG_E_ACCESSDENIED; }
+    HRESULT STDMETHODCALLTYPE CopyTo(IStream*, ULARGE_INTEGER, ULARGE_INTEGER*, ULARGE_INTEGER*) override {
+        return E_NOTIMPL;
+    }
+    HRESULT STDMETHODCALLTYPE Commit(DWORD) override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE Revert() override { return S_OK; }
+    HRESULT STDMETHODCALLTYPE LockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE UnlockRegion(ULARGE_INTEGER, ULARGE_INTEGER, DWORD) override {
+        return STG_E_INVALIDFUNCTION;
+    }
+    HRESULT STDMETHODCALLTYPE Stat(STATSTG* stat, DWORD) override {
+        if (!stat) return E_POINTER;
+        *stat = STATSTG{};
+        stat->type = STGTY_STREAM;
+        LARGE_INTEGER size;
+        if (!::GetFileSizeEx(file_, &size)) return HRESULT_FROM_WIN32(::GetLastError());
+        stat->cbSize.QuadPart = static_cast<ULONGLONG>(size.QuadPart);
+        stat->grfMode = STGM_READ | STGM_SHARE_DENY_WRITE;
+        return S_OK;
+    }
+    HRESULT STDMETHODCALLTYPE Clone(IStream**) override { return E_NOTIMPL; }
+
+private:
+    explicit TFileStream(HANDLE file) : file_(file) {}
+    virtual ~TFileStream() { ::CloseHandle(file_); }
+
+    HANDLE file_;
+    LONG refs_ = 1;
+};
+
 // Memory from the process heap, freed on every path.
 class THeapBlock {
 public:
@@ -97,15 +175,6 @@ std::string Narrow(const std::wstring& text) {
     if (n <= 1) return {};
     std::string out(static_cast<std::size_t>(n), '\0');
     ::WideCharToMultiByte(CP_ACP, 0, text.c_str(), -1, &out[0], n, nullptr, nullptr);
-    out.resize(static_cast<std::size_t>(n - 1));
-    return out;
-}
-
-std::wstring Widen(const char* text) {
-    const int n = ::MultiByteToWideChar(CP_ACP, 0, text, -1, nullptr, 0);
-    if (n <= 1) return {};
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, text, -1, &out[0], n);
     out.resize(static_cast<std::size_t>(n - 1));
     return out;
 }
@@ -271,6 +340,19 @@ bool ScaledSource(IWICImagingFactory* factory, IWICBitmapFrameDecode* frame, UIN
         factory->CreateBitmapFromMemory(sw, sh, format, sw * 4, bytes, buffer.Get(), scaled.Put()));
 }
 
+// `source` as 32-bit BGR, through a converter of the factory: the codec
+// library is reached through COM alone, never imported.
+HRESULT ToBgr32(IWICImagingFactory* factory, IWICBitmapSource* source, TComPtr<IWICBitmapSource>& out) {
+    TComPtr<IWICFormatConverter> converter;
+    HRESULT hr = factory->CreateFormatConverter(converter.Put());
+    if (SUCCEEDED(hr))
+        hr = converter->Initialize(source, kFormat32bppBGR, WICBitmapDitherTypeNone, nullptr, 0.0,
+                                   WICBitmapPaletteTypeCustom);
+    if (SUCCEEDED(hr))
+        hr = converter->QueryInterface(__uuidof(IWICBitmapSource), reinterpret_cast<void**>(out.Put()));
+    return hr;
+}
+
 // How a progressive delivery ended.
 enum class TLines {
     Refused,    // nothing was sent or the host refused line -1: deliver the picture whole
@@ -285,15 +367,14 @@ enum class TLines {
 // than the upper part of a damaged picture being shown as if complete.
 // JPEG frames are 24-bit BGR already and are read as they are; every other
 // format goes through the 32-bit BGR converter that WIC offers for all.
-TLines DeliverLines(TLineCallback callback, IWICBitmapSource* source, UINT w, UINT h,
-                    std::uint16_t orientation) {
+TLines DeliverLines(IWICImagingFactory* factory, TLineCallback callback, IWICBitmapSource* source, UINT w,
+                    UINT h, std::uint16_t orientation) {
     const auto sw = static_cast<std::int32_t>(w), sh = static_cast<std::int32_t>(h);
     WICPixelFormatGUID format{};
     TComPtr<IWICBitmapSource> converted;
     IWICBitmapSource* rows = source;
     if (FAILED(source->GetPixelFormat(&format)) || format != kFormat24bppBGR) {
-        if (FAILED(::WICConvertBitmapSource(kFormat32bppBGR, source, converted.Put())))
-            return TLines::Refused;
+        if (FAILED(ToBgr32(factory, source, converted))) return TLines::Refused;
         rows = converted.Get();
     }
     const UINT bytesPerPixel = rows == source ? 3 : 4;
@@ -319,11 +400,12 @@ TLines DeliverLines(TLineCallback callback, IWICBitmapSource* source, UINT w, UI
 }
 
 // The whole picture, upright, into the host's picture buffer.
-void* DeliverWhole(IWICBitmapSource* source, UINT w, UINT h, std::uint16_t orientation) {
+void* DeliverWhole(IWICImagingFactory* factory, IWICBitmapSource* source, UINT w, UINT h,
+                   std::uint16_t orientation) {
     UINT bytes = 0;
     if (!PictureBytes(w, h, bytes) || !Host.GetPictureBuffer) return nullptr;
     TComPtr<IWICBitmapSource> bgr;
-    if (FAILED(::WICConvertBitmapSource(kFormat32bppBGR, source, bgr.Put()))) return nullptr;
+    if (FAILED(ToBgr32(factory, source, bgr))) return nullptr;
     if (orientation == 1) {
         BYTE* out = static_cast<BYTE*>(Host.GetPictureBuffer(static_cast<std::int32_t>(bytes)));
         if (!out || FAILED(bgr->CopyPixels(nullptr, w * 4, bytes, out))) return nullptr;
@@ -344,17 +426,19 @@ std::int32_t Decode(const char* fileName, std::int32_t* width, std::int32_t* hei
     const std::int32_t wantW = *width, wantH = *height;
     *width = 0;
     *height = 0;
+    if (Host.Cancelled()) return 0;
     TComScope com;
     TComPtr<IWICImagingFactory> factory;
+    TComPtr<IStream> stream;
     TComPtr<IWICBitmapDecoder> decoder;
     TComPtr<IWICBitmapFrameDecode> frame;
-    const std::wstring path = Widen(fileName);
+    *stream.Put() = TFileStream::Open(fileName);
     UINT w = 0, h = 0;
-    if (path.empty() ||
+    if (!stream ||
         FAILED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
                                   reinterpret_cast<void**>(factory.Put()))) ||
-        FAILED(factory->CreateDecoderFromFilename(path.c_str(), nullptr, GENERIC_READ,
-                                                  WICDecodeMetadataCacheOnDemand, decoder.Put())) ||
+        FAILED(factory->CreateDecoderFromStream(stream.Get(), nullptr, WICDecodeMetadataCacheOnDemand,
+                                                decoder.Put())) ||
         FAILED(decoder->GetFrame(0, frame.Put())) || FAILED(frame->GetSize(&w, &h)) || w == 0 || h == 0 ||
         w > INT32_MAX || h > INT32_MAX)
         return 0;
@@ -365,12 +449,13 @@ std::int32_t Decode(const char* fileName, std::int32_t* width, std::int32_t* hei
 
     IWICBitmapSource* source = frame.Get();
     TComPtr<IWICBitmap> scaled;
+    if (Host.Cancelled()) return 0;
     if (ScaledSource(factory.Get(), frame.Get(), w, h, wantW, wantH, swapped, scaled)) {
         source = scaled.Get();
         if (FAILED(source->GetSize(&w, &h)) || w == 0 || h == 0 || w > INT32_MAX || h > INT32_MAX) return 0;
     }
     if (const TLineCallback callback = Host.LineCallback()) {
-        switch (DeliverLines(callback, source, w, h, orientation)) {
+        switch (DeliverLines(factory.Get(), callback, source, w, h, orientation)) {
         case TLines::Delivered:
             *width = static_cast<std::int32_t>(swapped ? h : w);
             *height = static_cast<std::int32_t>(swapped ? w : h);
@@ -381,7 +466,8 @@ std::int32_t Decode(const char* fileName, std::int32_t* width, std::int32_t* hei
             break;
         }
     }
-    void* out = DeliverWhole(source, w, h, orientation);
+    if (Host.Cancelled()) return 0;
+    void* out = DeliverWhole(factory.Get(), source, w, h, orientation);
     if (!out) return 0;
     *pixels = out;
     *width = static_cast<std::int32_t>(swapped ? h : w);

@@ -251,6 +251,36 @@ else
     fail "no BugReport.html in ${REPORTS[*]}"
 fi
 
+# --- 5. A copy of the program run from a folder of the user's, say
+#        Downloads, beside a planted OpenGL32.dll and WindowsCodecs.dll.
+#        Windows looks for a library that is no known DLL in the program's
+#        folder first; Wine is told to do the same. The show must take both
+#        from the system folder.
+PLANTED="$BUILD/testplugins/planted/planted_library.dll"
+DOWNLOADS="$PREFIX/drive_c/users/Public/Downloads/qv_e2e_planted"
+if [ "$PLUGINS" -gt 0 ] && [ -f "$PLANTED" ]; then
+    rm -rf "$DOWNLOADS"
+    mkdir -p "$DOWNLOADS"
+    cp "$SCR" "$DOWNLOADS/"
+    cp "$PLANTED" "$DOWNLOADS/OpenGL32.dll"
+    cp "$PLANTED" "$DOWNLOADS/WindowsCodecs.dll"
+    reg add "$KEY" /v Order /d 1 /f
+    SCR_SAVED="$SCR"
+    SCR="$DOWNLOADS/quorvane.scr"
+    export WINEDLLOVERRIDES="mscoree=;mshtml=;opengl32,glu32,windowscodecs=n,b"
+    if start_show; then
+        wait_scene && pass "planted libraries: the show draws its pictures" || fail "planted libraries: no scene"
+        xdotool key x
+        rc=$(wait_end 20)
+        [ "$rc" = 0 ] && pass "planted libraries: the show ends with 0" || fail "planted libraries: exit $rc"
+    fi
+    unset WINEDLLOVERRIDES
+    SCR="$SCR_SAVED"
+    loaded=$(cd "$DOWNLOADS" && ls ./*.loaded 2>/dev/null | tr '\n' ' ')
+    [ -z "$loaded" ] && pass "no library planted beside the program was loaded" || fail "loaded: $loaded"
+    rm -rf "$DOWNLOADS"
+fi
+
 # No saver process is left behind.
 sleep 1
 if [ -n "$(own_pids "$SCR /s")" ]; then fail "a quorvane.scr process is left"; else pass "no process left"; fi

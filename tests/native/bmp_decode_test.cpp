@@ -64,6 +64,34 @@ Decoded Decode(const Bytes& file) {
     return d;
 }
 
+// The way the plug-in reads a file: the headers from a separate copy of at
+// most its first 2 KiB, then the pixels in pieces, each in a heap block of
+// its own so that a read past one is caught: uncompressed rows three at a
+// time, a run-length stream whole.
+Decoded DecodeInPieces(const Bytes& file) {
+    Decoded d;
+    const auto headEnd = file.begin() + static_cast<std::ptrdiff_t>(std::min<std::size_t>(file.size(), 2048));
+    const Bytes head(file.begin(), headEnd);
+    if (!ParseBmpHeader(head.data(), head.size(), file.size(), d.info)) return d;
+    d.pixels.assign(static_cast<std::size_t>(BmpOutputBytes(d.info)), 0xEE);
+    const auto from = file.begin() + d.info.PixelOffset;
+    if (BmpCompressed(d.info)) {
+        const Bytes stream(from, file.end());
+        d.ok = DecodeBmpRle(stream.data(), stream.size(), d.info, d.pixels.data());
+        return d;
+    }
+    d.ok = true;
+    for (std::int32_t row = 0; row < d.info.Height && d.ok; row += 3) {
+        const std::int32_t count = std::min(3, d.info.Height - row);
+        const std::size_t at = std::size_t{d.info.RowBytes} * static_cast<std::size_t>(row);
+        const std::size_t bytes = std::size_t{d.info.RowBytes} * static_cast<std::size_t>(count);
+        if (at + bytes > static_cast<std::size_t>(file.end() - from)) return Decoded{false, d.info, {}};
+        const Bytes rows(from + static_cast<std::ptrdiff_t>(at), from + static_cast<std::ptrdiff_t>(at + bytes));
+        d.ok = DecodeBmpRows(rows.data(), row, count, d.info, d.pixels.data());
+    }
+    return d;
+}
+
 const Bytes kTwoColours = {0x00, 0x00, 0xFF, 0, 0x00, 0xFF, 0x00, 0};  // red, green
 
 }  // namespace
@@ -297,6 +325,12 @@ TEST(BmpCorpus, EverySeedAndFindingParsesOrIsRefusedAndDecodesInsideItsBuffers) 
         const Bytes file = ReadCorpusFile(entry.path());
         const Decoded d = Decode(file);
         decoded += d.ok;
+        // Read in pieces, the same picture or the same refusal.
+        const Decoded pieces = DecodeInPieces(file);
+        EXPECT_EQ(pieces.ok, d.ok);
+        if (d.ok && pieces.ok) {
+            EXPECT_TRUE(pieces.pixels == d.pixels);
+        }
         const bool seed = entry.path().filename().string().rfind("finding-", 0) != 0 &&
                           entry.path().filename().string().rfind("truncated", 0) != 0;
         EXPECT_EQ(d.ok, seed);

@@ -92,6 +92,37 @@ std::vector<std::uint8_t> MakeBmp24(int w, int h, F color) {
     return b;
 }
 
+// Cuts the file at `path` to `size` bytes from the Linux side, as a file
+// server or another machine would, behind the back of whoever has it open;
+// waits until that shows. False where the Linux side cannot be reached.
+inline bool TruncateFromLinux(const std::string& path, std::uint64_t size) {
+    using TUnixName = char*(CDECL*)(LPCWSTR);
+    const auto unixName = reinterpret_cast<TUnixName>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
+    if (!unixName) return false;
+    const std::wstring wide(path.begin(), path.end());
+    char* name = unixName(wide.c_str());
+    if (!name) return false;
+    std::string command = "/usr/bin/truncate -s " + std::to_string(size) + " \"" + name + "\"";
+    ::HeapFree(::GetProcessHeap(), 0, name);
+    STARTUPINFOA startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process;
+    // Wine starts a Linux program, but cannot wait for it: the result is polled.
+    if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return false;
+    ::CloseHandle(process.hThread);
+    ::CloseHandle(process.hProcess);
+    for (int i = 0; i < 1000; ++i) {
+        WIN32_FILE_ATTRIBUTE_DATA data;
+        if (::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&
+            (std::uint64_t{data.nFileSizeHigh} << 32 | data.nFileSizeLow) == size)
+            return true;
+        ::Sleep(10);
+    }
+    return false;
+}
+
 // A temporary installation folder: the DLLs a test copies in, the pictures
 // it writes, and the plug-in state loaded from it. Everything is unloaded
 // and deleted at the end.

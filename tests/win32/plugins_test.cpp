@@ -2,16 +2,21 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
 #include <cstring>
 #include <memory>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
 #include "base/handles_win32.h"
 #include "base/system_win32.h"
+#include "diag/crash_report_win32.h"
+#include "diag/fault_guard_win32.h"
 #include "imaging/extension.h"
 #include "imaging/plugins_win32.h"
+#include "imaging/prepare_win32.h"
 #include "tests/win32/plugin_fixture.h"
 
 namespace {
@@ -549,6 +554,115 @@ TEST(PluginLines, AHostThatStopsTheLinesPartWayFailsTheDecodeOfEachProductPlugin
         EXPECT_EQ(w, 0);
         EXPECT_EQ(pixels, nullptr);
     }
+}
+
+// ---- Plug-ins that fail ---------------------------------------------------------------
+
+TEST(PluginFailures, LinesThatStopBeforeTheLastAreNoPictureAndTheNextPluginDecodes) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_stopearly.dll"), "a_stop.dll");
+    folder.Add(TestPluginDll("tp_green.dll"), "b_green.dll");
+    Settings.rtresize = true;
+    folder.Load();
+    Settings.FitMode = 1;
+    WriteSmallFile(folder.File("x.bmp"));
+    TBitmap target(3, 2);
+    PictureInfo info;
+    LoadPicture(target, folder.File("x.bmp"), info);
+    EXPECT_EQ(info.Lines, 2u);  // the first plug-in's lines -1 and 0
+    EXPECT_STREQ(info.Format, "tp_green picture");
+    EXPECT_EQ(info.Delivery, TPictureDelivery::Whole);
+    // The second plug-in's picture, not the half-black one of the first.
+    EXPECT_EQ(target.Bits[(1 * 3 + 2) * 4 + 1], 0xFF);
+}
+
+TEST(PluginFailures, APluginThatFaultsFailsOnlyItsDecodeAndTheNextPluginDecodes) {
+    InstallCrashHooks();  // as the program's entry does
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_fault.dll"), "a_fault.dll");
+    folder.Add(TestPluginDll("tp_green.dll"), "b_green.dll");
+    folder.Load();
+    WriteSmallFile(folder.File("x.bmp"));
+    const std::uint32_t faultsBefore = GuardedFaultCount();
+    const TDecoded d = Decode(folder.File("x.bmp"));
+    ASSERT_TRUE(d.ok);
+    EXPECT_EQ(d.First(), 0x00FF00u);
+    EXPECT_EQ(GuardedFaultCount(), faultsBefore + 1);
+    EXPECT_EQ(LastGuardedFault(), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+}
+
+TEST(PluginFailures, ACancelledDecodeAsksNoFurtherPlugin) {
+    EnvClear("QVT_tp_wait_DECODING");
+    EnvClear("QVT_tp_green_DECODED");
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(TestPluginDll("tp_wait.dll"), "a_wait.dll");
+    folder.Add(TestPluginDll("tp_green.dll"), "b_green.dll");
+    folder.Load();
+    WriteSmallFile(folder.File("x.bmp"));
+    TKernelHandle go(::CreateEventA(nullptr, TRUE, FALSE, "QVT_tp_wait_GO"));
+    ASSERT_TRUE(go);
+    std::atomic<bool> cancel{false};
+    TPictureDelivery delivery = TPictureDelivery::Whole;
+    std::thread decoding([&] { delivery = DecodePicture(folder.File("x.bmp"), {64, 48, nullptr, &cancel}).Delivery; });
+    for (int i = 0; i < 2000 && !EnvSet("QVT_tp_wait_DECODING"); ++i) ::Sleep(5);
+    cancel = true;
+    ::SetEvent(go.Get());
+    decoding.join();
+    EXPECT_TRUE(EnvSet("QVT_tp_wait_DECODING"));
+    EXPECT_EQ(delivery, TPictureDelivery::None);
+    EXPECT_FALSE(EnvSet("QVT_tp_green_DECODED"));
+}
+
+namespace {
+
+// A picture buffer that first has the picture's file cut short.
+std::string cutFile;
+bool cut = false;
+std::vector<std::uint8_t> cutBuffer;
+void* QV_CDECL BufferAfterCuttingTheFile(std::int32_t bytes) {
+    cut = TruncateFromLinux(cutFile, 4096);
+    cutBuffer.assign(static_cast<std::size_t>(bytes), 0);
+    return cutBuffer.data();
+}
+
+}  // namespace
+
+// The BMP plug-in has read the headers and asks for its buffer; meanwhile the
+// file loses all but its first 4 KiB, as on a share that drops or a stick
+// pulled out. Reading the pixels fails that decode, and that is all.
+TEST(PluginFailures, ABitmapCutShortWhileTheBmpPluginReadsItFailsThatDecodeAlone) {
+    TInstallFolder folder;
+    folder.AddFastmm();
+    folder.Add(ProductDll("imgbmp.dll"));
+    folder.Load();
+    ASSERT_EQ(PluginTable.size(), 1u);
+    const PluginInfo& plugin = PluginTable[0].Info;
+    const auto bmp = MakeBmp24(2000, 1500, [](int x, int y) { return static_cast<std::uint32_t>(x ^ y); });
+    cutFile = folder.File("cut.bmp");
+    WriteFileBytes(cutFile, bmp.data(), bmp.size());
+    // The plug-in's services with this test's buffer.
+    HostServices services{};
+    services.Size = sizeof services;
+    services.GetPictureBuffer = BufferAfterCuttingTheFile;
+    services.Status = kHostStatusOffered;
+    services.GetMem = SharedMemoryEntries().GetMem;
+    services.FreeMem = SharedMemoryEntries().FreeMem;
+    services.ReallocMem = SharedMemoryEntries().ReallocMem;
+    plugin.Notify(&services);
+    std::int32_t w = 64, h = 48, naturalW = 0, naturalH = 0;
+    void* pixels = nullptr;
+    cut = false;
+    const std::int32_t result = plugin.Decoders[0](cutFile.c_str(), &w, &h, &naturalW, &naturalH, &pixels);
+    ASSERT_TRUE(cut) << "the file was not cut";
+    EXPECT_EQ(result, 0);
+    EXPECT_EQ(w, 0);
+    EXPECT_EQ(pixels, nullptr);
+    EXPECT_EQ(naturalW, 2000);
+    // Nothing of the decode keeps the file.
+    EXPECT_TRUE(::DeleteFileA(cutFile.c_str()));
 }
 
 // ---- Picture buffer -----------------------------------------------------------------

@@ -1,3 +1,4 @@
+#include <gtest/gtest-spi.h>
 #include <gtest/gtest.h>
 
 #include <cmath>
@@ -550,6 +551,27 @@ TEST_F(SceneTest, LaterPicturesReuseTheTextureNames) {
     const TRgb c = AtPixel(PicturePoint(128, 96));
     EXPECT_GT(c.b, 240);
     EXPECT_LT(c.r, 20);
+}
+
+// The test programs link the ownership checks on: a frame drawn by a thread
+// other than the one holding the scene fails the test, naming both threads.
+TEST_F(SceneTest, AFrameFromAThreadThatDoesNotHoldTheSceneFails) {
+    ASSERT_TRUE(kThreadChecks);
+    std::thread([this] {
+        NameThisThread("render");
+        scene_.Owner.Claim();
+    }).join();
+    ::testing::TestPartResultArray failures;
+    {
+        const ::testing::ScopedFakeTestPartResultReporter intercept(
+            ::testing::ScopedFakeTestPartResultReporter::INTERCEPT_ALL_THREADS, &failures);
+        control_->Render();
+    }
+    ASSERT_GE(failures.size(), 1);
+    const std::string message = failures.GetTestPartResult(0).message();
+    EXPECT_NE(message.find("The scene was used by a thread that does not hold it"), std::string::npos) << message;
+    EXPECT_NE(message.find("while the render thread (id "), std::string::npos) << message;
+    scene_.Owner.Release();
 }
 
 TEST_F(SceneTest, FullStarFieldWithAPhotograph) {

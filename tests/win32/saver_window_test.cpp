@@ -225,6 +225,46 @@ TEST_F(SaverWindowRules, OneMonitorGetsNoCoverWindow) {
     for (HWND cover : covers) EXPECT_FALSE(::IsWindow(cover));
 }
 
+// Run by ctest on a display of twelve monitors.
+class ManyMonitorsCovers : public SaverWindowRules {
+protected:
+    std::vector<HWND> Covers() const {
+        std::vector<HWND> covers;
+        for (const TMonitorEntry& m : run.Monitors)
+            if (m.Cover) covers.push_back(m.Cover);
+        return covers;
+    }
+};
+
+TEST_F(ManyMonitorsCovers, ADisplayChangeRenewsTheCoversAndANewPrimarySizeStops) {
+    FullScreenWindow();
+    run.Width = ::GetSystemMetrics(SM_CXSCREEN);
+    run.Height = ::GetSystemMetrics(SM_CYSCREEN);
+    ASSERT_TRUE(CoverOtherMonitors(run));
+    const std::vector<HWND> before = Covers();
+    ASSERT_GE(before.size(), 11u) << "needs a display of twelve monitors or more";
+
+    // The same primary: the show goes on under fresh covers, one a monitor.
+    ::SendMessageA(run.Window, WM_DISPLAYCHANGE, 24, MAKELPARAM(run.Width, run.Height));
+    EXPECT_EQ(StopRequested, 0);
+    const std::vector<HWND> after = Covers();
+    EXPECT_EQ(after.size(), before.size());
+    for (HWND cover : before) EXPECT_FALSE(::IsWindow(cover));
+    for (HWND cover : after) EXPECT_TRUE(::IsWindowVisible(cover));
+
+    // A cover hears it too, and passes it on without acting twice.
+    ::SendMessageA(after.front(), WM_DISPLAYCHANGE, 24, 0);
+    EXPECT_TRUE(::IsWindow(after.front()));
+
+    // A primary of another size: the show stops, as on input.
+    run.Width -= 1;
+    ::SendMessageA(run.Window, WM_DISPLAYCHANGE, 24, 0);
+    EXPECT_EQ(StopRequested, 1);
+    EXPECT_TRUE(run.Vanished);
+    CloseCoverWindows(run);
+    for (HWND cover : after) EXPECT_FALSE(::IsWindow(cover));
+}
+
 TEST(Acceleration, SoftwareFreeDriverAsksNothingAndIsRecorded) {
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     int boxes = 0;

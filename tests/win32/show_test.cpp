@@ -4,7 +4,10 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cstdint>
+#include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "session/settings.h"
@@ -14,6 +17,8 @@
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
+#include "diag/crash_report_win32.h"
+#include "diag/fault_guard_win32.h"
 #include "imaging/bitmap_text.h"
 #include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"
@@ -289,10 +294,29 @@ struct TFullScreenWatch {
     double stopAfterMs = 0.0;     // stop once this much motion has been stepped
     double steppedMs = 0.0;       // motion so far (FrameStep / 0.02)
     BOOL runningDuringShow = -1;  // SPI_GETSCREENSAVERRUNNING seen from the render thread
+    std::vector<RECT> covers;     // the visible cover windows when the first picture was launched
+    bool launched = false;
 };
 TFullScreenWatch watch;
 
+BOOL CALLBACK NoteCover(HWND wnd, LPARAM) {
+    char name[64] = "";
+    DWORD pid = 0;
+    ::GetWindowThreadProcessId(wnd, &pid);
+    if (pid == ::GetCurrentProcessId() && ::GetClassNameA(wnd, name, sizeof name) &&
+        std::string(name) == kCoverClass && ::IsWindowVisible(wnd)) {
+        RECT r{};
+        ::GetWindowRect(wnd, &r);
+        watch.covers.push_back(r);
+    }
+    return TRUE;
+}
+
 void WatchFrames(const TFrameEvent& e) {
+    if (e.What == TFrameEvent::Kind::Launched && !watch.launched) {
+        watch.launched = true;
+        ::EnumWindows(NoteCover, 0);
+    }
     if (e.What == TFrameEvent::Kind::Launched && watch.stopAfterMs <= 0) StopRequested = 1;
     if (e.What != TFrameEvent::Kind::Stepped) return;
     if (watch.runningDuringShow == -1)
@@ -392,6 +416,36 @@ TEST_F(ShowSequencing, ARunThatShowedNoPictureKeepsTheResumePosition) {
     EXPECT_EQ(Prev(), "1?" + Path("b.jpg"));
 }
 
+// Run by ctest on a display of twelve monitors: more than the eleven a
+// fixed monitor table would hold.
+class ManyMonitors : public ShowSequencing {};
+
+BOOL CALLBACK NoteOtherMonitor(HMONITOR monitor, HDC, LPRECT, LPARAM data) {
+    MONITORINFO info{};
+    info.cbSize = sizeof info;
+    if (::GetMonitorInfoA(monitor, &info) && (info.dwFlags & MONITORINFOF_PRIMARY) == 0)
+        reinterpret_cast<std::vector<RECT>*>(data)->push_back(info.rcMonitor);
+    return TRUE;
+}
+
+TEST_F(ManyMonitors, EveryOtherMonitorIsCoveredWhileTheShowRuns) {
+    std::vector<RECT> others;
+    ::EnumDisplayMonitors(nullptr, nullptr, NoteOtherMonitor, reinterpret_cast<LPARAM>(&others));
+    ASSERT_GE(others.size(), 11u) << "needs a display of twelve monitors or more";
+    Catalogue({"a.jpg"});
+    const TRunSummary summary = FullScreenRun(0);  // until the first picture flies
+    ASSERT_TRUE(watch.launched);
+    const auto order = [](const RECT& a, const RECT& b) {
+        return std::make_pair(a.left, a.top) < std::make_pair(b.left, b.top);
+    };
+    std::sort(others.begin(), others.end(), order);
+    std::sort(watch.covers.begin(), watch.covers.end(), order);
+    ASSERT_EQ(watch.covers.size(), others.size());
+    for (std::size_t i = 0; i < others.size(); ++i) EXPECT_TRUE(::EqualRect(&watch.covers[i], &others[i])) << i;
+    EXPECT_FALSE(::IsWindow(summary.Window));
+    EXPECT_EQ(::FindWindowA(kCoverClass, nullptr), nullptr);
+}
+
 }  // namespace
 
 namespace {
@@ -415,6 +469,65 @@ TEST_F(ShowSequencing, PreviewInAHostWithoutClientAreaRunsAndEnds) {
     EXPECT_FALSE(prepared.empty());  // the loader ran
     ::DestroyWindow(host);
     RunFlags = 0;
+}
+
+}  // namespace
+
+namespace {
+
+// ---------------------------------------------------------------------------
+// A run from the dialog keeps the dialog: an error preparing a picture makes
+// that picture unreadable, and a fault on the loader ends the loader alone.
+
+std::atomic<int> launches{0};
+std::atomic<int> framesAfterFault{0};
+std::atomic<bool> faulted{false};
+
+__attribute__((noinline)) void WriteNowhere() {
+    volatile std::uintptr_t nowhere = 16;
+    *reinterpret_cast<volatile std::int32_t*>(nowhere) = 1;
+}
+
+// a.jpg raises an error, b.jpg prepares, c.jpg faults.
+bool PrepareRaiseThenFault(TBitmap& bitmap, const std::string& path) {
+    prepared.push_back(path);
+    bitmap.Clear();
+    if (path.find("a.jpg") != std::string::npos) throw std::runtime_error("no decoder for this one");
+    if (path.find("c.jpg") != std::string::npos) {
+        faulted = true;
+        WriteNowhere();
+    }
+    bitmap.Bits[0] = 0x7F;
+    return true;
+}
+
+void StopAfterTheFault(const TFrameEvent& e) {
+    if (e.What == TFrameEvent::Kind::Launched) ++launches;
+    if (e.What != TFrameEvent::Kind::Drawn) return;
+    if (faulted && ++framesAfterFault >= 30) StopRequested = 1;
+}
+
+TEST_F(ShowSequencing, ADialogRunSkipsAPictureThatRaisesAndOutlivesAFaultOnItsLoader) {
+    InstallCrashHooks();  // as the program's entry does: a fault reaches the process's filter
+    Catalogue({"a.jpg", "b.jpg", "c.jpg"});
+    launches = 0;
+    framesAfterFault = 0;
+    faulted = false;
+    const std::uint32_t faultsBefore = GuardedFaultCount();
+    RenderHooks().PreparePicture = PrepareRaiseThenFault;
+    RenderHooks().ObserveFrame = StopAfterTheFault;
+    LaunchedFromDialog = true;
+    const TRunSummary summary = RunSaver(nullptr);
+    LaunchedFromDialog = false;
+    RenderHooks().ObserveFrame = nullptr;
+    RunFlags = 0;
+    // Still here: neither the error nor the fault reached the crash report.
+    EXPECT_EQ(prepared, (std::vector<std::string>{Path("a.jpg"), Path("b.jpg"), Path("c.jpg")}));
+    EXPECT_EQ(launches, 1);  // b.jpg
+    EXPECT_EQ(framesAfterFault, 30) << "the show went on after the fault";
+    EXPECT_EQ(GuardedFaultCount(), faultsBefore + 1);
+    EXPECT_EQ(LastGuardedFault(), static_cast<DWORD>(EXCEPTION_ACCESS_VIOLATION));
+    EXPECT_TRUE(summary.LoaderEnded);
 }
 
 }  // namespace

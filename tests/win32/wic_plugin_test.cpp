@@ -5,9 +5,12 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -369,4 +372,62 @@ TEST(WicPluginFallback, APluginAfterTheOneThatFailedPartWayDecodesThePicture) {
     EXPECT_EQ(Px(target, 7, 7), 0x00FF00u);
     EXPECT_EQ(Px(target, 0, 0), 0u);
     EXPECT_EQ(Px(target, 8, 3), 0u);
+}
+
+// ---- A cancel -------------------------------------------------------------------------
+
+// The user ends a Preview from the dialog at once, its loader inside the
+// decode of a 5120 x 2880 PNG, and clicks a picture: the picture pane
+// decodes on the dialog's thread and waits for the process's decode turn.
+// The cancelled decode gives the turn back within a small part of the time
+// the big picture takes to decode, and the clicked picture shows.
+TEST_F(WicPlugin, ACancelledDecodeOfALargePngFreesTheDecoderForThePaneAtOnce) {
+    constexpr UINT kBigW = 5120, kBigH = 2880;
+    const std::string big = folder.File("big.png"), clicked = folder.File("clicked.png");
+    {
+        Pixels pixels(static_cast<std::size_t>(kBigW) * kBigH);
+        for (UINT y = 0; y < kBigH; ++y)
+            for (UINT x = 0; x < kBigW; ++x) pixels[y * kBigW + x] = (x * 2654435761u ^ y * 40503u) & 0xFFFFFF;
+        Encode(big, kPng, pixels, kBigW, kBigH);
+    }
+    Encode(clicked, kPng, Pixels(static_cast<std::size_t>(kW) * kH, 0x20E020), kW, kH);
+    SetDecodeCancel(nullptr);  // this thread is the dialog's: no cancel flag
+    for (bool progressive : {true, false}) {
+        Settings.rtresize = progressive;
+        Settings.FitMode = 2;
+        // One whole decode of the big picture, for scale.
+        TBitmap loaderTarget(960, 540);
+        PictureInfo info;
+        DWORD start = ::GetTickCount();
+        LoadPicture(loaderTarget, big, info);
+        const DWORD wholeMs = ::GetTickCount() - start;
+        ASSERT_EQ(info.Width, static_cast<std::int32_t>(kBigW));
+
+        std::atomic<bool> cancel{false};
+        std::atomic<bool> began{false};
+        std::int32_t loaderWidth = -1;
+        std::thread loader([&] {
+            SetDecodeCancel(&cancel);
+            PictureInfo loaded;
+            began = true;
+            LoadPicture(loaderTarget, big, loaded);
+            loaderWidth = loaded.Width;
+            SetDecodeCancel(nullptr);
+        });
+        while (!began) ::Sleep(1);
+        ::Sleep(std::min<DWORD>(100, wholeMs / 10));
+        cancel = true;
+        start = ::GetTickCount();
+        TBitmap pane(kW, kH);
+        PictureInfo shown;
+        LoadPicture(pane, clicked, shown);
+        const DWORD paneMs = ::GetTickCount() - start;
+        loader.join();
+        std::printf("progressive %d: whole decode %lu ms, pane after the cancel %lu ms\n", progressive,
+                    static_cast<unsigned long>(wholeMs), static_cast<unsigned long>(paneMs));
+        EXPECT_EQ(loaderWidth, 0) << "the cancelled decode delivered";
+        EXPECT_EQ(shown.Width, kW) << "the pane gave up waiting";
+        EXPECT_TRUE(Near(Px(pane, kW / 2, kH / 2), 0x20E020));
+        EXPECT_LT(paneMs, wholeMs / 3 + 100) << "progressive " << progressive;
+    }
 }

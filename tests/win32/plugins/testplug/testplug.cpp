@@ -166,6 +166,39 @@ void FreeShared(void*& block, const char* freed, const char* gone) {
     *width = 0;
     *height = 0;
     return 0;
+#elif defined(QVT_STOP_EARLY)
+    // Starts the line protocol, delivers one of two lines, and then reports
+    // success with no buffer, as if every line had gone through.
+    (void)source;
+    (void)pixels;
+    const TLineCallback callback = Services.LineCallbackSlot ? *Services.LineCallbackSlot : nullptr;
+    std::uint8_t line[9] = {};
+    if (callback && callback(1, -1, 3, 2) == 1) callback(reinterpret_cast<std::intptr_t>(line), 0, 3, 2);
+    *width = 3;
+    *height = 2;
+    return 1;
+#elif defined(QVT_FAULT)
+    // Reads from an address no program owns: an access violation.
+    (void)source;
+    (void)pixels;
+    volatile std::uintptr_t nowhere = 8;
+    *width = *reinterpret_cast<volatile std::int32_t*>(nowhere);
+    return 1;
+#elif defined(QVT_WAIT)
+    // Works until the test lets it go (the event "QVT_<name>_GO"), then
+    // delivers nothing.
+    (void)source;
+    (void)pixels;
+    Mark("DECODING");
+    char event[96];
+    wsprintfA(event, "QVT_%s_GO", QVT_NAME);
+    if (HANDLE go = ::OpenEventA(SYNCHRONIZE, FALSE, event)) {
+        ::WaitForSingleObject(go, 10000);
+        ::CloseHandle(go);
+    }
+    *width = 0;
+    *height = 0;
+    return 0;
 #elif defined(QVT_DELIVER_NOTHING)
     (void)source;
     (void)pixels;
