@@ -6,7 +6,6 @@
 
 #include "base/exception.h"
 #include "base/random.h"
-#include "session/settings.h"
 #include "base/text.h"
 
 TShowSequence ShowSequence;
