@@ -24,9 +24,11 @@ struct TSettings {
     bool EnlargeToFit = false;    // not stored
     std::uint8_t FitMode = 0;     // 0..2, not stored
     bool ScanSubfolders = false;  // folder walks descend into subfolders
-    bool IntendedColours = false;  // "IntendedColours": pictures that carry a colour profile are converted
     std::string InstallPath;      // machine-wide "Path"
     std::string CatalogueFile;    // full path of piclist.dat, empty when unknown
+
+    // "IntendedColours", read only: pictures that carry a colour profile are converted.
+    bool IntendedColours = false;
 };
 
 extern TSettings Settings;

@@ -70,10 +70,11 @@ private:
     std::unique_ptr<TBitmap> bitmap_;
     HWND window_ = nullptr;  // child of the page, destroyed with it
     TWindowDC dc_;           // GetDC(window_), released by Destroy
-    bool intendedColours_ = false;
-    std::unique_ptr<TColourConverter> colours_;  // for the pane's monitor, made with the window
     bool held_ = false;      // decodes are held back for a preview run
     bool refused_ = false;   // a Load came while they were
+
+    bool intendedColours_ = false;               // pictures that carry a profile are converted
+    std::unique_ptr<TColourConverter> colours_;  // for the pane's monitor, made with the window
 };
 
 // Runs the screensaver full screen in this process with the catalogue and

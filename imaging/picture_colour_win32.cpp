@@ -100,7 +100,8 @@ TEmbeddedColour AskSystem(const std::string& fileName, TPictureChannels channels
                 continue;
             }
             UINT size = 0;
-            if (FAILED(contexts[i]->GetProfileBytes(0, nullptr, &size)) || size == 0 || size > kMaxProfileBytes)
+            if (FAILED(contexts[i]->GetProfileBytes(0, nullptr, &size)) || size == 0 ||
+                size > kMaxProfileBytes)
                 continue;
             std::vector<std::uint8_t> bytes(size);
             if (SUCCEEDED(contexts[i]->GetProfileBytes(size, bytes.data(), &size)) && size <= bytes.size()) {

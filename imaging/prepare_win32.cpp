@@ -93,7 +93,8 @@ BITMAPINFO TopDownInfo(const TBitmap& source) {
 TRect32 CoveredArea(const TBitmap& target, int sw, int sh) {
     const int tw = target.Width, th = target.Height;
     if (tw <= 0 || th <= 0 || sw <= 0 || sh <= 0) return {};
-    const TFitCase fit{static_cast<float>(sw) / static_cast<float>(tw), static_cast<float>(sh) / static_cast<float>(th)};
+    const TFitCase fit{static_cast<float>(sw) / static_cast<float>(tw),
+                       static_cast<float>(sh) / static_cast<float>(th)};
     if (!fit.same() && fit.scales(target)) return FittedRect(sw, sh, tw, th);
     const int left = std::max(0, (tw - sw) / 2), top = std::max(0, (th - sh) / 2);
     return {left, top, std::min(tw, sw), std::min(th, sh)};
@@ -165,7 +166,8 @@ void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info
     } else if (resize) {
         covered = resize->TargetRect();
     }
-    if (!colours.Intended || !colours.Converter || covered.Width <= 0 || covered.Height <= 0) return;
+    if (!colours.Intended || !colours.Converter || !target.Bits || covered.Width <= 0 || covered.Height <= 0)
+        return;
     // Converted at the fitted size, so that the cost follows the monitor,
     // not the camera.
     const std::ptrdiff_t stride = std::ptrdiff_t{target.Width} * 4;

@@ -437,7 +437,8 @@ DWORD WINAPI LoaderThreadMain(void* param) {
                 break;
             }
         } else {
-            Guard(kCaughtInLoader, [job, &colours] { job->readyIndex = LoadNextPicture(*job->target, false, colours); });
+            Guard(kCaughtInLoader,
+                  [job, &colours] { job->readyIndex = LoadNextPicture(*job->target, false, colours); });
         }
         if (job->cancel) break;
         job->ready = true;

@@ -401,7 +401,8 @@ const std::uint8_t* At(const TBitmap& b, int x, int y) {
 // Pixels of the picture centred in `b`, against the patches' reference (or
 // their stored values): patches within 2 levels, the largest error, and
 // whether the black frame around the picture stayed black.
-TAgreement CompareCentred(const TBitmap& b, const std::vector<TPatch>& patches, bool reference, bool* frameBlack) {
+TAgreement CompareCentred(const TBitmap& b, const std::vector<TPatch>& patches, bool reference,
+                          bool* frameBlack) {
     const int height = int(patches.size() + kChartWidth - 1) / kChartWidth;
     const int left = (b.Width - kChartWidth) / 2, top = (b.Height - height) / 2;
     TAgreement a;
@@ -428,13 +429,14 @@ TEST_F(PreparedColours, TaggedPngsArePreparedInTheColoursLittleCmsGivesAndOnlyWh
     TColourConverter converter;
     for (const char* space : {"display-p3", "adobe-rgb"}) {
         const std::vector<TPatch>& patches = spaces_[space].Patches;
-        const std::string file = Write(std::string(space) + ".png", ChartPng(patches, kChartWidth, Tagged(space).Profile));
+        const std::string file =
+            Write(std::string(space) + ".png", ChartPng(patches, kChartWidth, Tagged(space).Profile));
         PictureInfo info;
         const auto on = Prepared(file, 64, 64, &converter, true, &info);
         bool frameBlack = false;
         const TAgreement a = CompareCentred(*on, patches, true, &frameBlack);
-        std::printf("[ colour   ] prepared PNG %-10s %zu of %zu patches within 2 levels, largest error %d\n", space,
-                    a.Within, a.Total, a.Largest);
+        std::printf("[ colour   ] prepared PNG %-10s %zu of %zu patches within 2 levels, largest error %d\n",
+                    space, a.Within, a.Total, a.Largest);
         EXPECT_TRUE(info.ColourConverted) << space;
         EXPECT_GE(a.Within * 100, a.Total * 99) << space << ": largest error " << a.Largest;
         EXPECT_TRUE(frameBlack) << space;
@@ -475,7 +477,8 @@ TEST_F(PreparedColours, TaggedJpegIsTheUntaggedOneConvertedAndUntaggedPicturesSt
     const TEmbeddedColour p3 = Tagged("display-p3");
     // The picture covers (36, 11) to (163, 138); the frame stays black.
     TColourConverter reference;
-    ASSERT_EQ(reference.Convert(p3, expected.Bits + (11 * 200 + 36) * 4, 128, 128, 200 * 4), TColourResult::Converted);
+    ASSERT_EQ(reference.Convert(p3, expected.Bits + (11 * 200 + 36) * 4, 128, 128, 200 * 4),
+              TColourResult::Converted);
     EXPECT_EQ(std::memcmp(expected.Bits, tagged->Bits, 200 * 150 * 4), 0);
     EXPECT_NE(std::memcmp(before->Bits, tagged->Bits, 200 * 150 * 4), 0);
 
@@ -493,7 +496,8 @@ TEST_F(PreparedColours, TaggedJpegIsTheUntaggedOneConvertedAndUntaggedPicturesSt
     Settings.rtresize = false;
 
     // A BMP, with the switch on: untouched.
-    const auto bmp = MakeBmp24(50, 30, [](int x, int y) { return std::uint32_t(0x204060 + x * 3 + y * 0x300); });
+    const auto bmp =
+        MakeBmp24(50, 30, [](int x, int y) { return std::uint32_t(0x204060 + x * 3 + y * 0x300); });
     const std::string bmpFile = Write("plain.bmp", Bytes(bmp.begin(), bmp.end()));
     const auto bmpOff = Prepared(bmpFile, 80, 60, nullptr, false);
     const auto bmpOn = Prepared(bmpFile, 80, 60, &converter, true, &info);
@@ -509,7 +513,8 @@ TEST_F(PreparedColours, ConversionCostBesideThePreparationOfATwelveMegapixelJpeg
     ASSERT_TRUE(WriteWicPicture(plainFile, GUID_ContainerFormatJpeg, 4000, 3000, [&](UINT y, BYTE* bgr) {
         for (UINT x = 0; x < 4000; ++x) {
             const TPatch& p = patches[(y / 40 * 100 + x / 40) % patches.size()];
-            bgr[x * 3] = BYTE(p.In[2] ^ (x & 7)), bgr[x * 3 + 1] = p.In[1], bgr[x * 3 + 2] = BYTE(p.In[0] ^ (y & 7));
+            bgr[x * 3] = BYTE(p.In[2] ^ (x & 7)), bgr[x * 3 + 1] = p.In[1],
+                    bgr[x * 3 + 2] = BYTE(p.In[0] ^ (y & 7));
         }
     }));
     const std::string taggedFile =
@@ -523,16 +528,19 @@ TEST_F(PreparedColours, ConversionCostBesideThePreparationOfATwelveMegapixelJpeg
         for (int i = 0; i < 3; ++i) {
             const auto t0 = std::chrono::steady_clock::now();
             LoadPicture(target, file, info, {intended, &converter});
-            best = std::min(best, std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+            best = std::min(
+                best,
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
         }
         EXPECT_EQ(info.ColourConverted, intended && file == taggedFile);
         return best;
     };
     const double untagged = timeOf(plainFile, true), taggedOff = timeOf(taggedFile, false),
                  tagged = timeOf(taggedFile, true);
-    std::printf("[ colour   ] 4000x3000 JPEG into 1920x1080, best of 3: untagged %.1f ms, tagged with the switch "
-                "off %.1f ms, tagged and converted %.1f ms (+%.1f ms, %.1f %%)\n",
-                untagged, taggedOff, tagged, tagged - untagged, 100.0 * (tagged - untagged) / untagged);
+    std::printf(
+        "[ colour   ] 4000x3000 JPEG into 1920x1080, best of 3: untagged %.1f ms, tagged with the switch "
+        "off %.1f ms, tagged and converted %.1f ms (+%.1f ms, %.1f %%)\n",
+        untagged, taggedOff, tagged, tagged - untagged, 100.0 * (tagged - untagged) / untagged);
 }
 
 }  // namespace

@@ -133,7 +133,8 @@ TEST_F(SettingsStore, BadValuesReadAsDefaultsOrClamp) {
         LoadSettings();
         EXPECT_EQ(Settings.IntendedColours, on) << stored;
     }
-    ::RegSetValueExA(key.Get(), "IntendedColours", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword), sizeof dword);
+    ::RegSetValueExA(key.Get(), "IntendedColours", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword),
+                     sizeof dword);
     Settings.IntendedColours = false;
     LoadSettings();
     EXPECT_TRUE(Settings.IntendedColours);
