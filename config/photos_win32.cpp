@@ -334,6 +334,7 @@ void TPhotosPage::Create(const TCreateArgs& args) {
     pane.Y = 20;
     pane.WidthPx = Scaled(320);
     pane.HeightPx = Scaled(240);
+    pane.IntendedColours = Settings.IntendedColours;
     pane_.Create(pane);
     propertiesBox_ = CreateGroupBox({page, 0, "Image properties", {226, 275, 340, 88}});
     widthLabel_ = CreateLabel({propertiesBox_, 0, "Width : ", {20, 20, 120, 20}});

@@ -3,9 +3,10 @@
 #include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
 
-void LoadPreviewPicture(TBitmap& target, const std::string& path, TPreviewInfo& info) {
+void LoadPreviewPicture(TBitmap& target, const std::string& path, TPreviewInfo& info,
+                        const TPictureColours& colours) {
     PictureInfo picture;
-    LoadPicture(target, path, picture);
+    LoadPicture(target, path, picture, colours);
     info.Width = picture.Width;
     info.Height = picture.Height;
     info.Format = picture.Format;

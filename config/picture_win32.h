@@ -5,6 +5,7 @@
 
 #include "config/dialog_rules.h"
 #include "imaging/bitmap_win32.h"
+#include "imaging/prepare_win32.h"
 
 // Where the dialog meets the image pipeline: the picture shown in the
 // preview pane with its properties, and the formats the plug-ins offer.
@@ -18,6 +19,8 @@ struct TPreviewInfo {
 
 // Decodes `path` fitted into `target`; a picture that cannot be decoded
 // leaves the target black.
-void LoadPreviewPicture(TBitmap& target, const std::string& path, TPreviewInfo& info);
+// `colours` says what is done with the colours the file describes.
+void LoadPreviewPicture(TBitmap& target, const std::string& path, TPreviewInfo& info,
+                        const TPictureColours& colours = {});
 // Every format of the enabled plug-ins, in table order.
 std::vector<TFilterFormat> PluginFilterFormats();

@@ -40,10 +40,14 @@ bool TPicturePane::Create(const TCreateArgs& a) {
     window_ = CreatePicturePane(pane);
     if (!window_) return false;
     dc_.Reset(window_);
+    intendedColours_ = a.IntendedColours;
+    colours_ = std::make_unique<TColourConverter>(intendedColours_ ? DisplayProfile(dc_.Get())
+                                                                   : std::vector<std::uint8_t>());
     return true;
 }
 
 void TPicturePane::Destroy() {
+    colours_.reset();
     dc_.Reset();
     // A paint that still reaches the window finds no object to draw from.
     if (window_ && ::IsWindow(window_)) ::SetWindowLongPtrA(window_, GWLP_USERDATA, 0);
@@ -81,7 +85,7 @@ bool TPicturePane::Load(const std::string& path, TPreviewInfo& info) {
         return false;
     }
     if (!bitmap_) return false;
-    LoadPreviewPicture(*bitmap_, path, info);
+    LoadPreviewPicture(*bitmap_, path, info, {intendedColours_, colours_.get()});
     return true;
 }
 

@@ -10,6 +10,7 @@
 #include "base/handles_win32.h"
 #include "config/picture_win32.h"
 #include "imaging/bitmap_win32.h"
+#include "imaging/colour_convert_win32.h"
 
 constexpr const char kPaneClass[] = "Timage1_PR";
 
@@ -24,6 +25,7 @@ public:
         int Id = 0;
         int X = 0, Y = 0;               // 96-DPI
         int WidthPx = 0, HeightPx = 0;  // the bitmap's size in screen pixels; the window is one less each way
+        bool IntendedColours = false;   // pictures that carry a colour profile are converted for the monitor
     };
 
     TPicturePane() = default;
@@ -70,6 +72,9 @@ private:
     TWindowDC dc_;           // GetDC(window_), released by Destroy
     bool held_ = false;      // decodes are held back for a preview run
     bool refused_ = false;   // a Load came while they were
+
+    bool intendedColours_ = false;               // pictures that carry a profile are converted
+    std::unique_ptr<TColourConverter> colours_;  // for the pane's monitor, made with the window
 };
 
 // Runs the screensaver full screen in this process with the catalogue and

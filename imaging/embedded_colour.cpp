@@ -300,7 +300,7 @@ TEmbeddedColour ReadPng(TRandomReader& file) {
 
 }  // namespace
 
-bool TMemoryReader::ReadAt(std::uint64_t offset, void* out, std::size_t size) {
+bool TByteSpanReader::ReadAt(std::uint64_t offset, void* out, std::size_t size) {
     if (offset > size_ || size > size_ - offset) return false;
     if (size) std::memcpy(out, data_ + offset, size);
     return true;

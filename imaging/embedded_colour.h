@@ -21,9 +21,9 @@ public:
     virtual bool ReadAt(std::uint64_t offset, void* out, std::size_t size) = 0;
 };
 
-class TMemoryReader final : public TRandomReader {
+class TByteSpanReader final : public TRandomReader {
 public:
-    TMemoryReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    TByteSpanReader(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
     bool ReadAt(std::uint64_t offset, void* out, std::size_t size) override;
 
 private:

@@ -1,9 +1,12 @@
 #include "imaging/prepare_win32.h"
 
+#include <algorithm>
 #include <memory>
 #include <optional>
 
 #include "session/settings.h"
+#include "imaging/colour_convert_win32.h"
+#include "imaging/picture_colour_win32.h"
 #include "imaging/resample.h"
 #include "imaging/resample_win32.h"
 
@@ -84,6 +87,19 @@ BITMAPINFO TopDownInfo(const TBitmap& source) {
     return info;
 }
 
+// The part of the target FitPicture covers with a sw x sh picture: the
+// fitted rectangle when it scales, else the picture placed centred and
+// clipped by the target (a cropped picture fills the target that way).
+TRect32 CoveredArea(const TBitmap& target, int sw, int sh) {
+    const int tw = target.Width, th = target.Height;
+    if (tw <= 0 || th <= 0 || sw <= 0 || sh <= 0) return {};
+    const TFitCase fit{static_cast<float>(sw) / static_cast<float>(tw),
+                       static_cast<float>(sh) / static_cast<float>(th)};
+    if (!fit.same() && fit.scales(target)) return FittedRect(sw, sh, tw, th);
+    const int left = std::max(0, (tw - sw) / 2), top = std::max(0, (th - sh) / 2);
+    return {left, top, std::min(tw, sw), std::min(th, sh)};
+}
+
 void UseHalftone(HDC dc) {
     ::SetStretchBltMode(dc, HALFTONE);
     ::SetBrushOrgEx(dc, 0, 0, nullptr);  // HALFTONE wants the brush origin reset after the switch
@@ -103,7 +119,8 @@ void ReleaseAbandonedDecode() {
     if (holdsDecodeTurn) TDecodeTurn::ReleaseTurn();
 }
 
-void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info) {
+void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info,
+                 const TPictureColours& colours) {
     info = PictureInfo();
     TDecodeTurn turn;
     if (!turn.Held() || DecodeCancelled()) {
@@ -141,9 +158,22 @@ void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info
     info.Format = decoded.Format;
     // Nobody waits for a cancelled decode's picture: no fitting. Lines are
     // in the target already.
-    if (decoded.Delivery == TPictureDelivery::Whole && !DecodeCancelled()) {
+    if (DecodeCancelled()) return;
+    TRect32 covered;
+    if (decoded.Delivery == TPictureDelivery::Whole) {
         FitPicture(target, *decoded.Picture);
+        covered = CoveredArea(target, decoded.Picture->Width, decoded.Picture->Height);
+    } else if (resize) {
+        covered = resize->TargetRect();
     }
+    if (!colours.Intended || !colours.Converter || !target.Bits || covered.Width <= 0 || covered.Height <= 0)
+        return;
+    // Converted at the fitted size, so that the cost follows the monitor,
+    // not the camera.
+    const std::ptrdiff_t stride = std::ptrdiff_t{target.Width} * 4;
+    std::uint8_t* first = target.Bits + covered.Top * stride + std::ptrdiff_t{covered.Left} * 4;
+    info.ColourConverted = colours.Converter->Convert(ReadPictureColour(fileName), first, covered.Width,
+                                                      covered.Height, stride) == TColourResult::Converted;
 }
 
 void FitPicture(TBitmap& target, const TBitmap& source) {

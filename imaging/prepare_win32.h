@@ -6,6 +6,8 @@
 #include "imaging/bitmap_win32.h"
 #include "imaging/plugins_win32.h"
 
+class TColourConverter;
+
 // Picture preparation: decode one file through the plug-ins and fit it into
 // a bitmap whose size the caller chose, scaled, centred or cropped, framed in
 // black. The plug-ins' picture buffer and line-callback slot are
@@ -24,18 +26,34 @@ struct PictureInfo {
     // every plug-in tried, and lines refused because of a cancel.
     std::uint32_t Lines = 0;
     std::uint32_t RefusedLines = 0;
+    // The fitted picture was converted from the colours its file describes.
+    bool ColourConverted = false;
+};
+
+// What a preparation does with the colours a file describes.
+struct TPictureColours {
+    // Show colours as the photo intends: a picture whose file carries a
+    // colour profile (or says Adobe RGB) is converted, at its fitted size,
+    // for the monitor. Off: every picture shows the numbers its file holds.
+    bool Intended = false;
+    // The caller's converter, one per thread that prepares pictures;
+    // borrowed. Null: nothing is converted.
+    TColourConverter* Converter = nullptr;
 };
 
 // Decodes `fileName` and fits it into `target`: with FitMode 1 or 2 and
 // Settings.rtresize on, plug-ins that deliver lines have them resized into
 // the target as they come; a picture that comes whole is fitted afterwards.
 // A picture that cannot be decoded leaves the target black. Resampler and
-// bitmap errors propagate.
+// bitmap errors propagate. With `colours` Intended, the part of the target
+// the picture covers is then converted as the file's colour description
+// says; untagged and sRGB pictures stay byte for byte as fitted.
 // One decode runs at a time in the process: a call waits for the decode of
 // another thread (one a run left behind still finishing, say). A thread with
 // a cancel flag waits until its flag is raised; any other gives up after
 // kDecodeTurnWaitMs and leaves the target black.
-void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info);
+void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info,
+                 const TPictureColours& colours = {});
 constexpr unsigned kDecodeTurnWaitMs = 3000;
 
 // A flag that abandons the calling thread's decodes once raised: the line

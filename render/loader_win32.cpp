@@ -10,7 +10,7 @@
 
 namespace {
 
-bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path) {
+bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path, const TPictureColours& colours) {
     // An index the catalogue no longer has (random order after it shrank)
     // names no file: unreadable, like any other picture that fails.
     if (path.empty()) {
@@ -18,17 +18,21 @@ bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path) {
         return false;
     }
     PictureInfo info;
-    LoadPicture(bitmap, path, info);
+    LoadPicture(bitmap, path, info, colours);
     return info.Width != 0 && info.Height != 0;
 }
 
 }  // namespace
 
-std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order, bool keepGoing) {
+std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order, bool keepGoing,
+                             const TPictureColours& colours) {
     // A cancelled loader prepares nothing more: nobody shows it, and it
     // must not go on to the next picture (nor read the catalogue, which the
     // dialog may be editing by then).
-    const auto prepare = RenderHooks().PreparePicture ? RenderHooks().PreparePicture : PrepareWithPipeline;
+    const auto& hook = RenderHooks().PreparePicture;
+    const auto prepare = [&](TBitmap& target, const std::string& path) {
+        return hook ? hook(target, path) : PrepareWithPipeline(target, path, colours);
+    };
     const auto prepareOne = [&](const std::string& path) {
         if (!keepGoing) return prepare(bitmap, path);
         try {

@@ -4,6 +4,7 @@
 
 #include "catalogue/sequence.h"
 #include "imaging/bitmap_win32.h"
+#include "imaging/prepare_win32.h"
 
 // What the picture-loading thread does for each picture of a show: asks the
 // sequencer for the next picture, prepares it into the bitmap, or writes the
@@ -17,4 +18,6 @@
 // caller; with `keepGoing` (a run from the dialog, whose process holds edits
 // not yet saved) it makes that picture one that cannot be read instead, and
 // the show goes on.
-std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order, bool keepGoing = false);
+// `colours` says what preparing does with the colours files describe.
+std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order, bool keepGoing = false,
+                             const TPictureColours& colours = {});

@@ -45,6 +45,8 @@ struct TRun {
     DWORD MainThreadId = 0;            // the thread that pumps the windows' messages
     std::unique_ptr<TBitmap> Picture;  // prepared by the loader, uploaded by the scene; see TLoaderJob
     TSequenceOptions Order;            // the show's order and resume choice
+    bool IntendedColours = false;      // pictures that carry a colour profile are converted for the monitor
+    std::vector<std::uint8_t> MonitorProfile;  // the saver window's monitor's profile; empty: sRGB
 
     TScene Scene;  // what the frames draw [R; sizes and picture fixed by M before R starts]
     std::unique_ptr<TGLControl> Control;  // the render thread's GL control; null outside it [R]

@@ -24,6 +24,7 @@
 #include "catalogue/sequence_win32.h"
 #include "diag/crash_report_win32.h"
 #include "diag/fault_guard_win32.h"
+#include "imaging/colour_convert_win32.h"
 #include "imaging/prepare_win32.h"
 #include "render/driver_page.h"
 #include "render/glcontext_win32.h"
@@ -55,6 +56,8 @@ struct TLoaderJob {
     std::atomic<std::int32_t> readyIndex{-1};  // the global index of that picture; -1 for a message [L, R]
     TBitmap* target = nullptr;            // the run's picture bitmap, which it prepares pictures into
     TSequenceOptions order;               // the show's order, fixed when the loader starts
+    bool intendedColours = false;         // the run's choice, fixed before the thread starts
+    std::unique_ptr<TColourConverter> colours;  // the loader's own, for the run's monitor [L]
     std::unique_ptr<TBitmap> keptBitmap;  // that bitmap, once the run has ended without waiting for it
 };
 
@@ -279,6 +282,8 @@ TLoaderJob& StartLoader(TRun& run) {
     loader.requested = true;
     loader.target = run.Picture.get();
     loader.order = run.Order;
+    loader.intendedColours = run.IntendedColours;
+    loader.colours = std::make_unique<TColourConverter>(run.MonitorProfile);
     loader.thread.Reset(::CreateThread(nullptr, kThreadStack, LoaderThreadMain, &loader, 0, nullptr));
     if (!loader.thread) {
         run.Loader.reset();
@@ -413,13 +418,14 @@ DWORD WINAPI LoaderThreadMain(void* param) {
     // outside any one picture, ends this loader alone, and the show goes on
     // with what it has until the user ends it.
     const bool keepDialog = LaunchedFromDialog;
+    const TPictureColours colours{job->intendedColours, job->colours.get()};
     while (!job->cancel) {
         job->readyIndex = -1;
         if (keepDialog) {
             bool failed = false;
-            auto load = [job, &failed] {
+            auto load = [job, &failed, &colours] {
                 try {
-                    job->readyIndex = LoadNextPicture(*job->target, job->order, true);
+                    job->readyIndex = LoadNextPicture(*job->target, job->order, true, colours);
                 } catch (...) {
                     failed = true;
                 }
@@ -433,7 +439,8 @@ DWORD WINAPI LoaderThreadMain(void* param) {
                 break;
             }
         } else {
-            Guard(kCaughtInLoader, [job] { job->readyIndex = LoadNextPicture(*job->target, job->order); });
+            Guard(kCaughtInLoader,
+                  [job, &colours] { job->readyIndex = LoadNextPicture(*job->target, job->order, false, colours); });
         }
         if (job->cancel) break;
         job->ready = true;
@@ -494,6 +501,10 @@ bool SetUpRun(TRun& run, HWND host) {
     if (run.Window == nullptr) return false;  // the failure has been shown
     SetReportWindow(run.Window);              // a crash report gives its size
     run.DC.Reset(run.Window);
+    // The monitor is asked once a run: its profile rarely changes while a
+    // screensaver runs.
+    run.IntendedColours = Settings.IntendedColours;
+    run.MonitorProfile = run.IntendedColours ? DisplayProfile(run.DC.Get()) : std::vector<std::uint8_t>();
     if (run.FullScreen) {
         run.Width = screenWidth;
         run.Height = screenHeight;

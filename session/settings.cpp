@@ -35,6 +35,7 @@ void ApplyKeyDefaults(TSettings& s, bool keyOpened) {
     s.StopKey = 1;
     s.rtresize = true;
     s.ScanSubfolders = true;
+    s.IntendedColours = true;
     s.Effdata = kEffdataBias - 75;
     // With an opened key the pictures may be enlarged and use the full fit;
     // without one the conservative fit applies. RandomStart, ResumeLast and

@@ -27,6 +27,9 @@ struct TSettings {
     bool ScanSubfolders = false;  // folder walks descend into subfolders
     std::string InstallPath;      // machine-wide "Path"
     std::string CatalogueFile;    // full path of piclist.dat, empty when unknown
+
+    // "IntendedColours", read only: pictures that carry a colour profile are converted.
+    bool IntendedColours = false;
 };
 
 extern TSettings Settings;

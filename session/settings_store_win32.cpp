@@ -64,6 +64,8 @@ void LoadSettings() {
         Settings.MouseMove = ReadSettingInt(k, "MouseMove", 1) != 0;
         Settings.rtresize = ReadSettingInt(k, "rtresize", 1) != 0;
         Settings.Effdata = kEffdataBias - ReadSettingInt(k, "Effdata", 75);
+        // Read only: no page of the dialog sets it yet.
+        Settings.IntendedColours = ReadSettingInt(k, "IntendedColours", 1) != 0;
     }
 
     Settings.InstallPath.clear();

@@ -7,7 +7,7 @@
 // Arbitrary bytes as a picture file and as a bare profile: the readers must
 // stay inside the input, and a profile they hand on must pass the check.
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    TMemoryReader file(data, size);
+    TByteSpanReader file(data, size);
     const TEmbeddedColour colour = FindEmbeddedColour(file);
     if (colour.Kind == TPictureColour::Profile) {
         const TProfileCheck check = CheckProfile(colour.Profile.data(), colour.Profile.size());

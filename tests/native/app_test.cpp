@@ -137,6 +137,7 @@ TEST(Settings, DefaultsDependOnWhetherTheKeyOpened) {
     EXPECT_TRUE(closed.MouseMove);
     EXPECT_TRUE(closed.ScanSubfolders);
     EXPECT_TRUE(closed.rtresize);
+    EXPECT_TRUE(closed.IntendedColours);
 }
 
 TEST(Settings, CatalogueLocation) {

@@ -35,7 +35,7 @@ std::size_t TagEntry(const Bytes& p, const char* sig) {
 }
 
 TEmbeddedColour Find(const Bytes& file) {
-    TMemoryReader source(file.data(), file.size());
+    TByteSpanReader source(file.data(), file.size());
     return FindEmbeddedColour(source);
 }
 

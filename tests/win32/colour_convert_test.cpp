@@ -3,17 +3,23 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
 #include <map>
+#include <memory>
 #include <sstream>
 #include <string>
 #include <vector>
 
 #include "base/handles_win32.h"
+#include "bench/wic_write.h"
 #include "imaging/colour_convert_win32.h"
+#include "imaging/prepare_win32.h"
+#include "imaging/resample.h"
+#include "tests/win32/plugin_fixture.h"
 
 namespace {
 
@@ -21,6 +27,11 @@ using Bytes = std::vector<std::uint8_t>;
 
 Bytes ReadFileBytes(const std::string& unixPath) {
     std::ifstream in("Z:" + unixPath, std::ios::binary);
+    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+Bytes ReadWindowsFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -261,6 +272,291 @@ TEST_F(ColourConversion, ConvertsToTheProfileTheSystemNamesForTheMonitor) {
     }
     EXPECT_LE(largestOnAdobe, 1);
     EXPECT_GT(largestOnSrgb, 20);
+}
+
+// ---- Through the prepare path -----------------------------------------------------------
+
+std::uint32_t Crc32(const std::uint8_t* p, std::size_t n, std::uint32_t crc = 0) {
+    crc = ~crc;
+    for (std::size_t i = 0; i < n; ++i) {
+        crc ^= p[i];
+        for (int k = 0; k < 8; ++k) crc = (crc >> 1) ^ (0xEDB88320u & (0u - (crc & 1u)));
+    }
+    return ~crc;
+}
+
+void PutBe32(Bytes& out, std::uint32_t v) {
+    for (int s = 24; s >= 0; s -= 8) out.push_back(std::uint8_t(v >> s));
+}
+
+// A zlib stream of stored blocks: what a PNG needs, without a compressor.
+Bytes Stored(const Bytes& data) {
+    Bytes z = {0x78, 0x01};
+    std::size_t at = 0;
+    do {
+        const std::size_t n = std::min<std::size_t>(65535, data.size() - at);
+        z.push_back(at + n == data.size() ? 1 : 0);
+        z.push_back(std::uint8_t(n)), z.push_back(std::uint8_t(n >> 8));
+        z.push_back(std::uint8_t(~n)), z.push_back(std::uint8_t(~n >> 8));
+        z.insert(z.end(), data.begin() + at, data.begin() + at + n);
+        at += n;
+    } while (at < data.size());
+    std::uint32_t a = 1, b = 0;
+    for (std::uint8_t v : data) a = (a + v) % 65521, b = (b + a) % 65521;
+    PutBe32(z, b << 16 | a);
+    return z;
+}
+
+void Chunk(Bytes& png, const char* type, const Bytes& body) {
+    PutBe32(png, std::uint32_t(body.size()));
+    const std::size_t start = png.size();
+    png.insert(png.end(), type, type + 4);
+    png.insert(png.end(), body.begin(), body.end());
+    PutBe32(png, Crc32(&png[start], png.size() - start));
+}
+
+// An RGB PNG of the patches, one pixel each, `width` to a row (the last
+// patch repeated to fill it), with the profile in an iCCP chunk if given.
+Bytes ChartPng(const std::vector<TPatch>& patches, int width, const Bytes& profile) {
+    const int height = int(patches.size() + width - 1) / width;
+    Bytes png = {0x89, 'P', 'N', 'G', '\r', '\n', 0x1A, '\n'};
+    Bytes header;
+    PutBe32(header, std::uint32_t(width));
+    PutBe32(header, std::uint32_t(height));
+    header.insert(header.end(), {8, 2, 0, 0, 0});
+    Chunk(png, "IHDR", header);
+    if (!profile.empty()) {
+        Bytes iccp = {'W', 'i', 'd', 'e', 0, 0};
+        const Bytes z = Stored(profile);
+        iccp.insert(iccp.end(), z.begin(), z.end());
+        Chunk(png, "iCCP", iccp);
+    }
+    Bytes rows;
+    for (int i = 0; i < width * height; ++i) {
+        if (i % width == 0) rows.push_back(0);
+        const TPatch& p = patches[std::min<std::size_t>(i, patches.size() - 1)];
+        rows.insert(rows.end(), p.In, p.In + 3);
+    }
+    Chunk(png, "IDAT", Stored(rows));
+    Chunk(png, "IEND", {});
+    return png;
+}
+
+// The profile as JPEG APP2 "ICC_PROFILE" segments right after the start
+// of image marker.
+Bytes WithIccSegments(const Bytes& jpeg, const Bytes& profile) {
+    constexpr std::size_t kChunk = 60000;
+    const std::size_t count = (profile.size() + kChunk - 1) / kChunk;
+    Bytes out(jpeg.begin(), jpeg.begin() + 2);
+    for (std::size_t i = 0; i < count; ++i) {
+        const std::size_t n = std::min(kChunk, profile.size() - i * kChunk);
+        const std::size_t length = 2 + 12 + 2 + n;
+        out.insert(out.end(), {0xFF, 0xE2, std::uint8_t(length >> 8), std::uint8_t(length)});
+        const char sig[] = "ICC_PROFILE";
+        out.insert(out.end(), sig, sig + 12);
+        out.push_back(std::uint8_t(i + 1)), out.push_back(std::uint8_t(count));
+        out.insert(out.end(), profile.begin() + i * kChunk, profile.begin() + i * kChunk + n);
+    }
+    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
+    return out;
+}
+
+class PreparedColours : public ColourConversion {
+protected:
+    void SetUp() override {
+        ColourConversion::SetUp();
+        ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
+        folder.AddFastmm();
+        folder.Add(ProductDll("imgwic.dll"));
+        folder.Add(ProductDll("imgbmp.dll"));
+        folder.Load();
+        Settings.rtresize = false;
+        Settings.FitMode = 2;
+    }
+    std::string Write(const std::string& name, const Bytes& bytes) {
+        WriteFileBytes(folder.File(name), bytes.data(), bytes.size());
+        return folder.File(name);
+    }
+    // Prepares `file` into a w x h target that shows it unscaled and centred.
+    std::unique_ptr<TBitmap> Prepared(const std::string& file, int w, int h, TColourConverter* converter,
+                                      bool intended, PictureInfo* infoOut = nullptr) {
+        auto target = std::make_unique<TBitmap>(w, h);
+        target->EnlargeToFit = false;
+        target->ShrinkToFit = true;
+        PictureInfo info;
+        LoadPicture(*target, file, info, {intended, converter});
+        EXPECT_GT(info.Width, 0) << file;
+        if (infoOut) *infoOut = info;
+        return target;
+    }
+    TInstallFolder folder;
+};
+
+constexpr int kChartWidth = 37;
+
+const std::uint8_t* At(const TBitmap& b, int x, int y) {
+    return b.Bits + (std::size_t(y) * b.Width + x) * 4;
+}
+
+// Pixels of the picture centred in `b`, against the patches' reference (or
+// their stored values): patches within 2 levels, the largest error, and
+// whether the black frame around the picture stayed black.
+TAgreement CompareCentred(const TBitmap& b, const std::vector<TPatch>& patches, bool reference,
+                          bool* frameBlack) {
+    const int height = int(patches.size() + kChartWidth - 1) / kChartWidth;
+    const int left = (b.Width - kChartWidth) / 2, top = (b.Height - height) / 2;
+    TAgreement a;
+    for (std::size_t i = 0; i < patches.size(); ++i) {
+        const std::uint8_t* px = At(b, left + int(i) % kChartWidth, top + int(i) / kChartWidth);
+        const std::uint8_t* want = reference ? patches[i].Ref : patches[i].In;
+        int worst = 0;
+        for (int c = 0; c < 3; ++c) worst = std::max(worst, std::abs(int(px[2 - c]) - int(want[c])));
+        a.Largest = std::max(a.Largest, worst);
+        a.Within += worst <= 2;
+        ++a.Total;
+    }
+    *frameBlack = true;
+    for (int y = 0; y < b.Height; ++y)
+        for (int x = 0; x < b.Width; ++x) {
+            const bool inside = x >= left && x < left + kChartWidth && y >= top && y < top + height;
+            const std::uint8_t* px = At(b, x, y);
+            if (!inside && (px[0] | px[1] | px[2])) *frameBlack = false;
+        }
+    return a;
+}
+
+TEST_F(PreparedColours, TaggedPngsArePreparedInTheColoursLittleCmsGivesAndOnlyWhenAsked) {
+    TColourConverter converter;
+    for (const char* space : {"display-p3", "adobe-rgb"}) {
+        const std::vector<TPatch>& patches = spaces_[space].Patches;
+        const std::string file =
+            Write(std::string(space) + ".png", ChartPng(patches, kChartWidth, Tagged(space).Profile));
+        PictureInfo info;
+        const auto on = Prepared(file, 64, 64, &converter, true, &info);
+        bool frameBlack = false;
+        const TAgreement a = CompareCentred(*on, patches, true, &frameBlack);
+        std::printf("[ colour   ] prepared PNG %-10s %zu of %zu patches within 2 levels, largest error %d\n",
+                    space, a.Within, a.Total, a.Largest);
+        EXPECT_TRUE(info.ColourConverted) << space;
+        EXPECT_GE(a.Within * 100, a.Total * 99) << space << ": largest error " << a.Largest;
+        EXPECT_TRUE(frameBlack) << space;
+
+        // The switch off: the numbers the file holds, exactly.
+        const auto off = Prepared(file, 64, 64, &converter, false, &info);
+        const TAgreement o = CompareCentred(*off, patches, false, &frameBlack);
+        EXPECT_FALSE(info.ColourConverted) << space;
+        EXPECT_EQ(o.Largest, 0) << space;
+    }
+}
+
+TEST_F(PreparedColours, TaggedJpegIsTheUntaggedOneConvertedAndUntaggedPicturesStayAsBefore) {
+    // A JPEG of the Display P3 chart, in 8 x 8 blocks, and the same file with
+    // the profile spliced in: the decoder gives both the same numbers.
+    const std::vector<TPatch>& patches = spaces_["display-p3"].Patches;
+    const std::string plainFile = folder.File("plain.jpg");
+    ASSERT_TRUE(WriteWicPicture(plainFile, GUID_ContainerFormatJpeg, 16 * 8, 16 * 8, [&](UINT y, BYTE* bgr) {
+        for (UINT x = 0; x < 16 * 8; ++x) {
+            const TPatch& p = patches[(y / 8 * 16 + x / 8) % patches.size()];
+            bgr[x * 3] = p.In[2], bgr[x * 3 + 1] = p.In[1], bgr[x * 3 + 2] = p.In[0];
+        }
+    }));
+    const std::string taggedFile =
+        Write("tagged.jpg", WithIccSegments(ReadWindowsFile(plainFile), Tagged("display-p3").Profile));
+
+    TColourConverter converter;
+    PictureInfo info;
+    const auto before = Prepared(plainFile, 200, 150, nullptr, false);
+    const auto plain = Prepared(plainFile, 200, 150, &converter, true, &info);
+    EXPECT_FALSE(info.ColourConverted);
+    EXPECT_EQ(std::memcmp(before->Bits, plain->Bits, 200 * 150 * 4), 0);
+    const auto tagged = Prepared(taggedFile, 200, 150, &converter, true, &info);
+    EXPECT_TRUE(info.ColourConverted);
+
+    TBitmap expected(200, 150);
+    std::memcpy(expected.Bits, before->Bits, 200 * 150 * 4);
+    const TEmbeddedColour p3 = Tagged("display-p3");
+    // The picture covers (36, 11) to (163, 138); the frame stays black.
+    TColourConverter reference;
+    ASSERT_EQ(reference.Convert(p3, expected.Bits + (11 * 200 + 36) * 4, 128, 128, 200 * 4),
+              TColourResult::Converted);
+    EXPECT_EQ(std::memcmp(expected.Bits, tagged->Bits, 200 * 150 * 4), 0);
+    EXPECT_NE(std::memcmp(before->Bits, tagged->Bits, 200 * 150 * 4), 0);
+
+    // Scaled, and in lines: the fitted rectangle is what is converted.
+    for (bool lines : {false, true}) {
+        Settings.rtresize = lines;
+        TBitmap small(60, 40), smallTagged(60, 40);
+        LoadPicture(small, plainFile, info);
+        LoadPicture(smallTagged, taggedFile, info, {true, &converter});
+        EXPECT_TRUE(info.ColourConverted) << lines;
+        const TRect32 r = FittedRect(128, 128, 60, 40);
+        reference.Convert(p3, small.Bits + (r.Top * 60 + r.Left) * 4, r.Width, r.Height, 60 * 4);
+        EXPECT_EQ(std::memcmp(small.Bits, smallTagged.Bits, 60 * 40 * 4), 0) << lines;
+    }
+    Settings.rtresize = false;
+
+    // A BMP, with the switch on: untouched.
+    const auto bmp =
+        MakeBmp24(50, 30, [](int x, int y) { return std::uint32_t(0x204060 + x * 3 + y * 0x300); });
+    const std::string bmpFile = Write("plain.bmp", Bytes(bmp.begin(), bmp.end()));
+    const auto bmpOff = Prepared(bmpFile, 80, 60, nullptr, false);
+    const auto bmpOn = Prepared(bmpFile, 80, 60, &converter, true, &info);
+    EXPECT_FALSE(info.ColourConverted);
+    EXPECT_EQ(std::memcmp(bmpOff->Bits, bmpOn->Bits, 80 * 60 * 4), 0);
+}
+
+// The cost of the conversion at the fitted size: a 12-megapixel JPEG,
+// tagged and untagged, prepared into a 1920 x 1080 target.
+TEST_F(PreparedColours, ConversionCostBesideThePreparationOfATwelveMegapixelJpeg) {
+    const std::vector<TPatch>& patches = spaces_["display-p3"].Patches;
+    const std::string plainFile = folder.File("big.jpg");
+    ASSERT_TRUE(WriteWicPicture(plainFile, GUID_ContainerFormatJpeg, 4000, 3000, [&](UINT y, BYTE* bgr) {
+        for (UINT x = 0; x < 4000; ++x) {
+            const TPatch& p = patches[(y / 40 * 100 + x / 40) % patches.size()];
+            bgr[x * 3] = BYTE(p.In[2] ^ (x & 7)), bgr[x * 3 + 1] = p.In[1],
+                    bgr[x * 3 + 2] = BYTE(p.In[0] ^ (y & 7));
+        }
+    }));
+    const std::string taggedFile =
+        Write("big-p3.jpg", WithIccSegments(ReadWindowsFile(plainFile), Tagged("display-p3").Profile));
+    TColourConverter converter;
+    TBitmap target(1920, 1080);
+    target.ShrinkToFit = true;
+    const auto timeOf = [&](const std::string& file, bool intended) {
+        PictureInfo info;
+        double best = 1e9;
+        for (int i = 0; i < 3; ++i) {
+            const auto t0 = std::chrono::steady_clock::now();
+            LoadPicture(target, file, info, {intended, &converter});
+            best = std::min(
+                best,
+                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+        }
+        EXPECT_EQ(info.ColourConverted, intended && file == taggedFile);
+        return best;
+    };
+    const double untagged = timeOf(plainFile, true), taggedOff = timeOf(taggedFile, false),
+                 tagged = timeOf(taggedFile, true);
+    // The conversion alone, on the fitted picture's rectangle.
+    const TRect32 r = FittedRect(4000, 3000, 1920, 1080);
+    const TEmbeddedColour p3 = Tagged("display-p3");
+    PictureInfo info;
+    double convertOnly = 1e9;
+    for (int i = 0; i < 3; ++i) {
+        LoadPicture(target, plainFile, info);
+        const auto t0 = std::chrono::steady_clock::now();
+        converter.Convert(p3, target.Bits + (std::size_t(r.Top) * 1920 + r.Left) * 4, r.Width, r.Height,
+                          1920 * 4);
+        convertOnly = std::min(
+            convertOnly,
+            std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
+    }
+    std::printf("[ colour   ] converting the %dx%d fitted rectangle alone, best of 3: %.1f ms\n", r.Width,
+                r.Height, convertOnly);
+    std::printf(
+        "[ colour   ] 4000x3000 JPEG into 1920x1080, best of 3: untagged %.1f ms, tagged with the switch "
+        "off %.1f ms, tagged and converted %.1f ms (+%.1f ms, %.1f %%)\n",
+        untagged, taggedOff, tagged, tagged - untagged, 100.0 * (tagged - untagged) / untagged);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "session/settings.h"
@@ -78,6 +79,8 @@ TEST_F(SettingsStore, NewUserGetsKeyAndDefaultsButNoValues) {
     EXPECT_EQ(UserValue("MouseMove"), "1");
     EXPECT_EQ(UserValue("Effdata"), "75");
     EXPECT_FALSE(UserValue("rtresize"));  // never written
+    EXPECT_TRUE(Settings.IntendedColours);
+    EXPECT_FALSE(UserValue("IntendedColours"));  // no page sets it: read only
 }
 
 TEST_F(SettingsStore, OrderRoundTripsNormalised) {
@@ -122,6 +125,19 @@ TEST_F(SettingsStore, BadValuesReadAsDefaultsOrClamp) {
     EXPECT_EQ(Settings.Delay, 5000);
     EXPECT_EQ(Settings.Convert, 5000);
     EXPECT_EQ(Settings.StopKey, 42);
+
+    // The colour switch: "0" turns it off; anything unreadable is the default, on.
+    for (const auto& [stored, on] : std::vector<std::pair<std::string, bool>>{
+             {"0", false}, {"1", true}, {"off", true}, {"", true}, {"7", true}, {"-1", false}}) {
+        SetUserValue("IntendedColours", stored);
+        LoadSettings();
+        EXPECT_EQ(Settings.IntendedColours, on) << stored;
+    }
+    ::RegSetValueExA(key.Get(), "IntendedColours", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword),
+                     sizeof dword);
+    Settings.IntendedColours = false;
+    LoadSettings();
+    EXPECT_TRUE(Settings.IntendedColours);
 }
 
 TEST_F(SettingsStore, EffdataIsHeldAsOffset) {

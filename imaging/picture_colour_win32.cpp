@@ -1,0 +1,128 @@
+#include "imaging/picture_colour_win32.h"
+
+#include <windows.h>
+// wincodec.h needs the types windows.h declares.
+#include <wincodec.h>
+
+#include <vector>
+
+#include "base/handles_win32.h"
+
+namespace {
+
+// The imaging factory every Windows since 7 has (the SDK's
+// CLSID_WICImagingFactory may name a later one).
+const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
+
+// A file's bytes at the offsets asked for. Each read is one ReadFile at its
+// own offset, so a header that names an offset past the end costs nothing.
+class TFileReader final : public TRandomReader {
+public:
+    explicit TFileReader(const std::string& fileName)
+        : file_(::CreateFileA(fileName.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr)) {}
+    explicit operator bool() const { return static_cast<bool>(file_); }
+
+    bool ReadAt(std::uint64_t offset, void* out, std::size_t size) override {
+        if (size == 0) return true;
+        if (size > MAXDWORD) return false;
+        OVERLAPPED at{};
+        at.Offset = static_cast<DWORD>(offset);
+        at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+        DWORD read = 0;
+        return ::ReadFile(file_.Get(), out, static_cast<DWORD>(size), &read, &at) && read == size;
+    }
+
+private:
+    TKernelHandle file_;
+};
+
+template <typename T>
+struct TReleased {
+    T* p = nullptr;
+    TReleased() = default;
+    TReleased(const TReleased&) = delete;
+    TReleased& operator=(const TReleased&) = delete;
+    ~TReleased() {
+        if (p) p->Release();
+    }
+};
+
+// COM for the calling thread while the system's decoder is asked; a thread
+// already in an apartment of the other kind keeps it.
+class TComUse {
+public:
+    TComUse() : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
+    TComUse(const TComUse&) = delete;
+    TComUse& operator=(const TComUse&) = delete;
+    ~TComUse() {
+        if (SUCCEEDED(hr_)) ::CoUninitialize();
+    }
+
+private:
+    HRESULT hr_;
+};
+
+// The first colour context of the file's first frame that says something:
+// a profile (judged like an embedded one) or the EXIF colour space.
+TEmbeddedColour AskSystem(const std::string& fileName, TPictureChannels channels) {
+    TEmbeddedColour untagged;
+    untagged.Channels = channels;
+    const int wideLength = ::MultiByteToWideChar(CP_ACP, 0, fileName.c_str(), -1, nullptr, 0);
+    if (wideLength <= 0) return untagged;
+    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
+    ::MultiByteToWideChar(CP_ACP, 0, fileName.c_str(), -1, wide.data(), wideLength);
+
+    TComUse com;
+    TReleased<IWICImagingFactory> factory;
+    TReleased<IWICBitmapDecoder> decoder;
+    TReleased<IWICBitmapFrameDecode> frame;
+    UINT count = 0;
+    if (FAILED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
+                                  reinterpret_cast<void**>(&factory.p))) ||
+        FAILED(factory.p->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
+                                                    WICDecodeMetadataCacheOnDemand, &decoder.p)) ||
+        FAILED(decoder.p->GetFrame(0, &frame.p)) || FAILED(frame.p->GetColorContexts(0, nullptr, &count)) ||
+        count == 0 || count > 16)
+        return untagged;
+    std::vector<IWICColorContext*> contexts(count, nullptr);
+    TEmbeddedColour colour = untagged;
+    UINT made = 0;
+    while (made < count && SUCCEEDED(factory.p->CreateColorContext(&contexts[made]))) ++made;
+    if (made == count && SUCCEEDED(frame.p->GetColorContexts(count, contexts.data(), &count))) {
+        for (UINT i = 0; i < count && colour.Kind == TPictureColour::Untagged; ++i) {
+            WICColorContextType type{};
+            if (FAILED(contexts[i]->GetType(&type))) continue;
+            if (type == WICColorContextExifColorSpace) {
+                UINT space = 0;
+                if (SUCCEEDED(contexts[i]->GetExifColorSpace(&space)))
+                    colour.Kind = space == 2 ? TPictureColour::AdobeRgb : TPictureColour::Srgb;
+                continue;
+            }
+            UINT size = 0;
+            if (FAILED(contexts[i]->GetProfileBytes(0, nullptr, &size)) || size == 0 ||
+                size > kMaxProfileBytes)
+                continue;
+            std::vector<std::uint8_t> bytes(size);
+            if (SUCCEEDED(contexts[i]->GetProfileBytes(size, bytes.data(), &size)) && size <= bytes.size()) {
+                bytes.resize(size);
+                colour = JudgeProfile(std::move(bytes), channels);
+            }
+        }
+    }
+    for (UINT i = 0; i < made; ++i) contexts[i]->Release();
+    return colour;
+}
+
+}  // namespace
+
+TEmbeddedColour ReadPictureColour(const std::string& fileName) {
+    TEmbeddedColour colour;
+    {
+        TFileReader file(fileName);
+        if (!file) return colour;
+        colour = FindEmbeddedColour(file);
+    }
+    if (colour.Kind == TPictureColour::AskSystem) colour = AskSystem(fileName, colour.Channels);
+    return colour;
+}
