@@ -187,7 +187,12 @@ show_on() {
     [ "$O_ROOT" -ge 990 ] || fail "$LAYOUT: the other monitor does not show the root before the show ($O_ROOT/1000)"
 
     start_show || { fail "$LAYOUT: no saver window appeared"; return; }
-    shot "$LAYOUT-start"
+    # The saver window is found as soon as it exists; the covers follow
+    # within moments, later on a loaded machine.
+    for _ in 1 2 3 4 5 6; do
+        shot "$LAYOUT-start" && [ "$O_BLACK" -ge 990 ] && [ "$O_ROOT" -eq 0 ] && break
+        sleep 0.5
+    done
     other_black "as the show starts"
     # The scene: black space with stars and a photograph (a tenth of the
     # primary when near), with nothing of the root showing through.
