@@ -84,13 +84,6 @@ end_show() {
     [ -n "$SHOW_PID" ] && kill "$SHOW_PID" 2>/dev/null
     SHOW_PID=""
 }
-wait_end() {
-    for _ in $(seq 1 $(($1 * 10))); do
-        [ -f "$WORK/rc" ] && { cat "$WORK/rc"; return; }
-        sleep 0.1
-    done
-    echo timeout
-}
 
 # Checks that the other monitor of the last shot is black: its cover is on it.
 other_black() {

@@ -108,14 +108,6 @@ gone_within() {
     done
     pass "$2: the saver window left the screen within $1 s"
 }
-# Waits for the show to end (at most $1 seconds); prints its exit code.
-wait_end() {
-    for _ in $(seq 1 $(($1 * 10))); do
-        [ -f "$WORK/rc" ] && { cat "$WORK/rc"; return; }
-        sleep 0.1
-    done
-    echo timeout
-}
 # Waits until a screenshot shows the scene: the red message without
 # plug-ins, else a photograph's green. Leaves the shot in $WORK/scene.png.
 wait_scene() {

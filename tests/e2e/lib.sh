@@ -68,3 +68,13 @@ finish() {
     if [ "$FAILED" -ne 0 ]; then exit 1; fi
     echo "all checks passed"
 }
+
+# Waits at most $1 seconds for a show whose runner writes its exit code to
+# $WORK/rc; prints the code, or "timeout".
+wait_end() {
+    for _ in $(seq 1 $(($1 * 10))); do
+        [ -f "$WORK/rc" ] && { cat "$WORK/rc"; return; }
+        sleep 0.1
+    done
+    echo timeout
+}

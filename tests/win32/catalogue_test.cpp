@@ -47,19 +47,6 @@ bool RunUnix(const std::string& command) {
     return true;
 }
 
-std::string UnixPath(const std::string& windowsPath) {
-    using TUnixName = char*(CDECL*)(LPCWSTR);
-    auto unixName = reinterpret_cast<TUnixName>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-    if (!unixName) return {};
-    std::wstring wide(windowsPath.begin(), windowsPath.end());
-    char* name = unixName(wide.c_str());
-    if (!name) return {};
-    std::string out = name;
-    ::HeapFree(::GetProcessHeap(), 0, name);
-    return out;
-}
-
 // A fresh folder under the temporary folder, removed with everything in it
 // (links are removed, never followed).
 class TTempTree {
@@ -74,7 +61,7 @@ public:
     }
     ~TTempTree() {
         // rm does not follow links, which the Win32 calls under Wine may.
-        const std::string unixRoot = UnixPath(root_);
+        const std::string unixRoot = UnixPathOf(root_);
         if (!unixRoot.empty() && RunUnix("/bin/rm -rf \"" + unixRoot + "\"")) WaitFor([&] { return !Exists(root_); });
         if (Exists(root_)) Remove(root_);
     }
@@ -285,7 +272,7 @@ TEST_F(CatalogueTest, LinkBackUpTheTreeIsWalkedOnce) {
     tree_.File("P\\a.jpg");
     tree_.File("P\\sub\\b.jpg");
     tree_.File("Outside\\c.jpg");
-    const std::string unixRoot = UnixPath(tree_.Root());
+    const std::string unixRoot = UnixPathOf(tree_.Root());
     if (unixRoot.empty() || !RunUnix("/bin/ln -s \"" + unixRoot + "/P\" \"" + unixRoot + "/P/sub/loop\"") ||
         !RunUnix("/bin/ln -s \"" + unixRoot + "/Outside\" \"" + unixRoot + "/P/out\"") ||
         !WaitFor([&] { return Exists(tree_.Path("P\\sub\\loop")) && Exists(tree_.Path("P\\out")); }))
