@@ -32,21 +32,6 @@ bool WaitFor(F done) {
     return done();
 }
 
-// Starts a Unix command from inside Wine; false where that is not possible.
-// Wine does not let the caller wait for a Unix process, so callers poll
-// for its effect.
-bool RunUnix(const std::string& command) {
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    std::string line = command;
-    if (!::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return true;
-}
-
 // A fresh folder under the temporary folder, removed with everything in it
 // (links are removed, never followed).
 class TTempTree {
@@ -62,7 +47,8 @@ public:
     ~TTempTree() {
         // rm does not follow links, which the Win32 calls under Wine may.
         const std::string unixRoot = UnixPathOf(root_);
-        if (!unixRoot.empty() && RunUnix("/bin/rm -rf \"" + unixRoot + "\"")) WaitFor([&] { return !Exists(root_); });
+        if (!unixRoot.empty() && StartUnixCommand("/bin/rm -rf \"" + unixRoot + "\""))
+            WaitFor([&] { return !Exists(root_); });
         if (Exists(root_)) Remove(root_);
     }
 
@@ -273,8 +259,8 @@ TEST_F(CatalogueTest, LinkBackUpTheTreeIsWalkedOnce) {
     tree_.File("P\\sub\\b.jpg");
     tree_.File("Outside\\c.jpg");
     const std::string unixRoot = UnixPathOf(tree_.Root());
-    if (unixRoot.empty() || !RunUnix("/bin/ln -s \"" + unixRoot + "/P\" \"" + unixRoot + "/P/sub/loop\"") ||
-        !RunUnix("/bin/ln -s \"" + unixRoot + "/Outside\" \"" + unixRoot + "/P/out\"") ||
+    if (unixRoot.empty() || !StartUnixCommand("/bin/ln -s \"" + unixRoot + "/P\" \"" + unixRoot + "/P/sub/loop\"") ||
+        !StartUnixCommand("/bin/ln -s \"" + unixRoot + "/Outside\" \"" + unixRoot + "/P/out\"") ||
         !WaitFor([&] { return Exists(tree_.Path("P\\sub\\loop")) && Exists(tree_.Path("P\\out")); }))
         GTEST_SKIP() << "symbolic links cannot be made here";
     // The loop is not entered; the link to a folder outside the walk is.
