@@ -29,10 +29,13 @@ void Guarded(Mode mode) {
 }
 
 // A show of its own: the application data around one run.
-void RunShow(HWND host) {
-    MakeSession();
-    RunSaver(host);
-    EndSessionAndExit();  // ends the process
+void RunShow(TSession& session, HWND host) {
+    session.Start();
+    {
+        TSaverRuns runs(session);
+        runs.Run(host);
+    }
+    session.EndAndExit();  // ends the process
 }
 
 }  // namespace
@@ -41,16 +44,19 @@ void DispatchMode(const char* raw) {
     const TCommandLine cl = ParseCommandLine(SplitCommandLine(raw ? raw : ""));
     // Window handles are 32-bit values; sign-extend as the system does.
     HWND const host = reinterpret_cast<HWND>(static_cast<std::intptr_t>(cl.HostWindow));
+    // The process's state, for whichever mode runs; each mode starts it
+    // where its application data begins, and ends it with the process.
+    TSession session;
     switch (ModeOf(cl.ModeText)) {
     case TMode::Config:
-        Guarded([] { RunConfigDialog(); });
+        Guarded([&session] { RunConfigDialog(session); });
         break;
     case TMode::Preview:
         if (host == nullptr || !::IsWindow(host)) return;
-        Guarded([host] { RunShow(host); });
+        Guarded([&session, host] { RunShow(session, host); });
         break;
     case TMode::Run:
-        Guarded([] { RunShow(nullptr); });
+        Guarded([&session] { RunShow(session, nullptr); });
         break;
     case TMode::Password:
         ChangePassword(host);

@@ -1,28 +1,17 @@
 #include "base/random.h"
 
 #include <cmath>
-#include <mutex>
-#include <random>
 
-namespace {
-
-// The loader and render threads both draw; the lock keeps the generator's
-// state consistent (a draw is a few nanoseconds, contention is nil).
-std::mutex generatorLock;
-std::mt19937 generator;  // default-seeded until SeedRandom
-
-}  // namespace
-
-void SeedRandom(std::uint32_t seed) {
-    std::lock_guard<std::mutex> guard(generatorLock);
-    generator.seed(seed);
+void TRandom::Seed(std::uint32_t seed) {
+    std::lock_guard<std::mutex> guard(lock_);
+    generator_.seed(seed);
 }
 
-double RandomUnit() {
+double TRandom::Unit() {
     std::uint32_t v;
     {
-        std::lock_guard<std::mutex> guard(generatorLock);
-        v = static_cast<std::uint32_t>(generator());
+        std::lock_guard<std::mutex> guard(lock_);
+        v = static_cast<std::uint32_t>(generator_());
     }
     return v * (1.0 / 4294967296.0);
 }

@@ -27,6 +27,7 @@
 #include "config/dialog_win32.h"
 #include "config/hooks_win32.h"
 #include "config/photos_win32.h"
+#include "tests/win32/test_session.h"
 
 namespace {
 
@@ -67,7 +68,7 @@ void EndHere() {}
 TFigures OpenOnce(bool removals = false) {
     TFigures f;
     const auto start = Clock::now();
-    if (!CreateConfigDialog()) return f;
+    if (!CreateConfigDialog(TestSession())) return f;
     f.shown = Ms(start, Clock::now());
     MSG msg;
     // Pump as the dialog's loop would until the fill is done, timing each message.

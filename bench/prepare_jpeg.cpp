@@ -26,6 +26,12 @@
 
 #include "bench/bench_timing.h"
 #include "bench/wic_write.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 namespace {
 
@@ -106,11 +112,11 @@ int Child(const std::string& mode, const std::string& path) {
     const bool prepare = mode != "decode";
     std::unique_ptr<TBitmap> target;
     if (prepare) {
-        Settings.InstallPath = ExeFolder();
-        Settings.FitMode = 2;
-        Settings.rtresize = mode == "prepare-rt";
-        Settings.ShrinkToFit = true;
-        LoadPlugins();
+        Session.Settings.InstallPath = ExeFolder();
+        Session.Settings.FitMode = 2;
+        Session.Settings.rtresize = mode == "prepare-rt";
+        Session.Settings.ShrinkToFit = true;
+        LoadSessionPlugins();
         target = std::make_unique<TBitmap>(960, 540);
     }
     double best = 1e30;
@@ -119,7 +125,7 @@ int Child(const std::string& mode, const std::string& path) {
         bool ok = true;
         if (prepare) {
             PictureInfo info;
-            LoadPicture(*target, path, info);
+            LoadPicture(*target, path, info, SessionPrepare());
             ok = info.Width > 0;
         } else {
             ok = BareDecode(path);

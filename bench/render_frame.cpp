@@ -52,8 +52,8 @@ int main() {
     for (size_t i = 0; i < pixels.size(); ++i) pixels[i] = static_cast<std::uint8_t>(i * 7 / 5);
     TBitmap picture(sceneState.PanelWidth, sceneState.PanelHeight, pixels.data());
     sceneState.Picture = &picture;
-    SeedRandom(7);
-    InitStarField(sceneState.StarField);
+    TRandom random(7);
+    InitStarField(sceneState.StarField, random);
     sceneState.SetupPending = true;
     sceneState.StarPhase = 200.0f;
     const float step = 0.05f;  // the panel stays in view: 100 units over 2000 frames
@@ -82,7 +82,7 @@ int main() {
         sceneState.PhotoPanel.TileCount = tiles;
 
         if (i % kUploadEvery == 0) {
-            LaunchPanel(sceneState.PhotoPanel);
+            LaunchPanel(sceneState.PhotoPanel, random);
             sceneState.PhotoPanel.Distance = 120.0f;
             sceneState.UploadPending = true;
         }

@@ -29,6 +29,12 @@
 
 #include "bench/bench_timing.h"
 #include "bench/wic_write.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 namespace {
 
@@ -78,16 +84,16 @@ void Observe(const TFrameEvent& e) {
 }
 
 void UseCatalogue(const std::vector<std::string>& paths) {
-    PicList.Clear();
-    const int root = PicList.AddFolder("Root");
-    for (const std::string& p : paths) PicList.ItemAt(root).Pictures.Add(p);
+    Session.PicList.Clear();
+    const int root = Session.PicList.AddFolder("Root");
+    for (const std::string& p : paths) Session.PicList.ItemAt(root).Pictures.Add(p);
 }
 
 // One run in a host window of 1280 x 1024 (a 640 x 512 picture bitmap).
 void Run(HWND host) {
     LaunchedFromDialog = true;
     record.start = Seconds();
-    RunSaver(host);
+    TSaverRuns(Session).Run(host);
     RunFlags = 0;
 }
 
@@ -104,7 +110,7 @@ DWORD WINAPI LoadInThread(void* data) {
     target.EnlargeToFit = true;
     PictureInfo info;
     const double t0 = Seconds();
-    LoadPicture(target, job->path, info);
+    LoadPicture(target, job->path, info, SessionPrepare());
     job->ms = (Seconds() - t0) * 1000.0;
     return 0;
 }
@@ -148,14 +154,13 @@ int main(int argc, char** argv) {
         return 1;
     }
 
-    Settings.InstallPath = installPath;
-    Settings.Order = 1;
-    Settings.FitMode = 2;
-    Settings.rtresize = true;
-    Settings.ShrinkToFit = true;
-    Settings.EnlargeToFit = true;
-    LoadPlugins();
-    BuildExtensionList();
+    Session.Settings.InstallPath = installPath;
+    Session.Settings.Order = 1;
+    Session.Settings.FitMode = 2;
+    Session.Settings.rtresize = true;
+    Session.Settings.ShrinkToFit = true;
+    Session.Settings.EnlargeToFit = true;
+    LoadSessionPlugins();
     RenderHooks().ObserveFrame = Observe;
 
     WNDCLASSA wc{};
@@ -176,7 +181,7 @@ int main(int argc, char** argv) {
         target.EnlargeToFit = true;
         PictureInfo info;
         const double t0 = Seconds();
-        LoadPicture(target, big, info);
+        LoadPicture(target, big, info, SessionPrepare());
         bareLoads.push_back((Seconds() - t0) * 1000.0);
         threadLoads.push_back(LoadInLoaderLikeThread(big));
         if (info.Width != 4000) std::printf("warning: the JPEG decoded as %dx%d\n", info.Width, info.Height);
@@ -229,7 +234,7 @@ int main(int argc, char** argv) {
     ::DeleteFileA(big.c_str());
     ::DeleteFileA(small.c_str());
     ::RemoveDirectoryA(folder.c_str());
-    UnloadPlugins();
+    Session.Plugins.Unload();
     return 0;
 }
 #else

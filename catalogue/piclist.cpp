@@ -4,7 +4,6 @@
 #include <climits>
 #include <cstring>
 
-TPicList PicList;
 
 namespace {
 

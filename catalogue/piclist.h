@@ -176,8 +176,3 @@ public:
     // loader may read it; adding, deleting and loading entries check it.
     TThreadOwner Owner;
 };
-
-// The process-wide catalogue. The main thread builds and edits it (start-up,
-// the dialog); a run's picture-loading thread reads it, and while it may, the
-// main thread leaves the entries alone.
-extern TPicList PicList;

@@ -8,7 +8,6 @@
 #include "base/random.h"
 #include "base/text.h"
 
-TShowSequence ShowSequence;
 
 namespace {
 

@@ -13,7 +13,7 @@
 // (sequence_win32.cpp) only wires them to the real catalogue, registry and
 // decoder.
 
-// Values of Settings.Order; anything else plays forward.
+// Values of the "Order" setting; anything else plays forward.
 constexpr std::int32_t kOrderForward = 1;
 constexpr std::int32_t kOrderRandom = 2;
 constexpr std::int32_t kOrderBackward = 4;
@@ -23,10 +23,10 @@ constexpr std::int32_t kOrderBackward = 4;
 // kShuffleGuard entries at the end of the table.
 constexpr std::int32_t kShuffleGuard = 20;
 
-// The sequencer's process-wide state. It lives on the picture-loading
-// thread, which claims it for its life; the run resets CurrentIndex before
-// that thread starts and reads it after the thread has ended or been left
-// behind, holding it then on the main thread.
+// The sequencer's state, one per session. It lives on a run's
+// picture-loading thread, which claims it for its life; the run resets
+// CurrentIndex before that thread starts and reads it after the thread has
+// ended or been left behind, holding it then on the main thread.
 struct TShowSequence {
     std::int32_t CurrentIndex = -1;       // global index of the picture last chosen; -1 before the first
     std::vector<std::int32_t> PicShowed;  // random order's table: a permutation of global indices
@@ -34,8 +34,6 @@ struct TShowSequence {
     std::int32_t ShowedPos = -1;          // position in PicShowed of the last random pick
     TThreadOwner Owner;                   // checked by every choice
 };
-
-extern TShowSequence ShowSequence;
 
 // A uniform real in [0, 1).
 using TRandomUnit = std::function<double()>;

@@ -8,17 +8,14 @@
 
 namespace {
 
-std::string PathAt(std::int32_t i) {
-    return PicList.PictureAt(i);
-}
-
 // Reads the catalogue's pictures in global order: an index after the last
 // one read costs a step, not a walk from the first entry, so a search
 // through every picture takes time in proportion to their number.
 class TPictureCursor {
 public:
+    explicit TPictureCursor(const TPicList& list) : list_(list) {}
     std::string At(std::int32_t n) {
-        const TPicList& list = PicList;
+        const TPicList& list = list_;
         if (n < before_) {
             entry_ = 0;
             before_ = 0;
@@ -32,33 +29,37 @@ public:
     }
 
 private:
+    const TPicList& list_;
     int entry_ = 0;
     std::int64_t before_ = 0;  // pictures in the entries before entry_
 };
 
 }  // namespace
 
-TSequenceResult ChooseShowPicture(const TSequenceOptions& options,
+TSequenceResult ChooseShowPicture(const TShowPictures& show, const TSequenceOptions& options,
                                   const std::function<bool(const std::string& path)>& prepare,
                                   const std::function<bool()>& stopped) {
     // After a stop the run may have left this thread behind and taken the
     // sequence back: the choice ends without touching it or the catalogue.
+    const TPicList& list = show.Catalogue;
     return ChooseNextPicture(
-        ShowSequence, options, PicList.TotalCount(), RandomUnit, [&] { return ReadResumePosition(stopped); },
-        [&](std::int32_t index) { return prepare(PathAt(index)); }, stopped);
+        show.Sequence, options, list.TotalCount(), [&show] { return show.Random.Unit(); },
+        [&] { return ReadResumePosition(list, stopped); },
+        [&](std::int32_t index) { return prepare(list.PictureAt(index)); }, stopped);
 }
 
-std::int32_t ReadResumePosition(const std::function<bool()>& stopped) {
+std::int32_t ReadResumePosition(const TPicList& catalogue, const std::function<bool()>& stopped) {
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
     // A missing key or value, or a value that is not text, reads as empty.
     const std::optional<std::string> prev = key ? ReadRegString(key.Get(), "Prev") : std::nullopt;
-    TPictureCursor cursor;
+    TPictureCursor cursor(catalogue);
     return ResolveResumePosition(
-        prev, PicList.TotalCount(), [&cursor](std::int32_t i) { return cursor.At(i); }, stopped);
+        prev, catalogue.TotalCount(), [&cursor](std::int32_t i) { return cursor.At(i); }, stopped);
 }
 
-void SaveResumePosition(std::int32_t index, bool resumeLast) {
-    const std::string text = ResumeText(resumeLast, index, PicList.TotalCount(), PathAt);
+void SaveResumePosition(const TPicList& catalogue, std::int32_t index, bool resumeLast) {
+    const std::string text = ResumeText(resumeLast, index, catalogue.TotalCount(),
+                                        [&catalogue](std::int32_t i) { return catalogue.PictureAt(i); });
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
     if (key) WriteRegString(key.Get(), "Prev", text);
 }

@@ -5,9 +5,20 @@
 
 #include "catalogue/sequence.h"
 
-// The show's picture sequence on Windows: the real catalogue, the settings'
-// order and the "Prev" registry value. It names pictures; preparing them is
-// the caller's.
+class TPicList;
+class TRandom;
+
+// The show's picture sequence on Windows: the session's catalogue, its
+// sequence and random generator, and the "Prev" registry value. It names
+// pictures; preparing them is the caller's.
+
+// What a show chooses from and advances; borrowed from the session. The
+// picture-loading thread holds the catalogue's and the sequence's claims.
+struct TShowPictures {
+    const TPicList& Catalogue;
+    TShowSequence& Sequence;
+    TRandom& Random;
+};
 
 // Chooses the next picture by `options`' order and hands its path to
 // `prepare`, then the next one's while `prepare` says a picture could not
@@ -16,13 +27,13 @@
 // position and around each picture: once it says true, the choice ends as
 // Stopped and neither the sequence nor the catalogue is read again (the
 // dialog may be editing it by then). Runs on the picture-loading thread.
-TSequenceResult ChooseShowPicture(const TSequenceOptions& options,
+TSequenceResult ChooseShowPicture(const TShowPictures& show, const TSequenceOptions& options,
                                   const std::function<bool(const std::string& path)>& prepare,
                                   const std::function<bool()>& stopped);
 
-// The global index that "Prev" names, or -1; also -1 once `stopped` (may be
-// empty) says true during the search.
-std::int32_t ReadResumePosition(const std::function<bool()>& stopped = nullptr);
+// The global index of `catalogue` that "Prev" names, or -1; also -1 once
+// `stopped` (may be empty) says true during the search.
+std::int32_t ReadResumePosition(const TPicList& catalogue, const std::function<bool()>& stopped = nullptr);
 // Writes "Prev" for `index` (empty with `resumeLast` off or an index
 // outside the catalogue). A failed write is ignored.
-void SaveResumePosition(std::int32_t index, bool resumeLast);
+void SaveResumePosition(const TPicList& catalogue, std::int32_t index, bool resumeLast);

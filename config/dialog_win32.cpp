@@ -7,7 +7,6 @@
 
 #include "session/session_win32.h"
 #include "base/exception.h"
-#include "session/settings.h"
 #include "session/settings_store_win32.h"
 #include "base/site.h"
 #include "base/run_state.h"
@@ -18,6 +17,7 @@
 #include "config/dialog_rules.h"
 #include "config/preview_win32.h"
 #include "diag/crash_report_win32.h"
+#include "render/acceleration_win32.h"
 #include "render/runloop_win32.h"
 
 namespace {
@@ -131,6 +131,7 @@ void TConfigDialog::BuildPagesAndButtons() {
     photosArgs.Owner = main_;
     photosArgs.Tabs = tabs_.get();
     photosArgs.Busy = &busy_;
+    photosArgs.Session = &session_;
     photos_.Create(photosArgs);
     BuildAboutPage(about);
     tabs_->ShowPage(kPageMore);
@@ -239,7 +240,7 @@ LRESULT CALLBACK TConfigDialog::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
 // replaced; the catalogue then starts as the default one, and the user is
 // told why rather than finding a different list.
 void TConfigDialog::WarnIfCatalogueBlocked() {
-    const std::string& file = Settings.CatalogueFile;
+    const std::string& file = session_.Settings.CatalogueFile;
     if (file.empty()) return;
     const DWORD attributes = ::GetFileAttributesA(file.c_str());
     if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) return;
@@ -254,11 +255,11 @@ void TConfigDialog::WarnIfCatalogueBlocked() {
 // the catalogue; the Photos commands change it only once that loader has
 // ended. It usually has within moments; the dialog waits that long.
 bool TConfigDialog::CatalogueFreeForEdits() {
-    if (LingeringLoaderCount() == 0) return true;
+    if (runs_.LingeringLoaderCount() == 0) return true;
     HCURSOR wait = ::LoadCursorA(nullptr, IDC_WAIT);
     busy_.Dialog = wait;
     ::SetCursor(wait);
-    const bool free = WaitForLingeringLoaders(kLingeringLoaderWaitMs);
+    const bool free = runs_.WaitForLingeringLoaders(kLingeringLoaderWaitMs);
     busy_.Dialog = nullptr;
     if (!free)
         ShowMessageBoxA(main_, "The preview is still finishing a picture. Please try again in a moment.",
@@ -270,9 +271,10 @@ bool TConfigDialog::CatalogueFreeForEdits() {
 // answering, a lock another program holds): the user is told at once, and
 // the dialog shows what could be read.
 void TConfigDialog::WarnIfCatalogueIncomplete() {
-    if (PicList.ReadProblem().empty()) return;
+    if (session_.PicList.ReadProblem().empty()) return;
     ShowMessageBoxA(main_,
-                    "Your list of pictures could not be read completely.\r\n\r\n" + PicList.ReadProblem() +
+                    "Your list of pictures could not be read completely.\r\n\r\n" +
+                        session_.PicList.ReadProblem() +
                         "\r\n\r\nThe pictures that could be read are shown. The file is not replaced with them "
                         "unless you agree to that when you press OK.",
                     "Quorvane", MB_OK | MB_ICONEXCLAMATION);
@@ -281,16 +283,16 @@ void TConfigDialog::WarnIfCatalogueIncomplete() {
 // Before OK replaces a catalogue file that was read only in part: true when
 // the user agrees to lose what could not be read.
 bool TConfigDialog::ConfirmPartialCatalogueSave() {
-    if (PicList.ReadProblem().empty()) return true;
+    if (session_.PicList.ReadProblem().empty()) return true;
     const std::string text =
         "Your list of pictures could not be read completely when the settings opened.\r\n\r\n" +
-        PicList.ReadProblem() +
-        "\r\n\r\nSaving would replace the catalogue file\r\n" + Settings.CatalogueFile +
+        session_.PicList.ReadProblem() +
+        "\r\n\r\nSaving would replace the catalogue file\r\n" + session_.Settings.CatalogueFile +
         "\r\nwith the part that could be read: the pictures that could not be read would be lost from it."
         "\r\n\r\nReplace the file with the part that could be read? Choose No to keep the file as it is and "
         "go back to the settings.";
     if (ShowMessageBoxA(main_, text, "Quorvane", MB_YESNO | MB_ICONWARNING | MB_DEFBUTTON2) != IDYES) return false;
-    PicList.KeepPartAsRead();
+    session_.PicList.KeepPartAsRead();
     return true;
 }
 
@@ -298,9 +300,9 @@ TConfigDialog* CurrentDialog() {
     return currentDialog.get();
 }
 
-bool CreateConfigDialog() {
+bool CreateConfigDialog(TSession& session) {
     currentDialog.reset();
-    currentDialog = std::make_unique<TConfigDialog>();
+    currentDialog = std::make_unique<TConfigDialog>(session);
     return currentDialog->Create();
 }
 
@@ -308,7 +310,7 @@ bool TConfigDialog::Create() {
     RunFlags |= kRunDialog;      // 1
     CheckAccelerationAtStart();  // 2
 
-    MakeSession();  // 3
+    session_.Start();  // 3
     highlightBrush_.Reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNHIGHLIGHT)));
     shadowBrush_.Reset(::CreateSolidBrush(::GetSysColor(COLOR_BTNSHADOW)));
 
@@ -372,8 +374,8 @@ void RunDialogMessageLoop() {
     }
 }
 
-void RunConfigDialog() {
-    if (!CreateConfigDialog()) return;
+void RunConfigDialog(TSession& session) {
+    if (!CreateConfigDialog(session)) return;
     RunDialogMessageLoop();
 }
 
@@ -428,7 +430,7 @@ void TConfigDialog::RunPreview() {
         // The tree is whole before the run, and the fill's inserts do not
         // compete with the run for this thread.
         photos_.WaitForTreeFill();
-        RunSaverFromDialog();
+        RunSaverFromDialog(runs_);
     }
     if (held) photos_.ShowProperties();
     // The whole dialog was under the saver's window: paint all of it anew,
@@ -446,7 +448,7 @@ bool TConfigDialog::SaveWithRetry() {
     for (;;) {
         std::string problem;
         try {
-            SaveSettings();
+            SaveSettings(session_.Settings, session_.PicList);
             return true;
         } catch (const std::exception& e) {
             problem = e.what();
@@ -493,8 +495,8 @@ void TConfigDialog::TearDown() {
 
     const std::function<void()> end = ConfigHooks().EndDialog;
     if (!end) {
-        EndLingeringLoaders();  // no decode of an ended preview may run into the unloaded plug-ins
-        EndSessionAndExit();  // 6: ends the process
+        runs_.EndLingeringLoaders();  // no decode of an ended preview may run into the unloaded plug-ins
+        session_.EndAndExit();         // 6: ends the process
     }
     // A test's end: take the windows down and leave the message loop.
     tabs_.reset();

@@ -7,6 +7,7 @@
 #include "config/controls_win32.h"
 #include "config/dialog_ids.h"
 #include "config/photos_win32.h"
+#include "render/runloop_win32.h"
 
 // The configuration dialog: one top-level window with a tab control of
 // three pages and a row of buttons, built in code from the wrappers of
@@ -15,9 +16,11 @@
 constexpr const char kDialogClass[] = "WSSW_Quorvane";
 constexpr const char kDialogTitle[] = "Quorvane";
 
+class TSession;
+
 class TConfigDialog {
 public:
-    TConfigDialog() = default;
+    explicit TConfigDialog(TSession& session) : session_(session), runs_(session) {}
     TConfigDialog(const TConfigDialog&) = delete;
     TConfigDialog& operator=(const TConfigDialog&) = delete;
     // A dialog still on the screen (only a test leaves one) loses its
@@ -66,6 +69,8 @@ private:
     // tells the user when one is still busy after a wait.
     bool CatalogueFreeForEdits();
 
+    TSession& session_;  // the process's: settings, catalogue and plug-ins the dialog edits and shows
+    TSaverRuns runs_;    // the previews' runs, and the loaders they leave finishing
     HWND main_ = nullptr;
     std::unique_ptr<TmyTabControl> tabs_;  // null until the tab control exists
     HWND tab_ = nullptr;                   // child of main_
@@ -87,14 +92,14 @@ private:
 // before the first. The one process-wide record of the dialog.
 TConfigDialog* CurrentDialog();
 
-// The dialog entry of mode "c": loads the application data, shows the
-// dialog and runs it to its end, which ends the process. Returns only when
-// the window class or the window could not be made.
-void RunConfigDialog();
+// The dialog entry of mode "c": starts `session` (the application data),
+// shows the dialog and runs it to its end, which ends the process. Returns
+// only when the window class or the window could not be made.
+void RunConfigDialog(TSession& session);
 
 // The two halves of RunConfigDialog, for in-process tests: start-up steps
 // 1 to 13 (false when the dialog could not be made), then the message loop.
-bool CreateConfigDialog();
+bool CreateConfigDialog(TSession& session);
 void RunDialogMessageLoop();
 
 // The current dialog's tear-down ("Cancel" and the close box run it too).

@@ -12,7 +12,7 @@
 #include <unordered_map>
 #include <utility>
 
-#include "session/settings.h"
+#include "session/session_win32.h"
 #include "base/handles_win32.h"
 #include "base/path_text.h"
 #include "base/registry_win32.h"
@@ -317,6 +317,7 @@ void TPhotosPage::Create(const TCreateArgs& args) {
     owner_ = args.Owner;
     tabs_ = args.Tabs;
     busy_ = args.Busy;
+    session_ = args.Session;
     folderMode_ = false;
     slots_.Reset();
     HWND page = args.Page;
@@ -334,7 +335,9 @@ void TPhotosPage::Create(const TCreateArgs& args) {
     pane.Y = 20;
     pane.WidthPx = Scaled(320);
     pane.HeightPx = Scaled(240);
-    pane.IntendedColours = Settings.IntendedColours;
+    pane.IntendedColours = session_->Settings.IntendedColours;
+    pane.Plugins = &session_->Plugins;
+    pane.Fit = session_->FitOptions();
     pane_.Create(pane);
     propertiesBox_ = CreateGroupBox({page, 0, "Image properties", {226, 275, 340, 88}});
     widthLabel_ = CreateLabel({propertiesBox_, 0, "Width : ", {20, 20, 120, 20}});
@@ -371,7 +374,7 @@ void TPhotosPage::ReleaseCom() {
 
 // Inserts the pictures of `entry` under `node`, at most kMaxTreeChildren.
 void TPhotosPage::InsertPictures(HTREEITEM node, int entry, int slot) {
-    const TPictureList& pictures = PicList.GetItem(entry).Pictures;
+    const TPictureList& pictures = session_->PicList.GetItem(entry).Pictures;
     const int n = std::min(pictures.Count(), kMaxTreeChildren);
     TShownNames names;
     for (int j = 0; j < n && !fillStop_; ++j)
@@ -421,14 +424,14 @@ void TPhotosPage::SwitchMode(bool folder) {
 
 void TPhotosPage::ShowPropertiesOf(HTREEITEM item) {
     if (!item) {
-        SwitchMode(PicList.Count() > 1);
+        SwitchMode(session_->PicList.Count() > 1);
         return;
     }
     TDecoded d;
     if (!Decode(item, d)) return;
     if (d.Position == 0) {
-        if (d.Entry >= PicList.Count()) return;
-        const TFolderItem& folder = PicList.GetItem(d.Entry);
+        if (d.Entry >= session_->PicList.Count()) return;
+        const TFolderItem& folder = session_->PicList.GetItem(d.Entry);
         SwitchMode(true);
         SetText(widthLabel_, std::to_string(folder.Pictures.Count()) + " pictures");
         SetCheck(includeCheck_, folder.IncludeSubdirs);
@@ -436,8 +439,8 @@ void TPhotosPage::ShowPropertiesOf(HTREEITEM item) {
         pane_.Clear();
         return;
     }
-    if (d.Entry < 0 || d.Entry >= PicList.Count()) return;
-    const TPictureList& pictures = PicList.GetItem(d.Entry).Pictures;
+    if (d.Entry < 0 || d.Entry >= session_->PicList.Count()) return;
+    const TPictureList& pictures = session_->PicList.GetItem(d.Entry).Pictures;
     if (d.Position - 1 >= pictures.Count()) return;
     TPreviewInfo info;
     // Held back while a preview run's loader decodes on the process-wide
@@ -457,13 +460,13 @@ void TPhotosPage::FillBatch(const TFillBatch& b) {
     // One repaint for the run rather than one per item.
     ::SendMessageA(tree_, WM_SETREDRAW, FALSE, 0);
     if (b.Nodes) {
-        for (int i = b.First; i < b.Last && i < PicList.Count(); ++i) {
-            TFolderItem& folder = PicList.ItemAt(i);
+        for (int i = b.First; i < b.Last && i < session_->PicList.Count(); ++i) {
+            TFolderItem& folder = session_->PicList.ItemAt(i);
             folder.TreeNode = reinterpret_cast<std::uintptr_t>(
                 InsertFolder(tree_, TVI_LAST, folder.FolderPath, ItemData(i, 0), folder.Unreachable));
         }
     } else {
-        const TPictureList& pictures = PicList.GetItem(b.Entry).Pictures;
+        const TPictureList& pictures = session_->PicList.GetItem(b.Entry).Pictures;
         const int last = std::min(b.Last, pictures.Count());
         const int slot = b.Entry;  // the fill gives entry i the slot i
         HTREEITEM parent = b.Parent ? b.Parent : TVI_ROOT;
@@ -507,7 +510,7 @@ void TPhotosPage::Fill() {
     // can read the table while this thread inserts. All folder nodes go in
     // before any picture: the tree control finds an item's parent by a
     // search from its first item, which stays short that way.
-    const int count = std::min(PicList.Count(), TSlotTable::kMaxSlot + 1);
+    const int count = std::min(session_->PicList.Count(), TSlotTable::kMaxSlot + 1);
     for (int first = 1; first < count && !fillStop_; first += kFillBatchSize) {
         TFillBatch nodes;
         nodes.Nodes = true;
@@ -516,11 +519,11 @@ void TPhotosPage::Fill() {
         SendBatch(nodes);
     }
     for (int i = 1; i < count && !fillStop_; ++i) {
-        HTREEITEM node = reinterpret_cast<HTREEITEM>(PicList.GetItem(i).TreeNode);
-        if (node) SendPictures(i, node, std::min(PicList.GetItem(i).Pictures.Count(), kMaxTreeChildren));
+        HTREEITEM node = reinterpret_cast<HTREEITEM>(session_->PicList.GetItem(i).TreeNode);
+        if (node) SendPictures(i, node, std::min(session_->PicList.GetItem(i).Pictures.Count(), kMaxTreeChildren));
     }
     // Positions must fit the low 16 bits of the item data.
-    if (count > 0) SendPictures(0, nullptr, std::min(PicList.GetItem(0).Pictures.Count(), 0xFFFF));
+    if (count > 0) SendPictures(0, nullptr, std::min(session_->PicList.GetItem(0).Pictures.Count(), 0xFFFF));
 
     // The selection and properties are brought up to date on the dialog's
     // own thread, which owns the preview bitmap and the picture loading.
@@ -540,7 +543,7 @@ void TPhotosPage::StartTreeFill() {
     // Every folder gets the slot of its own index; item data has room for
     // 65535 slots, and later folders get no node.
     slots_.Reset();
-    for (int i = 1; i < PicList.Count() && i <= TSlotTable::kMaxSlot; ++i) slots_.SetFill(i, i);
+    for (int i = 1; i < session_->PicList.Count() && i <= TSlotTable::kMaxSlot; ++i) slots_.SetFill(i, i);
     fillStop_ = false;
     // Marked running before the thread exists, so that a command arriving
     // before the thread's first step still waits for it.
@@ -579,12 +582,12 @@ LRESULT TPhotosPage::InsertFillBatch(LPARAM batch) {
 
 void TPhotosPage::RefreshFolder() {
     TDecoded d;
-    if (!Decode(Selection(tree_), d) || d.Position != 0 || d.Slot == 0 || d.Entry >= PicList.Count()) return;
-    TFolderItem& folder = PicList.ItemAt(d.Entry);
+    if (!Decode(Selection(tree_), d) || d.Position != 0 || d.Slot == 0 || d.Entry >= session_->PicList.Count()) return;
+    TFolderItem& folder = session_->PicList.ItemAt(d.Entry);
     if (!folder.TreeNode) return;
     HTREEITEM node = reinterpret_cast<HTREEITEM>(folder.TreeNode);
     TBusy busy(busy_);
-    const TScanResult scan = ScanFolder(folder.FolderPath, folder.IncludeSubdirs, ExtensionList);
+    const TScanResult scan = ScanFolder(folder.FolderPath, folder.IncludeSubdirs, session_->Plugins.Extensions());
     busy.EndDialogCursor();
     if (scan.Unreachable != folder.Unreachable)
         SetFolderText(tree_, node, folder.FolderPath, scan.Unreachable);
@@ -622,25 +625,25 @@ void TPhotosPage::AddFolder() {
     // first so that the new folder appears exactly once.
     WaitForTreeFill();
     TBusy busy(busy_);
-    const TScanResult scan = ScanFolder(path, true, ExtensionList);
-    if (PicList.Count() == 0) PicList.AddFolder("Root");
-    const int entry = PicList.AddFolder(path);
-    PicList.ItemAt(entry).Pictures.Append(scan.Found);
+    const TScanResult scan = ScanFolder(path, true, session_->Plugins.Extensions());
+    if (session_->PicList.Count() == 0) session_->PicList.AddFolder("Root");
+    const int entry = session_->PicList.AddFolder(path);
+    session_->PicList.ItemAt(entry).Pictures.Append(scan.Found);
     busy.EndDialogCursor();
 
     pane_.Clear();
 
-    const int n = PicList.Count();
+    const int n = session_->PicList.Count();
     const int slot = slots_.AssignNew(n);
     if (slot < 0) return;  // no slot number left: the folder is kept but not shown
     HTREEITEM after = TVI_FIRST;
     for (int prev = n - 2; prev >= 1; --prev) {
-        if (const std::uintptr_t node = PicList.GetItem(prev).TreeNode) {
+        if (const std::uintptr_t node = session_->PicList.GetItem(prev).TreeNode) {
             after = reinterpret_cast<HTREEITEM>(node);
             break;
         }
     }
-    TFolderItem& folder = PicList.ItemAt(entry);
+    TFolderItem& folder = session_->PicList.ItemAt(entry);
     HTREEITEM node = InsertFolder(tree_, after, path, ItemData(slot, 0));
     folder.TreeNode = reinterpret_cast<std::uintptr_t>(node);
     InsertPictures(node, entry, slot);
@@ -651,13 +654,13 @@ void TPhotosPage::AddFolder() {
 
 void TPhotosPage::AddPhoto() {
     int skipped = 0;
-    const std::vector<std::string> paths = AskForPictures(owner_, skipped);
+    const std::vector<std::string> paths = AskForPictures(owner_, session_->Plugins, skipped);
     WaitForTreeFill();
     HTREEITEM last = nullptr;
     std::size_t notAdded = 0;
     if (!paths.empty()) {
-        if (PicList.Count() == 0) PicList.AddFolder("Root");
-        TPictureList& root = PicList.ItemAt(0).Pictures;
+        if (session_->PicList.Count() == 0) session_->PicList.AddFolder("Root");
+        TPictureList& root = session_->PicList.ItemAt(0).Pictures;
         TShownNames names;
         // One repaint for a large choice rather than one per picture.
         ::SendMessageA(tree_, WM_SETREDRAW, FALSE, 0);
@@ -691,17 +694,17 @@ void TPhotosPage::Remove() {
     TDecoded d;
     if (!Decode(Selection(tree_), d)) return;
     if (d.Position == 0) {
-        if (d.Slot == 0 || d.Entry >= PicList.Count()) return;
+        if (d.Slot == 0 || d.Entry >= session_->PicList.Count()) return;
         pane_.Clear();
         ResetLabels();
         ::SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(d.Item));
         slots_.RemoveEntry(d.Slot);
-        PicList.Delete(d.Entry);
-        if (PicList.Count() == 1 && PicList.GetItem(0).Pictures.Empty()) ShowPropertiesOf(nullptr);
+        session_->PicList.Delete(d.Entry);
+        if (session_->PicList.Count() == 1 && session_->PicList.GetItem(0).Pictures.Empty()) ShowPropertiesOf(nullptr);
         return;
     }
-    if (d.Entry >= PicList.Count()) return;
-    TPictureList& pictures = PicList.ItemAt(d.Entry).Pictures;
+    if (d.Entry >= session_->PicList.Count()) return;
+    TPictureList& pictures = session_->PicList.ItemAt(d.Entry).Pictures;
     if (d.Position - 1 >= pictures.Count()) return;
     // Later siblings move up one place, so positions stay 1-based and
     // without gaps: the first takes the removed one's position.
@@ -711,7 +714,7 @@ void TPhotosPage::Remove() {
     ResetLabels();
     ::SendMessageA(tree_, TVM_DELETEITEM, 0, reinterpret_cast<LPARAM>(d.Item));
     pictures.Delete(d.Position - 1);
-    if (PicList.Count() == 1 && PicList.GetItem(0).Pictures.Empty()) pane_.Clear();
+    if (session_->PicList.Count() == 1 && session_->PicList.GetItem(0).Pictures.Empty()) pane_.Clear();
     ShowPropertiesOf(Selection(tree_));
 }
 
@@ -720,8 +723,8 @@ void TPhotosPage::FlagClicked(int id) {
     const bool on = ::SendMessageA(check, BM_GETCHECK, 0, 0) == BST_CHECKED;
     WaitForTreeFill();
     TDecoded d;
-    if (!Decode(Selection(tree_), d) || d.Position != 0 || d.Slot == 0 || d.Entry >= PicList.Count()) return;
-    TFolderItem& folder = PicList.ItemAt(d.Entry);
+    if (!Decode(Selection(tree_), d) || d.Position != 0 || d.Slot == 0 || d.Entry >= session_->PicList.Count()) return;
+    TFolderItem& folder = session_->PicList.ItemAt(d.Entry);
     if (id == kIdIncludeSubdirs) {
         folder.IncludeSubdirs = on;
         RefreshFolder();
@@ -798,14 +801,14 @@ std::string TPhotosPage::BrowseForFolder(const std::string& title, bool& unreach
 
 // --- seams and pickers ------------------------------------------------------
 
-std::string PluginFilter() {
-    return BuildOpenFilter(PluginFilterFormats());
+std::string PluginFilter(const TPluginHost& plugins) {
+    return BuildOpenFilter(PluginFilterFormats(plugins));
 }
 
-std::vector<std::string> AskForPictures(HWND owner, int& skipped) {
+std::vector<std::string> AskForPictures(HWND owner, const TPluginHost& plugins, int& skipped) {
     skipped = 0;
     // The filter's NULs come through; the string's own terminator ends it.
-    const std::wstring filter = Widen(PluginFilter());
+    const std::wstring filter = Widen(PluginFilter(plugins));
     std::vector<wchar_t> buffer(kPickerBufferChars, L'\0');
     unsigned error = 0;
     for (;;) {

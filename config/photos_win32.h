@@ -12,6 +12,9 @@
 #include "config/dialog_rules.h"
 #include "config/preview_win32.h"
 
+class TSession;
+class TPluginHost;
+
 // The Photos page: the catalogue as a tree of folders and pictures, the
 // commands that edit it, and the properties of the selected item.
 
@@ -29,6 +32,7 @@ public:
         HWND Owner = nullptr;  // the dialog: owns the pickers and boxes, takes the fill's messages
         const TmyTabControl* Tabs = nullptr;  // not owned: the tab control the page lies over
         TBusyCursors* Busy = nullptr;         // not owned: the dialog's
+        TSession* Session = nullptr;          // not owned: the catalogue the page edits, its plug-ins
     };
 
     TPhotosPage() = default;
@@ -98,6 +102,7 @@ private:
     HWND owner_ = nullptr;
     const TmyTabControl* tabs_ = nullptr;
     TBusyCursors* busy_ = nullptr;
+    TSession* session_ = nullptr;
 
     // The page's controls; children of the page and its two group boxes.
     HWND leftBox_ = nullptr;
@@ -126,8 +131,8 @@ private:
 };
 
 // The open-file filter from the enabled plug-ins' formats.
-std::string PluginFilter();
+std::string PluginFilter(const TPluginHost& plugins);
 // Asks for pictures with the open-file dialog; shows "Fails = " on error.
 // The paths come back as BrowseForFolder gives them; a picture that has no
 // such path is counted in `skipped`.
-std::vector<std::string> AskForPictures(HWND owner, int& skipped);
+std::vector<std::string> AskForPictures(HWND owner, const TPluginHost& plugins, int& skipped);

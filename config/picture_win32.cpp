@@ -4,18 +4,18 @@
 #include "imaging/prepare_win32.h"
 
 void LoadPreviewPicture(TBitmap& target, const std::string& path, TPreviewInfo& info,
-                        const TPictureColours& colours) {
+                        const TPrepareOptions& options) {
     PictureInfo picture;
-    LoadPicture(target, path, picture, colours);
+    LoadPicture(target, path, picture, options);
     info.Width = picture.Width;
     info.Height = picture.Height;
     info.Format = picture.Format;
     info.FileSize = picture.FileSize;
 }
 
-std::vector<TFilterFormat> PluginFilterFormats() {
+std::vector<TFilterFormat> PluginFilterFormats(const TPluginHost& plugins) {
     std::vector<TFilterFormat> formats;
-    for (const PluginEntry& entry : PluginTable) {
+    for (const PluginEntry& entry : plugins.Table()) {
         if (!entry.Enabled) continue;
         const PluginInfo& info = entry.Info;
         for (int j = 0; j < info.FormatCount; ++j) {

@@ -19,8 +19,9 @@ struct TPreviewInfo {
 
 // Decodes `path` fitted into `target`; a picture that cannot be decoded
 // leaves the target black.
-// `colours` says what is done with the colours the file describes.
+// `options` names the plug-ins and what is done with the colours the file
+// describes.
 void LoadPreviewPicture(TBitmap& target, const std::string& path, TPreviewInfo& info,
-                        const TPictureColours& colours = {});
-// Every format of the enabled plug-ins, in table order.
-std::vector<TFilterFormat> PluginFilterFormats();
+                        const TPrepareOptions& options);
+// Every format of the enabled plug-ins of `plugins`, in table order.
+std::vector<TFilterFormat> PluginFilterFormats(const TPluginHost& plugins);

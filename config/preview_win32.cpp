@@ -40,13 +40,14 @@ bool TPicturePane::Create(const TCreateArgs& a) {
     window_ = CreatePicturePane(pane);
     if (!window_) return false;
     dc_.Reset(window_);
-    intendedColours_ = a.IntendedColours;
-    colours_ = std::make_unique<TColourConverter>(intendedColours_ ? DisplayProfile(dc_.Get())
-                                                                   : std::vector<std::uint8_t>());
+    colours_ = std::make_unique<TColourConverter>(a.IntendedColours ? DisplayProfile(dc_.Get())
+                                                                    : std::vector<std::uint8_t>());
+    prepare_ = {a.Plugins, a.Fit, {a.IntendedColours, colours_.get()}};
     return true;
 }
 
 void TPicturePane::Destroy() {
+    prepare_.Colours.Converter = nullptr;
     colours_.reset();
     dc_.Reset();
     // A paint that still reaches the window finds no object to draw from.
@@ -85,7 +86,7 @@ bool TPicturePane::Load(const std::string& path, TPreviewInfo& info) {
         return false;
     }
     if (!bitmap_) return false;
-    LoadPreviewPicture(*bitmap_, path, info, {intendedColours_, colours_.get()});
+    LoadPreviewPicture(*bitmap_, path, info, prepare_);
     return true;
 }
 
@@ -121,10 +122,10 @@ void TPicturePane::DrawFrame(HWND page, HWND tab, int pageTopOffset) const {
     Frame(dc.Get(), p[2], p[3], shadowPen_.Get(), highlightPen_.Get());
 }
 
-void RunSaverFromDialog() {
+void RunSaverFromDialog(TSaverRuns& runs) {
     LaunchedFromDialog = true;
     if (const auto& run = ConfigHooks().RunPreview)
         run();
     else
-        RunSaver(nullptr);
+        runs.Run(nullptr);
 }

@@ -18,6 +18,8 @@ constexpr const char kPaneClass[] = "Timage1_PR";
 // the two-pen frame drawn around it on the page. Decodes happen on the
 // dialog's thread; while a preview run owns the picture loader the pane
 // holds them back and says so, so that its owner shows them after the run.
+class TSaverRuns;
+
 class TPicturePane {
 public:
     struct TCreateArgs {
@@ -26,6 +28,8 @@ public:
         int X = 0, Y = 0;               // 96-DPI
         int WidthPx = 0, HeightPx = 0;  // the bitmap's size in screen pixels; the window is one less each way
         bool IntendedColours = false;   // pictures that carry a colour profile are converted for the monitor
+        TPluginHost* Plugins = nullptr;  // the session's, which decode the pictures; borrowed
+        TFitOptions Fit;                 // how they are fitted into the pane
     };
 
     TPicturePane() = default;
@@ -73,11 +77,11 @@ private:
     bool held_ = false;      // decodes are held back for a preview run
     bool refused_ = false;   // a Load came while they were
 
-    bool intendedColours_ = false;               // pictures that carry a profile are converted
+    TPrepareOptions prepare_;                    // the plug-ins, the fitting and the colours' conversion
     std::unique_ptr<TColourConverter> colours_;  // for the pane's monitor, made with the window
 };
 
 // Runs the screensaver full screen in this process with the catalogue and
 // settings as they are in memory (or ConfigHooks().RunPreview); returns
 // once the run is over.
-void RunSaverFromDialog();
+void RunSaverFromDialog(TSaverRuns& runs);

@@ -9,7 +9,6 @@
 #include <vector>
 
 #include "base/exception.h"
-#include "session/settings.h"
 #include "base/site.h"
 #include "base/run_state.h"
 #include "base/handles_win32.h"
@@ -624,8 +623,16 @@ std::string ReportViewerPath() {
     return path + "explorer.exe";
 }
 
+namespace {
+std::string installFolder;
+}
+
+void SetReportInstallFolder(const std::string& installPath) {
+    installFolder = installPath;
+}
+
 std::string CurrentReportFolder() {
-    return ReportFolder(ShellFolder("AppData"), Settings.InstallPath);
+    return ReportFolder(ShellFolder("AppData"), installFolder);
 }
 
 void ReportException(const std::string& message, const std::string& classText, TAddress address,

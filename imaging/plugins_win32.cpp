@@ -9,8 +9,8 @@
 #include <string_view>
 #include <utility>
 
-#include "session/settings.h"
 #include "base/compare.h"
+#include "base/path_text.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
 #include "diag/crash_report_win32.h"
@@ -19,26 +19,6 @@
 #include "imaging/resample.h"
 #include "imaging/shared_alloc.h"
 #include "base/text.h"
-
-std::vector<PluginEntry> PluginTable;
-std::vector<TModule> PluginModules;
-
-namespace {
-
-constexpr std::size_t kFileNameMax = 100;
-
-TModule MemoryManager;           // fastmm.dll as loaded by LoadPlugins
-TSharedMemoryEntries SharedMem;  // its three entries, or the process-heap ones; empty once unloaded
-
-void* PictureBuffer = nullptr;  // from the shared allocator
-std::int32_t PictureBufferSize = 0;
-
-// The variable whose address plug-ins receive as the line-callback slot
-// (with Settings.rtresize on at load time). Its address is part of the
-// contract and fixed for the plug-ins' lifetime; its value is set by one
-// decode at a time (picture preparation takes turns).
-TLineCallback lineSlot = nullptr;
-std::atomic<std::uint32_t> lineCallsSinceStart{0};
 
 // One decode's line delivery: the resize its lines go to and what they
 // left behind. Reached by the line callback, which the ABI gives no
@@ -50,10 +30,31 @@ struct TLineDelivery {
     std::uint32_t calls = 0;
     std::uint32_t refused = 0;
 };
-thread_local TLineDelivery* threadDelivery = nullptr;  // the decode running on this thread, if it takes lines
-// The cancel flag of the decode running on this thread, if it has one.
-thread_local const std::atomic<bool>* threadCancel = nullptr;
-std::atomic<std::uint32_t> cancelQueriesSinceStart{0};
+
+namespace {
+
+constexpr std::size_t kFileNameMax = 100;
+
+// The contract's side of the host. Plug-ins call back through plain C
+// entries that carry no context, and the slots' addresses they were given
+// must stay fixed while they are loaded, so this state is process-wide: the
+// host whose plug-ins are loaded, the line-callback slot (its value is set
+// by one decode at a time: picture preparation takes turns) and the
+// counters tests watch decodes on other threads by.
+struct TContractSlots {
+    std::atomic<TPluginHost*> loaded{nullptr};
+    TLineCallback lineSlot = nullptr;
+    std::atomic<std::uint32_t> lineCalls{0};
+    std::atomic<std::uint32_t> cancelQueries{0};
+};
+TContractSlots contract;
+// The decode running on this thread, if it takes lines, and its cancel
+// flag: the callbacks find their decode through the thread they come on.
+struct TThreadDecode {
+    TLineDelivery* delivery = nullptr;
+    const std::atomic<bool>* cancel = nullptr;
+};
+thread_local TThreadDecode threadDecode;
 
 bool Cancelled(const std::atomic<bool>* cancel) {
     return cancel && cancel->load();
@@ -61,7 +62,7 @@ bool Cancelled(const std::atomic<bool>* cancel) {
 
 std::int32_t QV_CDECL HostLineCallback(std::intptr_t data, std::int32_t curLine, std::int32_t width,
                                        std::int32_t height) {
-    TLineDelivery* delivery = threadDelivery;
+    TLineDelivery* delivery = threadDecode.delivery;
     // No decode of this thread takes lines: the plug-in delivers the
     // picture whole.
     if (!delivery) return 0;
@@ -73,7 +74,7 @@ std::int32_t QV_CDECL HostLineCallback(std::intptr_t data, std::int32_t curLine,
         return 0;
     }
     ++delivery->calls;
-    ++lineCallsSinceStart;
+    ++contract.lineCalls;
     if (delivery->error) return 0;
     try {
         return delivery->resize->Line(data, curLine, width, height);
@@ -89,15 +90,15 @@ class TLineDeliveryScope {
 public:
     explicit TLineDeliveryScope(TLineDelivery* delivery) : delivery_(delivery) {
         if (!delivery_) return;
-        threadDelivery = delivery_;
-        lineSlot = HostLineCallback;
+        threadDecode.delivery = delivery_;
+        contract.lineSlot = HostLineCallback;
     }
     TLineDeliveryScope(const TLineDeliveryScope&) = delete;
     TLineDeliveryScope& operator=(const TLineDeliveryScope&) = delete;
     ~TLineDeliveryScope() {
         if (!delivery_) return;
-        lineSlot = nullptr;
-        threadDelivery = nullptr;
+        contract.lineSlot = nullptr;
+        threadDecode.delivery = nullptr;
     }
 
 private:
@@ -129,24 +130,27 @@ void* QV_REGCALL HeapReallocMem(void** p, std::int32_t size) {
 }
 
 // The resampler's view of the same memory manager (plain C convention).
-// A block still alive after UnloadPlugins cannot be returned to the unloaded
+// A block still alive after the host unloaded cannot be returned to the unloaded
 // manager; it is left alone rather than freed through a null entry.
+TSharedMemoryEntries LoadedMemory() {
+    const TPluginHost* host = contract.loaded.load();
+    return host ? host->SharedMemory() : TSharedMemoryEntries{};
+}
 void* HostGetMem(std::int32_t size) {
-    return SharedMem.GetMem ? SharedMem.GetMem(size) : nullptr;
+    const TSharedMemoryEntries mm = LoadedMemory();
+    return mm.GetMem ? mm.GetMem(size) : nullptr;
 }
 std::int32_t HostFreeMem(void* p) {
-    return SharedMem.FreeMem ? SharedMem.FreeMem(p) : -1;
+    const TSharedMemoryEntries mm = LoadedMemory();
+    return mm.FreeMem ? mm.FreeMem(p) : -1;
 }
 void* HostReallocMem(void** p, std::int32_t size) {
-    return SharedMem.ReallocMem ? SharedMem.ReallocMem(p, size) : nullptr;
+    const TSharedMemoryEntries mm = LoadedMemory();
+    return mm.ReallocMem ? mm.ReallocMem(p, size) : nullptr;
 }
 const TSharedAllocator kHostAllocator{HostGetMem, HostFreeMem, HostReallocMem};
 
-void UseHeapEntries() {
-    SharedMem.GetMem = HeapGetMem;
-    SharedMem.FreeMem = HeapFreeMem;
-    SharedMem.ReallocMem = HeapReallocMem;
-}
+constexpr TSharedMemoryEntries kHeapEntries{HeapGetMem, HeapFreeMem, HeapReallocMem};
 
 // Loads a library of the installation folder without letting the system
 // speak to the user: a file that is no library, a library of the other width
@@ -168,11 +172,6 @@ TLoadResult LoadQuietly(const std::string& path, DWORD flags) {
     if (!result.Module) result.Error = ::GetLastError();
     ::SetErrorMode(oldMode);
     return result;
-}
-
-std::string BaseName(const std::string& path) {
-    const std::size_t slash = path.find_last_of("\\/:");
-    return slash == std::string::npos ? path : path.substr(slash + 1);
 }
 
 // The libraries of `folder` (not of its subfolders), in the catalogue's
@@ -198,73 +197,19 @@ std::vector<std::string> PluginLibraries(const std::string& folder) {
     return files;
 }
 
-void LoadMemoryManager() {
-    // Without an installation folder the path would name the root of the
-    // current drive, where no library of ours lies; nothing is loaded. A
-    // fastmm.dll of the other width fails to load and counts as missing.
-    MemoryManager.Reset();
-    if (!Settings.InstallPath.empty())
-        MemoryManager = LoadQuietly(Settings.InstallPath + "\\fastmm.dll", 0).Module;
-    if (!MemoryManager) {
-        UseHeapEntries();
-        ShowMessage("Can't load \"fastmm.dll\". Please reinstall Quorvane.");
-    } else {
-        SharedMem.GetMem = ProcAddress<TSharedGetMem>(MemoryManager.Get(), "FastMemory_GetMem");
-        SharedMem.FreeMem = ProcAddress<TSharedFreeMem>(MemoryManager.Get(), "FastMemory_FreeMem");
-        SharedMem.ReallocMem = ProcAddress<TSharedReallocMem>(MemoryManager.Get(), "FastMemory_ReallocMem");
-        if (!SharedMem.GetMem || !SharedMem.FreeMem || !SharedMem.ReallocMem) UseHeapEntries();
-    }
-    SetSharedAllocator(&kHostAllocator);
-}
-
 // Offers the host services to a freshly accepted plug-in; true when it
 // cleared bit 0 of the status (accepted the host).
-bool OfferServices(const PluginInfo& info) {
+bool OfferServices(const PluginInfo& info, const TSharedMemoryEntries& mm, bool lineDelivery) {
     HostServices services{};
     services.Size = sizeof(HostServices);
     services.GetPictureBuffer = GetPictureBuffer;
     services.Status = kHostStatusOffered;
-    services.LineCallbackSlot = Settings.rtresize ? &lineSlot : nullptr;
-    services.GetMem = SharedMem.GetMem;
-    services.FreeMem = SharedMem.FreeMem;
-    services.ReallocMem = SharedMem.ReallocMem;
+    services.LineCallbackSlot = lineDelivery ? &contract.lineSlot : nullptr;
+    services.GetMem = mm.GetMem;
+    services.FreeMem = mm.FreeMem;
+    services.ReallocMem = mm.ReallocMem;
     info.Notify(&services);
     return (services.Status & 1) == 0;
-}
-
-void LoadOnePlugin(const std::string& path) {
-    const std::string fileName = BaseName(path);
-    // The altered search path lets a plug-in find DLLs of its own beside it.
-    TLoadResult loaded = LoadQuietly(path, LOAD_WITH_ALTERED_SEARCH_PATH);
-    if (!loaded.Module) {
-        // Not a plug-in of this edition (another width, no library at all,
-        // or a dependency is missing): the others and the show go on without
-        // it, and only a debugger hears of it.
-        const std::string trace =
-            "Quorvane: skipped " + fileName + ", error " + std::to_string(loaded.Error) + "\n";
-        ::OutputDebugStringA(trace.c_str());
-        return;
-    }
-    TModule module = std::move(loaded.Module);
-    const auto getInModule = ProcAddress<TGetInModuleFunc>(module.Get(), "GetInModule");
-    if (!getInModule) return;  // module's owner frees it
-    const PluginInfo* info = getInModule();
-    if (!info || info->Version > kPluginMaxVersion) return;
-
-    PluginEntry entry;
-    entry.Info = *info;
-    entry.Enabled = true;
-    entry.FileName = fileName.substr(0, kFileNameMax);
-    entry.Module = module.Get();
-    PluginTable.push_back(std::move(entry));
-    PluginModules.push_back(std::move(module));
-
-    const PluginInfo& accepted = PluginTable.back().Info;
-    if ((accepted.Flags & kPluginWantsServices) && accepted.Notify && !OfferServices(accepted)) {
-        const std::string name = accepted.Name ? accepted.Name : "";
-        ShowMessage(name + " plugin is too old. Please download new version");
-        ::ExitProcess(0);
-    }
 }
 
 // The picture's file as the host holds it during one decode. It is opened
@@ -313,27 +258,14 @@ private:
     std::int32_t size_ = -1;
 };
 
-// The delivered pixels must cover width x height when they sit in the
-// host's own buffer; a plug-in that reports more than it was given would
-// otherwise have the fitting read past the buffer. Pixels a plug-in keeps in
-// memory of its own are taken on trust, but no larger than a picture buffer
-// could be, so that the fitting's byte counts fit in 31 bits. Lines already
-// delivered (no pixels) may come from a larger picture.
-bool DeliveryFits(std::int32_t width, std::int32_t height, void* pixels) {
-    if (width <= 0 || height <= 0) return false;
-    if (!pixels) return true;
-    const std::int32_t bytes = pixels == PictureBuffer ? PictureBufferSize : INT32_MAX;
-    // Bounded before multiplying: two 31-bit sides times 4 overflow even 64
-    // bits, and the wrapped product would pass for a small picture.
-    return width <= bytes / 4 / height;
-}
-
 // The crash report's view of the table: the accepted libraries in order.
-// The table is fixed between LoadPlugins and UnloadPlugins; afterwards it is
+// The table is fixed between the host's Load and Unload; afterwards it is
 // empty and so is this list.
 std::size_t ListPluginModules(TCrashModule* out, std::size_t capacity) {
+    const TPluginHost* host = contract.loaded.load();
+    if (!host) return 0;
     std::size_t n = 0;
-    for (const PluginEntry& entry : PluginTable) {
+    for (const PluginEntry& entry : host->Table()) {
         if (n == capacity) break;
         out[n++] = TCrashModule{entry.Module, entry.FileName.c_str()};
     }
@@ -342,72 +274,141 @@ std::size_t ListPluginModules(TCrashModule* out, std::size_t capacity) {
 
 }  // namespace
 
-const TSharedMemoryEntries& SharedMemoryEntries() {
-    return SharedMem;
-}
-
 TLineCallback LineCallbackSlot() {
-    return lineSlot;
+    return contract.lineSlot;
 }
 
 TLineSlotScope::TLineSlotScope(TLineCallback callback) {
-    lineSlot = callback;
+    contract.lineSlot = callback;
 }
 
 TLineSlotScope::~TLineSlotScope() {
-    lineSlot = nullptr;
+    contract.lineSlot = nullptr;
 }
 
 std::uint32_t LineCallsSinceStart() {
-    return lineCallsSinceStart.load();
+    return contract.lineCalls.load();
 }
 
-TDecodeCancelScope::TDecodeCancelScope(const std::atomic<bool>* cancel) : outer_(threadCancel) {
-    threadCancel = cancel;
+TDecodeCancelScope::TDecodeCancelScope(const std::atomic<bool>* cancel) : outer_(threadDecode.cancel) {
+    threadDecode.cancel = cancel;
 }
 
 TDecodeCancelScope::~TDecodeCancelScope() {
-    threadCancel = outer_;
+    threadDecode.cancel = outer_;
 }
 
 std::uint32_t CancelQueriesSinceStart() {
-    return cancelQueriesSinceStart.load();
+    return contract.cancelQueries.load();
 }
 
 extern "C" __declspec(dllexport) std::int32_t QV_CDECL HostDecodeCancelled() {
-    ++cancelQueriesSinceStart;
-    return Cancelled(threadCancel) ? 1 : 0;
+    ++contract.cancelQueries;
+    return Cancelled(threadDecode.cancel) ? 1 : 0;
 }
 
-void LoadPlugins() {
-    PictureBuffer = nullptr;
-    PictureBufferSize = 0;
-    LoadMemoryManager();
+void* QV_CDECL GetPictureBuffer(std::int32_t bytes) {
+    TPluginHost* host = contract.loaded.load();
+    return host ? host->PictureBuffer(bytes) : nullptr;
+}
 
-    PluginTable.clear();
-    PluginModules.clear();
+void TPluginHost::LoadMemoryManager(const std::string& installPath) {
+    // Without an installation folder the path would name the root of the
+    // current drive, where no library of ours lies; nothing is loaded. A
+    // fastmm.dll of the other width fails to load and counts as missing.
+    memoryManager_.Reset();
+    if (!installPath.empty()) memoryManager_ = LoadQuietly(installPath + "\\fastmm.dll", 0).Module;
+    if (!memoryManager_) {
+        sharedMem_ = kHeapEntries;
+        ShowMessage("Can't load \"fastmm.dll\". Please reinstall Quorvane.");
+    } else {
+        sharedMem_.GetMem = ProcAddress<TSharedGetMem>(memoryManager_.Get(), "FastMemory_GetMem");
+        sharedMem_.FreeMem = ProcAddress<TSharedFreeMem>(memoryManager_.Get(), "FastMemory_FreeMem");
+        sharedMem_.ReallocMem = ProcAddress<TSharedReallocMem>(memoryManager_.Get(), "FastMemory_ReallocMem");
+        if (!sharedMem_.GetMem || !sharedMem_.FreeMem || !sharedMem_.ReallocMem) sharedMem_ = kHeapEntries;
+    }
+    SetSharedAllocator(&kHostAllocator);
+}
+
+void TPluginHost::LoadOnePlugin(const std::string& path, bool lineDelivery) {
+    const std::string fileName(LastComponent(path, AnsiLeadByte));
+    // The altered search path lets a plug-in find DLLs of its own beside it.
+    TLoadResult loaded = LoadQuietly(path, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (!loaded.Module) {
+        // Not a plug-in of this edition (another width, no library at all,
+        // or a dependency is missing): the others and the show go on without
+        // it, and only a debugger hears of it.
+        const std::string trace =
+            "Quorvane: skipped " + fileName + ", error " + std::to_string(loaded.Error) + "\n";
+        ::OutputDebugStringA(trace.c_str());
+        return;
+    }
+    TModule module = std::move(loaded.Module);
+    const auto getInModule = ProcAddress<TGetInModuleFunc>(module.Get(), "GetInModule");
+    if (!getInModule) return;  // module's owner frees it
+    const PluginInfo* info = getInModule();
+    if (!info || info->Version > kPluginMaxVersion) return;
+
+    PluginEntry entry;
+    entry.Info = *info;
+    entry.Enabled = true;
+    entry.FileName = fileName.substr(0, kFileNameMax);
+    entry.Module = module.Get();
+    table_.push_back(std::move(entry));
+    modules_.push_back(std::move(module));
+
+    const PluginInfo& accepted = table_.back().Info;
+    if ((accepted.Flags & kPluginWantsServices) && accepted.Notify && !OfferServices(accepted, sharedMem_, lineDelivery)) {
+        const std::string name = accepted.Name ? accepted.Name : "";
+        ShowMessage(name + " plugin is too old. Please download new version");
+        ::ExitProcess(0);
+    }
+}
+
+void TPluginHost::Load(const std::string& installPath, bool lineDelivery) {
+    Unload();
+    // The contract's entries reach this host from now on.
+    contract.loaded = this;
+    LoadMemoryManager(installPath);
     // An empty installation path would scan the root of the current drive and
     // load whatever libraries lie there: no plug-ins then.
-    if (!Settings.InstallPath.empty()) {
-        for (const std::string& path : PluginLibraries(Settings.InstallPath)) LoadOnePlugin(path);
+    if (!installPath.empty()) {
+        for (const std::string& path : PluginLibraries(installPath)) LoadOnePlugin(path, lineDelivery);
     }
     SetPluginModuleSource(ListPluginModules);
+    BuildExtensionList();
 }
 
-void BuildExtensionList() {
-    for (const PluginEntry& entry : PluginTable) {
+void TPluginHost::BuildExtensionList() {
+    extensions_.clear();
+    for (const PluginEntry& entry : table_) {
         if (!entry.Enabled || !entry.Info.Extensions) continue;
         for (std::int32_t j = 0; j < entry.Info.FormatCount; ++j) {
             if (!entry.Info.Extensions[j]) continue;
             std::string ext = LowerAscii(entry.Info.Extensions[j]);
-            if (std::find(ExtensionList.begin(), ExtensionList.end(), ext) == ExtensionList.end())
-                ExtensionList.push_back(std::move(ext));
+            if (std::find(extensions_.begin(), extensions_.end(), ext) == extensions_.end())
+                extensions_.push_back(std::move(ext));
         }
     }
 }
 
+// The delivered pixels must cover width x height when they sit in the
+// host's own buffer; a plug-in that reports more than it was given would
+// otherwise have the fitting read past the buffer. Pixels a plug-in keeps in
+// memory of its own are taken on trust, but no larger than a picture buffer
+// could be, so that the fitting's byte counts fit in 31 bits. Lines already
+// delivered (no pixels) may come from a larger picture.
+bool TPluginHost::DeliveryFits(std::int32_t width, std::int32_t height, void* pixels) const {
+    if (width <= 0 || height <= 0) return false;
+    if (!pixels) return true;
+    const std::int32_t bytes = pixels == pictureBuffer_ ? pictureBufferSize_ : INT32_MAX;
+    // Bounded before multiplying: two 31-bit sides times 4 overflow even 64
+    // bits, and the wrapped product would pass for a small picture.
+    return width <= bytes / 4 / height;
+}
+
 std::string PluginKeyOf(const std::string& path) {
-    const std::size_t cut = path.find_last_of("\\/:");
+    const std::size_t cut = LastSeparator(path, "\\/:", AnsiLeadByte);
     if (path.find('~', cut == std::string::npos ? 0 : cut) == std::string::npos) return ExtensionKey(path);
     WIN32_FIND_DATAW found;
     TFindHandle find(::FindFirstFileW(Widen(path, ::AreFileApisANSI() ? CP_ACP : CP_OEMCP).c_str(), &found));
@@ -443,14 +444,16 @@ bool CallDecoder(const PluginEntry& entry, TDecoderFunc decoder, Source source, 
     return false;
 }
 
+}  // namespace
+
 // The plug-ins in table order, each claiming plug-in in turn until one
-// delivers; see DecodePicture. Lines go to the delivery's resize, if any.
-void RunDecoders(const std::string& fileName, std::int32_t width, std::int32_t height,
-                 TLineDelivery& delivery, TDecodeResult& result) {
+// delivers; see Decode. Lines go to the delivery's resize, if any.
+void TPluginHost::RunDecoders(const std::string& fileName, std::int32_t width, std::int32_t height,
+                              TLineDelivery& delivery, TDecodeResult& result) {
     TProgressiveResize* const lines = delivery.resize;
     const std::string key = PluginKeyOf(fileName);
     TPictureFile file(fileName);
-    for (const PluginEntry& entry : PluginTable) {
+    for (const PluginEntry& entry : table_) {
         if (result.Delivery != TPictureDelivery::None) break;
         if (!entry.Enabled || !entry.Info.Extensions || !entry.Info.Decoders) continue;
         for (std::int32_t j = 0; j < entry.Info.FormatCount; ++j) {
@@ -507,49 +510,42 @@ void RunDecoders(const std::string& fileName, std::int32_t width, std::int32_t h
     }
 }
 
-}  // namespace
-
-TDecodeResult DecodePicture(const std::string& fileName, const TDecodeRequest& request) {
-    std::int32_t width = request.Width, height = request.Height;
-    if (Settings.FitMode == 2) {
-        width = width > INT32_MAX / 2 ? INT32_MAX : width * 2;
-        height = height > INT32_MAX / 2 ? INT32_MAX : height * 2;
-    }
+TDecodeResult TPluginHost::Decode(const std::string& fileName, const TDecodeRequest& request) {
     TDecodeResult result;
     TLineDelivery delivery{request.Lines, request.Cancel};
     {
         const TDecodeCancelScope cancel(request.Cancel);
         TLineDeliveryScope scope(request.Lines ? &delivery : nullptr);
-        RunDecoders(fileName, width, height, delivery, result);
+        RunDecoders(fileName, request.Width, request.Height, delivery, result);
     }
     result.LineCalls = delivery.calls;
     result.RefusedLines = delivery.refused;
     return result;
 }
 
-void* QV_CDECL GetPictureBuffer(std::int32_t bytes) {
+void* TPluginHost::PictureBuffer(std::int32_t bytes) {
     if (bytes <= 0) return nullptr;
-    if (bytes == PictureBufferSize && PictureBuffer) return PictureBuffer;
-    if (!PictureBuffer) {
-        PictureBuffer = SharedMem.GetMem ? SharedMem.GetMem(bytes) : nullptr;
-    } else if (!SharedMem.ReallocMem || !SharedMem.ReallocMem(&PictureBuffer, bytes)) {
-        // The old block is still in PictureBuffer; free it rather than hand
+    if (bytes == pictureBufferSize_ && pictureBuffer_) return pictureBuffer_;
+    if (!pictureBuffer_) {
+        pictureBuffer_ = sharedMem_.GetMem ? sharedMem_.GetMem(bytes) : nullptr;
+    } else if (!sharedMem_.ReallocMem || !sharedMem_.ReallocMem(&pictureBuffer_, bytes)) {
+        // The old block is still in pictureBuffer_; free it rather than hand
         // out a buffer smaller than asked for.
         FreePictureBuffer();
     }
-    PictureBufferSize = PictureBuffer ? bytes : 0;
-    return PictureBuffer;
+    pictureBufferSize_ = pictureBuffer_ ? bytes : 0;
+    return pictureBuffer_;
 }
 
-void FreePictureBuffer() {
-    if (PictureBuffer && SharedMem.FreeMem) SharedMem.FreeMem(PictureBuffer);
-    PictureBuffer = nullptr;
-    PictureBufferSize = 0;
+void TPluginHost::FreePictureBuffer() {
+    if (pictureBuffer_ && sharedMem_.FreeMem) sharedMem_.FreeMem(pictureBuffer_);
+    pictureBuffer_ = nullptr;
+    pictureBufferSize_ = 0;
 }
 
-void UnloadPlugins() {
+void TPluginHost::Unload() {
     FreePictureBuffer();
-    for (const PluginEntry& entry : PluginTable) {
+    for (const PluginEntry& entry : table_) {
         const PluginInfo& info = entry.Info;
         if ((info.Flags & kPluginWantsShutdown) && (info.Flags & kPluginWantsServices) && info.Notify) {
             HostServices notice{};
@@ -560,15 +556,18 @@ void UnloadPlugins() {
     }
     // The table goes before the libraries its texts point into; freeing a
     // library runs its detach code.
-    std::vector<TModule> modules = std::move(PluginModules);
-    PluginModules.clear();
-    PluginTable.clear();
+    std::vector<TModule> modules = std::move(modules_);
+    modules_.clear();
+    table_.clear();
     modules.clear();
-    ExtensionList.clear();
+    extensions_.clear();
     // The memory manager last: a plug-in may give back shared blocks in its
     // shutdown notice or when it is detached, and must find the manager's
     // code still there.
-    SetSharedAllocator(nullptr);
-    SharedMem = TSharedMemoryEntries{};
-    MemoryManager.Reset();
+    if (contract.loaded.load() == this) {
+        SetSharedAllocator(nullptr);
+        contract.loaded = nullptr;
+    }
+    sharedMem_ = TSharedMemoryEntries{};
+    memoryManager_.Reset();
 }

@@ -23,12 +23,8 @@ struct PluginEntry {
     PluginInfo Info;           // copy of the plug-in's block; its pointers stay valid while Module is loaded
     bool Enabled = false;      // true once accepted
     std::string FileName;      // the library's name without folder, at most 100 characters
-    HMODULE Module = nullptr;  // owned by PluginModules
+    HMODULE Module = nullptr;  // owned by the host
 };
-
-extern std::vector<PluginEntry> PluginTable;
-// The module of every accepted plug-in, freed by UnloadPlugins.
-extern std::vector<TModule> PluginModules;
 
 // While a decode with a progressive resize runs, the line-callback slot
 // plug-ins were given at load time holds the host's callback; between
@@ -69,17 +65,6 @@ private:
 // Those questions since start-up, over every thread.
 std::uint32_t CancelQueriesSinceStart();
 
-// Loads fastmm.dll and every accepted plug-in from Settings.InstallPath,
-// the libraries in the catalogue's order of their names. A ".dll" there
-// that cannot be loaded (not a library, a library of the other width, a
-// missing dependency) is skipped without a word to the user; the libraries
-// after it still load. A fastmm.dll that cannot be loaded is
-// reported once and replaced by the process heap.
-void LoadPlugins();
-// Fills ExtensionList from the enabled plug-ins' extensions, lower-cased,
-// without duplicates.
-void BuildExtensionList();
-
 // How a decode handed its picture over.
 enum class TPictureDelivery {
     None,   // nothing was decoded
@@ -88,10 +73,10 @@ enum class TPictureDelivery {
 };
 
 struct TDecodeRequest {
-    std::int32_t Width = 0;   // the wanted size; doubled for FitMode 2
+    std::int32_t Width = 0;   // the wanted size
     std::int32_t Height = 0;
-    // Takes the lines of plug-ins that deliver them (those given the slot:
-    // Settings.rtresize at load time); null: pictures come whole. Borrowed.
+    // Takes the lines of plug-ins that deliver them (those given the slot
+    // at load time); null: pictures come whole. Borrowed.
     TProgressiveResize* Lines = nullptr;
     // Once raised, further lines are refused (line -1 still passes), our
     // plug-ins stop at their next piece of work, and no further plug-in is
@@ -114,27 +99,11 @@ struct TDecodeResult {
     std::uint32_t RefusedLines = 0;
 };
 
-// Has the first plug-in that claims the file's extension decode it, falling
-// back to the next claiming plug-in when one delivers nothing, delivers its
-// lines only in part, or faults (the resize is rearmed for it); a cancelled
-// decode tries no further plug-in. The file is opened once, when a plug-in claims it: for
-// its size and for decoders that take a handle; decoders that take a name
-// open it themselves. Errors the resize raised while a decoder ran are
-// raised again once the decoder has returned.
-TDecodeResult DecodePicture(const std::string& fileName, const TDecodeRequest& request);
 // The extension key a plug-in is chosen by. A short (8.3) name cuts ".jpeg"
 // to ".JPE": for a name with a "~", the long name's extension counts when
 // the file is there and that extension is plain ASCII (plug-ins list ASCII
 // extensions, and every code page spells ASCII as itself).
 std::string PluginKeyOf(const std::string& path);
-
-// The one host-owned picture buffer (contract: C convention, byte count in).
-void* QV_CDECL GetPictureBuffer(std::int32_t bytes);
-void FreePictureBuffer();
-// Frees the picture buffer, sends the shutdown notice to the plug-ins that
-// asked for it, frees every plug-in, empties ExtensionList and then frees
-// fastmm.dll, which plug-ins may still call until they are detached.
-void UnloadPlugins();
 
 // The shared-memory entries handed to plug-ins: fastmm.dll's exports, or the
 // same contract on the process heap when it could not be loaded.
@@ -143,4 +112,76 @@ struct TSharedMemoryEntries {
     TSharedFreeMem FreeMem = nullptr;
     TSharedReallocMem ReallocMem = nullptr;
 };
-const TSharedMemoryEntries& SharedMemoryEntries();
+
+// One decode's line delivery (plugins_win32.cpp).
+struct TLineDelivery;
+
+// The plug-in host of one session: the accepted plug-ins, the extensions
+// they claim, the shared memory manager and the picture buffer plug-ins
+// deliver into. A process loads one set of plug-ins at a time (the
+// contract's callbacks carry no context), so one host is loaded at a time;
+// the session owns it.
+class TPluginHost {
+public:
+    TPluginHost() = default;
+    TPluginHost(const TPluginHost&) = delete;
+    TPluginHost& operator=(const TPluginHost&) = delete;
+    ~TPluginHost() { Unload(); }
+
+    // Loads fastmm.dll and every accepted plug-in from `installPath`, the
+    // libraries in the catalogue's order of their names. With `lineDelivery`
+    // plug-ins are given the line-callback slot. A ".dll" there that cannot
+    // be loaded (not a library, a library of the other width, a missing
+    // dependency) is skipped without a word to the user; the libraries after
+    // it still load. A fastmm.dll that cannot be loaded is reported once and
+    // replaced by the process heap. Then fills the extension list.
+    void Load(const std::string& installPath, bool lineDelivery);
+    // Frees the picture buffer, sends the shutdown notice to the plug-ins
+    // that asked for it, frees every plug-in, empties the extension list and
+    // then frees fastmm.dll, which plug-ins may still call until they are
+    // detached. Harmless when nothing is loaded.
+    void Unload();
+
+    // The accepted plug-ins, in order of acceptance.
+    const std::vector<PluginEntry>& Table() const { return table_; }
+    std::size_t ModuleCount() const { return modules_.size(); }
+    // Lower-case picture extensions with the leading dot, without
+    // duplicates, from the enabled plug-ins.
+    const std::vector<std::string>& Extensions() const { return extensions_; }
+    const TSharedMemoryEntries& SharedMemory() const { return sharedMem_; }
+
+    // Has the first plug-in that claims the file's extension decode it, falling
+    // back to the next claiming plug-in when one delivers nothing, delivers its
+    // lines only in part, or faults (the resize is rearmed for it); a cancelled
+    // decode tries no further plug-in. The file is opened once, when a plug-in claims it: for
+    // its size and for decoders that take a handle; decoders that take a name
+    // open it themselves. Errors the resize raised while a decoder ran are
+    // raised again once the decoder has returned.
+    TDecodeResult DecodePicture(const std::string& fileName, const TDecodeRequest& request);
+    TDecodeResult Decode(const std::string& fileName, const TDecodeRequest& request);
+
+    // The one host-owned picture buffer, which plug-ins reach through
+    // GetPictureBuffer.
+    void* PictureBuffer(std::int32_t bytes);
+    void FreePictureBuffer();
+
+private:
+    void LoadMemoryManager(const std::string& installPath);
+    void LoadOnePlugin(const std::string& path, bool lineDelivery);
+    void BuildExtensionList();
+    bool DeliveryFits(std::int32_t width, std::int32_t height, void* pixels) const;
+    void RunDecoders(const std::string& fileName, std::int32_t width, std::int32_t height,
+                     TLineDelivery& delivery, TDecodeResult& result);
+
+    std::vector<PluginEntry> table_;
+    std::vector<TModule> modules_;  // the module of every accepted plug-in
+    std::vector<std::string> extensions_;
+    TModule memoryManager_;            // fastmm.dll
+    TSharedMemoryEntries sharedMem_;  // its three entries, or the process-heap ones; empty once unloaded
+    void* pictureBuffer_ = nullptr;   // from the shared allocator
+    std::int32_t pictureBufferSize_ = 0;
+};
+
+// The contract's picture buffer entry (C convention, byte count in): the
+// buffer of the loaded host; null when none is loaded.
+void* QV_CDECL GetPictureBuffer(std::int32_t bytes);

@@ -1,10 +1,10 @@
 #include "imaging/prepare_win32.h"
 
 #include <algorithm>
+#include <climits>
 #include <memory>
 #include <optional>
 
-#include "session/settings.h"
 #include "imaging/colour_convert_win32.h"
 #include "imaging/picture_colour_win32.h"
 #include "imaging/resample.h"
@@ -120,31 +120,40 @@ void ReleaseAbandonedDecode() {
 }
 
 void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info,
-                 const TPictureColours& colours) {
+                 const TPrepareOptions& options) {
+    const TPictureColours& colours = options.Colours;
     info = PictureInfo();
     TDecodeTurn turn;
-    if (!turn.Held() || DecodeCancelled()) {
+    if (!turn.Held() || DecodeCancelled() || !options.Plugins) {
         target.Clear();
         return;
     }
-    const std::uint8_t fitMode = Settings.FitMode;
+    TPluginHost& plugins = *options.Plugins;
+    const std::uint8_t fitMode = options.Fit.FitMode;
     TPixelView view = PixelView(target);
     // The resize lives as long as this decode, so nothing of it survives
     // into the next picture however the decode ends.
     std::optional<TProgressiveResize> resize;
-    if (Resamples(fitMode) && Settings.rtresize) resize.emplace(&view, fitMode);
+    if (Resamples(fitMode) && options.Fit.LineResize) resize.emplace(&view, fitMode);
     TDecodeResult decoded;
     // The picture buffer goes back after every picture, also when an error
     // from the resampler leaves this function early.
     struct TBufferRelease {
         TDecodeResult& decoded;
+        TPluginHost& plugins;
         ~TBufferRelease() {
             decoded.Picture.reset();
-            FreePictureBuffer();
+            plugins.FreePictureBuffer();
         }
-    } release{decoded};
-    decoded =
-        DecodePicture(fileName, {target.Width, target.Height, resize ? &*resize : nullptr, decodeCancel});
+    } release{decoded, plugins};
+    // FitMode 2 decodes at twice the size, so that Lanczos has detail to
+    // work with.
+    std::int32_t width = target.Width, height = target.Height;
+    if (fitMode == 2) {
+        width = width > INT32_MAX / 2 ? INT32_MAX : width * 2;
+        height = height > INT32_MAX / 2 ? INT32_MAX : height * 2;
+    }
+    decoded = plugins.Decode(fileName, {width, height, resize ? &*resize : nullptr, decodeCancel});
     info.FileSize = decoded.FileSize;
     info.Delivery = decoded.Delivery;
     info.Lines = decoded.LineCalls;
@@ -161,7 +170,7 @@ void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info
     if (DecodeCancelled()) return;
     TRect32 covered;
     if (decoded.Delivery == TPictureDelivery::Whole) {
-        FitPicture(target, *decoded.Picture);
+        FitPicture(target, *decoded.Picture, fitMode);
         covered = CoveredArea(target, decoded.Picture->Width, decoded.Picture->Height);
     } else if (resize) {
         covered = resize->TargetRect();
@@ -176,7 +185,7 @@ void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info
                                                       covered.Height, stride) == TColourResult::Converted;
 }
 
-void FitPicture(TBitmap& target, const TBitmap& source) {
+void FitPicture(TBitmap& target, const TBitmap& source, std::uint8_t fitMode) {
     target.Clear();
     const int tw = target.Width, th = target.Height, sw = source.Width, sh = source.Height;
     if (tw <= 0 || th <= 0 || sw <= 0 || sh <= 0 || !source.Bits) return;
@@ -186,7 +195,6 @@ void FitPicture(TBitmap& target, const TBitmap& source) {
         CopyPixels(target, source, 0, 0, 0, 0, sw - 1, sh - 1);
     } else if (fit.scales(target)) {
         const TRect32 r = FittedRect(sw, sh, tw, th);
-        const std::uint8_t fitMode = Settings.FitMode;
         const bool smallEnlarged = fit.smaller() && sw < 50 && sh < 50;
         if (Resamples(fitMode) && !smallEnlarged && sw > 10 && sh > 10 && r.Width > 10 && r.Height > 10) {
             Resample(r.Left, r.Top, r.Width, r.Height, fitMode == 1 ? kFilterHermite : kFilterLanczos3, 0.0f,

@@ -41,11 +41,28 @@ struct TPictureColours {
     TColourConverter* Converter = nullptr;
 };
 
-// Decodes `fileName` and fits it into `target`: with FitMode 1 or 2 and
-// Settings.rtresize on, plug-ins that deliver lines have them resized into
+// How a picture is fitted into its target.
+struct TFitOptions {
+    // 0: GDI's halftone stretch; 1: Hermite; 2: Lanczos3, the picture
+    // decoded at twice the target's size.
+    std::uint8_t FitMode = 0;
+    // With FitMode 1 or 2, plug-ins that deliver lines have them resized as
+    // they come.
+    bool LineResize = false;
+};
+
+// What one preparation works with, handed over by its caller.
+struct TPrepareOptions {
+    TPluginHost* Plugins = nullptr;  // borrowed; null: nothing is decoded
+    TFitOptions Fit;
+    TPictureColours Colours;
+};
+
+// Decodes `fileName` through `options.Plugins` and fits it into `target`:
+// with FitMode 1 or 2 and LineResize on, plug-ins that deliver lines have them resized into
 // the target as they come; a picture that comes whole is fitted afterwards.
 // A picture that cannot be decoded leaves the target black. Resampler and
-// bitmap errors propagate. With `colours` Intended, the part of the target
+// bitmap errors propagate. With `Colours.Intended`, the part of the target
 // the picture covers is then converted as the file's colour description
 // says; untagged and sRGB pictures stay byte for byte as fitted.
 // One decode runs at a time in the process: a call waits for the decode of
@@ -53,7 +70,7 @@ struct TPictureColours {
 // a cancel flag waits until its flag is raised; any other gives up after
 // kDecodeTurnWaitMs and leaves the target black.
 void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info,
-                 const TPictureColours& colours = {});
+                 const TPrepareOptions& options);
 constexpr unsigned kDecodeTurnWaitMs = 3000;
 
 // A flag that abandons the calling thread's decodes once raised: the line
@@ -70,6 +87,6 @@ bool DecodeCancelled();
 void ReleaseAbandonedDecode();
 // Fits a decoded picture into the target: pixel copies, the resampler or
 // HALFTONE StretchDIBits; everything the picture does not cover is black.
-void FitPicture(TBitmap& target, const TBitmap& source);
+void FitPicture(TBitmap& target, const TBitmap& source, std::uint8_t fitMode);
 // The same decisions for two GDI-backed bitmaps, drawn with GDI only.
 void FitPictureGdi(TBitmap& target, const TBitmap& source);

@@ -10,7 +10,7 @@
 
 namespace {
 
-bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path, const TPictureColours& colours) {
+bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path, const TPrepareOptions& options) {
     // An index the catalogue no longer has (random order after it shrank)
     // names no file: unreadable, like any other picture that fails.
     if (path.empty()) {
@@ -18,20 +18,20 @@ bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path, const TPictur
         return false;
     }
     PictureInfo info;
-    LoadPicture(bitmap, path, info, colours);
+    LoadPicture(bitmap, path, info, options);
     return info.Width != 0 && info.Height != 0;
 }
 
 }  // namespace
 
-std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order, bool keepGoing,
-                             const TPictureColours& colours) {
+std::int32_t LoadNextPicture(TBitmap& bitmap, const TShowPictures& show, const TSequenceOptions& order,
+                             const TPrepareOptions& options, bool keepGoing) {
     // A cancelled loader prepares nothing more: nobody shows it, and it
     // must not go on to the next picture (nor read the catalogue, which the
     // dialog may be editing by then).
     const auto& hook = RenderHooks().PreparePicture;
     const auto prepare = [&](TBitmap& target, const std::string& path) {
-        return hook ? hook(target, path) : PrepareWithPipeline(target, path, colours);
+        return hook ? hook(target, path) : PrepareWithPipeline(target, path, options);
     };
     const auto prepareOne = [&](const std::string& path) {
         if (!keepGoing) return prepare(bitmap, path);
@@ -46,10 +46,10 @@ std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order, boo
         bitmap.Clear();
         return false;
     };
-    const TSequenceResult result = ChooseShowPicture(order, prepareOne, DecodeCancelled);
+    const TSequenceResult result = ChooseShowPicture(show, order, prepareOne, DecodeCancelled);
     switch (result) {
     case TSequenceResult::Prepared:
-        return ShowSequence.CurrentIndex;
+        return show.Sequence.CurrentIndex;
     case TSequenceResult::NoPictures:
         DrawMessage(bitmap, kNoPicturesMessage, kMessageColour);
         break;

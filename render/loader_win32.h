@@ -3,6 +3,7 @@
 #include <string>
 
 #include "catalogue/sequence.h"
+#include "catalogue/sequence_win32.h"
 #include "imaging/bitmap_win32.h"
 #include "imaging/prepare_win32.h"
 
@@ -10,14 +11,13 @@
 // sequencer for the next picture, prepares it into the bitmap, or writes the
 // show's message there when there is nothing to show.
 
-// Chooses the next picture by `order` and prepares it into
-// `bitmap`, or writes "No pictures selected" / "Can't read pictures" there.
+// Chooses the next picture of `show` by `order` and prepares it into
+// `bitmap` as `prepare` says, or writes "No pictures selected" / "Can't read pictures" there.
 // Returns the global index of the picture now in the bitmap; -1 for a
 // message, and when the show stopped before a picture was ready. Runs on
 // the picture-loading thread. An error preparing a picture travels to the
 // caller; with `keepGoing` (a run from the dialog, whose process holds edits
 // not yet saved) it makes that picture one that cannot be read instead, and
 // the show goes on.
-// `colours` says what preparing does with the colours files describe.
-std::int32_t LoadNextPicture(TBitmap& bitmap, const TSequenceOptions& order, bool keepGoing = false,
-                             const TPictureColours& colours = {});
+std::int32_t LoadNextPicture(TBitmap& bitmap, const TShowPictures& show, const TSequenceOptions& order,
+                             const TPrepareOptions& prepare, bool keepGoing = false);

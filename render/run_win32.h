@@ -10,9 +10,12 @@
 #include "base/thread_owner.h"
 #include "catalogue/sequence.h"
 #include "imaging/bitmap_win32.h"
+#include "imaging/prepare_win32.h"
 #include "render/scene_state.h"
+#include "render/timing_win32.h"
 
 class TGLControl;
+class TSession;
 struct TLoaderJob;
 
 // Mouse moves to new positions tolerated before a full-screen run ends.
@@ -23,7 +26,7 @@ struct TMonitorEntry {
     HWND Cover;  // its cover window; null for the primary monitor and once closed
 };
 
-// One run of the saver, from its windows to its teardown. RunSaver owns it
+// One run of the saver, from its windows to its teardown. TSaverRuns::Run owns it
 // on the main thread's stack; the window procedures reach it through the
 // saver and cover windows, the render thread through its start parameter,
 // the loader through its own job, which can outlive the run. Threads named
@@ -35,6 +38,7 @@ struct TRun {
     ~TRun();
 
     // Fixed before the render thread starts [M writes, R reads].
+    TSession* Session = nullptr;  // what the run shows, and its random generator; borrowed [M, R, L]
     bool FullScreen = false;  // no host window
     bool Paced = true;        // frames wait for the monitor's refresh
     HWND Host = nullptr;      // the preview's host, else null
@@ -45,6 +49,7 @@ struct TRun {
     DWORD MainThreadId = 0;            // the thread that pumps the windows' messages
     std::unique_ptr<TBitmap> Picture;  // prepared by the loader, uploaded by the scene; see TLoaderJob
     TSequenceOptions Order;            // the show's order and resume choice
+    TFitOptions Fit;                   // how pictures are fitted into Picture
     bool IntendedColours = false;      // pictures that carry a colour profile are converted for the monitor
     std::vector<std::uint8_t> MonitorProfile;  // the saver window's monitor's profile; empty: sRGB
 
@@ -67,6 +72,7 @@ struct TRun {
 
     // The input rules and the windows [M, claimed by SetUpRun].
     TThreadOwner Main;
+    TTimerResolution TimerResolution;               // raised by the set-up, restored by the teardown
     std::int32_t MouseAllowance = kMouseAllowance;  // moves still tolerated
     bool PausedByMonitor = false;                   // Paused was set because the monitor went off
     bool Vanished = false;                          // the windows are off the screen

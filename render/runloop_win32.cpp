@@ -1,7 +1,5 @@
 #include "render/runloop_win32.h"
 
-#include <shellapi.h>
-
 #include <algorithm>
 #include <cmath>
 #include <exception>
@@ -11,7 +9,7 @@
 
 #include "base/exception.h"
 #include "base/random.h"
-#include "session/settings.h"
+#include "session/session_win32.h"
 #include "base/site.h"
 #include "base/run_state.h"
 #include "base/handles_win32.h"
@@ -26,7 +24,7 @@
 #include "diag/fault_guard_win32.h"
 #include "imaging/colour_convert_win32.h"
 #include "imaging/prepare_win32.h"
-#include "render/driver_page.h"
+#include "render/acceleration_win32.h"
 #include "render/glcontext_win32.h"
 #include "render/hooks_win32.h"
 #include "render/loader_win32.h"
@@ -35,12 +33,6 @@
 #include "render/scene_state.h"
 #include "render/scene_win32.h"
 #include "render/textures_win32.h"
-
-const char* const kAccelerationMessage =
-    "OpenGL hardware acceleration is not supported on your system and all OpenGL applications will run "
-    "slow. Please install video drivers from your graphics accelerator's CD or from Internet. But if the "
-    "screensaver work fast enough, just ignore this message. Would you like to download drivers from "
-    "Internet now?";
 
 // The loader of one run. A stop raises its cancel flag, which the decode in
 // progress honours at its next line; the thread is never terminated, since
@@ -55,7 +47,11 @@ struct TLoaderJob {
     std::atomic<bool> ready{false};       // the loader has a picture ready [R, L]
     std::atomic<std::int32_t> readyIndex{-1};  // the global index of that picture; -1 for a message [L, R]
     TBitmap* target = nullptr;            // the run's picture bitmap, which it prepares pictures into
+    // The session's catalogue, sequence, random generator and plug-ins;
+    // borrowed. The runs end every loader before the session ends.
+    TSession* session = nullptr;
     TSequenceOptions order;               // the show's order, fixed when the loader starts
+    TFitOptions fit;                      // how pictures are fitted, fixed when the loader starts
     bool intendedColours = false;         // the run's choice, fixed before the thread starts
     std::unique_ptr<TColourConverter> colours;  // the loader's own, for the run's monitor [L]
     std::unique_ptr<TBitmap> keptBitmap;  // that bitmap, once the run has ended without waiting for it
@@ -74,30 +70,6 @@ constexpr DWORD kRenderExitWaitMs = 1000;
 // How often a full-screen run looks for monitors that came, went or moved
 // without the system announcing it.
 constexpr DWORD kMonitorCheckMs = 1000;
-
-// The system timer runs at 1 ms for the run, so that Sleep(1) between
-// frames sleeps about 1 ms instead of a whole 10 to 16 ms scheduler tick.
-// "winmm.dll" is loaded at run time from the system folder.
-struct TTimerPeriod {
-    TModule winmm;
-    bool raised = false;
-    using TPeriodFn = UINT(WINAPI*)(UINT);
-    TPeriodFn Function(const char* name) const { return ProcAddress<TPeriodFn>(winmm.Get(), name); }
-};
-TTimerPeriod timerPeriod;  // [M, R]: raised by RunSaver, restored by the teardown
-
-void RaiseTimerResolution() {
-    if (timerPeriod.raised) return;
-    if (!timerPeriod.winmm) timerPeriod.winmm.Reset(LoadSystemLibrary("winmm.dll"));
-    if (!timerPeriod.winmm) return;
-    if (auto begin = timerPeriod.Function("timeBeginPeriod")) timerPeriod.raised = begin(1) == 0;
-}
-
-void RestoreTimerResolution() {
-    if (!timerPeriod.raised) return;
-    if (auto end = timerPeriod.Function("timeEndPeriod")) end(1);
-    timerPeriod.raised = false;
-}
 
 // Raised by the armed crash test: exercises the crash report.
 class EZeroDivide : public Exception {
@@ -125,32 +97,6 @@ void Guard(std::uint32_t extraFlags, Body body) {
     }
 }
 
-// The adapters as "description(device)" lines.
-std::vector<std::string> AdapterLines() {
-    std::vector<std::string> lines;
-    TModule user32(LoadSystemLibrary("User32.dll"));
-    if (!user32) return lines;
-    using TEnumDevices = BOOL(WINAPI*)(LPCSTR, DWORD, PDISPLAY_DEVICEA, DWORD);
-    const auto enumDevices = ProcAddress<TEnumDevices>(user32.Get(), "EnumDisplayDevicesA");
-    if (!enumDevices) return lines;
-    for (DWORD i = 0;; ++i) {
-        DISPLAY_DEVICEA device{};
-        device.cb = sizeof device;
-        if (!enumDevices(nullptr, i, &device, 0)) break;
-        // Both strings are fixed arrays; take at most their length even if
-        // the system left one unterminated.
-        const std::string description(device.DeviceString, strnlen(device.DeviceString, 127));
-        const std::string name(device.DeviceName, strnlen(device.DeviceName, 31));
-        lines.push_back(description + "(" + name + ")");
-    }
-    return lines;
-}
-
-void OpenDriverPage() {
-    const std::string url = DriverPageUrl(kOpenGLPage, AdapterLines());
-    ::ShellExecuteA(nullptr, nullptr, url.c_str(), nullptr, nullptr, SW_HIDE);
-}
-
 // The render thread could not go on, or has finished: make sure the main
 // thread, which may be waiting for the context or pumping messages, notices.
 void WakeMainThread(const TRun& run) {
@@ -163,10 +109,6 @@ void ReleaseMainThread(TRun& run) {
     run.ContextPending = false;
     WakeMainThread(run);
 }
-
-// Loaders of ended runs of this process that were still finishing a
-// cancelled decode when their run returned to the dialog [M].
-std::vector<std::unique_ptr<TLoaderJob>> lingeringLoaders;
 
 // A full-screen run waits this long after the stop for the loader to
 // finish its decode, so that the process ends within 6 s of the input.
@@ -189,12 +131,12 @@ bool LoaderEnded(TLoaderJob& job, DWORD waitMs) {
 
 // Forgets the loaders of earlier runs that have ended, waiting up to
 // `waitMs` in all for those still decoding.
-void ReapLingeringLoaders(DWORD waitMs) {
+void ReapLingeringLoaders(TLingeringLoaders& lingering, DWORD waitMs) {
     const DWORD start = ::GetTickCount();
-    for (auto it = lingeringLoaders.begin(); it != lingeringLoaders.end();) {
+    for (auto it = lingering.begin(); it != lingering.end();) {
         const DWORD spent = ::GetTickCount() - start;
         if (LoaderEnded(**it, spent < waitMs ? waitMs - spent : 0)) {
-            it = lingeringLoaders.erase(it);
+            it = lingering.erase(it);
         } else {
             ++it;
         }
@@ -281,7 +223,9 @@ TLoaderJob& StartLoader(TRun& run) {
     TLoaderJob& loader = *run.Loader;
     loader.requested = true;
     loader.target = run.Picture.get();
+    loader.session = run.Session;
     loader.order = run.Order;
+    loader.fit = run.Fit;
     loader.intendedColours = run.IntendedColours;
     loader.colours = std::make_unique<TColourConverter>(run.MonitorProfile);
     loader.thread.Reset(::CreateThread(nullptr, kThreadStack, LoaderThreadMain, &loader, 0, nullptr));
@@ -337,14 +281,14 @@ bool HandOverPicture(TRun& run, TScene& scene, TLoaderJob& loader) {
     loader.requested = false;
     const std::int32_t index = loader.readyIndex;
     if (index >= 0) run.ShownIndex = index;
-    LaunchPanel(scene.PhotoPanel);
+    LaunchPanel(scene.PhotoPanel, run.Session->Random);
     scene.UploadPending = true;
     return true;
 }
 
 void RenderLoop(TRun& run) {
     TScene& scene = run.Scene;
-    InitStarField(scene.StarField);
+    InitStarField(scene.StarField, run.Session->Random);
     TLoaderJob& loader = StartLoader(run);
     TFramePacer pacer;
     TFrameClock clock;
@@ -409,8 +353,9 @@ void RenderLoop(TRun& run) {
 DWORD WINAPI LoaderThreadMain(void* param) {
     auto* job = static_cast<TLoaderJob*>(param);
     NameThisThread("loader");
-    const TThreadClaim sequence(ShowSequence.Owner);
-    const TThreadClaim catalogue(PicList.Owner);
+    TSession& session = *job->session;
+    const TThreadClaim sequence(session.Sequence.Owner);
+    const TThreadClaim catalogue(session.PicList.Owner);
     SetDecodeCancel(&job->cancel);
     // A run from the dialog must not end the process: the dialog holds edits
     // not yet saved. A picture whose preparation raises an error is one that
@@ -418,14 +363,15 @@ DWORD WINAPI LoaderThreadMain(void* param) {
     // outside any one picture, ends this loader alone, and the show goes on
     // with what it has until the user ends it.
     const bool keepDialog = LaunchedFromDialog;
-    const TPictureColours colours{job->intendedColours, job->colours.get()};
+    const TShowPictures show{session.PicList, session.Sequence, session.Random};
+    const TPrepareOptions prepare{&session.Plugins, job->fit, {job->intendedColours, job->colours.get()}};
     while (!job->cancel) {
         job->readyIndex = -1;
         if (keepDialog) {
             bool failed = false;
-            auto load = [job, &failed, &colours] {
+            auto load = [job, &failed, &show, &prepare] {
                 try {
-                    job->readyIndex = LoadNextPicture(*job->target, job->order, true, colours);
+                    job->readyIndex = LoadNextPicture(*job->target, show, job->order, prepare, true);
                 } catch (...) {
                     failed = true;
                 }
@@ -440,7 +386,9 @@ DWORD WINAPI LoaderThreadMain(void* param) {
             }
         } else {
             Guard(kCaughtInLoader,
-                  [job, &colours] { job->readyIndex = LoadNextPicture(*job->target, job->order, false, colours); });
+                  [job, &show, &prepare] {
+                      job->readyIndex = LoadNextPicture(*job->target, show, job->order, prepare, false);
+                  });
         }
         if (job->cancel) break;
         job->ready = true;
@@ -466,23 +414,24 @@ void ReleaseGL(TRun& run) {
 // Sets up what the run needs before its render thread starts, in the order
 // TeardownRun undoes it. False when the run cannot go on (the user has been
 // told where that applies).
-bool SetUpRun(TRun& run, HWND host) {
+bool SetUpRun(TRun& run, HWND host, TSession& session, TLingeringLoaders& lingering) {
     // 1-4: what kind of run.
     run.Main.Claim();
+    run.Session = &session;
     run.FullScreen = host == nullptr;
     run.Host = host;
     run.MainThreadId = ::GetCurrentThreadId();
     run.Paced = FramePacingWanted();
     RunFlags |= run.FullScreen ? kRunFullScreen : kRunPreview;
     if (!run.FullScreen) CheckAcceleration(true);
-    RaiseTimerResolution();
+    run.TimerResolution.Raise();
     // A decode an earlier run left behind is usually about to end.
-    ReapLingeringLoaders(kLingeringWaitMs);
+    ReapLingeringLoaders(lingering, kLingeringWaitMs);
 
     // 5: a fresh run.
     StopRequested = 0;
-    ShowSequence.Owner.Check("The show sequence");
-    ShowSequence.CurrentIndex = -1;
+    session.Sequence.Owner.Check("The show sequence");
+    session.Sequence.CurrentIndex = -1;
     run.ShownIndex = -1;
 
     // 6-7: the system's screensaver state, the cursor, the other monitors.
@@ -503,7 +452,7 @@ bool SetUpRun(TRun& run, HWND host) {
     run.DC.Reset(run.Window);
     // The monitor is asked once a run: its profile rarely changes while a
     // screensaver runs.
-    run.IntendedColours = Settings.IntendedColours;
+    run.IntendedColours = session.Settings.IntendedColours;
     run.MonitorProfile = run.IntendedColours ? DisplayProfile(run.DC.Get()) : std::vector<std::uint8_t>();
     if (run.FullScreen) {
         run.Width = screenWidth;
@@ -520,11 +469,10 @@ bool SetUpRun(TRun& run, HWND host) {
     run.Scene.PanelWidth = std::max<std::int32_t>(1, panel.Width);
     run.Scene.PanelHeight = std::max<std::int32_t>(1, panel.Height);
     run.Picture = std::make_unique<TBitmap>(run.Scene.PanelWidth, run.Scene.PanelHeight);
-    run.Picture->ShrinkToFit = Settings.ShrinkToFit;
-    run.Picture->EnlargeToFit = Settings.EnlargeToFit;
-    run.Order.Order = Settings.Order;
-    run.Order.RandomStart = Settings.RandomStart;
-    run.Order.ResumeLast = Settings.ResumeLast;
+    run.Picture->ShrinkToFit = session.Settings.ShrinkToFit;
+    run.Picture->EnlargeToFit = session.Settings.EnlargeToFit;
+    run.Order = session.OrderOptions();
+    run.Fit = session.FitOptions();
     run.Scene.Picture = run.Picture.get();
     return static_cast<bool>(run.DC);
 }
@@ -532,7 +480,8 @@ bool SetUpRun(TRun& run, HWND host) {
 // Ends the run on the main thread, once its render thread has gone: the
 // set-up in reverse. Records "Prev" and "FPS" for a full-screen run. True
 // when the loader has ended too.
-bool TeardownRun(TRun& run) {
+bool TeardownRun(TRun& run, TLingeringLoaders& lingering) {
+    TSession& session = *run.Session;
     RunFlags |= kRunTeardown;
     StopRequested = 1;  // closing the window asks for no password now
     run.Scene.Owner.Check("The scene");
@@ -553,7 +502,7 @@ bool TeardownRun(TRun& run) {
         loaderEnded = LoaderEnded(*run.Loader, wait);
         if (!loaderEnded) {
             run.Loader->keptBitmap = std::move(run.Picture);
-            lingeringLoaders.push_back(std::move(run.Loader));
+            lingering.push_back(std::move(run.Loader));
         }
         run.Loader.reset();
     }
@@ -561,9 +510,9 @@ bool TeardownRun(TRun& run) {
     // not touch the sequence again: the main thread holds it until the run
     // is over. The catalogue stays the loader's until it has ended (see
     // WaitForLingeringLoaders); meanwhile both only read it.
-    const TThreadClaim sequence(ShowSequence.Owner);
+    const TThreadClaim sequence(session.Sequence.Owner);
     std::optional<TThreadClaim> catalogue;
-    if (loaderEnded) catalogue.emplace(PicList.Owner);
+    if (loaderEnded) catalogue.emplace(session.PicList.Owner);
     run.Picture.reset();
     if (run.FullScreen) {
         CloseCoverWindows(run);
@@ -572,12 +521,12 @@ bool TeardownRun(TRun& run) {
         ::SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, FALSE, &previous, 0);
         // The last picture the show put on the screen; a run that showed
         // none leaves the resume position as it was.
-        if (run.ShownIndex >= 0) SaveResumePosition(run.ShownIndex, run.Order.ResumeLast);
+        if (run.ShownIndex >= 0) SaveResumePosition(session.PicList, run.ShownIndex, run.Order.ResumeLast);
         TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
         const std::int32_t fps = run.FramesPerSecond;
         if (key && fps != -1) WriteRegString(key.Get(), "FPS", std::to_string(fps));
     }
-    RestoreTimerResolution();
+    run.TimerResolution.Restore();
     // 1-4 undone: a report from here on is no longer about this run.
     SetReportWindow(nullptr);
     MarkTimeline(loaderEnded ? "teardown-done" : "teardown-done loader-stuck");
@@ -592,54 +541,34 @@ bool FramePacingWanted() {
     return !(::GetEnvironmentVariableA("QV_UNPACED", value, sizeof value) > 0 && value[0] == '1');
 }
 
-std::size_t LingeringLoaderCount() {
-    return lingeringLoaders.size();
+TSaverRuns::TSaverRuns(TSession& session) : session_(session) {}
+
+TSaverRuns::~TSaverRuns() {
+    EndLingeringLoaders();
 }
 
-bool WaitForLingeringLoaders(DWORD waitMs) {
-    ReapLingeringLoaders(waitMs);
-    return lingeringLoaders.empty();
+std::size_t TSaverRuns::LingeringLoaderCount() const {
+    return lingering_.size();
 }
 
-void EndLingeringLoaders() {
-    ReapLingeringLoaders(2000);
+bool TSaverRuns::WaitForLingeringLoaders(DWORD waitMs) {
+    ReapLingeringLoaders(lingering_, waitMs);
+    return lingering_.empty();
+}
+
+void TSaverRuns::EndLingeringLoaders() {
+    if (lingering_.empty()) return;
+    ReapLingeringLoaders(lingering_, 2000);
     // A decode that still has not returned is stuck in its plug-in; the
     // plug-ins are about to be unloaded under it, so the process ends here,
     // without running anything else of the stuck thread's libraries.
-    if (!lingeringLoaders.empty()) ::TerminateProcess(::GetCurrentProcess(), 0);
+    if (!lingering_.empty()) ::TerminateProcess(::GetCurrentProcess(), 0);
 }
 
-std::string DriverKind() {
-    HWND desktop = ::GetDesktopWindow();
-    TWindowDC dc(desktop);
-    PIXELFORMATDESCRIPTOR pfd{};
-    if (!dc || ::DescribePixelFormat(dc.Get(), 1, 40, &pfd) == 0) return std::string();
-    const bool generic = (pfd.dwFlags & PFD_GENERIC_FORMAT) != 0;
-    const bool accelerated = (pfd.dwFlags & PFD_GENERIC_ACCELERATED) != 0;
-    if (generic && accelerated) return "MCD";
-    if (!generic && !accelerated) return "ICD";
-    return "No";
-}
-
-bool CheckAcceleration(bool onlyOnce) {
-    const std::string kind = DriverKind();
-    if (kind.empty()) return true;
-    TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
-    const std::string stored =
-        key ? ReadRegString(key.Get(), "driver").value_or(std::string()) : std::string();
-    if (kind != stored && key) WriteRegString(key.Get(), "driver", kind);
-    bool result = true;
-    if (kind == "No" && (!onlyOnce || stored.empty())) {
-        result = false;
-        if (ShowMessage(kAccelerationMessage, MB_YESNO | MB_ICONEXCLAMATION) == IDYES) OpenDriverPage();
-    }
-    return result;
-}
-
-TRunSummary RunSaver(HWND host) {
+TRunSummary TSaverRuns::Run(HWND host) {
     TRun run;
     TRunSummary summary;
-    const bool ready = SetUpRun(run, host);
+    const bool ready = SetUpRun(run, host, session_, lingering_);
     summary.Window = run.Window;
     TKernelHandle render;
     if (ready) {
@@ -691,7 +620,7 @@ TRunSummary RunSaver(HWND host) {
         VanishRunWindows(run);
         ::WaitForSingleObject(render.Get(), run.RenderDone ? kRenderExitWaitMs : INFINITE);
     }
-    summary.LoaderEnded = TeardownRun(run);
+    summary.LoaderEnded = TeardownRun(run, lingering_);
     summary.FramesPerSecond = run.FramesPerSecond;
     // A decode stuck in its plug-in: everything is recorded, and the
     // plug-ins must not be unloaded under it. The process ends as the system

@@ -6,6 +6,7 @@
 #include "render/scene_math.h"
 
 class TBitmap;
+class TRandom;
 
 // The state of one scene. A run owns its scene: everything here belongs to
 // the render thread, which claims it (Owner) from its start until its GL
@@ -56,10 +57,10 @@ struct TScene {
     TThreadOwner Owner;  // checked by every frame
 };
 
-// Fills the star field from the process's random generator.
-void InitStarField(std::array<TStar, kStarCount>& stars);
+// Fills the star field from `random`.
+void InitStarField(std::array<TStar, kStarCount>& stars, TRandom& random);
 // Starts a newly taken picture's flight at the far end of the fog.
-void LaunchPanel(TPhotoPanel& panel);
+void LaunchPanel(TPhotoPanel& panel, TRandom& random);
 // Moves the panel one frame towards the eye; it keeps falling below 0 until
 // the next launch, which is how the run loop sees that it has passed.
 void AdvancePanel(TPhotoPanel& panel, float frameStep);

@@ -71,3 +71,22 @@ void MarkTimeline(const char* event) {
     DWORD written = 0;
     if (file) ::WriteFile(file.Get(), line.data(), static_cast<DWORD>(line.size()), &written, nullptr);
 }
+
+namespace {
+
+using TPeriodFn = UINT(WINAPI*)(UINT);
+
+}  // namespace
+
+void TTimerResolution::Raise() {
+    if (raised_) return;
+    if (!winmm_) winmm_.Reset(LoadSystemLibrary("winmm.dll"));
+    if (!winmm_) return;
+    if (auto begin = ProcAddress<TPeriodFn>(winmm_.Get(), "timeBeginPeriod")) raised_ = begin(1) == 0;
+}
+
+void TTimerResolution::Restore() {
+    if (!raised_) return;
+    if (auto end = ProcAddress<TPeriodFn>(winmm_.Get(), "timeEndPeriod")) end(1);
+    raised_ = false;
+}

@@ -1,45 +1,53 @@
 #include "session/session_win32.h"
 
-#include "session/message_font.h"
-#include "base/random.h"
-#include "session/settings.h"
-#include "session/settings_store_win32.h"
 #include "base/run_state.h"
 #include "catalogue/catalogue_win32.h"
-#include "catalogue/piclist.h"
+#include "diag/crash_report_win32.h"
 #include "imaging/bitmap_text_win32.h"
-#include "imaging/plugins_win32.h"
+#include "session/message_font.h"
+#include "session/settings_store_win32.h"
 
-void MakeSession() {
-    SeedRandom(::GetTickCount());
+void TSession::Start() {
+    Random.Seed(::GetTickCount());
 
     SetMessageFont(MessageFontHeight(::GetSystemMetrics(SM_CXSCREEN)));
 
     Settings.MouseMove = true;
     Settings.ShrinkToFit = true;
 
-    ExtensionList.clear();
     LegacyFolders.clear();
     PicList.Clear();
 
-    LoadSettings();
+    LoadSettings(Settings, LegacyFolders);
+    SetReportInstallFolder(Settings.InstallPath);
 
-    LoadPlugins();
-    BuildExtensionList();
+    Plugins.Load(Settings.InstallPath, Settings.rtresize);
     TCatalogueSource source;
     source.File = Settings.CatalogueFile;
     source.InstallPath = Settings.InstallPath;
     source.LegacyFolders = LegacyFolders;
-    source.Scan = {Settings.ScanSubfolders, ExtensionList};
+    source.Scan = ScanOptions();
     LoadCatalogue(PicList, source);
 
     LaunchedFromDialog = false;
 }
 
-void EndSessionAndExit() {
+void TSession::EndAndExit() {
     PicList.Clear();
     LegacyFolders.clear();
     FreeMessageFont();
-    UnloadPlugins();  // also unloads fastmm.dll
+    Plugins.Unload();  // also unloads fastmm.dll
     ::ExitProcess(0);
+}
+
+TFitOptions TSession::FitOptions() const {
+    return {Settings.FitMode, Settings.rtresize};
+}
+
+TScanOptions TSession::ScanOptions() const {
+    return {Settings.ScanSubfolders, Plugins.Extensions()};
+}
+
+TSequenceOptions TSession::OrderOptions() const {
+    return {Settings.Order, Settings.RandomStart, Settings.ResumeLast};
 }

@@ -1,11 +1,45 @@
 #pragma once
 #include <windows.h>
 
-#include "base/handles_win32.h"
+#include <string>
+#include <vector>
 
-// Seeds the random generator, sets the message font, creates the shared
-// lists and loads settings, plug-ins and catalogue.
-void MakeSession();
-// Releases everything MakeSession made and ends the process with
-// exit code 0.
-[[noreturn]] void EndSessionAndExit();
+#include "base/random.h"
+#include "catalogue/piclist.h"
+#include "catalogue/scan_win32.h"
+#include "catalogue/sequence.h"
+#include "imaging/plugins_win32.h"
+#include "imaging/prepare_win32.h"
+#include "session/settings.h"
+
+// The program's state for one process: the settings, the catalogue, the
+// show sequence, the plug-in host and the random generator. The mode
+// dispatch makes it, for every mode, and hands it to the dialog or the run;
+// they hand on the parts, or the values, that lower layers need.
+class TSession {
+public:
+    TSession() = default;
+    TSession(const TSession&) = delete;
+    TSession& operator=(const TSession&) = delete;
+
+    // The application data's start: seeds the random generator, sets the
+    // message font, applies the defaults the settings load may overwrite,
+    // empties the lists, then loads the settings, the plug-ins and the
+    // catalogue, in that order.
+    void Start();
+    // Releases what Start made (catalogue, fonts, plug-ins with fastmm.dll
+    // last) and ends the process with exit code 0.
+    [[noreturn]] void EndAndExit();
+
+    // The values lower layers take from the settings.
+    TFitOptions FitOptions() const;
+    TScanOptions ScanOptions() const;
+    TSequenceOptions OrderOptions() const;
+
+    TSettings Settings;
+    std::vector<std::string> LegacyFolders;  // the old "Folders" subkey's paths, in CatalogueCompare order
+    TPicList PicList;                        // the catalogue
+    TShowSequence Sequence;
+    TPluginHost Plugins;
+    TRandom Random;
+};

@@ -2,10 +2,6 @@
 
 #include <cstdint>
 
-TSettings Settings;
-std::vector<std::string> LegacyFolders;
-std::vector<std::string> ExtensionList;
-
 static std::int32_t ClampSetting(std::int32_t v) {
     if (v < 0) return 0;
     if (v > kSettingMax) return kSettingMax;

@@ -7,9 +7,9 @@
 #include "base/path_text.h"
 #include "base/text.h"
 
-// The one process-wide settings record and the pure rules that turn
-// registry text into it and back. The registry access itself lives in
-// settings_win32.cpp.
+// The settings record, which the session owns, and the pure rules that
+// turn registry text into it and back. The registry access itself lives in
+// settings_store_win32.cpp.
 
 struct TSettings {
     std::int32_t Delay = 0;       // milliseconds, saved back only
@@ -31,12 +31,6 @@ struct TSettings {
     // "IntendedColours", read only: pictures that carry a colour profile are converted.
     bool IntendedColours = false;
 };
-
-extern TSettings Settings;
-// Folder paths of the old "Folders" subkey, in CatalogueCompare order.
-extern std::vector<std::string> LegacyFolders;
-// Lower-case picture extensions with the leading dot, without duplicates.
-extern std::vector<std::string> ExtensionList;
 
 constexpr std::int32_t kSettingMax = 1000000000;
 constexpr std::int32_t kEffdataBias = 74;

@@ -22,8 +22,8 @@ std::int32_t ReadSettingInt(HKEY key, const char* name, std::int32_t def) {
     return DecodeSettingInt(ReadRegString(key, name), def);
 }
 
-void LoadLegacyFolders() {
-    LegacyFolders.clear();
+void LoadLegacyFolders(std::vector<std::string>& legacyFolders) {
+    legacyFolders.clear();
     TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kFoldersKey);
     if (!key) return;
     DWORD valueCount = 0;
@@ -44,56 +44,52 @@ void LoadLegacyFolders() {
     for (const std::string& n : names) {
         // A value of another type than a string is not a folder: skip it.
         if (std::optional<std::string> folder = ReadRegString(key.Get(), n.c_str()))
-            LegacyFolders.push_back(*folder);
+            legacyFolders.push_back(*folder);
     }
 }
 
 }  // namespace
 
-void LoadSettings() {
-    LoadLegacyFolders();
+void LoadSettings(TSettings& settings, std::vector<std::string>& legacyFolders) {
+    LoadLegacyFolders(legacyFolders);
 
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
-    ApplyKeyDefaults(Settings, static_cast<bool>(key));
+    ApplyKeyDefaults(settings, static_cast<bool>(key));
     if (key) {
         HKEY k = key.Get();
-        Settings.Delay = ReadSettingInt(k, "Delay", 5000);
-        Settings.Convert = ReadSettingInt(k, "Convert", 5000);
-        SplitOrder(ReadSettingInt(k, "Order", 2), Settings);
-        Settings.StopKey = ReadSettingInt(k, "StopKey", 1);
-        Settings.MouseMove = ReadSettingInt(k, "MouseMove", 1) != 0;
-        Settings.rtresize = ReadSettingInt(k, "rtresize", 1) != 0;
-        Settings.Effdata = kEffdataBias - ReadSettingInt(k, "Effdata", 75);
+        settings.Delay = ReadSettingInt(k, "Delay", 5000);
+        settings.Convert = ReadSettingInt(k, "Convert", 5000);
+        SplitOrder(ReadSettingInt(k, "Order", 2), settings);
+        settings.StopKey = ReadSettingInt(k, "StopKey", 1);
+        settings.MouseMove = ReadSettingInt(k, "MouseMove", 1) != 0;
+        settings.rtresize = ReadSettingInt(k, "rtresize", 1) != 0;
+        settings.Effdata = kEffdataBias - ReadSettingInt(k, "Effdata", 75);
         // Read only: no page of the dialog sets it yet.
-        Settings.IntendedColours = ReadSettingInt(k, "IntendedColours", 1) != 0;
+        settings.IntendedColours = ReadSettingInt(k, "IntendedColours", 1) != 0;
     }
 
-    Settings.InstallPath.clear();
+    settings.InstallPath.clear();
     if (TRegKey machine = OpenRegKey(HKEY_LOCAL_MACHINE, kSettingsKey, KEY_READ))
-        Settings.InstallPath = ReadRegString(machine.Get(), "Path").value_or(std::string());
+        settings.InstallPath = ReadRegString(machine.Get(), "Path").value_or(std::string());
 
-    Settings.CatalogueFile.clear();
-    if (Settings.InstallPath.empty()) {
+    settings.CatalogueFile.clear();
+    if (settings.InstallPath.empty()) {
         ShowMessage("Corrupted registry.\r\nPlease, Reinstall Quorvane");
         return;
     }
-    Settings.CatalogueFile = CatalogueFileFor(Settings.InstallPath, ShellFolder("AppData"));
+    settings.CatalogueFile = CatalogueFileFor(settings.InstallPath, ShellFolder("AppData"));
 }
 
-void SaveSettings() {
+void SaveSettings(const TSettings& settings, const TPicList& catalogue) {
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
     std::string unwritten;
-    for (const auto& [name, value] : SettingsToSave(Settings)) {
+    for (const auto& [name, value] : SettingsToSave(settings)) {
         if (!WriteRegString(key.Get(), name.c_str(), value)) unwritten += (unwritten.empty() ? "" : ", ") + name;
     }
-    // What "Order" stored is the order with its two flags; the order itself
-    // is the part below 8.
-    Settings.Order %= 8;
-
-    if (!Settings.CatalogueFile.empty() &&
-        ::GetFileAttributesA(Settings.CatalogueFile.c_str()) == INVALID_FILE_ATTRIBUTES)
-        EnsureFolder(FolderPart(Settings.CatalogueFile, AnsiLeadByte));
-    PicList.SaveToFile(Settings.CatalogueFile);  // raises to the caller
+    if (!settings.CatalogueFile.empty() &&
+        ::GetFileAttributesA(settings.CatalogueFile.c_str()) == INVALID_FILE_ATTRIBUTES)
+        EnsureFolder(FolderPart(settings.CatalogueFile, AnsiLeadByte));
+    catalogue.SaveToFile(settings.CatalogueFile);  // raises to the caller
 
     // The catalogue is saved; the settings that did not reach the registry
     // are reported as a failed catalogue save is.

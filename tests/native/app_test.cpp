@@ -164,10 +164,12 @@ TEST(MessageFont, HeightFollowsScreenWidth) {
 
 TEST(Random, SeededSequenceIsTheStandardGenerator) {
     // MT19937 seeded with 5489 yields 3499211612 first; times 2^-32.
-    SeedRandom(5489);
-    EXPECT_DOUBLE_EQ(RandomUnit(), 3499211612.0 / 4294967296.0);
+    TRandom random(5489);
+    EXPECT_DOUBLE_EQ(random.Unit(), 3499211612.0 / 4294967296.0);
+    random.Seed(5489);
+    EXPECT_DOUBLE_EQ(random.Unit(), 3499211612.0 / 4294967296.0);
     for (int i = 0; i < 1000; ++i) {
-        const double r = RandomUnit();
+        const double r = random.Unit();
         ASSERT_GE(r, 0.0);
         ASSERT_LT(r, 1.0);
     }

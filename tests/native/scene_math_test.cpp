@@ -259,12 +259,12 @@ TEST(Camera, VersionStrings) {
 // --- Random placement -------------------------------------------------------
 
 TEST(RandomPlacement, StarsAndPanelDrawInTheSpecifiedOrder) {
-    SeedRandom(1234);
+    TRandom random(1234);
     std::mt19937 reference(1234);
     auto real = [&reference] { return reference() * (1.0 / 4294967296.0); };
 
     std::array<TStar, kStarCount> stars{};
-    InitStarField(stars);
+    InitStarField(stars, random);
     for (const TStar& star : stars) {
         const float x = static_cast<float>((real() - 0.5) * 200);
         const float y = static_cast<float>((real() - 0.5) * 200);
@@ -275,7 +275,7 @@ TEST(RandomPlacement, StarsAndPanelDrawInTheSpecifiedOrder) {
     }
 
     TPhotoPanel panel;
-    LaunchPanel(panel);
+    LaunchPanel(panel, random);
     EXPECT_EQ(panel.Distance, 200.0f);
     EXPECT_EQ(panel.OffsetX, static_cast<float>((real() - 0.5) * 60 + 12.58));
     EXPECT_EQ(panel.OffsetY, static_cast<float>((real() - 0.5) * 60 + 9.4455));

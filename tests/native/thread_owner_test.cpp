@@ -54,7 +54,7 @@ TEST(ThreadOwner, ClaimStaysWithThePlaceNotTheValue) {
     TShowSequence copy = held;
     EXPECT_TRUE(AnotherThreadMayUse(copy.Owner));
 
-    OnAnotherThread([&] { held = TShowSequence(); });  // how tests reset the process's sequence
+    OnAnotherThread([&] { held = TShowSequence(); });  // how tests reset the session's sequence
     EXPECT_EQ(held.CurrentIndex, -1);
     EXPECT_FALSE(AnotherThreadMayUse(held.Owner));
 }

@@ -18,6 +18,12 @@
 #include "tests/win32/file_faults.h"
 #include "tests/win32/plugin_fixture.h"
 #include "tests/win32/test_files.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 namespace {
 
@@ -118,35 +124,33 @@ void HideShortNames(bool on) {
 class CatalogueTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        savedSettings_ = Settings;
-        savedExtensions_ = ExtensionList;
-        savedLegacy_ = LegacyFolders;
-        ExtensionList = {".jpg", ".png"};
-        LegacyFolders.clear();
-        Settings.ScanSubfolders = true;
+        savedSettings_ = Session.Settings;
+        savedLegacy_ = Session.LegacyFolders;
+        extensions_ = {".jpg", ".png"};
+        Session.LegacyFolders.clear();
+        Session.Settings.ScanSubfolders = true;
         source_ = TCatalogueSource();
-        source_.Scan.Extensions = ExtensionList;
-        PicList.Clear();
+        source_.Scan.Extensions = extensions_;
+        Session.PicList.Clear();
     }
     void TearDown() override {
-        Settings = savedSettings_;
-        ExtensionList = savedExtensions_;
-        LegacyFolders = savedLegacy_;
+        Session.Settings = savedSettings_;
+        Session.LegacyFolders = savedLegacy_;
         SetCatalogueHooks(TCatalogueHooks{});
-        PicList.Clear();
+        Session.PicList.Clear();
     }
 
     // A scan by the extensions the start-up code would use.
-    static TScanResult Scan(const std::string& path, bool recurse = true) {
-        return ScanFolder(path, recurse, ExtensionList);
+    TScanResult Scan(const std::string& path, bool recurse = true) const {
+        return ScanFolder(path, recurse, extensions_);
     }
 
     TTempTree tree_;
     TCatalogueSource source_;  // what the start-up would hand LoadCatalogue
+    Strings extensions_;       // what the scans take for pictures
 
 private:
     TSettings savedSettings_;
-    Strings savedExtensions_;
     Strings savedLegacy_;
 };
 
@@ -184,12 +188,12 @@ TEST_F(CatalogueTest, SubfoldersOnlyWhenTheCallerAsks) {
                        tree_.Path("P\\top.jpg")};
     // The setting plays no part in a walk: only the argument does.
     for (bool setting : {false, true}) {
-        Settings.ScanSubfolders = setting;
+        Session.Settings.ScanSubfolders = setting;
         EXPECT_EQ(Scan(tree_.Path("P"), false).Found, flat) << setting;
         EXPECT_EQ(Scan(tree_.Path("P"), true).Found, deep) << setting;
-        EXPECT_EQ(Settings.ScanSubfolders, setting);
+        EXPECT_EQ(Session.Settings.ScanSubfolders, setting);
     }
-    // So do the extensions: the argument, not ExtensionList.
+    // So do the extensions: the argument, not Session.Plugins.Extensions().
     EXPECT_EQ(ScanFolder(tree_.Path("P"), true, {".png"}).Found, Strings{tree_.Path("P\\one\\mid.png")});
 }
 
@@ -241,17 +245,17 @@ TEST_F(CatalogueTest, ListAllFilesIgnoresExtensionsAndLeavesTheSettingAlone) {
     tree_.File("D\\a.dll");
     tree_.File("D\\b.txt");
     tree_.File("D\\sub\\c.dll");
-    Settings.ScanSubfolders = true;
+    Session.Settings.ScanSubfolders = true;
     Strings flat;
     ListAllFiles(tree_.Path("D"), flat, false);
     std::sort(flat.begin(), flat.end());
     EXPECT_EQ(flat, (Strings{tree_.Path("D\\a.dll"), tree_.Path("D\\b.txt")}));
-    EXPECT_TRUE(Settings.ScanSubfolders);
-    Settings.ScanSubfolders = false;
+    EXPECT_TRUE(Session.Settings.ScanSubfolders);
+    Session.Settings.ScanSubfolders = false;
     Strings deep;
     ListAllFiles(tree_.Path("D"), deep, true);
     EXPECT_EQ(deep.size(), 3u);
-    EXPECT_FALSE(Settings.ScanSubfolders);
+    EXPECT_FALSE(Session.Settings.ScanSubfolders);
 }
 
 TEST_F(CatalogueTest, LinkBackUpTheTreeIsWalkedOnce) {
@@ -383,7 +387,7 @@ TEST_F(CatalogueTest, ABestFitStandInNeverNamesAnotherFile) {
 
 TEST_F(CatalogueTest, TheLongNameDecidesWhetherAFileIsAPicture) {
     if (!WesternCodePage()) GTEST_SKIP() << "names chosen for code page 1252";
-    ExtensionList = {".jpeg"};
+    extensions_ = {".jpeg"};
     const std::string dir = tree_.Folder("P");
     MakeFileW(Wide(dir) + L"\\夕焼け.jpeg", "x");  // its short name ends in .JPE
     MakeFileW(Wide(dir) + L"\\夕焼け.txt", "x");
@@ -431,11 +435,11 @@ TEST_F(CatalogueTest, NamesWithoutShortNamesAreSkippedAndCounted) {
     source_.File = tree_.Path("piclist.dat");
     file.SaveToFile(source_.File);
     source_.Scan.Subfolders = true;
-    LoadCatalogue(PicList, source_);
-    ASSERT_EQ(PicList.Count(), 3);
-    EXPECT_EQ(PicList.GetItem(0).Pictures.ToVector(), Strings{"C:\\single.jpg"});
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 2);
-    EXPECT_EQ(PicList.GetItem(2).Pictures.ToVector(), Strings{"C:\\Other\\a.jpg"});
+    LoadCatalogue(Session.PicList, source_);
+    ASSERT_EQ(Session.PicList.Count(), 3);
+    EXPECT_EQ(Session.PicList.GetItem(0).Pictures.ToVector(), Strings{"C:\\single.jpg"});
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 2);
+    EXPECT_EQ(Session.PicList.GetItem(2).Pictures.ToVector(), Strings{"C:\\Other\\a.jpg"});
 }
 
 TEST_F(CatalogueTest, AnsiPathsOfChosenFilesAndFolders) {
@@ -470,7 +474,7 @@ TEST_F(CatalogueTest, PlugInsDecodeThePicturesByTheirShortPaths) {
     install.AddFastmm();
     install.Add(ProductDll("imgwic.dll"));
     install.Load();
-    ASSERT_FALSE(ExtensionList.empty());
+    ASSERT_FALSE(Session.Plugins.Extensions().empty());
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     const std::string dir = tree_.Folder("P");
     ::CreateDirectoryW((Wide(dir) + L"\\Фото").c_str(), nullptr);
@@ -491,7 +495,7 @@ TEST_F(CatalogueTest, PlugInsDecodeThePicturesByTheirShortPaths) {
     for (const std::string& path : found) {
         TBitmap target(64, 48);
         PictureInfo info;
-        LoadPicture(target, path, info);
+        LoadPicture(target, path, info, SessionPrepare());
         EXPECT_EQ(info.Height, 30) << path;
         EXPECT_NE(info.Format, nullptr) << path;
         widths.insert(info.Width);
@@ -724,15 +728,15 @@ TEST_F(CatalogueTest, LoadCatalogueRescansAutoRefreshFolders) {
     source_.File = tree_.Path("piclist.dat");
     file.SaveToFile(source_.File);
 
-    LoadCatalogue(PicList, source_);
-    ASSERT_EQ(PicList.Count(), 4);
-    EXPECT_EQ(PicList.GetItem(0).Pictures.ToVector(), Strings{"C:\\single.jpg"});
-    EXPECT_EQ(PicList.GetItem(1).Pictures.ToVector(),
+    LoadCatalogue(Session.PicList, source_);
+    ASSERT_EQ(Session.PicList.Count(), 4);
+    EXPECT_EQ(Session.PicList.GetItem(0).Pictures.ToVector(), Strings{"C:\\single.jpg"});
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.ToVector(),
               (Strings{tree_.Path("Fresh\\deeper\\below.jpg"), tree_.Path("Fresh\\now.jpg")}));
-    EXPECT_FALSE(PicList.GetItem(1).IncludeSubdirs);
-    EXPECT_TRUE(PicList.GetItem(2).Pictures.Empty());  // deleted folder: stays, without pictures
-    EXPECT_EQ(PicList.GetItem(2).FolderPath, tree_.Path("Gone"));
-    EXPECT_EQ(PicList.GetItem(3).Pictures.ToVector(), Strings{"listed-before.jpg"});
+    EXPECT_FALSE(Session.PicList.GetItem(1).IncludeSubdirs);
+    EXPECT_TRUE(Session.PicList.GetItem(2).Pictures.Empty());  // deleted folder: stays, without pictures
+    EXPECT_EQ(Session.PicList.GetItem(2).FolderPath, tree_.Path("Gone"));
+    EXPECT_EQ(Session.PicList.GetItem(3).Pictures.ToVector(), Strings{"listed-before.jpg"});
 }
 
 // A photo library on a network drive or a USB disk: the drive letter stays
@@ -764,13 +768,13 @@ TEST_F(CatalogueTest, AFolderThatCannotBeReachedKeepsItsList) {
     }
     source_.File = tree_.Path("piclist.dat");
     file.SaveToFile(source_.File);
-    LoadCatalogue(PicList, source_);
-    ASSERT_EQ(PicList.Count(), 4);
-    EXPECT_EQ(PicList.GetItem(1).Pictures.ToVector(), file.GetItem(1).Pictures.ToVector());
-    EXPECT_TRUE(PicList.GetItem(1).Unreachable);
+    LoadCatalogue(Session.PicList, source_);
+    ASSERT_EQ(Session.PicList.Count(), 4);
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.ToVector(), file.GetItem(1).Pictures.ToVector());
+    EXPECT_TRUE(Session.PicList.GetItem(1).Unreachable);
     for (int gone : {2, 3}) {
-        EXPECT_TRUE(PicList.GetItem(gone).Pictures.Empty()) << gone;
-        EXPECT_FALSE(PicList.GetItem(gone).Unreachable) << gone;
+        EXPECT_TRUE(Session.PicList.GetItem(gone).Pictures.Empty()) << gone;
+        EXPECT_FALSE(Session.PicList.GetItem(gone).Unreachable) << gone;
     }
 }
 
@@ -811,19 +815,19 @@ TEST_F(CatalogueTest, AReadErrorPartWayKeepsWhatWasReadAndGuardsTheFile) {
 
     // At start the show gets what could be read.
     source_.File = faulty.Path();
-    LoadCatalogue(PicList, source_);
-    EXPECT_EQ(PicList.TotalCount(), part.TotalCount());
-    EXPECT_FALSE(PicList.ReadProblem().empty());
+    LoadCatalogue(Session.PicList, source_);
+    EXPECT_EQ(Session.PicList.TotalCount(), part.TotalCount());
+    EXPECT_FALSE(Session.PicList.ReadProblem().empty());
 }
 
 TEST_F(CatalogueTest, LoadCatalogueCompletesEmptyFilesWithTheRoot) {
     source_.File = tree_.Path("piclist.dat");
     for (const std::string& bytes : {std::string(), std::string("PR\x00\x00\x02\x02", 6), std::string("garbage")}) {
         WriteAll(source_.File, bytes);
-        PicList.Clear();
-        LoadCatalogue(PicList, source_);
-        ASSERT_EQ(PicList.Count(), 1);
-        EXPECT_EQ(PicList.GetItem(0).FolderPath, "Root");
+        Session.PicList.Clear();
+        LoadCatalogue(Session.PicList, source_);
+        ASSERT_EQ(Session.PicList.Count(), 1);
+        EXPECT_EQ(Session.PicList.GetItem(0).FolderPath, "Root");
     }
 }
 
@@ -835,11 +839,11 @@ TEST_F(CatalogueTest, DefaultCatalogueFromLegacyFolders) {
     source_.LegacyFolders = {tree_.Path("A"), tree_.Path("Empty"), "", tree_.Path("B")};
     source_.InstallPath = tree_.Path("Inst");
     source_.File = tree_.Path("Data\\piclist.dat");
-    LoadCatalogue(PicList, source_);
-    ASSERT_EQ(PicList.Count(), 3);
-    EXPECT_EQ(PicList.GetItem(0).FolderPath, "Root");
-    EXPECT_EQ(PicList.GetItem(1).FolderPath, tree_.Path("A"));
-    EXPECT_EQ(PicList.GetItem(2).Pictures.ToVector(), Strings{tree_.Path("B\\x\\2.png")});
+    LoadCatalogue(Session.PicList, source_);
+    ASSERT_EQ(Session.PicList.Count(), 3);
+    EXPECT_EQ(Session.PicList.GetItem(0).FolderPath, "Root");
+    EXPECT_EQ(Session.PicList.GetItem(1).FolderPath, tree_.Path("A"));
+    EXPECT_EQ(Session.PicList.GetItem(2).Pictures.ToVector(), Strings{tree_.Path("B\\x\\2.png")});
     // The file's folder is made; the file waits for the dialog's OK.
     EXPECT_TRUE(Exists(tree_.Path("Data")));
     EXPECT_FALSE(Exists(source_.File));
@@ -849,18 +853,18 @@ TEST_F(CatalogueTest, DefaultCatalogueFromTheInstallationPhotos) {
     tree_.File("Inst\\Photos\\sample.jpg");
     source_.InstallPath = tree_.Path("Inst");
     source_.File = tree_.Path("piclist.dat");
-    LoadCatalogue(PicList, source_);
-    ASSERT_GE(PicList.Count(), 2);
-    EXPECT_EQ(PicList.GetItem(1).FolderPath, tree_.Path("Inst\\Photos"));
-    EXPECT_EQ(PicList.GetItem(1).Pictures.ToVector(), Strings{tree_.Path("Inst\\Photos\\sample.jpg")});
-    EXPECT_TRUE(PicList.GetItem(1).IncludeSubdirs);
-    EXPECT_FALSE(PicList.GetItem(1).AutoRefresh);
+    LoadCatalogue(Session.PicList, source_);
+    ASSERT_GE(Session.PicList.Count(), 2);
+    EXPECT_EQ(Session.PicList.GetItem(1).FolderPath, tree_.Path("Inst\\Photos"));
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.ToVector(), Strings{tree_.Path("Inst\\Photos\\sample.jpg")});
+    EXPECT_TRUE(Session.PicList.GetItem(1).IncludeSubdirs);
+    EXPECT_FALSE(Session.PicList.GetItem(1).AutoRefresh);
 
     // No catalogue file location at all: still a usable catalogue.
-    PicList.Clear();
+    Session.PicList.Clear();
     source_.File.clear();
-    LoadCatalogue(PicList, source_);
-    EXPECT_GE(PicList.Count(), 2);
+    LoadCatalogue(Session.PicList, source_);
+    EXPECT_GE(Session.PicList.Count(), 2);
 }
 
 }  // namespace
@@ -875,23 +879,23 @@ TEST_F(CatalogueTest, DefaultCatalogueFromTheInstallationPhotos) {
 namespace {
 
 TEST_F(CatalogueTest, SaveSettingsWritesTheCatalogueOrRaises) {
-    PicList.AddFolder("Root");
-    PicList.ItemAt(PicList.AddFolder("C:\\Photos")).Pictures.Add("C:\\Photos\\a.jpg");
+    Session.PicList.AddFolder("Root");
+    Session.PicList.ItemAt(Session.PicList.AddFolder("C:\\Photos")).Pictures.Add("C:\\Photos\\a.jpg");
 
     // No file yet: the file's own folder is made first.
-    Settings.CatalogueFile = tree_.Path("Quorvane\\piclist.dat");
-    SaveSettings();
-    EXPECT_EQ(ReadAll(Settings.CatalogueFile), StreamBytes(PicList));
+    Session.Settings.CatalogueFile = tree_.Path("Quorvane\\piclist.dat");
+    SaveSettings(Session.Settings, Session.PicList);
+    EXPECT_EQ(ReadAll(Session.Settings.CatalogueFile), StreamBytes(Session.PicList));
 
     // Two missing folder levels: only one is made, so the write fails and
     // the failure reaches the caller after the registry values are written.
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
-    Settings.CatalogueFile = tree_.Path("a\\b\\piclist.dat");
-    EXPECT_THROW(SaveSettings(), Exception);
+    Session.Settings.CatalogueFile = tree_.Path("a\\b\\piclist.dat");
+    EXPECT_THROW(SaveSettings(Session.Settings, Session.PicList), Exception);
     EXPECT_TRUE(ReadRegString(OpenRegKey(HKEY_CURRENT_USER, kSettingsKey).Get(), "Delay").has_value());
 
-    Settings.CatalogueFile.clear();
-    EXPECT_THROW(SaveSettings(), Exception);
+    Session.Settings.CatalogueFile.clear();
+    EXPECT_THROW(SaveSettings(Session.Settings, Session.PicList), Exception);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
 }
 
@@ -908,8 +912,8 @@ bool SetSettingsKeyAccess(const char* sddl) {
 }
 
 TEST_F(CatalogueTest, SaveSettingsReportsSettingsTheRegistryDidNotTake) {
-    PicList.AddFolder("Root");
-    Settings.CatalogueFile = tree_.Path("piclist.dat");
+    Session.PicList.AddFolder("Root");
+    Session.Settings.CatalogueFile = tree_.Path("piclist.dat");
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
     // Readable, not writable: as a policy may leave the key.
@@ -923,7 +927,7 @@ TEST_F(CatalogueTest, SaveSettingsReportsSettingsTheRegistryDidNotTake) {
         }
     }
     try {
-        SaveSettings();
+        SaveSettings(Session.Settings, Session.PicList);
         ADD_FAILURE() << "the settings were taken for written";
     } catch (const Exception& e) {
         const std::string what = e.what();
@@ -931,7 +935,7 @@ TEST_F(CatalogueTest, SaveSettingsReportsSettingsTheRegistryDidNotTake) {
         EXPECT_NE(what.find("Delay"), std::string::npos) << what;
     }
     // The catalogue was saved all the same.
-    EXPECT_EQ(ReadAll(Settings.CatalogueFile), StreamBytes(PicList));
+    EXPECT_EQ(ReadAll(Session.Settings.CatalogueFile), StreamBytes(Session.PicList));
     EXPECT_TRUE(SetSettingsKeyAccess("D:P(A;;KA;;;WD)"));
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
 }

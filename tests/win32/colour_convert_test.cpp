@@ -20,6 +20,12 @@
 #include "imaging/prepare_win32.h"
 #include "imaging/resample.h"
 #include "tests/win32/plugin_fixture.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 namespace {
 
@@ -370,8 +376,8 @@ protected:
         folder.Add(ProductDll("imgwic.dll"));
         folder.Add(ProductDll("imgbmp.dll"));
         folder.Load();
-        Settings.rtresize = false;
-        Settings.FitMode = 2;
+        Session.Settings.rtresize = false;
+        Session.Settings.FitMode = 2;
     }
     std::string Write(const std::string& name, const Bytes& bytes) {
         WriteFileBytes(folder.File(name), bytes.data(), bytes.size());
@@ -384,7 +390,7 @@ protected:
         target->EnlargeToFit = false;
         target->ShrinkToFit = true;
         PictureInfo info;
-        LoadPicture(*target, file, info, {intended, converter});
+        LoadPicture(*target, file, info, SessionPrepare({intended, converter}));
         EXPECT_GT(info.Width, 0) << file;
         if (infoOut) *infoOut = info;
         return target;
@@ -484,16 +490,16 @@ TEST_F(PreparedColours, TaggedJpegIsTheUntaggedOneConvertedAndUntaggedPicturesSt
 
     // Scaled, and in lines: the fitted rectangle is what is converted.
     for (bool lines : {false, true}) {
-        Settings.rtresize = lines;
+        Session.Settings.rtresize = lines;
         TBitmap small(60, 40), smallTagged(60, 40);
-        LoadPicture(small, plainFile, info);
-        LoadPicture(smallTagged, taggedFile, info, {true, &converter});
+        LoadPicture(small, plainFile, info, SessionPrepare());
+        LoadPicture(smallTagged, taggedFile, info, SessionPrepare({true, &converter}));
         EXPECT_TRUE(info.ColourConverted) << lines;
         const TRect32 r = FittedRect(128, 128, 60, 40);
         reference.Convert(p3, small.Bits + (r.Top * 60 + r.Left) * 4, r.Width, r.Height, 60 * 4);
         EXPECT_EQ(std::memcmp(small.Bits, smallTagged.Bits, 60 * 40 * 4), 0) << lines;
     }
-    Settings.rtresize = false;
+    Session.Settings.rtresize = false;
 
     // A BMP, with the switch on: untouched.
     const auto bmp =
@@ -527,7 +533,7 @@ TEST_F(PreparedColours, ConversionCostBesideThePreparationOfATwelveMegapixelJpeg
         double best = 1e9;
         for (int i = 0; i < 3; ++i) {
             const auto t0 = std::chrono::steady_clock::now();
-            LoadPicture(target, file, info, {intended, &converter});
+            LoadPicture(target, file, info, SessionPrepare({intended, &converter}));
             best = std::min(
                 best,
                 std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
@@ -543,7 +549,7 @@ TEST_F(PreparedColours, ConversionCostBesideThePreparationOfATwelveMegapixelJpeg
     PictureInfo info;
     double convertOnly = 1e9;
     for (int i = 0; i < 3; ++i) {
-        LoadPicture(target, plainFile, info);
+        LoadPicture(target, plainFile, info, SessionPrepare());
         const auto t0 = std::chrono::steady_clock::now();
         converter.Convert(p3, target.Bits + (std::size_t(r.Top) * 1920 + r.Left) * 4, r.Width, r.Height,
                           1920 * 4);

@@ -35,6 +35,12 @@
 #include "render/hooks_win32.h"
 #include "render/runloop_win32.h"
 #include "tests/win32/file_faults.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 namespace {
 
@@ -294,7 +300,7 @@ protected:
         };
         savedCurrentFolder = CurrentFolder();
         dialogEnded = false;
-        Settings = TSettings();
+        Session.Settings = TSettings();
     }
 
     void TearDown() override {
@@ -304,7 +310,7 @@ protected:
         SetCatalogueHooks(TCatalogueHooks{});
         ::SetCurrentDirectoryW(savedCurrentFolder.c_str());
         SetMessageBoxResponder(nullptr);
-        UnloadPlugins();  // the plug-ins live in the folder removed below
+        Session.Plugins.Unload();  // the plug-ins live in the folder removed below
         {
             TRegKey shell = CreateRegKey(HKEY_CURRENT_USER, kShellFoldersKey);
             if (savedAppData)
@@ -322,8 +328,8 @@ protected:
 
     // Opens the dialog and waits for the tree to be filled.
     void Open() {
-        ASSERT_TRUE(CreateConfigDialog());
-        ASSERT_FALSE(ExtensionList.empty());  // the bitmap plug-in was loaded
+        ASSERT_TRUE(CreateConfigDialog(Session));
+        ASSERT_FALSE(Session.Plugins.Extensions().empty());  // the bitmap plug-in was loaded
         Dlg().Photos().WaitForTreeFill();
         Pump();
     }
@@ -405,7 +411,7 @@ protected:
         folderAnswers.push_back(dir);
         Command(kIdAddFolder);
         Pump();
-        return PicList.Count() - 1;
+        return Session.PicList.Count() - 1;
     }
     int AddFolder(const std::string& dir) { return AddFolder(Wide(dir)); }
     void AddPhotos(const std::vector<std::wstring>& chosen) {
@@ -663,8 +669,8 @@ TEST_F(ConfigDialog, AFailedSaveKeepsTheDialogAndTheEditsUntilItWorks) {
     EXPECT_EQ(boxes[0], boxes[1]);
     EXPECT_EQ(boxes[0].rfind("Your pictures and settings could not be saved.", 0), 0u) << boxes[0];
     EXPECT_NE(boxes[0].find(catalogueFile), std::string::npos) << boxes[0];
-    ASSERT_EQ(PicList.Count(), 2);
-    EXPECT_EQ(PicList.GetItem(1).FolderPath, dir);
+    ASSERT_EQ(Session.PicList.Count(), 2);
+    EXPECT_EQ(Session.PicList.GetItem(1).FolderPath, dir);
     EXPECT_EQ(Roots().size(), 1u);  // the tree is whole again
 
     ASSERT_TRUE(::RemoveDirectoryA(catalogueFile.c_str()));
@@ -715,7 +721,7 @@ TEST_F(ConfigDialog, AddFolderListsItsPicturesUnderOneNode) {
     Pump();
     ASSERT_EQ(browserStarts.size(), 2u);
     EXPECT_EQ(browserStarts[1], dir);
-    EXPECT_EQ(PicList.Count(), 2);
+    EXPECT_EQ(Session.PicList.Count(), 2);
 }
 
 TEST_F(ConfigDialog, RemovingThirdOfFiveRenumbersTheRest) {
@@ -740,7 +746,7 @@ TEST_F(ConfigDialog, RemovingThirdOfFiveRenumbersTheRest) {
     const std::vector<HTREEITEM> kids = ChildrenOf(node);
     ASSERT_EQ(kids.size(), 4u);
     for (int i = 0; i < 4; ++i) EXPECT_EQ(ItemPosition(ItemDataOf(kids[i])), i + 1);
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 4);
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 4);
     Select(kids[0]);
     Select(kids[2]);
     EXPECT_EQ(ItemText(kids[2]), "d.bmp");
@@ -760,7 +766,7 @@ TEST_F(ConfigDialog, RemovingAFolderKeepsLaterFoldersRight) {
     Select(Roots()[0]);
     Command(kIdRemove);
     Pump();
-    ASSERT_EQ(PicList.Count(), 3);
+    ASSERT_EQ(Session.PicList.Count(), 3);
     const std::vector<HTREEITEM> roots = Roots();
     ASSERT_EQ(roots.size(), 2u);
     EXPECT_EQ(ItemText(roots[0]), b);
@@ -797,7 +803,7 @@ TEST_F(ConfigDialog, SamePhotoAddedTwiceIsListedTwice) {
     EXPECT_EQ(ItemText(roots[0]), "b.bmp");
     EXPECT_EQ(ItemText(roots[1]), "b.bmp");
     EXPECT_EQ(ItemDataOf(roots[1]), ItemData(0, 2));
-    EXPECT_EQ(PicList.GetItem(0).Pictures.Count(), 2);
+    EXPECT_EQ(Session.PicList.GetItem(0).Pictures.Count(), 2);
     EXPECT_EQ(Item(nullptr, TVGN_CARET), roots[1]);
     EXPECT_EQ(Label("Size : "), "Size : 2 Kb");
 }
@@ -810,7 +816,7 @@ TEST_F(ConfigDialog, OpenFileErrorShowsItsCodeAndAddsNothing) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "Fails = " + std::to_string(FNERR_INVALIDFILENAME));
     EXPECT_TRUE(Roots().empty());
-    EXPECT_EQ(PicList.GetItem(0).Pictures.Count(), 0);
+    EXPECT_EQ(Session.PicList.GetItem(0).Pictures.Count(), 0);
 }
 
 // --- the pickers --------------------------------------------------------
@@ -831,8 +837,8 @@ TEST_F(ConfigDialog, PickersLeaveTheCurrentFolderAlone) {
     fileAnswer.clear();  // Cancel
     Command(kIdAddPhoto);
     EXPECT_EQ(CurrentFolder(), Wide(here)) << "after a cancelled Add photo";
-    EXPECT_EQ(PicList.GetItem(0).Pictures.Count(), 1);
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 2);
+    EXPECT_EQ(Session.PicList.GetItem(0).Pictures.Count(), 1);
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 2);
     // The dialog is also asked not to move it, where that is heeded.
     ASSERT_EQ(pickerCalls.size(), 2u);
     EXPECT_EQ(pickerCalls[0].Flags, DWORD(OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST |
@@ -859,8 +865,8 @@ TEST_F(ConfigDialog, AChoiceBeyondTheBufferIsAskedForAgainWithRoomForIt) {
     EXPECT_GE(pickerCalls[1].nMaxFile, 4 * pickerCalls[0].nMaxFile);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "That many pictures do not fit in at once. Please choose them once more.");
-    EXPECT_EQ(PicList.GetItem(0).Pictures.Count(), 30000);
-    EXPECT_EQ(PicList.GetItem(0).Pictures.Item(29999), "C:\\Far away\\" + ManyName(29999));
+    EXPECT_EQ(Session.PicList.GetItem(0).Pictures.Count(), 30000);
+    EXPECT_EQ(Session.PicList.GetItem(0).Pictures.Item(29999), "C:\\Far away\\" + ManyName(29999));
 }
 
 // The real open-file dialog of this process, used from another thread as a
@@ -939,8 +945,8 @@ TEST_F(ConfigDialog, RealOpenFileDialogTakesFiveHundredFilesAndKeepsTheCurrentFo
     user.join();
     ASSERT_TRUE(typed) << "the open-file dialog did not take the names";
     EXPECT_TRUE(boxes.empty()) << boxes.front();
-    ASSERT_EQ(PicList.GetItem(0).Pictures.Count(), 500);
-    std::vector<std::string> added = PicList.GetItem(0).Pictures.ToVector();
+    ASSERT_EQ(Session.PicList.GetItem(0).Pictures.Count(), 500);
+    std::vector<std::string> added = Session.PicList.GetItem(0).Pictures.ToVector();
     std::sort(added.begin(), added.end());
     EXPECT_EQ(added[7], dir + "\\" + ManyName(7));
     ASSERT_EQ(Roots().size(), 500u);
@@ -989,7 +995,7 @@ TEST_F(ConfigDialog, ForeignNamesAreAddedKeptAndShownUnderTheirOwnNames) {
     EXPECT_EQ(ItemTextW(roots[0]), L"夕焼け_水辺.bmp");
     EXPECT_EQ(ItemTextW(roots[1]), L"🌅 sunrise.bmp");
     EXPECT_EQ(ItemTextW(roots[2]), L"Ströme – café.bmp");
-    const TPictureList& single = PicList.GetItem(0).Pictures;
+    const TPictureList& single = Session.PicList.GetItem(0).Pictures;
     for (int i = 0; i < 3; ++i) {
         EXPECT_EQ(std::string(single.Item(i)).find('?'), std::string::npos) << single.Item(i);
         EXPECT_EQ(LongPathOf(single.Item(i)), dir + L"\\" + ItemTextW(roots[i]));
@@ -1008,13 +1014,13 @@ TEST_F(ConfigDialog, ForeignNamesAreAddedKeptAndShownUnderTheirOwnNames) {
     // A folder whose own name is foreign, with a foreign folder inside.
     ASSERT_EQ(AddFolder(dir), 1);
     EXPECT_TRUE(boxes.empty()) << boxes.front();
-    const std::string stored = PicList.GetItem(1).FolderPath;
+    const std::string stored = Session.PicList.GetItem(1).FolderPath;
     EXPECT_NE(stored.find('~'), std::string::npos) << stored;
     {
         TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kSettingsKey);
         EXPECT_EQ(ReadRegString(key.Get(), "DialogPath").value_or(""), stored);
     }
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 4);
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 4);
     HTREEITEM node = Roots()[0];
     EXPECT_EQ(ItemTextW(node), dir);
     std::vector<std::wstring> shown;
@@ -1032,7 +1038,7 @@ TEST_F(ConfigDialog, ForeignNamesAreAddedKeptAndShownUnderTheirOwnNames) {
     // Saved with OK, the catalogue holds the paths as they were added, and
     // the tree filled from it anew shows the same names.
     const std::vector<std::string> singles = single.ToVector();
-    const std::vector<std::string> inFolder = PicList.GetItem(1).Pictures.ToVector();
+    const std::vector<std::string> inFolder = Session.PicList.GetItem(1).Pictures.ToVector();
     Command(kIdOptions);
     Click(kIdOk);
     ASSERT_TRUE(dialogEnded);
@@ -1045,7 +1051,7 @@ TEST_F(ConfigDialog, ForeignNamesAreAddedKeptAndShownUnderTheirOwnNames) {
 
     ::UnregisterClassA(kDialogClass, ::GetModuleHandleA(nullptr));
     dialogEnded = false;
-    PicList.Clear();
+    Session.PicList.Clear();
     OpenPhotos();
     roots = Roots();
     ASSERT_EQ(roots.size(), 4u);
@@ -1075,7 +1081,7 @@ TEST_F(ConfigDialog, NamesWithoutShortNamesAreReportedOnceWithTheirCount) {
     EXPECT_EQ(boxes[0], std::string("2 pictures and 1 folder were left out: their names use") + kLeftOutEnd +
                             "them. Rename them with letters of the system's language, or turn short names on "
                             "for the drive, to add them.");
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 3);  // a.bmp, b.bmp and the one the code page spells
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 3);  // a.bmp, b.bmp and the one the code page spells
     EXPECT_EQ(ChildrenOf(Roots()[0]).size(), 3u);
 
     // A refresh reports what it leaves out again, once.
@@ -1091,14 +1097,14 @@ TEST_F(ConfigDialog, NamesWithoutShortNamesAreReportedOnceWithTheirCount) {
     EXPECT_EQ(boxes[0], std::string("1 picture was left out: its name uses") + kLeftOutEnd +
                             "it. Rename it with letters of the system's language, or turn short names on for "
                             "the drive, to add it.");
-    EXPECT_EQ(PicList.GetItem(0).Pictures.ToVector(), std::vector<std::string>{dir + "\\a.bmp"});
+    EXPECT_EQ(Session.PicList.GetItem(0).Pictures.ToVector(), std::vector<std::string>{dir + "\\a.bmp"});
 
     boxes.clear();
     AddFolder(Wide(dir) + L"\\Фото");
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].rfind("1 folder was left out: its name uses", 0), 0u) << boxes[0];
-    EXPECT_EQ(PicList.Count(), 2);  // nothing added, nothing lost
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 3);
+    EXPECT_EQ(Session.PicList.Count(), 2);  // nothing added, nothing lost
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 3);
     EXPECT_EQ(Roots().size(), 2u);
 }
 
@@ -1118,7 +1124,7 @@ TEST_F(ConfigDialog, HugeFolderShowsLimitButKeepsAndSavesAll) {
     const std::vector<HTREEITEM> roots = Roots();
     ASSERT_EQ(roots.size(), 1u);
     EXPECT_EQ(::SendMessageA(Tree(), TVM_GETCOUNT, 0, 0), 1 + kMaxTreeChildren);
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 70000);
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 70000);
     Command(kIdOptions);
     Click(kIdOk);
     ASSERT_TRUE(dialogEnded);
@@ -1143,7 +1149,7 @@ TEST_F(ConfigDialog, ClosingDuringTheTreeFillStopsItWithinASecond) {
         ::CreateDirectoryA((root + "\\appdata\\Quorvane").c_str(), nullptr);
         big.SaveToFile(catalogueFile);
     }
-    ASSERT_TRUE(CreateConfigDialog());
+    ASSERT_TRUE(CreateConfigDialog(Session));
     ASSERT_TRUE(Dlg().Photos().TreeFillRunning());
     const DWORD start = ::GetTickCount();
     Dlg().Photos().StopTreeFill();
@@ -1175,8 +1181,8 @@ TEST_F(ConfigDialog, APartlyReadCatalogueIsReportedAndReplacedOnlyWhenConfirmed)
     Open();
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0].rfind("Your list of pictures could not be read completely.", 0), 0u) << boxes[0];
-    EXPECT_GT(PicList.TotalCount(), 100);
-    EXPECT_LT(PicList.TotalCount(), 200);
+    EXPECT_GT(Session.PicList.TotalCount(), 100);
+    EXPECT_LT(Session.PicList.TotalCount(), 200);
     EXPECT_EQ(Roots().size(), 2u);
 
     // No: nothing is written, and the dialog stays with the list as read.
@@ -1195,15 +1201,15 @@ TEST_F(ConfigDialog, APartlyReadCatalogueIsReportedAndReplacedOnlyWhenConfirmed)
     EXPECT_FALSE(ReadRegString(key.Get(), "Delay").has_value());
 
     // Yes: the part is saved (here to a file the test can read back).
-    const int shown = PicList.TotalCount();
-    Settings.CatalogueFile = root + "\\saved.dat";
+    const int shown = Session.PicList.TotalCount();
+    Session.Settings.CatalogueFile = root + "\\saved.dat";
     boxes.clear();
     answers = {IDYES};
     Command(kIdOk);
     EXPECT_TRUE(dialogEnded);
     EXPECT_EQ(boxes.size(), 1u);
     TPicList saved;
-    saved.LoadFromFile(Settings.CatalogueFile);
+    saved.LoadFromFile(Session.Settings.CatalogueFile);
     EXPECT_EQ(saved.TotalCount(), shown);
 }
 
@@ -1217,7 +1223,7 @@ TEST_F(ConfigDialog, RefreshingAFolderThatCannotBeReachedKeepsItsList) {
     OpenPhotos();
     const std::string folder = drive.Root() + "\\Photos";
     AddFolder(folder);
-    ASSERT_EQ(PicList.GetItem(1).Pictures.Count(), 3);
+    ASSERT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 3);
     ASSERT_TRUE(drive.Vanish());
     boxes.clear();
     Select(Roots()[0]);
@@ -1225,20 +1231,20 @@ TEST_F(ConfigDialog, RefreshingAFolderThatCannotBeReachedKeepsItsList) {
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_NE(boxes[0].find("cannot be reached"), std::string::npos) << boxes[0];
     EXPECT_NE(boxes[0].find("3 pictures is kept"), std::string::npos) << boxes[0];
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 3);
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 3);
     EXPECT_EQ(ChildrenOf(Roots()[0]).size(), 3u);
     EXPECT_EQ(ItemText(Roots()[0]), folder + "  (cannot be reached)");
     EXPECT_EQ(Label("3 pictures"), "3 pictures");
     // The check boxes refresh the same way.
     ::SendMessageA(ControlById(kIdIncludeSubdirs), BM_SETCHECK, BST_UNCHECKED, 0);
     Command(kIdIncludeSubdirs);
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 3);
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 3);
 }
 
 TEST_F(ConfigDialog, SinglePicturesBeyondTheLimitAreNotAddedAndTheUserIsTold) {
     OpenPhotos();
     const std::string dir = MakeFolder(root, "p", 3);
-    TPictureList& single = PicList.ItemAt(0).Pictures;
+    TPictureList& single = Session.PicList.ItemAt(0).Pictures;
     for (int i = 0; i < 65534; ++i) single.Add("C:\\p" + std::to_string(i) + ".bmp");
     AddPhotos({Wide(dir + "\\a.bmp"), Wide(dir + "\\b.bmp"), Wide(dir + "\\c.bmp")});
     EXPECT_EQ(single.Count(), 65535);
@@ -1253,16 +1259,16 @@ TEST_F(ConfigDialog, FolderFlagsChangeTheSelectedEntry) {
     const std::string dir = MakeFolder(root, "top", 2);
     MakeFolder(dir, "sub", 3);
     AddFolder(dir);
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 5);  // subfolders are scanned
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 5);  // subfolders are scanned
     ::SendMessageA(ControlById(kIdIncludeSubdirs), BM_SETCHECK, BST_UNCHECKED, 0);
     Command(kIdIncludeSubdirs);
     Pump();
-    EXPECT_FALSE(PicList.GetItem(1).IncludeSubdirs);
-    EXPECT_EQ(PicList.GetItem(1).Pictures.Count(), 2);
+    EXPECT_FALSE(Session.PicList.GetItem(1).IncludeSubdirs);
+    EXPECT_EQ(Session.PicList.GetItem(1).Pictures.Count(), 2);
     EXPECT_EQ(ChildrenOf(Roots()[0]).size(), 2u);
     ::SendMessageA(ControlById(kIdAutoRefresh), BM_SETCHECK, BST_CHECKED, 0);
     Command(kIdAutoRefresh);
-    EXPECT_TRUE(PicList.GetItem(1).AutoRefresh);
+    EXPECT_TRUE(Session.PicList.GetItem(1).AutoRefresh);
     EXPECT_EQ(Label("2 pictures"), "2 pictures");
 }
 
@@ -1270,7 +1276,7 @@ std::vector<std::string> picturesDuringRun;
 bool launchedDuringRun = false;
 bool busyDuringRun = false;
 void RecordRun() {
-    picturesDuringRun = PicList.GetItem(1).Pictures.ToVector();
+    picturesDuringRun = Session.PicList.GetItem(1).Pictures.ToVector();
     launchedDuringRun = LaunchedFromDialog;
     busyDuringRun = Dlg().Busy().Dialog.load() == ::LoadCursorA(nullptr, IDC_APPSTARTING);
     // The dialog's own end requests wait until the run is over.
@@ -1357,7 +1363,7 @@ void RecordTreeAtRun() {
 TEST_F(ConfigDialog, PreviewPressedDuringTheFillRunsOnTheWholeTree) {
     WriteTopLevelPictures(root, catalogueFile);
     // Pressed before this thread pumped once, so before the fill could insert a thing.
-    ASSERT_TRUE(CreateConfigDialog());
+    ASSERT_TRUE(CreateConfigDialog(Session));
     Command(kIdOptions);
     ConfigHooks().RunPreview = RecordTreeAtRun;
     Command(kIdPreview);
@@ -1394,7 +1400,7 @@ TEST_F(ConfigDialog, PreviewKeepsThePaneOffTheDecoderUntilTheRunIsOver) {
     // Opened, the buttons revealed and Preview pressed before this thread
     // pumped once: the fill's inserts and its end both reach the dialog
     // while the preview is under way.
-    ASSERT_TRUE(CreateConfigDialog());
+    ASSERT_TRUE(CreateConfigDialog(Session));
     Command(kIdOptions);
     RenderHooks().ObserveFrame = WatchPreviewFrames;
     Command(kIdPreview);
@@ -1441,7 +1447,7 @@ TEST_F(ConfigDialog, TakenWindowClassIsReportedAndNothingIsShown) {
     wc.hInstance = ::GetModuleHandleA(nullptr);
     wc.lpszClassName = kDialogClass;
     ASSERT_NE(::RegisterClassA(&wc), 0);
-    EXPECT_FALSE(CreateConfigDialog());
+    EXPECT_FALSE(CreateConfigDialog(Session));
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0], "Register class failed");
     EXPECT_EQ(Dlg().Main(), nullptr);
@@ -1459,7 +1465,7 @@ TEST_F(ConfigDialog, CatalogueDownToEmptyRootClearsThePane) {
     EXPECT_EQ(::GetPixel(Dlg().Photos().Pane().DC(), 10, 10), RGB(255, 255, 255));
     Command(kIdRemove);
     Pump();
-    EXPECT_EQ(PicList.Count(), 1);
+    EXPECT_EQ(Session.PicList.Count(), 1);
     EXPECT_TRUE(Roots().empty());
     EXPECT_EQ(preview.Bits[0], 0);
     EXPECT_EQ(::GetPixel(Dlg().Photos().Pane().DC(), 10, 10), RGB(0, 0, 0));

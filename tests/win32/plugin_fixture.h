@@ -11,6 +11,7 @@
 #include "session/settings.h"
 #include "base/ui_win32.h"
 #include "imaging/plugins_win32.h"
+#include "tests/win32/test_session.h"
 
 // A Windows path for a folder of the build tree (the Z: drive maps the
 // Unix root under Wine).
@@ -135,9 +136,8 @@ public:
         path_ = std::string(temp) + "qvinst" + std::to_string(::GetCurrentProcessId()) + "_" +
                 std::to_string(++serial);
         ::CreateDirectoryA(path_.c_str(), nullptr);
-        saved_ = Settings;
-        ExtensionList.clear();
-        Settings.InstallPath = path_;
+        saved_ = TestSession().Settings;
+        TestSession().Settings.InstallPath = path_;
         SetMessageBoxResponder([this](const std::string& text, const std::string& caption, UINT) {
             Messages.push_back(caption + ": " + text);
             return IDOK;
@@ -146,9 +146,9 @@ public:
     TInstallFolder(const TInstallFolder&) = delete;
     TInstallFolder& operator=(const TInstallFolder&) = delete;
     ~TInstallFolder() {
-        UnloadPlugins();
+        TestSession().Plugins.Unload();
         SetMessageBoxResponder(nullptr);
-        Settings = saved_;
+        TestSession().Settings = saved_;
         WIN32_FIND_DATAA data;
         HANDLE find = ::FindFirstFileA((path_ + "\\*").c_str(), &data);
         if (find != INVALID_HANDLE_VALUE) {
@@ -173,10 +173,7 @@ public:
     const std::string& Path() const { return path_; }
     bool IsLoaded(const std::string& name) const { return ::GetModuleHandleA(File(name).c_str()) != nullptr; }
 
-    void Load() {
-        LoadPlugins();
-        BuildExtensionList();
-    }
+    void Load() { LoadSessionPlugins(); }
 
     std::vector<std::string> Messages;  // message boxes answered while the folder lives
 

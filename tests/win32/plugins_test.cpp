@@ -18,6 +18,12 @@
 #include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
 #include "tests/win32/plugin_fixture.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 namespace {
 
@@ -42,7 +48,7 @@ struct TDecoded {
 };
 
 TDecoded Decode(const std::string& file, int w = 64, int h = 48) {
-    TDecodeResult result = DecodePicture(file, {w, h});
+    TDecodeResult result = Session.Plugins.Decode(file, {w, h});
     TDecoded d;
     d.ok = result.Delivery != TPictureDelivery::None;
     if (d.ok) {
@@ -63,7 +69,7 @@ void WriteSmallFile(const std::string& path, std::uint32_t firstWord = 0x0012345
 // The accepted libraries' names in table order.
 std::vector<std::string> TableNames() {
     std::vector<std::string> names;
-    for (const PluginEntry& entry : PluginTable) names.push_back(entry.FileName);
+    for (const PluginEntry& entry : Session.Plugins.Table()) names.push_back(entry.FileName);
     return names;
 }
 
@@ -75,8 +81,8 @@ TEST(PluginDiscovery, FolderWithoutLibrariesGivesAnEmptyTableAndNoDecoding) {
     TInstallFolder folder;
     WriteSmallFile(folder.File("a.bmp"));
     folder.Load();
-    EXPECT_TRUE(PluginTable.empty());
-    EXPECT_TRUE(ExtensionList.empty());
+    EXPECT_TRUE(Session.Plugins.Table().empty());
+    EXPECT_TRUE(Session.Plugins.Extensions().empty());
     ASSERT_EQ(folder.Messages.size(), 1u);
     EXPECT_EQ(folder.Messages[0], "Quorvane: Can't load \"fastmm.dll\". Please reinstall Quorvane.");
     const TDecoded d = Decode(folder.File("a.bmp"));
@@ -90,7 +96,7 @@ TEST(PluginDiscovery, WithoutFastmmPicturesStillDecodeFromTheProcessHeap) {
     folder.Add(ProductDll("imgbmp.dll"));
     folder.Load();
     ASSERT_EQ(folder.Messages.size(), 1u);  // the user is still told to reinstall
-    ASSERT_EQ(PluginTable.size(), 1u);
+    ASSERT_EQ(Session.Plugins.Table().size(), 1u);
     const auto bmp = MakeBmp24(3, 3, [](int x, int y) { return static_cast<std::uint32_t>(0x100 * x + y); });
     WriteFileBytes(folder.File("p.bmp"), bmp.data(), bmp.size());
     const TDecoded d = Decode(folder.File("p.bmp"));
@@ -98,7 +104,7 @@ TEST(PluginDiscovery, WithoutFastmmPicturesStillDecodeFromTheProcessHeap) {
     std::uint32_t px;
     std::memcpy(&px, d.picture->Bits + (1 * 3 + 2) * 4, 4);
     EXPECT_EQ(px & 0xFFFFFF, 0x201u);
-    EXPECT_EQ(SharedMemoryEntries().FreeMem(nullptr), -1);
+    EXPECT_EQ(Session.Plugins.SharedMemory().FreeMem(nullptr), -1);
 }
 
 TEST(PluginDiscovery, FastmmFoundByTheScanIsReleasedButStaysLoadedUntilUnload) {
@@ -106,9 +112,9 @@ TEST(PluginDiscovery, FastmmFoundByTheScanIsReleasedButStaysLoadedUntilUnload) {
     folder.AddFastmm();
     folder.Load();
     EXPECT_TRUE(folder.Messages.empty());
-    EXPECT_TRUE(PluginTable.empty());
+    EXPECT_TRUE(Session.Plugins.Table().empty());
     EXPECT_TRUE(folder.IsLoaded("fastmm.dll"));  // held by the memory-manager load
-    UnloadPlugins();
+    Session.Plugins.Unload();
     EXPECT_FALSE(folder.IsLoaded("fastmm.dll"));  // the scan's own reference was given back
 }
 
@@ -119,15 +125,15 @@ TEST(PluginDiscovery, VersionLimitAndMissingEntryPoint) {
     folder.Add(TestPluginDll("tp_v66305.dll"));
     folder.Add(TestPluginDll("tp_nogetin.dll"));
     folder.Load();
-    ASSERT_EQ(PluginTable.size(), 1u);
-    EXPECT_EQ(PluginTable[0].FileName, "tp_v66304.dll");
-    EXPECT_EQ(PluginTable[0].Info.Version, 66304u);
-    EXPECT_TRUE(PluginTable[0].Enabled);
-    EXPECT_EQ(PluginTable[0].Module, ::GetModuleHandleA(folder.File("tp_v66304.dll").c_str()));
-    EXPECT_EQ(PluginModules.size(), 1u);
+    ASSERT_EQ(Session.Plugins.Table().size(), 1u);
+    EXPECT_EQ(Session.Plugins.Table()[0].FileName, "tp_v66304.dll");
+    EXPECT_EQ(Session.Plugins.Table()[0].Info.Version, 66304u);
+    EXPECT_TRUE(Session.Plugins.Table()[0].Enabled);
+    EXPECT_EQ(Session.Plugins.Table()[0].Module, ::GetModuleHandleA(folder.File("tp_v66304.dll").c_str()));
+    EXPECT_EQ(Session.Plugins.ModuleCount(), 1u);
     EXPECT_FALSE(folder.IsLoaded("tp_v66305.dll"));
     EXPECT_FALSE(folder.IsLoaded("tp_nogetin.dll"));
-    EXPECT_EQ(ExtensionList, std::vector<std::string>{".aaa"});
+    EXPECT_EQ(Session.Plugins.Extensions(), std::vector<std::string>{".aaa"});
 }
 
 TEST(PluginDiscovery, LibrariesLoadInTheCatalogueOrderOfTheirNamesAndOnlyNamesEndingInDll) {
@@ -140,7 +146,7 @@ TEST(PluginDiscovery, LibrariesLoadInTheCatalogueOrderOfTheirNamesAndOnlyNamesEn
     folder.Add(TestPluginDll("tp_v66304.dll"), "d_aaa.dll.off");
     folder.Load();
     EXPECT_EQ(TableNames(), (std::vector<std::string>{"a_red.dll", "B_green.dll", "c_record.DLL"}));
-    EXPECT_EQ(ExtensionList, (std::vector<std::string>{".bmp", ".rec"}));
+    EXPECT_EQ(Session.Plugins.Extensions(), (std::vector<std::string>{".bmp", ".rec"}));
     WriteSmallFile(folder.File("x.bmp"));
     EXPECT_EQ(Decode(folder.File("x.bmp")).First(), 0xFF0000u);
 }
@@ -154,10 +160,10 @@ TEST(PluginDiscovery, HostServicesAreOfferedAndTheShutdownNoticeSent) {
     folder.Load();
     EXPECT_TRUE(EnvSet("QVT_tp_red_NOTIFIED"));
     EXPECT_FALSE(EnvSet("QVT_tp_red_SHUTDOWN"));
-    UnloadPlugins();
+    Session.Plugins.Unload();
     EXPECT_TRUE(EnvSet("QVT_tp_red_SHUTDOWN"));
-    EXPECT_TRUE(PluginTable.empty());
-    EXPECT_TRUE(ExtensionList.empty());
+    EXPECT_TRUE(Session.Plugins.Table().empty());
+    EXPECT_TRUE(Session.Plugins.Extensions().empty());
     EXPECT_FALSE(folder.IsLoaded("tp_red.dll"));
 }
 
@@ -171,7 +177,7 @@ TEST(PluginDiscovery, APluginFreeingSharedBlocksInItsNoticeAndAtDetachStillFinds
     folder.Load();
     ASSERT_EQ(TableNames(), std::vector<std::string>{"tp_freeatexit.dll"});
     ASSERT_TRUE(EnvSet("QVT_tp_freeatexit_ALLOCATED"));  // two blocks from fastmm.dll
-    UnloadPlugins();
+    Session.Plugins.Unload();
     EXPECT_FALSE(EnvSet("QVT_tp_freeatexit_MANAGER_GONE_IN_NOTICE"));
     EXPECT_FALSE(EnvSet("QVT_tp_freeatexit_MANAGER_GONE_AT_DETACH"));
     EXPECT_TRUE(EnvSet("QVT_tp_freeatexit_FREED_IN_NOTICE"));
@@ -179,7 +185,7 @@ TEST(PluginDiscovery, APluginFreeingSharedBlocksInItsNoticeAndAtDetachStillFinds
     // Both are gone in the end, the memory manager last.
     EXPECT_FALSE(folder.IsLoaded("tp_freeatexit.dll"));
     EXPECT_FALSE(folder.IsLoaded("fastmm.dll"));
-    EXPECT_EQ(SharedMemoryEntries().FreeMem, nullptr);
+    EXPECT_EQ(Session.Plugins.SharedMemory().FreeMem, nullptr);
 }
 
 TEST(PluginDiscovery, APluginThatRefusesTheHostEndsStartUpWithItsMessage) {
@@ -194,7 +200,7 @@ TEST(PluginDiscovery, APluginThatRefusesTheHostEndsStartUpWithItsMessage) {
         shown = text;
         throw TStop{};
     });
-    EXPECT_THROW(LoadPlugins(), TStop);
+    EXPECT_THROW(LoadSessionPlugins(), TStop);
     EXPECT_EQ(shown, "tp_old plugin is too old. Please download new version");
 }
 
@@ -203,9 +209,9 @@ TEST(PluginDiscovery, RegisterConventionHoldsThroughTheServicesRecord) {
     folder.AddFastmm();
     folder.Add(TestPluginDll("tp_regs.dll"));
     folder.Load();
-    ASSERT_EQ(PluginTable.size(), 1u);
+    ASSERT_EQ(Session.Plugins.Table().size(), 1u);
     using TResult = int (*)();
-    const auto result = ProcAddress<TResult>(PluginTable[0].Module, "TestRegisterResult");
+    const auto result = ProcAddress<TResult>(Session.Plugins.Table()[0].Module, "TestRegisterResult");
     ASSERT_NE(result, nullptr);
     // get, grow keeping contents, free(null) = -1, realloc to 0 frees, realloc of null allocates
     EXPECT_EQ(result(), 0x1F);
@@ -240,7 +246,7 @@ TEST(PluginUnloadable, FilesThatAreNoLibrariesAreSkipped) {
     EXPECT_EQ(::SetErrorMode(errorMode), 0u);  // quieted for the loads only
     EXPECT_TRUE(folder.Messages.empty());
     EXPECT_EQ(TableNames(), (std::vector<std::string>{"a_red.dll", "c_green.dll"}));
-    EXPECT_EQ(PluginModules.size(), 2u);
+    EXPECT_EQ(Session.Plugins.ModuleCount(), 2u);
     EXPECT_FALSE(folder.IsLoaded("b_garbage.dll"));
     EXPECT_FALSE(folder.IsLoaded("b_truncated.dll"));
     EXPECT_TRUE(folder.IsLoaded("c_green.dll"));
@@ -267,7 +273,7 @@ TEST(PluginUnloadable, APluginOfTheOtherWidthIsSkippedAndThoseBesideItLoad) {
     EXPECT_EQ(TableNames(), (std::vector<std::string>{"b_green.dll", "c_record.dll"}));
     EXPECT_FALSE(folder.IsLoaded("a_other.dll"));
     EXPECT_TRUE(EnvSet("QVT_tp_green_NOTIFIED"));
-    EXPECT_EQ(ExtensionList, (std::vector<std::string>{".bmp", ".rec"}));
+    EXPECT_EQ(Session.Plugins.Extensions(), (std::vector<std::string>{".bmp", ".rec"}));
     WriteSmallFile(folder.File("x.bmp"));
     const TDecoded d = Decode(folder.File("x.bmp"));
     ASSERT_TRUE(d.ok);
@@ -310,7 +316,7 @@ TEST(PluginUnloadable, AFastmmOfTheOtherWidthFallsBackToTheHeapLikeAMissingOne) 
     ASSERT_EQ(TableNames(), std::vector<std::string>{"tp_regs.dll"});
     // The plug-in got working heap entries: get, grow, free and reallocate.
     using TResult = int (*)();
-    const auto result = ProcAddress<TResult>(PluginTable[0].Module, "TestRegisterResult");
+    const auto result = ProcAddress<TResult>(Session.Plugins.Table()[0].Module, "TestRegisterResult");
     ASSERT_NE(result, nullptr);
     EXPECT_EQ(result(), 0x1F);
     auto* buffer = static_cast<std::uint8_t*>(GetPictureBuffer(4096));
@@ -327,8 +333,8 @@ TEST(PluginExtensions, LowerCasedInTableOrderWithoutDuplicates) {
     folder.Add(TestPluginDll("tp_upper.dll"), "b_upper.dll");
     folder.Add(TestPluginDll("tp_record.dll"), "c_record.dll");
     folder.Load();
-    ASSERT_EQ(PluginTable.size(), 3u);
-    EXPECT_EQ(ExtensionList, (std::vector<std::string>{".bmp", ".rec"}));
+    ASSERT_EQ(Session.Plugins.Table().size(), 3u);
+    EXPECT_EQ(Session.Plugins.Extensions(), (std::vector<std::string>{".bmp", ".rec"}));
 }
 
 // ---- Decode dispatch ----------------------------------------------------------------
@@ -481,12 +487,17 @@ TEST(PluginDecode, FitModeTwoAsksForTwiceTheSize) {
     folder.Load();
     WriteSmallFile(folder.File("x.bmp"));
     char wanted[32] = {};
-    Settings.FitMode = 1;
-    ASSERT_TRUE(Decode(folder.File("x.bmp"), 640, 512).ok);
+    TBitmap target(640, 512);
+    PictureInfo info;
+    TPrepareOptions options = SessionPrepare();
+    options.Fit = {1, false};
+    LoadPicture(target, folder.File("x.bmp"), info, options);
+    ASSERT_NE(info.Delivery, TPictureDelivery::None);
     ::GetEnvironmentVariableA("QVT_tp_red_WANTED", wanted, sizeof wanted);
     EXPECT_STREQ(wanted, "640 x 512");
-    Settings.FitMode = 2;
-    ASSERT_TRUE(Decode(folder.File("x.bmp"), 640, 512).ok);
+    options.Fit.FitMode = 2;
+    LoadPicture(target, folder.File("x.bmp"), info, options);
+    ASSERT_NE(info.Delivery, TPictureDelivery::None);
     ::GetEnvironmentVariableA("QVT_tp_red_WANTED", wanted, sizeof wanted);
     EXPECT_STREQ(wanted, "1280 x 1024");
 }
@@ -528,13 +539,13 @@ TEST(PluginLines, AHostThatStopsTheLinesPartWayFailsTheDecodeOfEachProductPlugin
     folder.AddFastmm();
     folder.Add(ProductDll("imgbmp.dll"));
     folder.Add(ProductDll("imgwic.dll"));  // WIC reads bitmaps too
-    Settings.rtresize = true;              // the plug-ins are given the line-callback slot
+    Session.Settings.rtresize = true;              // the plug-ins are given the line-callback slot
     folder.Load();
     ASSERT_EQ(TableNames(), (std::vector<std::string>{"imgbmp.dll", "imgwic.dll"}));
     const auto bmp = MakeBmp24(8, 8, [](int x, int y) { return static_cast<std::uint32_t>(x * 16 + y); });
     const std::string file = folder.File("p.bmp");
     WriteFileBytes(file, bmp.data(), bmp.size());
-    for (const PluginEntry& entry : PluginTable) {
+    for (const PluginEntry& entry : Session.Plugins.Table()) {
         SCOPED_TRACE(entry.FileName);
         TDecoderFunc decode = nullptr;
         for (std::int32_t j = 0; j < entry.Info.FormatCount; ++j)
@@ -563,13 +574,13 @@ TEST(PluginFailures, LinesThatStopBeforeTheLastAreNoPictureAndTheNextPluginDecod
     folder.AddFastmm();
     folder.Add(TestPluginDll("tp_stopearly.dll"), "a_stop.dll");
     folder.Add(TestPluginDll("tp_green.dll"), "b_green.dll");
-    Settings.rtresize = true;
+    Session.Settings.rtresize = true;
     folder.Load();
-    Settings.FitMode = 1;
+    Session.Settings.FitMode = 1;
     WriteSmallFile(folder.File("x.bmp"));
     TBitmap target(3, 2);
     PictureInfo info;
-    LoadPicture(target, folder.File("x.bmp"), info);
+    LoadPicture(target, folder.File("x.bmp"), info, SessionPrepare());
     EXPECT_EQ(info.Lines, 2u);  // the first plug-in's lines -1 and 0
     EXPECT_STREQ(info.Format, "tp_green picture");
     EXPECT_EQ(info.Delivery, TPictureDelivery::Whole);
@@ -606,7 +617,7 @@ TEST(PluginFailures, ACancelledDecodeAsksNoFurtherPlugin) {
     ASSERT_TRUE(go);
     std::atomic<bool> cancel{false};
     TPictureDelivery delivery = TPictureDelivery::Whole;
-    std::thread decoding([&] { delivery = DecodePicture(folder.File("x.bmp"), {64, 48, nullptr, &cancel}).Delivery; });
+    std::thread decoding([&] { delivery = Session.Plugins.Decode(folder.File("x.bmp"), {64, 48, nullptr, &cancel}).Delivery; });
     for (int i = 0; i < 2000 && !EnvSet("QVT_tp_wait_DECODING"); ++i) ::Sleep(5);
     cancel = true;
     ::SetEvent(go.Get());
@@ -638,8 +649,8 @@ TEST(PluginFailures, ABitmapCutShortWhileTheBmpPluginReadsItFailsThatDecodeAlone
     folder.AddFastmm();
     folder.Add(ProductDll("imgbmp.dll"));
     folder.Load();
-    ASSERT_EQ(PluginTable.size(), 1u);
-    const PluginInfo& plugin = PluginTable[0].Info;
+    ASSERT_EQ(Session.Plugins.Table().size(), 1u);
+    const PluginInfo& plugin = Session.Plugins.Table()[0].Info;
     const auto bmp = MakeBmp24(2000, 1500, [](int x, int y) { return static_cast<std::uint32_t>(x ^ y); });
     cutFile = folder.File("cut.bmp");
     WriteFileBytes(cutFile, bmp.data(), bmp.size());
@@ -648,9 +659,9 @@ TEST(PluginFailures, ABitmapCutShortWhileTheBmpPluginReadsItFailsThatDecodeAlone
     services.Size = sizeof services;
     services.GetPictureBuffer = BufferAfterCuttingTheFile;
     services.Status = kHostStatusOffered;
-    services.GetMem = SharedMemoryEntries().GetMem;
-    services.FreeMem = SharedMemoryEntries().FreeMem;
-    services.ReallocMem = SharedMemoryEntries().ReallocMem;
+    services.GetMem = Session.Plugins.SharedMemory().GetMem;
+    services.FreeMem = Session.Plugins.SharedMemory().FreeMem;
+    services.ReallocMem = Session.Plugins.SharedMemory().ReallocMem;
     plugin.Notify(&services);
     std::int32_t w = 64, h = 48, naturalW = 0, naturalH = 0;
     void* pixels = nullptr;
@@ -681,10 +692,10 @@ TEST(PictureBuffer, SameSizeSamePointerOtherSizeReallocatedZeroIsNull) {
     ASSERT_NE(b, nullptr);
     EXPECT_EQ(b[63], 0x5A);  // reallocated, contents kept
     b[(1 << 20) - 1] = 1;
-    FreePictureBuffer();
+    Session.Plugins.FreePictureBuffer();
     EXPECT_NE(GetPictureBuffer(8), nullptr);
-    FreePictureBuffer();
-    FreePictureBuffer();  // twice is harmless
+    Session.Plugins.FreePictureBuffer();
+    Session.Plugins.FreePictureBuffer();  // twice is harmless
 }
 
 // ---- Shared memory manager ----------------------------------------------------------
@@ -699,7 +710,7 @@ TEST(Fastmm, FourThreadsAllocatingResizingAndFreeingAtOnceKeepTheirBlocks) {
     } work[4] = {{1, 0}, {2, 0}, {3, 0}, {4, 0}};
     LPTHREAD_START_ROUTINE body = [](LPVOID param) WINAPI -> DWORD {
         auto* w = static_cast<TWork*>(param);
-        const TSharedMemoryEntries& mm = SharedMemoryEntries();
+        const TSharedMemoryEntries& mm = Session.Plugins.SharedMemory();
         for (int i = 0; i < 3000; ++i) {
             const std::int32_t size = 16 + (i * 37 + w->id * 11) % 4000;
             auto* p = static_cast<std::uint8_t*>(mm.GetMem(size));

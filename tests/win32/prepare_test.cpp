@@ -13,6 +13,12 @@
 #include "base/system_win32.h"
 #include "imaging/prepare_win32.h"
 #include "tests/win32/plugin_fixture.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 namespace {
 
@@ -63,10 +69,10 @@ protected:
     void SetUp() override {
         folder.AddFastmm();
         folder.Add(ProductDll("imgbmp.dll"));
-        Settings.rtresize = true;  // plug-ins receive the line-callback slot only with it on
+        Session.Settings.rtresize = true;  // plug-ins receive the line-callback slot only with it on
         folder.Load();
-        Settings.FitMode = 1;
-        Settings.rtresize = false;
+        Session.Settings.FitMode = 1;
+        Session.Settings.rtresize = false;
     }
     std::string WriteBmp(const std::string& name, int w, int h) {
         const auto bytes = MakeBmp24(w, h, Pattern);
@@ -83,11 +89,11 @@ protected:
 TEST_F(Prepare, EqualSizeIsCopiedPixelForPixelOnBothPaths) {
     const std::string file = WriteBmp("same.bmp", 400, 300);
     for (bool progressive : {false, true}) {
-        Settings.rtresize = progressive;
+        Session.Settings.rtresize = progressive;
         TBitmap target(400, 300);
         FillWhite(target);
         PictureInfo info;
-        LoadPicture(target, file, info);
+        LoadPicture(target, file, info, SessionPrepare());
         EXPECT_EQ(info.Lines, progressive ? 301u : 0u);
         EXPECT_EQ(info.Delivery, progressive ? TPictureDelivery::Lines : TPictureDelivery::Whole);
         EXPECT_EQ(info.Width, 400);
@@ -104,15 +110,15 @@ TEST_F(Prepare, EqualSizeIsCopiedPixelForPixelOnBothPaths) {
 TEST_F(Prepare, ProgressiveAndWholePictureResamplingGiveTheSameBytes) {
     const std::string file = WriteBmp("big.bmp", 403, 301);
     for (std::uint8_t mode : {1, 2}) {
-        Settings.FitMode = mode;
+        Session.Settings.FitMode = mode;
         TBitmap whole(160, 120), lines(160, 120);
         PictureInfo info;
-        Settings.rtresize = false;
-        LoadPicture(whole, file, info);
+        Session.Settings.rtresize = false;
+        LoadPicture(whole, file, info, SessionPrepare());
         EXPECT_EQ(info.Delivery, TPictureDelivery::Whole);
         EXPECT_EQ(info.Lines, 0u);
-        Settings.rtresize = true;
-        LoadPicture(lines, file, info);
+        Session.Settings.rtresize = true;
+        LoadPicture(lines, file, info, SessionPrepare());
         EXPECT_EQ(info.Lines, 302u);
         EXPECT_EQ(info.Delivery, TPictureDelivery::Lines);
         EXPECT_EQ(std::memcmp(whole.Bits, lines.Bits, 160 * 120 * 4), 0) << int(mode);
@@ -124,10 +130,10 @@ TEST_F(Prepare, ProgressiveAndWholePictureResamplingGiveTheSameBytes) {
 TEST_F(Prepare, LargePictureFitsFullWidthCentredVertically) {
     TBitmap source(4000, 3000);
     FillPattern(source);
-    Settings.FitMode = 2;
+    Session.Settings.FitMode = 2;
     TBitmap target(640, 512);
     FillWhite(target);
-    FitPicture(target, source);
+    FitPicture(target, source, Session.Settings.FitMode);
     EXPECT_TRUE(RectIs(Covered(target), 0, 16, 639, 495));
     EXPECT_NE(::GetStretchBltMode(target.DC()), HALFTONE);  // resampled, not stretched
 }
@@ -136,10 +142,10 @@ TEST_F(Prepare, SmallPictureEnlargedUsesGdiStretching) {
     TBitmap source(40, 30);
     FillPattern(source);
     for (std::uint8_t mode : {0, 1, 2}) {
-        Settings.FitMode = mode;
+        Session.Settings.FitMode = mode;
         TBitmap target(640, 480);
         target.EnlargeToFit = true;
-        FitPicture(target, source);
+        FitPicture(target, source, Session.Settings.FitMode);
         EXPECT_EQ(::GetStretchBltMode(target.DC()), HALFTONE) << int(mode);
         EXPECT_TRUE(RectIs(Covered(target), 0, 0, 639, 479)) << int(mode);
     }
@@ -149,11 +155,11 @@ TEST_F(Prepare, RefusedLineDeliveryFallsBackToTheWholePicture) {
     // A small picture being enlarged is not resampled: the host refuses the
     // lines at -1 and the plug-in hands over the whole picture instead.
     const std::string file = WriteBmp("small.bmp", 40, 30);
-    Settings.rtresize = true;
+    Session.Settings.rtresize = true;
     TBitmap target(640, 480);
     target.EnlargeToFit = true;
     PictureInfo info;
-    LoadPicture(target, file, info);
+    LoadPicture(target, file, info, SessionPrepare());
     EXPECT_EQ(info.Lines, 1u);
     EXPECT_EQ(info.Delivery, TPictureDelivery::Whole);
     EXPECT_EQ(info.Width, 40);
@@ -166,14 +172,14 @@ TEST_F(Prepare, WidthTenIsNeverResampledElevenIs) {
         TBitmap source(width, 101);  // shrunk to width x 100
         FillPattern(source);
         TBitmap target(100, 100);
-        FitPicture(target, source);
+        FitPicture(target, source, Session.Settings.FitMode);
         EXPECT_EQ(::GetStretchBltMode(target.DC()) == HALFTONE, width == 10) << width;
     }
     // A fitted width of 10 counts too: 100 x 1000 into 100 x 100 is 10 wide.
     TBitmap source(100, 1000);
     FillPattern(source);
     TBitmap target(100, 100);
-    FitPicture(target, source);
+    FitPicture(target, source, Session.Settings.FitMode);
     EXPECT_EQ(::GetStretchBltMode(target.DC()), HALFTONE);
     EXPECT_TRUE(RectIs(Covered(target), 45, 0, 54, 99));
 }
@@ -184,7 +190,7 @@ TEST_F(Prepare, SmallerPictureWithoutEnlargingIsCentredUnscaled) {
     TBitmap target(640, 480);
     target.EnlargeToFit = false;
     FillWhite(target);
-    FitPicture(target, source);
+    FitPicture(target, source, Session.Settings.FitMode);
     EXPECT_TRUE(RectIs(Covered(target), 170, 140, 469, 339));
     EXPECT_EQ(Px(target, 170, 140), Pattern(0, 0));
     EXPECT_EQ(Px(target, 469, 339), Pattern(299, 199));
@@ -205,7 +211,7 @@ TEST_F(Prepare, WithoutShrinkingLargerPicturesAreCropped) {
         FillPattern(source);
         TBitmap target(400, 300);
         target.ShrinkToFit = false;
-        FitPicture(target, source);
+        FitPicture(target, source, Session.Settings.FitMode);
         const RECT r = Covered(target);
         EXPECT_TRUE(RectIs(r, c.covered.left, c.covered.top, c.covered.right, c.covered.bottom))
             << c.sw << "x" << c.sh;
@@ -244,12 +250,12 @@ TEST_F(Prepare, UnclaimedMissingAndCorruptFilesLeaveBlackWithTheirInfo) {
     } cases[] = {{folder.File("x.xyz"), -1}, {folder.File("none.bmp"), -1}, {folder.File("cut.bmp"), 600}};
     for (const Case& c : cases) {
         for (bool progressive : {false, true}) {
-            Settings.rtresize = progressive;
+            Session.Settings.rtresize = progressive;
             TBitmap target(64, 64);
             FillWhite(target);
             PictureInfo info;
             info.Width = 7;
-            LoadPicture(target, c.file, info);
+            LoadPicture(target, c.file, info, SessionPrepare());
             EXPECT_EQ(Covered(target).right, -1) << c.file;
             EXPECT_EQ(info.Width, 0);
             EXPECT_EQ(info.Height, 0);
@@ -266,16 +272,16 @@ TEST(PrepareErrors, ALineProtocolErrorReachesTheCallerAndLeavesNothingArmed) {
     TInstallFolder folder;
     folder.AddFastmm();
     folder.Add(TestPluginDll("tp_badlines.dll"));
-    Settings.rtresize = true;
+    Session.Settings.rtresize = true;
     folder.Load();
     const std::uint32_t word = 0;
     WriteFileBytes(folder.File("x.bad"), &word, 4);
-    Settings.FitMode = 1;
-    Settings.rtresize = true;
+    Session.Settings.FitMode = 1;
+    Session.Settings.rtresize = true;
     TBitmap target(3, 2);
     PictureInfo info;
     try {
-        LoadPicture(target, folder.File("x.bad"), info);
+        LoadPicture(target, folder.File("x.bad"), info, SessionPrepare());
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "prevLine=0, curLine=2");
@@ -288,7 +294,7 @@ TEST(PrepareErrors, ALineProtocolErrorReachesTheCallerAndLeavesNothingArmed) {
     // same file raises the same error afresh rather than a leftover one.
     const std::uint32_t callsBefore = LineCallsSinceStart();
     try {
-        LoadPicture(target, folder.File("x.bad"), info);
+        LoadPicture(target, folder.File("x.bad"), info, SessionPrepare());
         FAIL() << "no exception";
     } catch (const Exception& e) {
         EXPECT_STREQ(e.what(), "prevLine=0, curLine=2");
@@ -301,16 +307,16 @@ TEST(PrepareErrors, APluginThatFailsHalfwayThroughItsLinesLeavesTheNextOneAFresh
     folder.AddFastmm();
     folder.Add(TestPluginDll("tp_half.dll"), "a_half.dll");
     folder.Add(ProductDll("imgbmp.dll"));
-    Settings.rtresize = true;
+    Session.Settings.rtresize = true;
     folder.Load();
-    ASSERT_EQ(PluginTable.size(), 2u);
-    Settings.FitMode = 1;
+    ASSERT_EQ(Session.Plugins.Table().size(), 2u);
+    Session.Settings.FitMode = 1;
     const auto bytes = MakeBmp24(40, 30, Pattern);
     WriteFileBytes(folder.File("p.bmp"), bytes.data(), bytes.size());
     for (const auto& [w, h] : {std::pair{40, 30}, std::pair{20, 15}}) {  // copied, then resampled
         TBitmap target(w, h);
         PictureInfo info;
-        LoadPicture(target, folder.File("p.bmp"), info);
+        LoadPicture(target, folder.File("p.bmp"), info, SessionPrepare());
         EXPECT_EQ(info.Lines, 2u + 31u);  // two from the failed plug-in
         EXPECT_EQ(info.Delivery, TPictureDelivery::Lines);
         EXPECT_STREQ(info.Format, "Windows bitmap");
@@ -333,7 +339,7 @@ struct TThreadDecode {
 
 DWORD WINAPI DecodeOnItsThread(void* data) {
     auto* job = static_cast<TThreadDecode*>(data);
-    LoadPicture(*job->target, job->path, job->info);
+    LoadPicture(*job->target, job->path, job->info, SessionPrepare());
     return 0;
 }
 
@@ -341,12 +347,12 @@ DWORD WINAPI DecodeOnItsThread(void* data) {
 
 TEST_F(Prepare, ALineFromAThreadWithoutADecodeIsRefusedAndTheRunningDecodeGoesOn) {
     const std::string file = WriteBmp("big.bmp", 3000, 2000);
-    Settings.FitMode = 2;
-    Settings.rtresize = false;
+    Session.Settings.FitMode = 2;
+    Session.Settings.rtresize = false;
     TBitmap whole(300, 200);
     PictureInfo info;
-    LoadPicture(whole, file, info);
-    Settings.rtresize = true;
+    LoadPicture(whole, file, info, SessionPrepare());
+    Session.Settings.rtresize = true;
     // While a decode on another thread takes lines, the slot holds the
     // host's callback; this thread has no decode, so whatever it sends is
     // refused and reaches no resize. On a busy machine the decode may end
@@ -405,12 +411,12 @@ TEST_F(Prepare, TwoHundredPicturesLeavePrivateBytesAndGdiObjectsFlat) {
     const std::string a = WriteBmp("a.bmp", 640, 480), b = WriteBmp("b.bmp", 123, 77);
     auto run = [&](int count) {
         for (int i = 0; i < count; ++i) {
-            Settings.rtresize = i % 3 == 0;
-            Settings.FitMode = static_cast<std::uint8_t>(i % 3);
+            Session.Settings.rtresize = i % 3 == 0;
+            Session.Settings.FitMode = static_cast<std::uint8_t>(i % 3);
             TBitmap target(320, 200);
             target.EnlargeToFit = i % 2 == 0;
             PictureInfo info;
-            LoadPicture(target, i % 2 ? a : b, info);
+            LoadPicture(target, i % 2 ? a : b, info, SessionPrepare());
         }
     };
     run(20);  // heaps and GDI caches reach their working size

@@ -575,8 +575,8 @@ TEST_F(SceneTest, AFrameFromAThreadThatDoesNotHoldTheSceneFails) {
 }
 
 TEST_F(SceneTest, FullStarFieldWithAPhotograph) {
-    SeedRandom(42);
-    InitStarField(scene_.StarField);
+    TRandom random(42);
+    InitStarField(scene_.StarField, random);
     scene_.StarPhase = 120.0f;
     FillPicture([](int x, int y) {
         // Sky over sea: a gradient with a horizon and a sun.

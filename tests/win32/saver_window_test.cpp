@@ -10,6 +10,7 @@
 #include "base/registry_win32.h"
 #include "base/ui_win32.h"
 #include "render/run_win32.h"
+#include "render/acceleration_win32.h"
 #include "render/runloop_win32.h"
 #include "render/saver_windows_win32.h"
 

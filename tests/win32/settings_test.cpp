@@ -11,6 +11,12 @@
 #include "base/registry_win32.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 namespace {
 
@@ -25,15 +31,15 @@ protected:
             boxes.push_back(caption + "|" + text + "|" + std::to_string(type));
             return IDOK;
         });
-        Settings = TSettings();
-        Settings.MouseMove = true;
+        Session.Settings = TSettings();
+        Session.Settings.MouseMove = true;
     }
     void TearDown() override {
         SetMessageBoxResponder(nullptr);
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
         // SaveSettings writes the catalogue too; leave none behind for later
         // runs of the program in this prefix.
-        if (!Settings.CatalogueFile.empty()) ::DeleteFileA(Settings.CatalogueFile.c_str());
+        if (!Session.Settings.CatalogueFile.empty()) ::DeleteFileA(Session.Settings.CatalogueFile.c_str());
     }
 
     static void SetInstallPath(const char* path) {
@@ -57,47 +63,47 @@ protected:
 };
 
 TEST_F(SettingsStore, NewUserGetsKeyAndDefaultsButNoValues) {
-    LoadSettings();
+    LoadSettings(Session.Settings, Session.LegacyFolders);
     EXPECT_TRUE(OpenRegKey(HKEY_CURRENT_USER, kSettingsKey));
-    EXPECT_EQ(Settings.Order, 2);
-    EXPECT_EQ(Settings.Delay, 5000);
-    EXPECT_EQ(Settings.Convert, 5000);
-    EXPECT_EQ(Settings.StopKey, 1);
-    EXPECT_EQ(Settings.Effdata, -1);
-    EXPECT_TRUE(Settings.MouseMove);
-    EXPECT_TRUE(Settings.rtresize);
-    EXPECT_TRUE(Settings.EnlargeToFit);
-    EXPECT_EQ(Settings.FitMode, 2);
-    EXPECT_EQ(Settings.InstallPath, "C:\\Program Files\\Quorvane");
+    EXPECT_EQ(Session.Settings.Order, 2);
+    EXPECT_EQ(Session.Settings.Delay, 5000);
+    EXPECT_EQ(Session.Settings.Convert, 5000);
+    EXPECT_EQ(Session.Settings.StopKey, 1);
+    EXPECT_EQ(Session.Settings.Effdata, -1);
+    EXPECT_TRUE(Session.Settings.MouseMove);
+    EXPECT_TRUE(Session.Settings.rtresize);
+    EXPECT_TRUE(Session.Settings.EnlargeToFit);
+    EXPECT_EQ(Session.Settings.FitMode, 2);
+    EXPECT_EQ(Session.Settings.InstallPath, "C:\\Program Files\\Quorvane");
     for (const char* name : {"Delay", "Convert", "Order", "StopKey", "MouseMove", "Effdata"})
         EXPECT_FALSE(UserValue(name)) << name;
     EXPECT_TRUE(boxes.empty());
 
-    SaveSettings();
+    SaveSettings(Session.Settings, Session.PicList);
     EXPECT_EQ(UserValue("Delay"), "5000");
     EXPECT_EQ(UserValue("Order"), "2");
     EXPECT_EQ(UserValue("MouseMove"), "1");
     EXPECT_EQ(UserValue("Effdata"), "75");
     EXPECT_FALSE(UserValue("rtresize"));  // never written
-    EXPECT_TRUE(Settings.IntendedColours);
+    EXPECT_TRUE(Session.Settings.IntendedColours);
     EXPECT_FALSE(UserValue("IntendedColours"));  // no page sets it: read only
 }
 
 TEST_F(SettingsStore, OrderRoundTripsNormalised) {
     SetUserValue("Order", "25");
-    LoadSettings();
-    EXPECT_EQ(Settings.Order, 1);
-    EXPECT_TRUE(Settings.RandomStart);
-    EXPECT_TRUE(Settings.ResumeLast);
-    SaveSettings();
+    LoadSettings(Session.Settings, Session.LegacyFolders);
+    EXPECT_EQ(Session.Settings.Order, 1);
+    EXPECT_TRUE(Session.Settings.RandomStart);
+    EXPECT_TRUE(Session.Settings.ResumeLast);
+    SaveSettings(Session.Settings, Session.PicList);
     EXPECT_EQ(UserValue("Order"), "25");
 
     SetUserValue("Order", "40");
-    LoadSettings();
-    EXPECT_EQ(Settings.Order, 0);
-    EXPECT_TRUE(Settings.RandomStart);
-    EXPECT_FALSE(Settings.ResumeLast);
-    SaveSettings();
+    LoadSettings(Session.Settings, Session.LegacyFolders);
+    EXPECT_EQ(Session.Settings.Order, 0);
+    EXPECT_TRUE(Session.Settings.RandomStart);
+    EXPECT_FALSE(Session.Settings.ResumeLast);
+    SaveSettings(Session.Settings, Session.PicList);
     EXPECT_EQ(UserValue("Order"), "8");
 }
 
@@ -109,8 +115,8 @@ TEST_F(SettingsStore, BadValuesReadAsDefaultsOrClamp) {
         {"-5", 0}, {"abc", 5000}, {"1500000000", 1000000000}, {"", 5000}, {std::string(3 << 20, '7'), 5000}};
     for (const Case& c : cases) {
         SetUserValue("Delay", c.stored);
-        LoadSettings();
-        EXPECT_EQ(Settings.Delay, c.expected) << c.stored.substr(0, 20);
+        LoadSettings(Session.Settings, Session.LegacyFolders);
+        EXPECT_EQ(Session.Settings.Delay, c.expected) << c.stored.substr(0, 20);
     }
 
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
@@ -121,32 +127,32 @@ TEST_F(SettingsStore, BadValuesReadAsDefaultsOrClamp) {
     // A string value stored without its terminator still reads.
     const char unterminated[] = {'4', '2'};
     ::RegSetValueExA(key.Get(), "StopKey", 0, REG_SZ, reinterpret_cast<const BYTE*>(unterminated), 2);
-    LoadSettings();
-    EXPECT_EQ(Settings.Delay, 5000);
-    EXPECT_EQ(Settings.Convert, 5000);
-    EXPECT_EQ(Settings.StopKey, 42);
+    LoadSettings(Session.Settings, Session.LegacyFolders);
+    EXPECT_EQ(Session.Settings.Delay, 5000);
+    EXPECT_EQ(Session.Settings.Convert, 5000);
+    EXPECT_EQ(Session.Settings.StopKey, 42);
 
     // The colour switch: "0" turns it off; anything unreadable is the default, on.
     for (const auto& [stored, on] : std::vector<std::pair<std::string, bool>>{
              {"0", false}, {"1", true}, {"off", true}, {"", true}, {"7", true}, {"-1", false}}) {
         SetUserValue("IntendedColours", stored);
-        LoadSettings();
-        EXPECT_EQ(Settings.IntendedColours, on) << stored;
+        LoadSettings(Session.Settings, Session.LegacyFolders);
+        EXPECT_EQ(Session.Settings.IntendedColours, on) << stored;
     }
     ::RegSetValueExA(key.Get(), "IntendedColours", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword),
                      sizeof dword);
-    Settings.IntendedColours = false;
-    LoadSettings();
-    EXPECT_TRUE(Settings.IntendedColours);
+    Session.Settings.IntendedColours = false;
+    LoadSettings(Session.Settings, Session.LegacyFolders);
+    EXPECT_TRUE(Session.Settings.IntendedColours);
 }
 
 TEST_F(SettingsStore, EffdataIsHeldAsOffset) {
-    LoadSettings();
-    EXPECT_EQ(Settings.Effdata, -1);
+    LoadSettings(Session.Settings, Session.LegacyFolders);
+    EXPECT_EQ(Session.Settings.Effdata, -1);
     SetUserValue("Effdata", "-1");
-    LoadSettings();
-    EXPECT_EQ(Settings.Effdata, 74);
-    SaveSettings();
+    LoadSettings(Session.Settings, Session.LegacyFolders);
+    EXPECT_EQ(Session.Settings.Effdata, 74);
+    SaveSettings(Session.Settings, Session.PicList);
     EXPECT_EQ(UserValue("Effdata"), "0");
 }
 
@@ -159,18 +165,18 @@ TEST_F(SettingsStore, LegacyFoldersAreSortedAndNonStringsSkipped) {
     WriteRegString(folders.Get(), "c", "C:\\Third");
     const DWORD dword = 7;
     ::RegSetValueExA(folders.Get(), "bb", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&dword), sizeof dword);
-    LoadSettings();
-    EXPECT_EQ(LegacyFolders,
+    LoadSettings(Session.Settings, Session.LegacyFolders);
+    EXPECT_EQ(Session.LegacyFolders,
               (std::vector<std::string>{"C:\\First", "C:\\Second", "C:\\Third", "C:\\Fourth"}));
 }
 
 TEST_F(SettingsStore, CatalogueFileFollowsAppData) {
-    LoadSettings();
+    LoadSettings(Session.Settings, Session.LegacyFolders);
     const std::string appData = ShellFolder("AppData");
     if (appData.empty())
-        EXPECT_EQ(Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
+        EXPECT_EQ(Session.Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
     else
-        EXPECT_EQ(Settings.CatalogueFile, appData + "\\Quorvane\\piclist.dat");
+        EXPECT_EQ(Session.Settings.CatalogueFile, appData + "\\Quorvane\\piclist.dat");
 }
 
 TEST_F(SettingsStore, MissingAppDataPutsCatalogueInInstallFolder) {
@@ -178,27 +184,27 @@ TEST_F(SettingsStore, MissingAppDataPutsCatalogueInInstallFolder) {
     ASSERT_TRUE(shell);
     const std::optional<std::string> saved = ReadRegString(shell.Get(), "AppData");
     ::RegDeleteValueA(shell.Get(), "AppData");
-    LoadSettings();
-    EXPECT_EQ(Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
+    LoadSettings(Session.Settings, Session.LegacyFolders);
+    EXPECT_EQ(Session.Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
     WriteRegString(shell.Get(), "AppData", "");
-    LoadSettings();
-    EXPECT_EQ(Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
+    LoadSettings(Session.Settings, Session.LegacyFolders);
+    EXPECT_EQ(Session.Settings.CatalogueFile, "C:\\Program Files\\Quorvane\\piclist.dat");
     if (saved) WriteRegString(shell.Get(), "AppData", *saved);
-    LoadSettings();
+    LoadSettings(Session.Settings, Session.LegacyFolders);
     if (saved && !saved->empty()) {
-        EXPECT_EQ(Settings.CatalogueFile, *saved + "\\Quorvane\\piclist.dat");
+        EXPECT_EQ(Session.Settings.CatalogueFile, *saved + "\\Quorvane\\piclist.dat");
     }
 }
 
 TEST_F(SettingsStore, EmptyInstallPathWarnsAndLeavesCatalogueFileEmpty) {
     SetInstallPath(nullptr);
     SetUserValue("Delay", "1234");
-    LoadSettings();
+    LoadSettings(Session.Settings, Session.LegacyFolders);
     ASSERT_EQ(boxes.size(), 1u);
     EXPECT_EQ(boxes[0],
               "Quorvane|Corrupted registry.\r\nPlease, Reinstall Quorvane|" + std::to_string(MB_OK));
-    EXPECT_TRUE(Settings.CatalogueFile.empty());
-    EXPECT_EQ(Settings.Delay, 1234);  // start-up goes on with what was read
+    EXPECT_TRUE(Session.Settings.CatalogueFile.empty());
+    EXPECT_EQ(Session.Settings.Delay, 1234);  // start-up goes on with what was read
     SetInstallPath("C:\\Program Files\\Quorvane");
 }
 

@@ -17,6 +17,12 @@
 #include "plugin_fixture.h"
 #include "render/hooks_win32.h"
 #include "render/loader_win32.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 // The sequencer with the real picture pipeline: the product's BMP plug-in
 // decodes real files, a damaged file is skipped, and the prepared picture is
@@ -34,7 +40,7 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     install.AddFastmm();
     install.Add(ProductDll("imgbmp.dll"));
     install.Load();
-    ASSERT_FALSE(ExtensionList.empty());
+    ASSERT_FALSE(Session.Plugins.Extensions().empty());
 
     const std::vector<std::uint8_t> red = MakeBmp24(80, 60, [](int, int) { return 0xFF0000u; });
     const std::vector<std::uint8_t> blue = MakeBmp24(80, 60, [](int, int) { return 0x0000FFu; });
@@ -43,14 +49,14 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     WriteFileBytes(install.File("b.bmp"), damaged.data(), damaged.size());
     WriteFileBytes(install.File("c.bmp"), blue.data(), blue.size());
 
-    PicList.Clear();
-    const int root = PicList.AddFolder("Root");
+    Session.PicList.Clear();
+    const int root = Session.PicList.AddFolder("Root");
     for (const char* name : {"a.bmp", "b.bmp", "c.bmp"})
-        PicList.ItemAt(root).Pictures.Add(install.File(name));
-    ShowSequence = TShowSequence();
+        Session.PicList.ItemAt(root).Pictures.Add(install.File(name));
+    Session.Sequence = TShowSequence();
     TSequenceOptions order;
     order.Order = kOrderForward;
-    Settings.FitMode = 0;
+    Session.Settings.FitMode = 0;
     RenderHooks().PreparePicture = nullptr;
 
     TBitmap bitmap(160, 120);
@@ -59,18 +65,18 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     std::vector<std::int32_t> shown;
     std::vector<std::uint32_t> colours;
     for (int i = 0; i < 3; ++i) {
-        LoadNextPicture(bitmap, order);
-        shown.push_back(ShowSequence.CurrentIndex);
+        LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+        shown.push_back(Session.Sequence.CurrentIndex);
         colours.push_back(CentrePixel(bitmap));
     }
     EXPECT_EQ(shown, (std::vector<std::int32_t>{0, 2, 0}));
     EXPECT_EQ(colours, (std::vector<std::uint32_t>{0xFF0000u, 0x0000FFu, 0xFF0000u}));
 
     // The resume position names the picture by its path.
-    SaveResumePosition(2, true);
-    EXPECT_EQ(ReadResumePosition(), 2);
+    SaveResumePosition(Session.PicList, 2, true);
+    EXPECT_EQ(ReadResumePosition(Session.PicList), 2);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
-    PicList.Clear();
+    Session.PicList.Clear();
     FreeMessageFont();
 }
 
@@ -87,10 +93,10 @@ bool StopsWhilePreparing(TBitmap&, const std::string&) {
 }
 
 TEST(ShowPictures, AStopDuringThePreparationEndsTheChoiceWhereItWas) {
-    PicList.Clear();
-    const int root = PicList.AddFolder("Root");
-    for (const char* name : {"C:\\a.bmp", "C:\\b.bmp", "C:\\c.bmp"}) PicList.ItemAt(root).Pictures.Add(name);
-    ShowSequence = TShowSequence();
+    Session.PicList.Clear();
+    const int root = Session.PicList.AddFolder("Root");
+    for (const char* name : {"C:\\a.bmp", "C:\\b.bmp", "C:\\c.bmp"}) Session.PicList.ItemAt(root).Pictures.Add(name);
+    Session.Sequence = TShowSequence();
     TSequenceOptions order;
     order.Order = kOrderForward;
     stopDuringPrepare = false;
@@ -99,13 +105,13 @@ TEST(ShowPictures, AStopDuringThePreparationEndsTheChoiceWhereItWas) {
     RenderHooks().PreparePicture = StopsWhilePreparing;
 
     TBitmap bitmap(16, 12);
-    LoadNextPicture(bitmap, order);
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
     EXPECT_EQ(prepareCalls, 1);
-    EXPECT_EQ(ShowSequence.CurrentIndex, 0) << "the sequence moved on after the stop";
+    EXPECT_EQ(Session.Sequence.CurrentIndex, 0) << "the sequence moved on after the stop";
 
     RenderHooks().PreparePicture = nullptr;
     SetDecodeCancel(nullptr);
-    PicList.Clear();
+    Session.PicList.Clear();
     FreeMessageFont();
 }
 

@@ -28,6 +28,12 @@
 #include "render/runloop_win32.h"
 #include "render/saver_windows_win32.h"
 #include "base/text.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 namespace {
 
@@ -48,14 +54,16 @@ bool PrepareExistingFile(TBitmap& bitmap, const std::string& path) {
 
 class ShowSequencing : public ::testing::Test {
 protected:
+    TSaverRuns runs_{Session};  // the dialog's runs, over the process's session
+
     void SetUp() override {
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
         char temp[MAX_PATH];
         ::GetTempPathA(MAX_PATH, temp);
         folder = std::string(temp) + "qv_show_test";
         ::CreateDirectoryA(folder.c_str(), nullptr);
-        PicList.Clear();
-        ShowSequence = TShowSequence();
+        Session.PicList.Clear();
+        Session.Sequence = TShowSequence();
         order = TSequenceOptions();
         order.Order = kOrderForward;
         prepared.clear();
@@ -66,7 +74,7 @@ protected:
         RenderHooks().PreparePicture = nullptr;
         for (const std::string& f : files) ::DeleteFileA(f.c_str());
         ::RemoveDirectoryA(folder.c_str());
-        PicList.Clear();
+        Session.PicList.Clear();
         FreeMessageFont();
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     }
@@ -84,7 +92,7 @@ protected:
                 files.push_back(path);
             }
         }
-        PicList.Add(std::move(root));
+        Session.PicList.Add(std::move(root));
     }
     std::string Path(const std::string& name) const { return folder + "\\" + name; }
 
@@ -105,32 +113,32 @@ protected:
 TEST_F(ShowSequencing, ResumeRoundTripsThroughTheRegistry) {
     Catalogue({"a.jpg", "b.jpg", "c.jpg"});
     order.ResumeLast = true;
-    SaveResumePosition(1, order.ResumeLast);
+    SaveResumePosition(Session.PicList, 1, order.ResumeLast);
     EXPECT_EQ(Prev(), "1?" + Path("b.jpg"));
-    EXPECT_EQ(ReadResumePosition(), 1);
+    EXPECT_EQ(ReadResumePosition(Session.PicList), 1);
 
     TBitmap bitmap(64, 32);
-    LoadNextPicture(bitmap, order);
-    EXPECT_EQ(ShowSequence.CurrentIndex, 2);
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+    EXPECT_EQ(Session.Sequence.CurrentIndex, 2);
     EXPECT_EQ(prepared, std::vector<std::string>{Path("c.jpg")});
 
     // With ResumeLast off the show ends by emptying "Prev".
     order.ResumeLast = false;
-    SaveResumePosition(2, order.ResumeLast);
+    SaveResumePosition(Session.PicList, 2, order.ResumeLast);
     EXPECT_EQ(Prev(), "");
     // An index outside the catalogue is recorded as empty too.
     order.ResumeLast = true;
-    SaveResumePosition(3, order.ResumeLast);
+    SaveResumePosition(Session.PicList, 3, order.ResumeLast);
     EXPECT_EQ(Prev(), "");
 }
 
 TEST_F(ShowSequencing, MovedPictureAndOddValues) {
     Catalogue({"a.jpg", "b.jpg", "c.jpg", "d.jpg", "e.jpg", "moved.jpg", "g.jpg"});
     SetPrev("1?" + Path("moved.jpg"));
-    EXPECT_EQ(ReadResumePosition(), 5);
+    EXPECT_EQ(ReadResumePosition(Session.PicList), 5);
     // Case differs only in A to Z at the recorded index: still that picture.
     SetPrev("5?" + LowerAscii(Path("MOVED.JPG")));
-    EXPECT_EQ(ReadResumePosition(), 5);
+    EXPECT_EQ(ReadResumePosition(Session.PicList), 5);
 
     // A value that is not text reads as empty and must not stop the show.
     {
@@ -140,21 +148,21 @@ TEST_F(ShowSequencing, MovedPictureAndOddValues) {
                                    sizeof number),
                   ERROR_SUCCESS);
     }
-    EXPECT_EQ(ReadResumePosition(), -1);
+    EXPECT_EQ(ReadResumePosition(Session.PicList), -1);
     order.ResumeLast = true;
     order.Order = kOrderBackward;
     TBitmap bitmap(64, 32);
-    LoadNextPicture(bitmap, order);
-    EXPECT_EQ(ShowSequence.CurrentIndex, 6);
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+    EXPECT_EQ(Session.Sequence.CurrentIndex, 6);
 }
 
 TEST_F(ShowSequencing, MissingFilesAreSkippedUntilTheLimit) {
     Catalogue({"a.jpg", "b.jpg"});
     Catalogue({"gone.jpg"}, false);
     TBitmap bitmap(64, 32);
-    LoadNextPicture(bitmap, order);
-    LoadNextPicture(bitmap, order);
-    LoadNextPicture(bitmap, order);
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
     EXPECT_EQ(prepared,
               (std::vector<std::string>{Path("a.jpg"), Path("b.jpg"), Path("gone.jpg"), Path("a.jpg")}));
     EXPECT_EQ(bitmap.Bits[0], 0x7F);
@@ -162,7 +170,7 @@ TEST_F(ShowSequencing, MissingFilesAreSkippedUntilTheLimit) {
     // All unreadable: five attempts, then the message in red.
     for (const std::string& f : files) ::DeleteFileA(f.c_str());
     prepared.clear();
-    LoadNextPicture(bitmap, order);
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
     EXPECT_EQ(prepared.size(), 5u);
 }
 
@@ -189,7 +197,7 @@ TRedArea RedPixels(const TBitmap& b) {
 
 TEST_F(ShowSequencing, MessagesAreRedCentredOneLineAboveTheMiddle) {
     TBitmap bitmap(640, 480);
-    LoadNextPicture(bitmap, order);  // empty catalogue
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());  // empty catalogue
     EXPECT_TRUE(prepared.empty());
     const TRedArea a = RedPixels(bitmap);
     ASSERT_GT(a.count, 50);
@@ -252,7 +260,7 @@ VOID CALLBACK HideHost(HWND wnd, UINT, UINT_PTR id, DWORD) {
 
 TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     Catalogue({"a.jpg", "b.jpg"});
-    Settings.Order = kOrderForward;
+    Session.Settings.Order = kOrderForward;
     HWND host = ::CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 320, 240,
                                   nullptr, nullptr, nullptr, nullptr);
     ASSERT_NE(host, nullptr);
@@ -262,7 +270,7 @@ TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     RenderHooks().ObserveFrame = CaptureHost;
     ::SetTimer(host, 1, 2500, HideHost);
     LaunchedFromDialog = true;
-    const TRunSummary summary = RunSaver(host);
+    const TRunSummary summary = runs_.Run(host);
     LaunchedFromDialog = false;
     RenderHooks().ObserveFrame = nullptr;
 
@@ -332,7 +340,7 @@ TRunSummary FullScreenRun(double ms) {
     watch.stopAfterMs = ms;
     RenderHooks().ObserveFrame = WatchFrames;
     LaunchedFromDialog = true;
-    const TRunSummary summary = RunSaver(nullptr);
+    const TRunSummary summary = TSaverRuns(Session).Run(nullptr);
     LaunchedFromDialog = false;
     RenderHooks().ObserveFrame = nullptr;
     RunFlags = 0;
@@ -341,7 +349,7 @@ TRunSummary FullScreenRun(double ms) {
 
 TEST_F(ShowSequencing, FullScreenTeardownRestoresAndRecords) {
     Catalogue({"a.jpg", "b.jpg"});
-    Settings.ResumeLast = true;
+    Session.Settings.ResumeLast = true;
     const int cursorBefore = ::ShowCursor(TRUE);
     ::ShowCursor(FALSE);
 
@@ -395,12 +403,12 @@ void StopWhenPreparing(const TFrameEvent& e) {
 
 TEST_F(ShowSequencing, ARunThatShowedNoPictureKeepsTheResumePosition) {
     Catalogue({"a.jpg", "b.jpg", "c.jpg"});
-    Settings.ResumeLast = true;
+    Session.Settings.ResumeLast = true;
     SetPrev("1?" + Path("b.jpg"));
     RenderHooks().PreparePicture = PrepareUntilStopped;
     RenderHooks().ObserveFrame = StopWhenPreparing;
     LaunchedFromDialog = true;
-    RunSaver(nullptr);
+    runs_.Run(nullptr);
     LaunchedFromDialog = false;
     RenderHooks().ObserveFrame = nullptr;
     RunFlags = 0;
@@ -410,7 +418,7 @@ TEST_F(ShowSequencing, ARunThatShowedNoPictureKeepsTheResumePosition) {
     EXPECT_EQ(Prev(), "1?" + Path("b.jpg"));
 
     // Nor does a run with nothing to show erase the position.
-    PicList.Clear();
+    Session.PicList.Clear();
     RenderHooks().PreparePicture = PrepareExistingFile;
     FullScreenRun(0);
     EXPECT_EQ(Prev(), "1?" + Path("b.jpg"));
@@ -462,7 +470,7 @@ TEST_F(ShowSequencing, PreviewInAHostWithoutClientAreaRunsAndEnds) {
     ASSERT_NE(host, nullptr);
     ::SetTimer(host, 1, 1500, JustHideHost);
     LaunchedFromDialog = true;
-    const TRunSummary summary = RunSaver(host);
+    const TRunSummary summary = runs_.Run(host);
     LaunchedFromDialog = false;
     EXPECT_FALSE(::IsWindow(summary.Window));
     EXPECT_TRUE(summary.LoaderEnded);
@@ -517,7 +525,7 @@ TEST_F(ShowSequencing, ADialogRunSkipsAPictureThatRaisesAndOutlivesAFaultOnItsLo
     RenderHooks().PreparePicture = PrepareRaiseThenFault;
     RenderHooks().ObserveFrame = StopAfterTheFault;
     LaunchedFromDialog = true;
-    const TRunSummary summary = RunSaver(nullptr);
+    const TRunSummary summary = runs_.Run(nullptr);
     LaunchedFromDialog = false;
     RenderHooks().ObserveFrame = nullptr;
     RunFlags = 0;

@@ -25,6 +25,12 @@
 #include "render/runloop_win32.h"
 #include "render/saver_windows_win32.h"
 #include "tests/win32/plugin_fixture.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 // Ending runs and decodes: a decode stopped half-way, a decode that never
 // returns, many previews in a row, and the paced frames' motion.
@@ -44,7 +50,7 @@ struct TDecodeJob {
 DWORD WINAPI DecodeWithCancel(void* data) {
     auto* job = static_cast<TDecodeJob*>(data);
     SetDecodeCancel(&job->cancel);
-    LoadPicture(*job->target, job->path, job->info);
+    LoadPicture(*job->target, job->path, job->info, SessionPrepare());
     SetDecodeCancel(nullptr);
     return 0;
 }
@@ -57,9 +63,9 @@ TEST(CancelledDecode, StopsAtTheNextLineReleasesItsFileAndTheNextDecodeWorks) {
     TInstallFolder folder;
     folder.AddFastmm();
     folder.Add(ProductDll("imgbmp.dll"));
-    Settings.rtresize = true;
+    Session.Settings.rtresize = true;
     folder.Load();
-    Settings.FitMode = 2;
+    Session.Settings.FitMode = 2;
     const int w = 3000, h = 2000;
     const auto bytes = MakeBmp24(w, h, Gradient);
     const std::string path = folder.File("big.bmp");
@@ -101,7 +107,7 @@ TEST(CancelledDecode, StopsAtTheNextLineReleasesItsFileAndTheNextDecodeWorks) {
     TBitmap again(600, 400);
     again.ShrinkToFit = true;
     PictureInfo info;
-    LoadPicture(again, path, info);
+    LoadPicture(again, path, info, SessionPrepare());
     EXPECT_EQ(info.Width, w);
     EXPECT_EQ(info.Lines, static_cast<std::uint32_t>(h) + 1);
     EXPECT_EQ(info.RefusedLines, 0u);
@@ -118,7 +124,7 @@ TEST(CancelledDecode, ACancelledLoaderDecodesNothingMore) {
     TBitmap target(64, 48);
     target.Bits[0] = 0x55;
     PictureInfo info;
-    LoadPicture(target, "C:\\does-not-matter.bmp", info);
+    LoadPicture(target, "C:\\does-not-matter.bmp", info, SessionPrepare());
     EXPECT_EQ(info.Width, 0);
     EXPECT_EQ(info.FileSize, -1);  // not even opened
     EXPECT_EQ(target.Bits[0], 0);  // left black
@@ -182,16 +188,18 @@ void StopWhenDecoding(const TFrameEvent& e) {
 
 class DialogRuns : public ::testing::Test {
 protected:
+    TSaverRuns runs_{Session};  // the dialog's runs, over the process's session
+
     void SetUp() override {
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
-        PicList.Clear();
+        Session.PicList.Clear();
         TFolderItem root;
         root.FolderPath = "Root";
         root.Pictures.Add("C:\\a.jpg");
         root.Pictures.Add("C:\\b.jpg");
-        PicList.Add(std::move(root));
-        ShowSequence = TShowSequence();
-        Settings = TSettings();
+        Session.PicList.Add(std::move(root));
+        Session.Sequence = TShowSequence();
+        Session.Settings = TSettings();
         host = ::CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 150, nullptr,
                                  nullptr, nullptr, nullptr);
         ASSERT_NE(host, nullptr);
@@ -202,7 +210,7 @@ protected:
         RenderHooks().ObserveFrame = nullptr;
         RenderHooks().PreparePicture = nullptr;
         if (host) ::DestroyWindow(host);
-        PicList.Clear();
+        Session.PicList.Clear();
         RunFlags = 0;
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     }
@@ -215,26 +223,26 @@ TEST_F(DialogRuns, AStuckDecodeDoesNotKeepTheRunOnTheScreen) {
     RenderHooks().PreparePicture = StuckPreparer;
     RenderHooks().ObserveFrame = StopWhenDecoding;
     const int threadsBefore = ThreadCount();
-    const TRunSummary summary = RunSaver(host);
+    const TRunSummary summary = runs_.Run(host);
 
     // The run is over and its window gone while the decode is still inside
     // the "plug-in": it was left to finish on its own, with its bitmap.
     EXPECT_EQ(decodesEntered, 1);
     EXPECT_FALSE(::IsWindow(summary.Window));
     EXPECT_FALSE(summary.LoaderEnded);
-    EXPECT_EQ(LingeringLoaderCount(), 1u);
+    EXPECT_EQ(runs_.LingeringLoaderCount(), 1u);
     // The catalogue stays the loader's while it may still read it: the
     // checks see a change from this thread as a fault.
-    EXPECT_FALSE(PicList.Owner.CallerMayUse());
-    EXPECT_FALSE(WaitForLingeringLoaders(50));
+    EXPECT_FALSE(Session.PicList.Owner.CallerMayUse());
+    EXPECT_FALSE(runs_.WaitForLingeringLoaders(50));
 
     // Once the decode returns, the loader ends without touching a thing of
     // a later run and nothing of it remains.
     ::SetEvent(releaseDecode);
-    EXPECT_TRUE(WaitForLingeringLoaders(5000));
-    EndLingeringLoaders();  // ends this process if the loader were still stuck
-    EXPECT_EQ(LingeringLoaderCount(), 0u);
-    EXPECT_TRUE(PicList.Owner.CallerMayUse());
+    EXPECT_TRUE(runs_.WaitForLingeringLoaders(5000));
+    runs_.EndLingeringLoaders();  // ends this process if the loader were still stuck
+    EXPECT_EQ(runs_.LingeringLoaderCount(), 0u);
+    EXPECT_TRUE(Session.PicList.Owner.CallerMayUse());
     EXPECT_EQ(decodesEntered, 1);
     EXPECT_EQ(ThreadCount(), threadsBefore);
     ::CloseHandle(releaseDecode);
@@ -244,44 +252,44 @@ TEST_F(DialogRuns, AStuckDecodeDoesNotKeepTheRunOnTheScreen) {
 // picture no longer in it; a run that stops meanwhile hands the dialog back
 // with its loader ended, so the catalogue can be edited at once.
 TEST_F(DialogRuns, TheResumeSearchEndsWithTheRun) {
-    PicList.Clear();
+    Session.PicList.Clear();
     for (int f = 0; f < 2000; ++f) {
         TFolderItem folder;
         folder.FolderPath = "C:\\F" + std::to_string(f);
         for (int p = 0; p < 500; ++p) folder.Pictures.Add(folder.FolderPath + "\\" + std::to_string(p) + ".jpg");
-        PicList.Add(std::move(folder));
+        Session.PicList.Add(std::move(folder));
     }
     {
         TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
         ASSERT_TRUE(WriteRegString(key.Get(), "Prev", "7?C:\\Elsewhere\\gone.jpg"));
     }
-    Settings.Order = kOrderForward;
-    Settings.ResumeLast = true;
+    Session.Settings.Order = kOrderForward;
+    Session.Settings.ResumeLast = true;
     RenderHooks().PreparePicture = QuickPreparer;
     RenderHooks().ObserveFrame = StopAtFirstDrawnFrame;
-    const TRunSummary summary = RunSaver(host);
+    const TRunSummary summary = runs_.Run(host);
     EXPECT_TRUE(summary.LoaderEnded);
-    EXPECT_EQ(LingeringLoaderCount(), 0u);
-    EXPECT_TRUE(PicList.Owner.CallerMayUse());
-    PicList.Delete(1);  // what Remove does in the dialog
+    EXPECT_EQ(runs_.LingeringLoaderCount(), 0u);
+    EXPECT_TRUE(Session.PicList.Owner.CallerMayUse());
+    Session.PicList.Delete(1);  // what Remove does in the dialog
 }
 
 TEST_F(DialogRuns, ManyPreviewsLeaveNoWindowThreadOrGdiObjectBehind) {
     RenderHooks().PreparePicture = QuickPreparer;
     RenderHooks().ObserveFrame = StopAtFirstDrawnFrame;
-    RunSaver(host);  // caches and the window class settle in the first run
+    runs_.Run(host);  // caches and the window class settle in the first run
     const int windowsBefore = WindowCount(), threadsBefore = ThreadCount();
     const DWORD gdiBefore = ::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS);
     // Each run creates a window, a GL context, a bitmap and two threads.
     constexpr int kRuns = 25;
     for (int i = 0; i < kRuns; ++i) {
-        const TRunSummary summary = RunSaver(host);
+        const TRunSummary summary = runs_.Run(host);
         ASSERT_FALSE(::IsWindow(summary.Window)) << "run " << i;
     }
     EXPECT_EQ(WindowCount(), windowsBefore);
     EXPECT_EQ(ThreadCount(), threadsBefore);
     EXPECT_EQ(::GetGuiResources(::GetCurrentProcess(), GR_GDIOBJECTS), gdiBefore);
-    EXPECT_EQ(LingeringLoaderCount(), 0u);
+    EXPECT_EQ(runs_.LingeringLoaderCount(), 0u);
 }
 
 // A problem report the dialog raises after a preview has ended is about the
@@ -303,7 +311,7 @@ TEST_F(DialogRuns, AReportAfterThePreviewNamesTheDialog) {
             InstallCrashHooks();
             SetCrashReportHooks({folder, viewer});
             RunFlags = kRunDialog;
-            RunSaver(host);
+            runs_.Run(host);
             const Exception after("raised by the dialog");
             ReportException(&after, RunFlags.load());
         },
@@ -345,7 +353,7 @@ TEST_F(DialogRuns, PacedFramesMoveByTheClockEvenWhenAFrameRunsLong) {
     motion.slowFrame = 20;
     RenderHooks().ObserveFrame = WatchMotion;
     ASSERT_TRUE(FramePacingWanted());
-    RunSaver(host);
+    runs_.Run(host);
     ASSERT_GE(motion.frames, 60);
     // 0.02 units per elapsed millisecond, summed over the frames: the
     // distance covered equals the time passed, the slow frame included (the

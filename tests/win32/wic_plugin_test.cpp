@@ -18,6 +18,12 @@
 #include "imaging/prepare_win32.h"
 #include "tests/win32/plugin_fixture.h"
 #include "base/text.h"
+#include "tests/win32/test_session.h"
+
+namespace {
+// The process's session, which the tests below set up and hand on.
+TSession& Session = TestSession();
+}  // namespace
 
 namespace {
 
@@ -173,10 +179,10 @@ protected:
     void SetUp() override {
         folder.AddFastmm();
         folder.Add(ProductDll("imgwic.dll"));
-        Settings.rtresize = true;  // plug-ins receive the line-callback slot only with it on
+        Session.Settings.rtresize = true;  // plug-ins receive the line-callback slot only with it on
         folder.Load();
-        Settings.FitMode = 1;
-        Settings.rtresize = false;
+        Session.Settings.FitMode = 1;
+        Session.Settings.rtresize = false;
     }
     TInstallFolder folder;
 };
@@ -184,11 +190,11 @@ protected:
 }  // namespace
 
 TEST_F(WicPlugin, DeclaresTheInstalledDecodersExtensionsLowerCaseWithTheDot) {
-    ASSERT_EQ(PluginTable.size(), 1u);
-    const PluginInfo& info = PluginTable[0].Info;
+    ASSERT_EQ(Session.Plugins.Table().size(), 1u);
+    const PluginInfo& info = Session.Plugins.Table()[0].Info;
     ASSERT_GT(info.FormatCount, 0);
     for (const char* ext : {".jpg", ".jpeg", ".png", ".gif", ".tif", ".tiff", ".ico", ".bmp"})
-        EXPECT_NE(std::find(ExtensionList.begin(), ExtensionList.end(), ext), ExtensionList.end()) << ext;
+        EXPECT_NE(std::find(Session.Plugins.Extensions().begin(), Session.Plugins.Extensions().end(), ext), Session.Plugins.Extensions().end()) << ext;
     for (std::int32_t j = 0; j < info.FormatCount; ++j) {
         const std::string ext = info.Extensions[j];
         EXPECT_EQ(ext[0], '.');
@@ -207,10 +213,10 @@ TEST_F(WicPlugin, LosslessPictureArrivesPixelForPixelOnBothPaths) {
         const std::string file = folder.File(name);
         Encode(file, container, pixels, kW, kH);
         for (bool progressive : {false, true}) {
-            Settings.rtresize = progressive;
+            Session.Settings.rtresize = progressive;
             TBitmap target(kW, kH);
             PictureInfo info;
-            LoadPicture(target, file, info);
+            LoadPicture(target, file, info, SessionPrepare());
             EXPECT_EQ(info.Width, kW);
             EXPECT_EQ(info.Height, kH);
             ASSERT_NE(info.Format, nullptr);
@@ -234,10 +240,10 @@ TEST_F(WicPlugin, AnimatedGifShowsItsFirstFrame) {
         0x80, 0x00, 0x00, 0xff, 0x00, 0x00, 0x00, 0x02, 0x04, 0x84, 0x8f, 0x09, 0x05, 0x00, 0x3b};
     WriteFileBytes(folder.File("a.gif"), gif, sizeof gif);
     for (bool progressive : {false, true}) {
-        Settings.rtresize = progressive;
+        Session.Settings.rtresize = progressive;
         TBitmap target(4, 4);
         PictureInfo info;
-        LoadPicture(target, folder.File("a.gif"), info);
+        LoadPicture(target, folder.File("a.gif"), info, SessionPrepare());
         EXPECT_EQ(info.Width, 4);
         for (int y = 0; y < 4; ++y)
             for (int x = 0; x < 4; ++x) EXPECT_EQ(Px(target, x, y), 0xFF0000u) << progressive;
@@ -260,10 +266,10 @@ TEST_F(WicPlugin, EveryExifOrientationShowsUprightOnBothPaths) {
         AddExifOrientation(file, orientation);
 
         for (bool progressive : {false, true}) {
-            Settings.rtresize = progressive;
+            Session.Settings.rtresize = progressive;
             TBitmap target(kW, kH);
             PictureInfo info;
-            LoadPicture(target, file, info);
+            LoadPicture(target, file, info, SessionPrepare());
             EXPECT_EQ(info.Lines, progressive ? static_cast<std::uint32_t>(sh + 1) : 0u);
             EXPECT_EQ(info.Delivery, progressive ? TPictureDelivery::Lines : TPictureDelivery::Whole);
             EXPECT_EQ(info.Width, kW) << orientation;
@@ -286,11 +292,11 @@ TEST_F(WicPlugin, CorruptJpegLeavesTheTargetBlack) {
     bytes.resize(40);  // headers cut before the image data
     WriteFileBytes(file, bytes.data(), bytes.size());
     for (bool progressive : {false, true}) {
-        Settings.rtresize = progressive;
+        Session.Settings.rtresize = progressive;
         TBitmap target(kW, kH);
         std::memset(target.Bits, 0xFF, kW * kH * 4);
         PictureInfo info;
-        LoadPicture(target, file, info);
+        LoadPicture(target, file, info, SessionPrepare());
         EXPECT_EQ(info.Width, 0);
         EXPECT_EQ(info.Format, nullptr);
         EXPECT_EQ(info.FileSize, 40);
@@ -308,11 +314,11 @@ TEST_F(WicPlugin, LargeJpegShrinksThroughTheResamplerOnBothPaths) {
     const std::string file = folder.File("big.jpg");
     Encode(file, kJpeg, pixels, 800, 600);
     for (bool progressive : {false, true}) {
-        Settings.rtresize = progressive;
-        Settings.FitMode = 2;
+        Session.Settings.rtresize = progressive;
+        Session.Settings.FitMode = 2;
         TBitmap target(200, 160);
         PictureInfo info;
-        LoadPicture(target, file, info);
+        LoadPicture(target, file, info, SessionPrepare());
         EXPECT_EQ(info.Lines, progressive ? 601u : 0u);
         EXPECT_EQ(info.Width, 800);
         // 800 x 600 into 200 x 160: 200 x 150 at top 5.
@@ -332,11 +338,11 @@ TEST_F(WicPlugin, ARowThatCannotBeReadPartWayFailsTheProgressiveDecode) {
     const std::string file = folder.File("lost.tif");
     WriteFileBytes(file, tiff.data(), tiff.size());
     for (bool progressive : {true, false}) {
-        Settings.rtresize = progressive;
+        Session.Settings.rtresize = progressive;
         TBitmap target(16, 16);
         std::memset(target.Bits, 0xFF, 16 * 16 * 4);
         PictureInfo info;
-        LoadPicture(target, file, info);
+        LoadPicture(target, file, info, SessionPrepare());
         // Line -1 and the eight sound rows reached the host before the error.
         EXPECT_EQ(info.Lines, progressive ? 9u : 0u);
         EXPECT_EQ(info.Delivery, TPictureDelivery::None);
@@ -354,16 +360,16 @@ TEST(WicPluginFallback, APluginAfterTheOneThatFailedPartWayDecodesThePicture) {
     folder.AddFastmm();
     folder.Add(ProductDll("imgwic.dll"));
     folder.Add(TestPluginDll("tp_tif.dll"), "z_tif.dll");  // sorts after imgwic.dll, claims .tif
-    Settings.rtresize = true;
+    Session.Settings.rtresize = true;
     folder.Load();
-    Settings.FitMode = 1;
+    Session.Settings.FitMode = 1;
     const auto tiff = TiffWithLostStrips(16, 16, 8, 0xC03030);
     const std::string file = folder.File("lost.tif");
     WriteFileBytes(file, tiff.data(), tiff.size());
     // The size of the picture: imgwic accepts the line protocol and fails at row 8.
     TBitmap target(16, 16);
     PictureInfo info;
-    LoadPicture(target, file, info);
+    LoadPicture(target, file, info, SessionPrepare());
     EXPECT_EQ(info.Lines, 9u);
     EXPECT_EQ(info.Delivery, TPictureDelivery::Whole);  // tp_tif hands over a buffer
     EXPECT_STREQ(info.Format, "tp_tif picture");
@@ -393,13 +399,13 @@ TEST_F(WicPlugin, ACancelledDecodeOfALargePngFreesTheDecoderForThePaneAtOnce) {
     Encode(clicked, kPng, Pixels(static_cast<std::size_t>(kW) * kH, 0x20E020), kW, kH);
     SetDecodeCancel(nullptr);  // this thread is the dialog's: no cancel flag
     for (bool progressive : {true, false}) {
-        Settings.rtresize = progressive;
-        Settings.FitMode = 2;
+        Session.Settings.rtresize = progressive;
+        Session.Settings.FitMode = 2;
         // One whole decode of the big picture, for scale.
         TBitmap loaderTarget(960, 540);
         PictureInfo info;
         DWORD start = ::GetTickCount();
-        LoadPicture(loaderTarget, big, info);
+        LoadPicture(loaderTarget, big, info, SessionPrepare());
         const DWORD wholeMs = ::GetTickCount() - start;
         ASSERT_EQ(info.Width, static_cast<std::int32_t>(kBigW));
 
@@ -410,7 +416,7 @@ TEST_F(WicPlugin, ACancelledDecodeOfALargePngFreesTheDecoderForThePaneAtOnce) {
             SetDecodeCancel(&cancel);
             PictureInfo loaded;
             began = true;
-            LoadPicture(loaderTarget, big, loaded);
+            LoadPicture(loaderTarget, big, loaded, SessionPrepare());
             loaderWidth = loaded.Width;
             SetDecodeCancel(nullptr);
         });
@@ -420,7 +426,7 @@ TEST_F(WicPlugin, ACancelledDecodeOfALargePngFreesTheDecoderForThePaneAtOnce) {
         start = ::GetTickCount();
         TBitmap pane(kW, kH);
         PictureInfo shown;
-        LoadPicture(pane, clicked, shown);
+        LoadPicture(pane, clicked, shown, SessionPrepare());
         const DWORD paneMs = ::GetTickCount() - start;
         loader.join();
         std::printf("progressive %d: whole decode %lu ms, pane after the cancel %lu ms\n", progressive,
