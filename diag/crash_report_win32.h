@@ -110,6 +110,10 @@ void SetPluginModuleSource(TPluginModuleSource source);
 // The saver window whose size the report shows (null: "0x0").
 void SetReportWindow(HWND window);
 
+// The installation folder, for the report folder below; the session gives
+// it once the settings are read (empty until then).
+void SetReportInstallFolder(const std::string& installPath);
+
 // Folder the report is written to: "<AppData>\Quorvane" from the current
 // user's shell folders, or the installation folder when that is empty.
 std::string CurrentReportFolder();

@@ -7,6 +7,7 @@
 #include "base/run_state.h"
 #include "catalogue/catalogue_win32.h"
 #include "catalogue/piclist.h"
+#include "diag/crash_report_win32.h"
 #include "imaging/bitmap_text_win32.h"
 #include "imaging/plugins_win32.h"
 
@@ -23,6 +24,7 @@ void MakeSession() {
     PicList.Clear();
 
     LoadSettings();
+    SetReportInstallFolder(Settings.InstallPath);
 
     LoadPlugins();
     BuildExtensionList();
