@@ -6,7 +6,11 @@
 
 namespace {
 
+// A thread's name belongs to the thread itself: it is set once by the
+// thread's own code and read in messages about it, from any object.
 thread_local const char* threadName = nullptr;
+// Process-wide: a test seam set only by in-process tests, read by every
+// owner check on any thread.
 std::atomic<TThreadViolationHandler> violationHandler{nullptr};
 
 std::string Describe(const char* name, std::thread::id id) {

@@ -8,10 +8,10 @@
 #include <vector>
 
 #include "base/handles_win32.h"
-#include "base/ui_win32.h"
 #include "base/system_win32.h"
-#include "config/hooks_win32.h"
+#include "base/ui_win32.h"
 #include "config/dialog_rules.h"
+#include "config/hooks_win32.h"
 
 namespace {
 
@@ -24,24 +24,34 @@ int ReadScreenDpi() {
 
 const int screenDpi = ReadScreenDpi();
 
-HFONT controlFont = nullptr;  // a stock object, never deleted
-std::vector<TGdiObject> headingFonts;
-TGdiObject productHeadingFont;
-HCURSOR linkCursor = nullptr;  // a resource cursor: shared, never destroyed
-std::vector<std::string> linkTargets;
-
 // Control registry. Entry numbers start at 1; 0 means "none".
 constexpr int kMaxControlId = 199;
-int registryIndex[kMaxControlId + 1];
-std::vector<HWND> registryWindows(1, nullptr);
-HWND lastFocused = nullptr;
 
 // Theme functions of "uxtheme.dll", resolved at run time.
 using DrawThemeParentBackgroundFn = HRESULT(WINAPI*)(HWND, HDC, const RECT*);
 using BoolFn = BOOL(WINAPI*)();
-TModule themeLibrary;
-DrawThemeParentBackgroundFn drawThemeParentBackground = nullptr;
-bool themesActive = false;
+
+// What the control wrappers share, process-wide: the dialog's controls are
+// found by their fixed control ids from window procedures and page code
+// that get no dialog object, and there is one dialog per process; the
+// fonts, cursor and theme entry serve all its controls. The dialog's set-up
+// and teardown reset each part.
+struct TControlsState {
+    HFONT controlFont = nullptr;  // a stock object, never deleted
+    std::vector<TGdiObject> headingFonts;
+    TGdiObject productHeadingFont;
+    HCURSOR linkCursor = nullptr;  // a resource cursor: shared, never destroyed
+    std::vector<std::string> linkTargets;
+
+    int registryIndex[kMaxControlId + 1] = {};
+    std::vector<HWND> registryWindows = std::vector<HWND>(1, nullptr);
+    HWND lastFocused = nullptr;
+
+    TModule themeLibrary;
+    DrawThemeParentBackgroundFn drawThemeParentBackground = nullptr;
+    bool themesActive = false;
+};
+TControlsState controls;
 
 // What a subclassed control keeps of itself, in its GWLP_USERDATA (read for
 // every message it gets, so no window property, which costs a round trip to
@@ -112,7 +122,8 @@ std::string TextOf(HWND wnd) {
 }
 
 void ParentBackground(HWND wnd, HDC dc) {
-    if (themesActive && drawThemeParentBackground) drawThemeParentBackground(wnd, dc, nullptr);
+    if (controls.themesActive && controls.drawThemeParentBackground)
+        controls.drawThemeParentBackground(wnd, dc, nullptr);
 }
 
 enum class TColourOwner { Tab, Group, Page };
@@ -120,14 +131,14 @@ enum class TColourOwner { Tab, Group, Page };
 // WM_CTLCOLORSTATIC (and for group boxes WM_CTLCOLOREDIT) under themes: let
 // labels, track bars and check boxes show the themed page behind them.
 LRESULT ColourHandling(TColourOwner owner, HWND self, UINT msg, WPARAM wp, LPARAM lp, TSubclass* data) {
-    if (!themesActive) return CallOriginal(self, msg, wp, lp, data);
+    if (!controls.themesActive) return CallOriginal(self, msg, wp, lp, data);
     HDC dc = reinterpret_cast<HDC>(wp);
     HWND control = reinterpret_cast<HWND>(lp);
     const LRESULT hollow = reinterpret_cast<LRESULT>(::GetStockObject(NULL_BRUSH));
     const std::string cls = ClassOf(control);
     if (cls == "Static") {
         ::SetBkMode(dc, TRANSPARENT);
-        if (reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)) == controlFont)
+        if (reinterpret_cast<HFONT>(::SendMessageA(control, WM_GETFONT, 0, 0)) == controls.controlFont)
             ParentBackground(owner == TColourOwner::Group ? self : control, dc);
         return hollow;
     }
@@ -211,7 +222,7 @@ LRESULT CALLBACK GroupProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     TSubclass* data = SubclassOf(wnd);
     switch (msg) {
     case WM_ERASEBKGND:
-        if (themesActive) {
+        if (controls.themesActive) {
             ParentBackground(wnd, reinterpret_cast<HDC>(wp));
             return 1;
         }
@@ -245,10 +256,10 @@ LRESULT CALLBACK ButtonProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
         if (SetBusyCursor(data ? data->Busy : nullptr, &TBusyCursors::Dialog)) return 0;
         break;
     case WM_SETFOCUS:
-        lastFocused = wnd;
+        controls.lastFocused = wnd;
         break;
     case WM_ERASEBKGND:
-        if (themesActive) return 1;
+        if (controls.themesActive) return 1;
         break;
     }
     return CallOriginal(wnd, msg, wp, lp, data);
@@ -264,7 +275,8 @@ void PaintLink(HWND wnd) {
     ::SetTextAlign(dc, TA_LEFT | TA_TOP);
     ::SetTextColor(dc, RGB(0, 0, 255));
     {
-        TSelectGuard font(dc, controlFont ? controlFont : ::GetStockObject(DEFAULT_GUI_FONT));
+        TSelectGuard font(dc,
+                          controls.controlFont ? controls.controlFont : ::GetStockObject(DEFAULT_GUI_FONT));
         const std::string text = TextOf(wnd);
         ::ExtTextOutA(dc, r.left, r.left, 0, nullptr, text.c_str(), static_cast<UINT>(text.size()), nullptr);
     }
@@ -278,7 +290,7 @@ LRESULT CALLBACK LinkProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
         PaintLink(wnd);
         return 0;
     case WM_SETCURSOR:
-        ::SetCursor(linkCursor);
+        ::SetCursor(controls.linkCursor);
         return 0;
     case WM_LBUTTONDOWN: {
         const std::string target = LinkTarget(wnd);
@@ -298,7 +310,7 @@ LRESULT CALLBACK PageProc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     const TmyTabControl* tabs = BoundObject<TmyTabControl>(wnd, msg, lp);
     switch (msg) {
     case WM_ERASEBKGND:
-        if (!themesActive) return 1;
+        if (!controls.themesActive) return 1;
         break;
     case WM_SETCURSOR:
         if (SetBusyCursor(tabs ? tabs->Busy() : nullptr, &TBusyCursors::Dialog)) return 0;
@@ -334,7 +346,7 @@ HWND CreatePageWindow(HWND parent, const RECT& r, TmyTabControl* tabs) {
     HWND page =
         ::CreateWindowExA(WS_EX_CONTROLPARENT, kPageClass, "Page", WS_CHILD, r.left, r.top,
                           r.right - r.left - 1, r.bottom - r.top - 1, parent, nullptr, Instance(), tabs);
-    return Finish(page, controlFont);
+    return Finish(page, controls.controlFont);
 }
 
 }  // namespace
@@ -350,10 +362,10 @@ int Unscaled(int pixels) {
 }
 
 void SetControlFont(HFONT font) {
-    controlFont = font;
+    controls.controlFont = font;
 }
 HFONT ControlFont() {
-    return controlFont;
+    return controls.controlFont;
 }
 
 HWND CreateTabControl(const TControlArgs& a) {
@@ -362,14 +374,14 @@ HWND CreateTabControl(const TControlArgs& a) {
     if (!wnd) return nullptr;
     RegisterControl(a.Id, wnd);
     Subclass(wnd, TabProc, a.Busy);
-    return Finish(wnd, controlFont);
+    return Finish(wnd, controls.controlFont);
 }
 
 HWND CreateGroupBox(const TControlArgs& a) {
     HWND wnd = Make(WS_EX_CONTROLPARENT, "BUTTON", WS_CHILD | WS_CLIPSIBLINGS | BS_GROUPBOX, a);
     if (!wnd) return nullptr;
     Subclass(wnd, GroupProc, a.Busy);
-    return Finish(wnd, controlFont);
+    return Finish(wnd, controls.controlFont);
 }
 
 HWND CreateTreeView(const TControlArgs& a) {
@@ -381,7 +393,7 @@ HWND CreateTreeView(const TControlArgs& a) {
     if (!wnd) return nullptr;
     RegisterControl(a.Id, wnd);
     Subclass(wnd, TreeProc, a.Busy);
-    return Finish(wnd, controlFont);
+    return Finish(wnd, controls.controlFont);
 }
 
 HWND CreatePushButton(const TControlArgs& a) {
@@ -389,7 +401,7 @@ HWND CreatePushButton(const TControlArgs& a) {
     if (!wnd) return nullptr;
     RegisterControl(a.Id, wnd);
     Subclass(wnd, ButtonProc, a.Busy);
-    return Finish(wnd, controlFont);
+    return Finish(wnd, controls.controlFont);
 }
 
 HWND CreateCheckBox(const TControlArgs& a) {
@@ -397,42 +409,42 @@ HWND CreateCheckBox(const TControlArgs& a) {
     if (!wnd) return nullptr;
     RegisterControl(a.Id, wnd);
     Subclass(wnd, ButtonProc, a.Busy);
-    return Finish(wnd, controlFont);
+    return Finish(wnd, controls.controlFont);
 }
 
 HWND CreateLabel(const TControlArgs& a) {
-    return Finish(Make(0, "STATIC", WS_CHILD | SS_NOPREFIX, a), controlFont);
+    return Finish(Make(0, "STATIC", WS_CHILD | SS_NOPREFIX, a), controls.controlFont);
 }
 
 HWND CreateHeadingLabel(const TControlArgs& a) {
     HWND wnd = Make(0, "STATIC", WS_CHILD | WS_CLIPSIBLINGS | SS_NOPREFIX, a);
     if (!wnd) return nullptr;
-    headingFonts.emplace_back(::CreateFontA(30, 0, 0, 0, 600, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                            OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
-                                            DEFAULT_PITCH, "Courier New"));
-    return Finish(wnd, static_cast<HFONT>(headingFonts.back().Get()));
+    controls.headingFonts.emplace_back(::CreateFontA(30, 0, 0, 0, 600, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                                     OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, PROOF_QUALITY,
+                                                     DEFAULT_PITCH, "Courier New"));
+    return Finish(wnd, static_cast<HFONT>(controls.headingFonts.back().Get()));
 }
 
 HWND CreateProductHeadingLabel(const TControlArgs& a) {
     HWND wnd = Make(0, "STATIC", WS_CHILD | WS_CLIPSIBLINGS | SS_NOPREFIX, a);
     if (!wnd) return nullptr;
-    if (!productHeadingFont)
-        productHeadingFont.Reset(::CreateFontA(16, 0, 0, 0, 0, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                               OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, DEFAULT_QUALITY,
-                                               DEFAULT_PITCH, "Courier New"));
-    return Finish(wnd, static_cast<HFONT>(productHeadingFont.Get()));
+    if (!controls.productHeadingFont)
+        controls.productHeadingFont.Reset(::CreateFontA(16, 0, 0, 0, 0, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                                        OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS,
+                                                        DEFAULT_QUALITY, DEFAULT_PITCH, "Courier New"));
+    return Finish(wnd, static_cast<HFONT>(controls.productHeadingFont.Get()));
 }
 
 HWND CreateLinkLabel(const TControlArgs& a) {
     HWND wnd = Make(0, "STATIC", WS_CHILD | SS_NOPREFIX, a);
     if (!wnd) return nullptr;
-    if (!linkCursor) linkCursor = ::LoadCursorA(Instance(), MAKEINTRESOURCEA(1));
+    if (!controls.linkCursor) controls.linkCursor = ::LoadCursorA(Instance(), MAKEINTRESOURCEA(1));
     Subclass(wnd, LinkProc, a.Busy);
-    Finish(wnd, controlFont);
+    Finish(wnd, controls.controlFont);
     // A full table is no error: the link then opens its own text.
-    if (a.Target && static_cast<int>(linkTargets.size()) < kMaxLinkTargets) {
-        linkTargets.emplace_back(a.Target);
-        if (TSubclass* data = SubclassOf(wnd)) data->Target = static_cast<int>(linkTargets.size());
+    if (a.Target && static_cast<int>(controls.linkTargets.size()) < kMaxLinkTargets) {
+        controls.linkTargets.emplace_back(a.Target);
+        if (TSubclass* data = SubclassOf(wnd)) data->Target = static_cast<int>(controls.linkTargets.size());
     }
     return wnd;
 }
@@ -449,26 +461,26 @@ HWND CreatePicturePane(const TPaneArgs& a) {
     HWND wnd = ::CreateWindowExA(0, a.ClassName, "Image1 PR", WS_CHILD | WS_CLIPSIBLINGS, Scaled(a.X),
                                  Scaled(a.Y), a.WidthPx - 1, a.HeightPx - 1, a.Parent,
                                  reinterpret_cast<HMENU>(static_cast<INT_PTR>(a.Id)), Instance(), a.Object);
-    return Finish(wnd, controlFont);
+    return Finish(wnd, controls.controlFont);
 }
 
 void DeleteLabelFonts() {
-    headingFonts.clear();
-    productHeadingFont.Reset();
+    controls.headingFonts.clear();
+    controls.productHeadingFont.Reset();
 }
 
 std::string LinkTarget(HWND link) {
     const TSubclass* data = SubclassOf(link);
     const int index = data ? data->Target : 0;
-    std::string target = index > 0 && index <= static_cast<int>(linkTargets.size())
-                             ? linkTargets[static_cast<std::size_t>(index - 1)]
+    std::string target = index > 0 && index <= static_cast<int>(controls.linkTargets.size())
+                             ? controls.linkTargets[static_cast<std::size_t>(index - 1)]
                              : TextOf(link);
     if (target.find('@') != std::string::npos) target = "mailto:" + target;
     return target;
 }
 
 void ClearLinkTargets() {
-    linkTargets.clear();
+    controls.linkTargets.clear();
 }
 
 TmyTabControl::TmyTabControl(HWND tab, TBusyCursors* busy) : tab_(tab), busy_(busy) {
@@ -539,31 +551,31 @@ void TmyTabControl::PlaceBelowStrip() {
 }
 
 void ResetControlRegistry() {
-    std::memset(registryIndex, 0, sizeof registryIndex);
-    registryWindows.assign(1, nullptr);
-    lastFocused = nullptr;
+    std::memset(controls.registryIndex, 0, sizeof controls.registryIndex);
+    controls.registryWindows.assign(1, nullptr);
+    controls.lastFocused = nullptr;
 }
 
 void RegisterControl(int id, HWND window) {
     if (id < 0 || id > kMaxControlId) return;
-    registryWindows.push_back(window);
-    registryIndex[id] = static_cast<int>(registryWindows.size() - 1);
+    controls.registryWindows.push_back(window);
+    controls.registryIndex[id] = static_cast<int>(controls.registryWindows.size() - 1);
 }
 
 HWND ControlById(int id) {
     if (id < 0 || id > kMaxControlId) return nullptr;
-    return registryWindows[static_cast<std::size_t>(registryIndex[id])];
+    return controls.registryWindows[static_cast<std::size_t>(controls.registryIndex[id])];
 }
 
 void FocusControl(int id) {
     HWND wnd = ControlById(id);
     if (!wnd) return;
-    lastFocused = wnd;
+    controls.lastFocused = wnd;
     ::SetFocus(wnd);
 }
 
 HWND LastFocusedControl() {
-    return lastFocused;
+    return controls.lastFocused;
 }
 
 HWND CreateToolTipControl() {
@@ -587,23 +599,24 @@ bool AddToolTip(HWND tooltip, HWND control, const char* text) {
 }
 
 void LoadThemeLibrary() {
-    themesActive = false;
-    themeLibrary.Reset(LoadSystemLibrary("uxtheme.dll"));
-    if (!themeLibrary) return;
-    HMODULE m = themeLibrary.Get();
-    drawThemeParentBackground = ProcAddress<DrawThemeParentBackgroundFn>(m, "DrawThemeParentBackground");
+    controls.themesActive = false;
+    controls.themeLibrary.Reset(LoadSystemLibrary("uxtheme.dll"));
+    if (!controls.themeLibrary) return;
+    HMODULE m = controls.themeLibrary.Get();
+    controls.drawThemeParentBackground =
+        ProcAddress<DrawThemeParentBackgroundFn>(m, "DrawThemeParentBackground");
     BoolFn isAppThemed = ProcAddress<BoolFn>(m, "IsAppThemed");
     if (!isAppThemed || !isAppThemed()) return;
     BoolFn isThemeActive = ProcAddress<BoolFn>(m, "IsThemeActive");
-    themesActive = isThemeActive && isThemeActive();
+    controls.themesActive = isThemeActive && isThemeActive();
 }
 
 void UnloadThemeLibrary() {
-    themesActive = false;
-    drawThemeParentBackground = nullptr;
-    themeLibrary.Reset();
+    controls.themesActive = false;
+    controls.drawThemeParentBackground = nullptr;
+    controls.themeLibrary.Reset();
 }
 
 bool ThemesActive() {
-    return themesActive;
+    return controls.themesActive;
 }

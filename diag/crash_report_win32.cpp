@@ -9,9 +9,9 @@
 #include <vector>
 
 #include "base/exception.h"
-#include "base/site.h"
-#include "base/run_state.h"
 #include "base/handles_win32.h"
+#include "base/run_state.h"
+#include "base/site.h"
 #include "base/system_win32.h"
 #include "diag/fault_guard_win32.h"
 #include "diag/sysinfo_win32.h"
@@ -34,34 +34,68 @@ struct TCaptureRecord {
     std::int32_t FrameValue = 0;     // 0 none, -2 no frames, -1 unreadable
     std::string ReportPath;          // the page being written
 };
-TCaptureRecord capture;
+// A stack overflow leaves the faulting thread a few kilobytes of stack,
+// too little for writing the report: that runs on a thread of its own.
+struct TDeferredReport {
+    TFaultText text;
+    TAddress address = 0;
+    std::uint32_t flags = 0;
+};
 
 constexpr UINT kReportExitCode = 217;
 // Room for about 1600 trace lines; a deeper chain (runaway recursion) is cut.
 constexpr std::size_t kTraceCapacity = 16384;
 constexpr std::size_t kDumpCapacity = kDumpLines * 64;
 constexpr std::size_t kPageCapacity = 64 * 1024;
+// Room for the return addresses of one trace.
+constexpr std::size_t kMaxUnwound = 1024;
 
-// Busy marks. The first report wins, so its mark is taken with an exchange.
-std::atomic<bool> filterRunning{false};
-std::atomic<bool> hookRunning{false};
-std::atomic<bool> reportInProgress{false};
+// The crash handler's state, process-wide by necessity: the entry installs
+// the handler before any object of the program exists, and the system and
+// the run time call its hooks (the unhandled-exception filter, the vectored
+// handler, the throw wrapper, std::terminate) without a context pointer, on
+// whichever thread faults or throws, up to the moment the process ends.
+// The buffers are prepared at installation, so that a report from a
+// damaged process hardly touches the heap; the unwinder's scratch space
+// lives here rather than on a stack that may have overflowed.
+struct TCrashHandlerState {
+    TCaptureRecord capture;
 
-LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
-TRaiseHook previousRaiseHook = nullptr;
-std::atomic<TRaiseHook> raiseHookSlot{nullptr};
-// Return address of the last C++ throw: where a reported exception was raised.
-std::atomic<TAddress> lastRaiseAddress{0};
+    // Busy marks. The first report wins, so its mark is taken with an exchange.
+    std::atomic<bool> filterRunning{false};
+    std::atomic<bool> hookRunning{false};
+    std::atomic<bool> reportInProgress{false};
 
-TModuleTable modules;
-std::atomic<TPluginModuleSource> pluginSource{nullptr};
-std::atomic<HWND> reportWindow{nullptr};
-TCrashReportHooks hooks;  // the product leaves them empty
+    LPTOP_LEVEL_EXCEPTION_FILTER previousFilter = nullptr;
+    TRaiseHook previousRaiseHook = nullptr;
+    std::atomic<TRaiseHook> raiseHookSlot{nullptr};
+    // Return address of the last C++ throw: where a reported exception was raised.
+    std::atomic<TAddress> lastRaiseAddress{0};
+#if defined(__x86_64__)
+    PVOID overflowHandler = nullptr;  // the vectored handler, added once per process
+#endif
 
-// Prepared at installation so that the report does not depend on the heap
-// for its largest pieces.
-std::string pageBuffer;
-std::mt19937 reportRandom;
+    TModuleTable modules;
+    std::atomic<TPluginModuleSource> pluginSource{nullptr};
+    std::atomic<HWND> reportWindow{nullptr};
+    std::string installPath;  // the installation folder, once the settings were read
+    TCrashReportHooks hooks;  // the product leaves them empty
+
+    std::string pageBuffer;
+    std::mt19937 reportRandom;
+
+    TAddress unwound[kMaxUnwound];  // the return addresses of one trace
+    CONTEXT unwindContext;          // the context it unwinds
+
+    TDeferredReport deferredReport;
+#if defined(__x86_64__)
+    // A 64-bit thread that overflowed its stack has too little left for the
+    // unwinder: the fresh thread walks that stack, between these bounds.
+    bool captureOnFreshStack = false;
+    TAddress overflowStackLow = 0, overflowStackHigh = 0;
+#endif
+};
+TCrashHandlerState crash;
 
 // Reads this process's memory without faulting: through the system for
 // anything that may be unmapped, directly for the two ranges that cannot be
@@ -123,7 +157,7 @@ inline __attribute__((always_inline)) void* CallerFrame() {
 
 void AddModule(HMODULE module, const char* name) {
     TCodeRange r = ModuleCodeRange(TProcessMemory(), Address(module));
-    modules.Add(r.Start, r.End, name);
+    crash.modules.Add(r.Start, r.End, name);
 }
 
 TAddress CurrentStackPointer() {
@@ -139,16 +173,16 @@ TAddress CurrentStackPointer() {
 // A reader whose direct ranges are valid for as long as the caller's frame
 // lives; the program's code is the module table's first entry.
 TProcessMemory FastReader() {
-    const bool haveExe = modules.Built() && modules.Count() > 0;
-    return TProcessMemory(CurrentStackPointer(), StackTop(), haveExe ? modules.At(0).CodeStart : 0,
-                          haveExe ? modules.At(0).CodeEnd : 0);
+    const bool haveExe = crash.modules.Built() && crash.modules.Count() > 0;
+    return TProcessMemory(CurrentStackPointer(), StackTop(), haveExe ? crash.modules.At(0).CodeStart : 0,
+                          haveExe ? crash.modules.At(0).CodeEnd : 0);
 }
 
 void BuildModuleTable() {
-    if (modules.Built()) return;
-    modules.Clear();
+    if (crash.modules.Built()) return;
+    crash.modules.Clear();
     AddModule(GetModuleHandleA(nullptr), "mainexe");
-    if (TPluginModuleSource source = pluginSource.load()) {
+    if (TPluginModuleSource source = crash.pluginSource.load()) {
         TCrashModule plugins[TModuleTable::kCapacity - 1] = {};
         std::size_t n = source(plugins, TModuleTable::kCapacity - 1);
         if (n > TModuleTable::kCapacity - 1) n = TModuleTable::kCapacity - 1;
@@ -157,7 +191,7 @@ void BuildModuleTable() {
                 AddModule(plugins[i].Module, plugins[i].FileName ? plugins[i].FileName : "");
         }
     }
-    modules.MarkBuilt();
+    crash.modules.MarkBuilt();
 }
 
 #if defined(__x86_64__)
@@ -195,11 +229,6 @@ std::size_t UnwindReturnAddresses(CONTEXT& context, TAddress low, TAddress high,
     return n;
 }
 
-// Room for the return addresses of one trace, and the context it unwinds.
-constexpr std::size_t kMaxUnwound = 1024;
-TAddress unwound[kMaxUnwound];
-CONTEXT unwindContext;
-
 // Replaces `text` with the trace from `context`, leaving out the `skip`
 // innermost return addresses, without growing its buffer. The context runs
 // on the stack from `low` to `high` (by default the calling thread's).
@@ -207,10 +236,11 @@ void CaptureTraceFrom(std::string& text, const CONTEXT& context, const char* pre
                       TAddress low = StackLimit(), TAddress high = StackTop()) {
     BuildModuleTable();
     text.assign(prefix);
-    unwindContext = context;
-    const std::size_t n = UnwindReturnAddresses(unwindContext, low, high, unwound, kMaxUnwound);
+    crash.unwindContext = context;
+    const std::size_t n = UnwindReturnAddresses(crash.unwindContext, low, high, crash.unwound, kMaxUnwound);
     if (n > skip)
-        AppendTraceLines(unwound + skip, n - skip, FastReader(), modules, kAddressDigits, text, kTraceCapacity);
+        AppendTraceLines(crash.unwound + skip, n - skip, FastReader(), crash.modules, kAddressDigits, text,
+                         kTraceCapacity);
 }
 
 // The trace from the frame of the function that calls this one, as the
@@ -227,7 +257,7 @@ __attribute__((noinline)) void CaptureTrace(std::string& text, const char* prefi
 void CaptureTraceFrom(std::string& text, TAddress frame, const char* prefix) {
     BuildModuleTable();
     text.assign(prefix);
-    WalkFrames(frame, StackTop(), FastReader(), modules, text, kTraceCapacity);
+    WalkFrames(frame, StackTop(), FastReader(), crash.modules, text, kTraceCapacity);
 }
 
 // The trace from the frame of the function that calls this one.
@@ -237,10 +267,11 @@ __attribute__((always_inline)) inline void CaptureTrace(std::string& text, const
 #endif
 
 void CaptureDump() {
-    capture.StackDump.clear();
+    crash.capture.StackDump.clear();
     // The first 64 KiB of the address space are never mapped: no dump
     // before a fault has set its start.
-    if (capture.DumpStart >= 0x10000) FormatStackDump(capture.DumpStart, FastReader(), capture.StackDump);
+    if (crash.capture.DumpStart >= 0x10000)
+        FormatStackDump(crash.capture.DumpStart, FastReader(), crash.capture.StackDump);
 }
 
 std::string Demangle(const char* name) {
@@ -272,17 +303,17 @@ bool PathExists(const std::string& path) {
 }
 
 std::string ReportFolderNow() {
-    return hooks.ReportFolder.empty() ? CurrentReportFolder() : hooks.ReportFolder;
+    return crash.hooks.ReportFolder.empty() ? CurrentReportFolder() : crash.hooks.ReportFolder;
 }
 
 bool WriteReport(const std::string& message, const std::string& classText, TAddress address,
                  std::uint32_t flags) {
     const std::string folder = ReportFolderNow();
     std::uniform_real_distribution<double> unit(0.0, 1.0);
-    TReportPathChoice choice = ChooseReportPath(folder, PathExists, [&] { return unit(reportRandom); });
-    capture.ReportPath = choice.Path;
+    TReportPathChoice choice = ChooseReportPath(folder, PathExists, [&] { return unit(crash.reportRandom); });
+    crash.capture.ReportPath = choice.Path;
     if (!choice.Exists) EnsureFolder(folder);
-    TKernelHandle file(CreateFileA(capture.ReportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
+    TKernelHandle file(CreateFileA(crash.capture.ReportPath.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
                                    FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) return false;
 
@@ -301,21 +332,22 @@ bool WriteReport(const std::string& message, const std::string& classText, TAddr
         d.Acceleration = AccelerationText();
         d.Adapter = AdapterText();
     }
-    d.Resolution = ResolutionText(reportWindow.load());
-    d.Registers = capture.Registers;
-    d.FaultCode = capture.FaultRecord.ExceptionCode;
-    d.FaultParamCount = capture.FaultRecord.NumberParameters;
-    d.FaultParams[0] = capture.FaultRecord.ExceptionInformation[0];
-    d.FaultParams[1] = capture.FaultRecord.ExceptionInformation[1];
-    d.FrameValue = capture.FrameValue;
-    d.StackTrace = capture.StackTrace;
-    d.StackDump = capture.StackDump;
+    d.Resolution = ResolutionText(crash.reportWindow.load());
+    d.Registers = crash.capture.Registers;
+    d.FaultCode = crash.capture.FaultRecord.ExceptionCode;
+    d.FaultParamCount = crash.capture.FaultRecord.NumberParameters;
+    d.FaultParams[0] = crash.capture.FaultRecord.ExceptionInformation[0];
+    d.FaultParams[1] = crash.capture.FaultRecord.ExceptionInformation[1];
+    d.FrameValue = crash.capture.FrameValue;
+    d.StackTrace = crash.capture.StackTrace;
+    d.StackDump = crash.capture.StackDump;
 
-    pageBuffer.clear();
-    BuildReportPage(d, kBugReportPage, pageBuffer);
+    crash.pageBuffer.clear();
+    BuildReportPage(d, kBugReportPage, crash.pageBuffer);
     DWORD written = 0;
-    return WriteFile(file.Get(), pageBuffer.data(), DWORD(pageBuffer.size()), &written, nullptr) &&
-           written == pageBuffer.size();
+    return WriteFile(file.Get(), crash.pageBuffer.data(), DWORD(crash.pageBuffer.size()), &written,
+                     nullptr) &&
+           written == crash.pageBuffer.size();
 }
 
 // A full-screen saver on a non-NT system keeps the foreground; close it so
@@ -333,10 +365,11 @@ void ShowReport(std::uint32_t flags) {
     // the program's folder and the current folder first, where anything
     // called explorer.exe (say, beside photos the user picked) would run
     // instead.
-    const std::string application = hooks.ViewerPath.empty() ? ReportViewerPath() : hooks.ViewerPath;
+    const std::string application =
+        crash.hooks.ViewerPath.empty() ? ReportViewerPath() : crash.hooks.ViewerPath;
     if (application.empty()) return;
     std::string command = "\"" + application + "\"";
-    command += " \"" + capture.ReportPath + "\"";
+    command += " \"" + crash.capture.ReportPath + "\"";
     std::vector<char> commandLine(command.begin(), command.end());
     commandLine.push_back('\0');
     char desktop[] = "Default";
@@ -401,42 +434,26 @@ std::string RegisterLines(const CONTEXT& c) {
 #endif
 }
 
-// A stack overflow leaves the faulting thread a few kilobytes of stack,
-// too little for writing the report: that runs on a thread of its own.
-struct TDeferredReport {
-    TFaultText text;
-    TAddress address = 0;
-    std::uint32_t flags = 0;
-};
-TDeferredReport deferredReport;
-
-#if defined(__x86_64__)
-// A 64-bit thread that overflowed its stack has too little left for the
-// unwinder: the fresh thread walks that stack, between these bounds.
-bool captureOnFreshStack = false;
-TAddress overflowStackLow = 0, overflowStackHigh = 0;
-#endif
-
 DWORD WINAPI DeferredReportThread(void*) {
 #if defined(__x86_64__)
-    if (captureOnFreshStack) {
+    if (crash.captureOnFreshStack) {
         try {
-            CaptureTraceFrom(capture.StackTrace, capture.FaultContext, "", 0, overflowStackLow,
-                             overflowStackHigh);
+            CaptureTraceFrom(crash.capture.StackTrace, crash.capture.FaultContext, "", 0,
+                             crash.overflowStackLow, crash.overflowStackHigh);
             CaptureDump();
         } catch (...) {
-            capture.StackTrace = "failed";
+            crash.capture.StackTrace = "failed";
         }
     }
 #endif
-    ReportException(deferredReport.text.Message, deferredReport.text.ClassText, deferredReport.address,
-                    deferredReport.flags);
+    ReportException(crash.deferredReport.text.Message, crash.deferredReport.text.ClassText,
+                    crash.deferredReport.address, crash.deferredReport.flags);
 }
 
 [[noreturn]] void ReportOnFreshStack(const TFaultText& text, TAddress address, std::uint32_t flags) {
-    deferredReport.text = text;
-    deferredReport.address = address;
-    deferredReport.flags = flags;
+    crash.deferredReport.text = text;
+    crash.deferredReport.address = address;
+    crash.deferredReport.flags = flags;
     TKernelHandle thread(CreateThread(nullptr, 256 * 1024, DeferredReportThread, nullptr, 0, nullptr));
     // The report ends the process; the wait only keeps this thread still.
     if (thread) WaitForSingleObject(thread.Get(), INFINITE);
@@ -453,8 +470,8 @@ extern "C" {
 // Every C++ throw of the program passes here (linked with --wrap=__cxa_throw).
 [[noreturn]] void __wrap___cxa_throw(void* object, std::type_info* type, void (*destructor)(void*)) {
     void* raiseAddress = __builtin_return_address(0);
-    lastRaiseAddress.store(Address(raiseAddress));
-    if (TRaiseHook hook = raiseHookSlot.load()) {
+    crash.lastRaiseAddress.store(Address(raiseAddress));
+    if (TRaiseHook hook = crash.raiseHookSlot.load()) {
         void* frames[1] = {CallerFrame()};
         hook(object, raiseAddress, 1, frames);
     }
@@ -463,63 +480,64 @@ extern "C" {
 }
 
 TRaiseHook SetRaiseHook(TRaiseHook hook) {
-    return raiseHookSlot.exchange(hook);
+    return crash.raiseHookSlot.exchange(hook);
 }
 
 void RaiseHook(void* object, void* raiseAddress, std::uint32_t frameCount, void* const* frames) {
-    if (filterRunning.load() || hookRunning.exchange(true)) return;
-    if (!reportInProgress.load()) {
-        if (!(Address(raiseAddress) == capture.FaultMarker && capture.StackTrace != "no")) {
+    if (crash.filterRunning.load() || crash.hookRunning.exchange(true)) return;
+    if (!crash.reportInProgress.load()) {
+        if (!(Address(raiseAddress) == crash.capture.FaultMarker && crash.capture.StackTrace != "no")) {
             try {
-                CaptureTrace(capture.StackTrace, "\r\n");
+                CaptureTrace(crash.capture.StackTrace, "\r\n");
                 CaptureDump();
             } catch (...) {
-                capture.StackTrace = "failed1";
+                crash.capture.StackTrace = "failed1";
             }
         }
         if (frameCount == 0 || !frames) {
-            capture.FrameValue = -2;
+            crash.capture.FrameValue = -2;
         } else {
             std::uint32_t first = 0;
-            capture.FrameValue = FastReader().Read(Address(frames), &first, 4) ? std::int32_t(first) : -1;
+            crash.capture.FrameValue =
+                FastReader().Read(Address(frames), &first, 4) ? std::int32_t(first) : -1;
         }
     }
-    if (previousRaiseHook) previousRaiseHook(object, raiseAddress, frameCount, frames);
-    hookRunning.store(false);
+    if (crash.previousRaiseHook) crash.previousRaiseHook(object, raiseAddress, frameCount, frames);
+    crash.hookRunning.store(false);
 }
 
 LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
     // A fault inside guarded code ends that code, not the process; this does
     // not return then.
     ResumeGuardedFault(*pointers->ExceptionRecord);
-    if (filterRunning.exchange(true)) return EXCEPTION_CONTINUE_SEARCH;
-    if (!reportInProgress.load()) {
+    if (crash.filterRunning.exchange(true)) return EXCEPTION_CONTINUE_SEARCH;
+    if (!crash.reportInProgress.load()) {
         try {
-            capture.FaultRecord = *pointers->ExceptionRecord;
-            capture.FaultContext = *pointers->ContextRecord;
-            capture.FaultMarker = Address(capture.FaultRecord.ExceptionAddress) + 5;
+            crash.capture.FaultRecord = *pointers->ExceptionRecord;
+            crash.capture.FaultContext = *pointers->ContextRecord;
+            crash.capture.FaultMarker = Address(crash.capture.FaultRecord.ExceptionAddress) + 5;
 #if defined(__x86_64__)
-            capture.DumpStart = capture.FaultContext.Rsp;
-            if (capture.FaultRecord.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
-                captureOnFreshStack = true;
-                overflowStackLow = StackLimit();
-                overflowStackHigh = StackTop();
+            crash.capture.DumpStart = crash.capture.FaultContext.Rsp;
+            if (crash.capture.FaultRecord.ExceptionCode == EXCEPTION_STACK_OVERFLOW) {
+                crash.captureOnFreshStack = true;
+                crash.overflowStackLow = StackLimit();
+                crash.overflowStackHigh = StackTop();
             } else {
-                CaptureTraceFrom(capture.StackTrace, capture.FaultContext, "");
+                CaptureTraceFrom(crash.capture.StackTrace, crash.capture.FaultContext, "");
                 CaptureDump();
             }
 #else
-            capture.DumpStart = capture.FaultContext.Esp;
-            CaptureTraceFrom(capture.StackTrace, capture.FaultContext.Ebp, "");
+            crash.capture.DumpStart = crash.capture.FaultContext.Esp;
+            CaptureTraceFrom(crash.capture.StackTrace, crash.capture.FaultContext.Ebp, "");
             CaptureDump();
 #endif
         } catch (...) {
-            capture.StackTrace = "failed";
+            crash.capture.StackTrace = "failed";
         }
     }
-    const LONG verdict = previousFilter ? previousFilter(pointers) : EXCEPTION_EXECUTE_HANDLER;
-    filterRunning.store(false);
-    capture.FrameValue = 0;
+    const LONG verdict = crash.previousFilter ? crash.previousFilter(pointers) : EXCEPTION_EXECUTE_HANDLER;
+    crash.filterRunning.store(false);
+    crash.capture.FrameValue = 0;
     if (verdict == EXCEPTION_CONTINUE_EXECUTION) return verdict;
 
     // Nothing takes the fault, and C++ cannot catch it: this is the last
@@ -548,7 +566,8 @@ namespace {
 // Nothing in the program recovers from an overflow, so it goes straight to
 // the filter, which hands the report to a fresh thread.
 LONG WINAPI OverflowHandler(EXCEPTION_POINTERS* pointers) {
-    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW) return EXCEPTION_CONTINUE_SEARCH;
+    if (pointers->ExceptionRecord->ExceptionCode != EXCEPTION_STACK_OVERFLOW)
+        return EXCEPTION_CONTINUE_SEARCH;
     return UnhandledFilter(pointers);
 }
 
@@ -559,21 +578,20 @@ LONG WINAPI OverflowHandler(EXCEPTION_POINTERS* pointers) {
 
 void InstallCrashHooks() {
     // The state of a process that has seen nothing; the buffers after it.
-    capture = TCaptureRecord{};
-    capture.StackTrace.reserve(kTraceCapacity);
-    capture.StackDump.reserve(kDumpCapacity);
-    capture.Registers.reserve(128);
-    capture.ReportPath.reserve(2 * MAX_PATH);
-    pageBuffer.reserve(kPageCapacity);
-    reportRandom.seed(GetTickCount());
+    crash.capture = TCaptureRecord{};
+    crash.capture.StackTrace.reserve(kTraceCapacity);
+    crash.capture.StackDump.reserve(kDumpCapacity);
+    crash.capture.Registers.reserve(128);
+    crash.capture.ReportPath.reserve(2 * MAX_PATH);
+    crash.pageBuffer.reserve(kPageCapacity);
+    crash.reportRandom.seed(GetTickCount());
 
     std::set_terminate(ThreadTopHandler);
-    previousFilter = SetUnhandledExceptionFilter(UnhandledFilter);
+    crash.previousFilter = SetUnhandledExceptionFilter(UnhandledFilter);
 #if defined(__x86_64__)
-    static PVOID overflowHandler = nullptr;
-    if (!overflowHandler) overflowHandler = AddVectoredExceptionHandler(1, OverflowHandler);
+    if (!crash.overflowHandler) crash.overflowHandler = AddVectoredExceptionHandler(1, OverflowHandler);
 #endif
-    previousRaiseHook = SetRaiseHook(RaiseHook);
+    crash.previousRaiseHook = SetRaiseHook(RaiseHook);
 }
 
 // ---- Reporting ---------------------------------------------------------
@@ -590,28 +608,28 @@ std::string GetStackTrace() {
 }
 
 const TModuleTable& CrashModules() {
-    return modules;
+    return crash.modules;
 }
 
 void SetPluginModuleSource(TPluginModuleSource source) {
-    pluginSource.store(source);
+    crash.pluginSource.store(source);
 }
 
 void SetReportWindow(HWND window) {
-    reportWindow.store(window);
+    crash.reportWindow.store(window);
 }
 
 TCrashCapture CapturedState() {
     TCrashCapture copy;
-    copy.StackTrace = capture.StackTrace;
-    copy.StackDump = capture.StackDump;
-    copy.DumpStart = capture.DumpStart;
-    copy.FrameValue = capture.FrameValue;
+    copy.StackTrace = crash.capture.StackTrace;
+    copy.StackDump = crash.capture.StackDump;
+    copy.DumpStart = crash.capture.DumpStart;
+    copy.FrameValue = crash.capture.FrameValue;
     return copy;
 }
 
 void SetCrashReportHooks(const TCrashReportHooks& replacement) {
-    hooks = replacement;
+    crash.hooks = replacement;
 }
 
 std::string ReportViewerPath() {
@@ -623,33 +641,29 @@ std::string ReportViewerPath() {
     return path + "explorer.exe";
 }
 
-namespace {
-std::string installFolder;
-}
-
 void SetReportInstallFolder(const std::string& installPath) {
-    installFolder = installPath;
+    crash.installPath = installPath;
 }
 
 std::string CurrentReportFolder() {
-    return ReportFolder(ShellFolder("AppData"), installFolder);
+    return ReportFolder(ShellFolder("AppData"), crash.installPath);
 }
 
 void ReportException(const std::string& message, const std::string& classText, TAddress address,
                      std::uint32_t flags) {
-    if (reportInProgress.exchange(true)) EndProcess(0);
+    if (crash.reportInProgress.exchange(true)) EndProcess(0);
 
-    if (capture.StackTrace == "no") {
+    if (crash.capture.StackTrace == "no") {
         try {
-            capture.DumpStart = CurrentStackPointer();
-            CaptureTrace(capture.StackTrace, "");
+            crash.capture.DumpStart = CurrentStackPointer();
+            CaptureTrace(crash.capture.StackTrace, "");
             CaptureDump();
         } catch (...) {
-            capture.StackTrace = "failed2";
+            crash.capture.StackTrace = "failed2";
         }
     }
 
-    capture.Registers = RegisterLines(capture.FaultContext);
+    crash.capture.Registers = RegisterLines(crash.capture.FaultContext);
 
     bool written = false;
     try {
@@ -665,7 +679,7 @@ void ReportException(const std::string& message, const std::string& classText, T
 }
 
 void ReportException(const std::exception* e, std::uint32_t flags) {
-    const TAddress address = lastRaiseAddress.load();
+    const TAddress address = crash.lastRaiseAddress.load();
     // Inside a catch block the exception being handled says the most.
     if (!e && std::current_exception()) ReportCurrentException(flags);
     if (!e) ReportException("", ForeignClassText("(unknown)"), address, flags);
@@ -675,7 +689,7 @@ void ReportException(const std::exception* e, std::uint32_t flags) {
 }
 
 void ReportCurrentException(std::uint32_t flags) {
-    const TAddress address = lastRaiseAddress.load();
+    const TAddress address = crash.lastRaiseAddress.load();
     if (!std::current_exception()) ReportException("", ForeignClassText("(none)"), address, flags);
     try {
         throw;

@@ -15,10 +15,19 @@ struct TGuard {
     TGuard* outer;
 };
 
+// Each thread's own chain of guards: a fault is resumed in the innermost
+// guard of the thread that faulted, which the filter can only find through
+// thread-local storage (it is called with no context of ours).
 thread_local TGuard* innermost = nullptr;
 
-std::atomic<std::uint32_t> faultsTaken{0};
-std::atomic<DWORD> lastFault{0};
+// What the guards took, for all threads together: the count and the last
+// fault code are read by whoever asks after a guarded call, on any thread,
+// and the filter that fills them in has no object to hand them to.
+struct TGuardTally {
+    std::atomic<std::uint32_t> faultsTaken{0};
+    std::atomic<DWORD> lastFault{0};
+};
+TGuardTally tally;
 
 bool Takes(DWORD code) {
     switch (code) {
@@ -82,15 +91,15 @@ __attribute__((noinline)) bool RunGuarded(TGuardedBody body, void* context) {
 void ResumeGuardedFault(const EXCEPTION_RECORD& record) {
     TGuard* guard = innermost;
     if (!guard || !Takes(record.ExceptionCode)) return;
-    ++faultsTaken;
-    lastFault = record.ExceptionCode;
+    ++tally.faultsTaken;
+    tally.lastFault = record.ExceptionCode;
     __builtin_longjmp(guard->jump, 1);
 }
 
 std::uint32_t GuardedFaultCount() {
-    return faultsTaken.load();
+    return tally.faultsTaken.load();
 }
 
 DWORD LastGuardedFault() {
-    return lastFault.load();
+    return tally.lastFault.load();
 }

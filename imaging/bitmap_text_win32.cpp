@@ -7,30 +7,38 @@
 
 namespace {
 
-LOGFONTA messageFont = [] {
+LOGFONTA DefaultMessageFont() {
     LOGFONTA f;
     std::memset(&f, 0, sizeof f);
     f.lfWeight = 400;
     f.lfCharSet = DEFAULT_CHARSET;
     std::strcpy(f.lfFaceName, "Courier New");
     return f;
-}();
-TGdiObject messageFontHandle;  // made from messageFont on first use
+}
+
+// The font of the messages, process-wide: the session sets its height from
+// the screen once, and the loader draws with it later, with nothing of the
+// session at hand; one font serves every message of the process.
+struct TMessageFont {
+    LOGFONTA description = DefaultMessageFont();
+    TGdiObject handle;  // made from the description on first use
+};
+TMessageFont messageFont;
 
 }  // namespace
 
 void SetMessageFont(std::int32_t height) {
-    messageFont.lfHeight = height;
-    messageFontHandle.Reset();
+    messageFont.description.lfHeight = height;
+    messageFont.handle.Reset();
 }
 
 HFONT MessageFontHandle() {
-    if (!messageFontHandle) messageFontHandle.Reset(::CreateFontIndirectA(&messageFont));
-    return static_cast<HFONT>(messageFontHandle.Get());
+    if (!messageFont.handle) messageFont.handle.Reset(::CreateFontIndirectA(&messageFont.description));
+    return static_cast<HFONT>(messageFont.handle.Get());
 }
 
 void FreeMessageFont() {
-    messageFontHandle.Reset();
+    messageFont.handle.Reset();
 }
 
 void DrawMessage(TBitmap& bitmap, const std::string& text, COLORREF colour) {

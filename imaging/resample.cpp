@@ -14,6 +14,9 @@
 
 namespace {
 
+// A process-wide switch for tests and the benchmark (SetResampleSimd), which
+// compare both kinds of loop on the same input; the product never changes
+// it, and both give the same bytes.
 bool useSimd = QV_HAVE_SSE2 != 0;
 
 // Round to nearest, ties to even (the default rounding mode of both builds).

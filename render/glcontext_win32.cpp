@@ -8,31 +8,40 @@
 #include "base/system_win32.h"
 #include "render/scene_math.h"
 
-TOpenGLEntries GL;
-TGluEntries GLU;
+namespace {
 
-std::atomic<std::int32_t> LastPixelFormat{0};
-std::atomic<bool> GLVersion11{false};
+// The loaded OpenGL and GLU libraries, process-wide: the system maps a
+// library once per process, and its entry points serve every context on
+// every thread. With the tables go the modules that own them and the lock
+// for loading and unloading. The registry of contexts made current is
+// process-wide as well: a context may be current on one thread only,
+// whichever object owns it, and only a registry seen by all threads can
+// tell. The version flags describe the pixel format last bound, by any
+// thread.
+struct TOpenGLLibrary {
+    TOpenGLEntries gl;
+    TGluEntries glu;
+    std::mutex libraryLock;  // guards the modules and the tables
+    TModule openGLModule;
+    TModule gluModule;
+
+    std::mutex registryLock;            // guards activeContexts
+    std::vector<HGLRC> activeContexts;  // made current through BindRenderContext
+
+    std::atomic<std::int32_t> lastPixelFormat{0};  // whose flags were read; 0: read at the next bind
+    std::atomic<bool> version11{false};            // that format's implementation is OpenGL 1.1 or later
+};
+TOpenGLLibrary library;
+
+}  // namespace
+
+TOpenGLEntries& GL = library.gl;
+TGluEntries& GLU = library.glu;
 
 namespace {
 
 // ---------------------------------------------------------------------------
 // Library loading.
-
-std::mutex& LibraryLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-TModule& OpenGLModule() {
-    static TModule module;
-    return module;
-}
-
-TModule& GluModule() {
-    static TModule module;
-    return module;
-}
 
 template <typename T>
 bool Resolve(HMODULE module, const char* name, T& entry) {
@@ -41,7 +50,7 @@ bool Resolve(HMODULE module, const char* name, T& entry) {
 }
 
 bool LoadLocked() {
-    if (OpenGLModule() && GluModule()) return true;
+    if (library.openGLModule && library.gluModule) return true;
     TModule gl(LoadSystemLibrary("OpenGL32.dll"));
     TModule glu(LoadSystemLibrary("GLU32.dll"));
     if (!gl || !glu) return false;  // both owners release what did load
@@ -61,8 +70,8 @@ bool LoadLocked() {
         GLU = TGluEntries{};
         return false;
     }
-    OpenGLModule() = std::move(gl);
-    GluModule() = std::move(glu);
+    library.openGLModule = std::move(gl);
+    library.gluModule = std::move(glu);
     return true;
 }
 
@@ -76,22 +85,14 @@ struct TOpenGLModuleInit {
 // ---------------------------------------------------------------------------
 // Context registry.
 
-std::mutex& RegistryLock() {
-    static std::mutex lock;
-    return lock;
-}
-
-// Contexts that some thread has made current through BindRenderContext.
-std::vector<HGLRC>& ActiveContexts() {
-    static std::vector<HGLRC> contexts;
-    return contexts;
-}
-
 bool InRegistry(HGLRC context) {
-    const auto& list = ActiveContexts();
+    const auto& list = library.activeContexts;
     return std::find(list.begin(), list.end(), context) != list.end();
 }
 
+// Binds nest per thread: a context is current on one thread, so the depth
+// of its binds belongs to that thread and must not be taken for a nested
+// bind by another.
 thread_local std::int32_t bindDepth = 0;
 
 [[noreturn]] void ThrowWin32Error() {
@@ -102,7 +103,7 @@ thread_local std::int32_t bindDepth = 0;
 // extension string, which nothing here needs) for the current context.
 void ReadImplementationFlags() {
     const char* version = reinterpret_cast<const char*>(GL.GetString(GL_VERSION));
-    GLVersion11 = VersionAtLeast11(version);
+    library.version11 = VersionAtLeast11(version);
 }
 
 unsigned char PaletteComponent(int index, int bits, int shift) {
@@ -115,21 +116,21 @@ unsigned char PaletteComponent(int index, int bits, int shift) {
 }  // namespace
 
 bool LoadOpenGL() {
-    std::lock_guard<std::mutex> guard(LibraryLock());
+    std::lock_guard<std::mutex> guard(library.libraryLock);
     return LoadLocked();
 }
 
 bool OpenGLLoaded() {
-    std::lock_guard<std::mutex> guard(LibraryLock());
-    return static_cast<bool>(OpenGLModule());
+    std::lock_guard<std::mutex> guard(library.libraryLock);
+    return static_cast<bool>(library.openGLModule);
 }
 
 void UnloadOpenGL() {
-    std::lock_guard<std::mutex> guard(LibraryLock());
+    std::lock_guard<std::mutex> guard(library.libraryLock);
     GL = TOpenGLEntries{};
     GLU = TGluEntries{};
-    GluModule().Reset();
-    OpenGLModule().Reset();
+    library.gluModule.Reset();
+    library.openGLModule.Reset();
 }
 
 // ---------------------------------------------------------------------------
@@ -196,26 +197,26 @@ TNewContext NewRenderContext(HDC dc, unsigned options, int colorBits, int stenci
 
     result.Context = TRenderContext(GL.CreateLayerContext(dc, layer));
     if (!result.Context) ThrowWin32Error();
-    LastPixelFormat = 0;
+    library.lastPixelFormat = 0;
     return result;
 }
 
 void BindRenderContext(HDC dc, HGLRC context) {
     if (bindDepth == 0) {
-        std::lock_guard<std::mutex> guard(RegistryLock());
+        std::lock_guard<std::mutex> guard(library.registryLock);
         if (InRegistry(context))
             throw EOpenGLException("Rendering context already active in another thread.");
         if (!GL.MakeCurrent || !GL.MakeCurrent(dc, context)) {
             throw EOpenGLException("wglMakeCurrent failed, error: " + std::to_string(::GetLastError()));
         }
-        ActiveContexts().push_back(context);
+        library.activeContexts.push_back(context);
     }
     ++bindDepth;
     if (bindDepth == 1) {
         const int format = ::GetPixelFormat(dc);
-        if (format != LastPixelFormat) {
+        if (format != library.lastPixelFormat) {
             ReadImplementationFlags();
-            LastPixelFormat = format;
+            library.lastPixelFormat = format;
         }
     }
 }
@@ -225,8 +226,8 @@ void UnbindRenderContext() {
     --bindDepth;
     if (bindDepth > 0) return;
     {
-        std::lock_guard<std::mutex> guard(RegistryLock());
-        auto& list = ActiveContexts();
+        std::lock_guard<std::mutex> guard(library.registryLock);
+        auto& list = library.activeContexts;
         const HGLRC current = GL.GetCurrentContext();
         list.erase(std::remove(list.begin(), list.end(), current), list.end());
     }
@@ -234,7 +235,7 @@ void UnbindRenderContext() {
 }
 
 void DisposeRenderContext(HGLRC context) {
-    std::lock_guard<std::mutex> guard(RegistryLock());
+    std::lock_guard<std::mutex> guard(library.registryLock);
     if (InRegistry(context)) {
         throw EOpenGLException("Cannot delete rendering context. It is still in use by another thread.");
     }
@@ -249,8 +250,16 @@ std::int32_t BindDepth() {
     return bindDepth;
 }
 
+std::int32_t LastPixelFormat() {
+    return library.lastPixelFormat;
+}
+
+bool GLVersion11() {
+    return library.version11;
+}
+
 bool ContextIsActive(HGLRC context) {
-    std::lock_guard<std::mutex> guard(RegistryLock());
+    std::lock_guard<std::mutex> guard(library.registryLock);
     return InRegistry(context);
 }
 
@@ -315,7 +324,7 @@ void TGLControl::SetupContext() {
 
     try {
         BindRenderContext(DeviceContext, context_.Get());
-        if (!GLVersion11) {
+        if (!library.version11) {
             context_.Reset();
             throw Exception("Diese OpenGL version ist veraltet.");
         }
@@ -323,10 +332,9 @@ void TGLControl::SetupContext() {
         // One swap per refresh where the driver offers the extension; the
         // run loop's own pacing covers drivers that do not.
         using TSwapInterval = BOOL(WINAPI*)(int);
-        const auto swapInterval =
-            GL.GetProcAddress ? reinterpret_cast<TSwapInterval>(
-                                    reinterpret_cast<void*>(GL.GetProcAddress("wglSwapIntervalEXT")))
-                              : nullptr;
+        const auto swapInterval = GL.GetProcAddress ? reinterpret_cast<TSwapInterval>(reinterpret_cast<void*>(
+                                                          GL.GetProcAddress("wglSwapIntervalEXT")))
+                                                    : nullptr;
         if (swapInterval && swapInterval(1)) SwapInterval = 1;
         SetupProjection();
         GL.ClearColor(0.0f, 0.0f, 0.0f, 1.0f);

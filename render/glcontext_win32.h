@@ -49,8 +49,9 @@ struct TGluEntries {
     QV_GLU_ENTRIES(QV_GLU_ENTRY)
 };
 
-extern TOpenGLEntries GL;
-extern TGluEntries GLU;
+// The loaded libraries' tables (one per process).
+extern TOpenGLEntries& GL;
+extern TGluEntries& GLU;
 
 // Loads both libraries and resolves every entry point unless that is done
 // already. On any failure both are released again and the tables cleared;
@@ -111,8 +112,9 @@ bool ContextIsBound();
 std::int32_t BindDepth();
 bool ContextIsActive(HGLRC context);
 // Pixel format whose version flags were last read; 0: read at the next bind.
-extern std::atomic<std::int32_t> LastPixelFormat;
-extern std::atomic<bool> GLVersion11;
+std::int32_t LastPixelFormat();
+// Whether the implementation of that format is OpenGL 1.1 or later.
+bool GLVersion11();
 
 // ---------------------------------------------------------------------------
 // An OpenGL context bound to one window. Created in the thread that will draw,

@@ -1,9 +1,11 @@
 #pragma once
 #include <array>
 #include <cstdint>
+#include <memory>
 
 #include "base/thread_owner.h"
 #include "render/scene_math.h"
+#include "render/texture_tiles.h"
 
 class TBitmap;
 class TRandom;
@@ -33,6 +35,9 @@ struct TStar {
 struct TScene {
     TPhotoPanel PhotoPanel;
     std::array<TStar, kStarCount> StarField{};
+    // The stars' eye-space positions (x, y, z per star), rebuilt every frame
+    // for one vertex array.
+    std::array<float, kStarCount * 3> StarVertices{};
 
     float StarPhase = 200.0f;         // 200 down to 0 over one star cycle; 200 at run start
     float FrameStep = 0.0f;           // scene units moved this frame (0.02 per elapsed millisecond)
@@ -53,6 +58,9 @@ struct TScene {
     std::int32_t LastTileIndex = -1;
     // The bitmap the uploads read; not owned.
     const TBitmap* Picture = nullptr;
+    // Where each tile is put together before its upload: one block for all
+    // tiles of the run, made by the first upload.
+    std::unique_ptr<TStagingBuffer> TileStaging;
 
     TThreadOwner Owner;  // checked by every frame
 };

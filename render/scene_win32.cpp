@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <array>
+#include <memory>
 
 #include "render/scene_math.h"
 #include "render/textures_win32.h"
@@ -59,10 +60,11 @@ void RenderFrame(TScene& scene) {
         // frames into its flight, when it is still black there.
         if (scene.NextUploadTile == 0) scene.PhotoPanel.TileCount = 0;
         const int first = scene.NextUploadTile;
+        if (!scene.TileStaging) scene.TileStaging = std::make_unique<TStagingBuffer>();
         scene.LastTileIndex = scene.Picture ? PictureTileCount(*scene.Picture) - 1 : -1;
         scene.NextUploadTile = scene.Picture
-                                   ? UploadPictureTiles(*scene.Picture, scene.PhotoPanel.PanelTextures, first,
-                                                        kUploadBudgetMs, PreciseMs)
+                                   ? UploadPictureTiles(*scene.Picture, scene.PhotoPanel.PanelTextures,
+                                                        *scene.TileStaging, first, kUploadBudgetMs, PreciseMs)
                                    : 0;
         scene.TilesUploaded += std::max(0, scene.NextUploadTile - first);
         if (!scene.Picture || scene.NextUploadTile > scene.LastTileIndex) {
@@ -111,11 +113,11 @@ void DrawPanel(TScene& scene) {
     }
 }
 
-void DrawStars(const TScene& scene) {
+void DrawStars(TScene& scene) {
     // Each star is a point at its own position, drawn in index order. One
     // vertex array gives the same pixels as translating to every star and
     // drawing a point at the origin, without a few thousand calls a frame.
-    static std::array<GLfloat, kStarCount * 3> positions;
+    auto& positions = scene.StarVertices;  // GLfloat is float
     const int k = StarCycleIndex(scene.StarPhase);
     for (int i = 0; i < kStarCount; ++i) {
         positions[i * 3 + 0] = scene.StarField[i].StarX;

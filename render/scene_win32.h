@@ -15,4 +15,4 @@ void SetupScene(TScene& scene);
 // (from scene.Picture), camera, panel, stars.
 void RenderFrame(TScene& scene);
 void DrawPanel(TScene& scene);
-void DrawStars(const TScene& scene);
+void DrawStars(TScene& scene);

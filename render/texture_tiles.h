@@ -5,7 +5,7 @@
 #include "render/scene_math.h"
 
 // One tile's texels, red, green, blue, rows of 768 bytes. A single block
-// serves every tile of every upload, so an upload allocates nothing.
+// serves every tile of a run's uploads, so an upload allocates nothing.
 constexpr int kStagingRowBytes = kTileSize * 3;
 using TStagingBuffer = std::array<std::uint8_t, kStagingRowBytes * kTileSize>;
 

@@ -1,6 +1,7 @@
 #include "render/textures_win32.h"
 
 #include <algorithm>
+#include <memory>
 
 #include "render/glcontext_win32.h"
 #include "render/scene_math.h"
@@ -10,9 +11,10 @@ int UploadPicture(const TBitmap& picture, TTextureTable& textures) {
     return UploadPicture(picture.Bits, picture.Width, picture.Height, textures);
 }
 
-int UploadPictureTiles(const TBitmap& picture, TTextureTable& textures, int first, double budgetMs,
-                       double (*clock)()) {
-    return UploadPictureTiles(picture.Bits, picture.Width, picture.Height, textures, first, budgetMs, clock);
+int UploadPictureTiles(const TBitmap& picture, TTextureTable& textures, TStagingBuffer& staging, int first,
+                       double budgetMs, double (*clock)()) {
+    return UploadPictureTiles(picture.Bits, picture.Width, picture.Height, textures, staging, first, budgetMs,
+                              clock);
 }
 
 namespace {
@@ -33,11 +35,8 @@ TGrid GridOf(const std::uint8_t* bits, int width, int height) {
     return {across, down};
 }
 
-// Where a tile is put together before its upload [R].
-TStagingBuffer staging{};
-
 void UploadTile(const std::uint8_t* bits, int width, int height, TTextureTable& textures, const TGrid& grid,
-                int index) {
+                int index, TStagingBuffer& staging) {
     const int row = index / grid.across, column = index % grid.across;
     const TTileRect r = TileRect(column, row, width, height);
     CopyTile(bits, staging, r.x0, r.y0, r.x1, r.y1, width);
@@ -60,15 +59,16 @@ int UploadPicture(const std::uint8_t* bits, int width, int height, TTextureTable
     // uploads nothing in its single call).
     const TGrid grid = GridOf(bits, width, height);
     const int tiles = grid.across * grid.down;
+    const auto staging = std::make_unique<TStagingBuffer>();
     int next = 0;
     do {
-        next = UploadPictureTiles(bits, width, height, textures, next, 0.0, nullptr);
+        next = UploadPictureTiles(bits, width, height, textures, *staging, next, 0.0, nullptr);
     } while (next < tiles);
     return tiles - 1;
 }
 
-int UploadPictureTiles(const std::uint8_t* bits, int width, int height, TTextureTable& textures, int first,
-                       double budgetMs, double (*clock)()) {
+int UploadPictureTiles(const std::uint8_t* bits, int width, int height, TTextureTable& textures,
+                       TStagingBuffer& staging, int first, double budgetMs, double (*clock)()) {
     const TGrid grid = GridOf(bits, width, height);
     const int tiles = grid.across * grid.down;
 
@@ -85,7 +85,7 @@ int UploadPictureTiles(const std::uint8_t* bits, int width, int height, TTexture
     int index = std::max(first, 0);
     // At least one tile a frame, so that every upload ends.
     for (bool any = false; index < tiles && (!any || (clock && clock() - start < budgetMs)); any = true) {
-        UploadTile(bits, width, height, textures, grid, index++);
+        UploadTile(bits, width, height, textures, grid, index++, staging);
     }
     GL.Enable(GL_TEXTURE_2D);
     return index;

@@ -31,6 +31,9 @@ inline THostDecodeCancelled FindDecodeCancelled(TGetPictureBufferFunc hostFuncti
         reinterpret_cast<void*>(::GetProcAddress(host, kHostDecodeCancelledName)));
 }
 
+// Process-wide within the DLL: the contract hands the services to Notify
+// and calls the decoders without any context pointer, so each plug-in keeps
+// the one host that loaded it here.
 inline THostLink Host;
 
 // Accepts the host (clears bit 0 of the status) and keeps its services; the

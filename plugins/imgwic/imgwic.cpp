@@ -191,12 +191,20 @@ std::wstring ReadWicString(Getter get) {
 
 // ---- The format table ----------------------------------------------------------------
 
-std::vector<std::string> Extensions;     // lower case with the dot, no duplicates
-std::vector<std::string> Descriptions;   // the decoder's friendly name
-std::vector<const char*> ExtensionPtrs;  // the contract's text-pointer arrays over the strings above
-std::vector<const char*> DescriptionPtrs;
-std::vector<TDecoderFunc> Decoders;
-PluginInfo Info;
+// The table this DLL hands to its host, process-wide: the plug-in contract
+// passes no context to GetInModule or to the decoders, and the host keeps
+// the returned pointers for as long as the DLL is loaded. Built once, by
+// the first GetInModule.
+struct TFormatTable {
+    bool built = false;
+    std::vector<std::string> extensions;     // lower case with the dot, no duplicates
+    std::vector<std::string> descriptions;   // the decoder's friendly name
+    std::vector<const char*> extensionPtrs;  // the contract's text-pointer arrays over the strings above
+    std::vector<const char*> descriptionPtrs;
+    std::vector<TDecoderFunc> decoders;
+    PluginInfo info;
+};
+TFormatTable formats;
 
 std::int32_t QV_CDECL DecodeWic(const void* source, std::int32_t* width, std::int32_t* height,
                                 std::int32_t* naturalWidth, std::int32_t* naturalHeight, void** pixels);
@@ -216,10 +224,10 @@ void AddExtensions(const std::wstring& list, const std::string& description) {
             if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
         if (!ext.empty() && ext[0] != '.') ext.insert(ext.begin(), '.');
         bool known = ext.size() < 2;
-        for (const std::string& e : Extensions) known = known || e == ext;
+        for (const std::string& e : formats.extensions) known = known || e == ext;
         if (!known) {
-            Extensions.push_back(ext);
-            Descriptions.push_back(description);
+            formats.extensions.push_back(ext);
+            formats.descriptions.push_back(description);
         }
         start = end + 1;
     }
@@ -256,20 +264,20 @@ void ListDecoders() {
 
 void BuildInfo() {
     ListDecoders();
-    for (std::size_t i = 0; i < Extensions.size(); ++i) {
-        ExtensionPtrs.push_back(Extensions[i].c_str());
-        DescriptionPtrs.push_back(Descriptions[i].c_str());
-        Decoders.push_back(DecodeWic);
+    for (std::size_t i = 0; i < formats.extensions.size(); ++i) {
+        formats.extensionPtrs.push_back(formats.extensions[i].c_str());
+        formats.descriptionPtrs.push_back(formats.descriptions[i].c_str());
+        formats.decoders.push_back(DecodeWic);
     }
-    Info = PluginInfo{};
-    Info.Version = kPluginMaxVersion;
-    Info.Name = "WIC";
-    Info.Flags = kPluginTakesFileName | kPluginWantsShutdown | kPluginWantsServices;
-    Info.FormatCount = static_cast<std::int32_t>(Extensions.size());
-    Info.Extensions = ExtensionPtrs.data();
-    Info.Descriptions = DescriptionPtrs.data();
-    Info.Decoders = Decoders.data();
-    Info.Notify = HostNotify;
+    formats.info = PluginInfo{};
+    formats.info.Version = kPluginMaxVersion;
+    formats.info.Name = "WIC";
+    formats.info.Flags = kPluginTakesFileName | kPluginWantsShutdown | kPluginWantsServices;
+    formats.info.FormatCount = static_cast<std::int32_t>(formats.extensions.size());
+    formats.info.Extensions = formats.extensionPtrs.data();
+    formats.info.Descriptions = formats.descriptionPtrs.data();
+    formats.info.Decoders = formats.decoders.data();
+    formats.info.Notify = HostNotify;
 }
 
 // ---- Decoding -----------------------------------------------------------------------
@@ -412,8 +420,7 @@ void* DeliverWhole(IWICImagingFactory* factory, IWICBitmapSource* source, UINT w
         return out;
     }
     THeapBlock stored(bytes);
-    if (!stored.Get() || FAILED(bgr->CopyPixels(nullptr, w * 4, bytes, stored.Get())))
-        return nullptr;
+    if (!stored.Get() || FAILED(bgr->CopyPixels(nullptr, w * 4, bytes, stored.Get()))) return nullptr;
     auto* out = static_cast<std::uint32_t*>(Host.GetPictureBuffer(static_cast<std::int32_t>(bytes)));
     if (!out) return nullptr;
     OrientPixels(reinterpret_cast<const std::uint32_t*>(stored.Get()), static_cast<std::int32_t>(w),
@@ -492,16 +499,15 @@ std::int32_t QV_CDECL DecodeWic(const void* source, std::int32_t* width, std::in
 }  // namespace
 
 extern "C" __declspec(dllexport) const PluginInfo* QV_CDECL GetInModule() {
-    static bool built = false;
-    if (!built) {
-        built = true;
+    if (!formats.built) {
+        formats.built = true;
         try {
             BuildInfo();
         } catch (...) {
-            Info.FormatCount = 0;
+            formats.info.FormatCount = 0;
         }
     }
-    return &Info;
+    return &formats.info;
 }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) {

@@ -154,8 +154,8 @@ TEST(Control, Window800x600GetsItsAspectAndViewport) {
     TWindow window = MakeWindow(800, 600);
     TGLControl control(window.Get(), 800, 600);
     EXPECT_TRUE(control.Active);
-    EXPECT_TRUE(GLVersion11);
-    EXPECT_NE(LastPixelFormat, 0);
+    EXPECT_TRUE(GLVersion11());
+    EXPECT_NE(LastPixelFormat(), 0);
 
     GLint viewport[4] = {};
     GL.GetIntegerv(GL_VIEWPORT, viewport);
