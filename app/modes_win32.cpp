@@ -20,11 +20,11 @@ void Guarded(Mode mode) {
     try {
         mode();
     } catch (const std::exception& e) {
-        ReportException(&e, RunFlags.load() | kCaughtByEntry);
-        StopRequested = 1;
+        ReportException(&e, RunState.Flags.load() | kCaughtByEntry);
+        RunState.StopRequested = 1;
     } catch (...) {
-        ReportException(nullptr, RunFlags.load() | kCaughtByEntry);
-        StopRequested = 1;
+        ReportException(nullptr, RunState.Flags.load() | kCaughtByEntry);
+        RunState.StopRequested = 1;
     }
 }
 

@@ -18,8 +18,13 @@ enum RunFlag : std::uint32_t {
     kCaughtAtThreadTop = 0x100,
 };
 
-extern std::atomic<std::uint32_t> RunFlags;
-// 1 asks every loop of the screensaver runtime to finish.
-extern std::atomic<std::int32_t> StopRequested;
-// True while the dialog runs the saver in-process (no app-data load or free).
-extern std::atomic<bool> LaunchedFromDialog;
+struct TRunState {
+    // RunFlag bits: what the program is doing.
+    std::atomic<std::uint32_t> Flags{0};
+    // 1 asks every loop of the screensaver runtime to finish.
+    std::atomic<std::int32_t> StopRequested{0};
+    // True while the dialog runs the saver in-process (no app-data load or free).
+    std::atomic<bool> LaunchedFromDialog{false};
+};
+
+extern TRunState RunState;

@@ -70,11 +70,11 @@ void Observe(const TFrameEvent& e) {
     case TFrameEvent::Kind::Stepped:
         record.stepTimes.push_back(now);
         record.frameSteps.push_back(e.FrameStep);
-        if (record.stopAfter > 0 && now - record.start > record.stopAfter) StopRequested = 1;
+        if (record.stopAfter > 0 && now - record.start > record.stopAfter) RunState.StopRequested = 1;
         break;
     case TFrameEvent::Kind::Launched:
         if (record.firstLaunch < 0) record.firstLaunch = now - record.start;
-        if (record.stopAtLaunch) StopRequested = 1;
+        if (record.stopAtLaunch) RunState.StopRequested = 1;
         break;
     case TFrameEvent::Kind::Drawn:
         record.drawnTimes.push_back(now);
@@ -91,10 +91,10 @@ void UseCatalogue(const std::vector<std::string>& paths) {
 
 // One run in a host window of 1280 x 1024 (a 640 x 512 picture bitmap).
 void Run(HWND host) {
-    LaunchedFromDialog = true;
+    RunState.LaunchedFromDialog = true;
     record.start = Seconds();
     TSaverRuns(Session).Run(host);
-    RunFlags = 0;
+    RunState.Flags = 0;
 }
 
 // LoadPicture of `path` in a fresh thread set up like the loader (32 KiB

@@ -229,9 +229,9 @@ LRESULT CALLBACK TConfigDialog::Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     try {
         return dialog->HandleMessage(wnd, msg, wp, lp);
     } catch (const std::exception& e) {
-        ReportException(&e, RunFlags.load() | kRunDialog);
+        ReportException(&e, RunState.Flags.load() | kRunDialog);
     } catch (...) {
-        ReportException(nullptr, RunFlags.load() | kRunDialog);
+        ReportException(nullptr, RunState.Flags.load() | kRunDialog);
     }
     return 0;
 }
@@ -307,7 +307,7 @@ bool CreateConfigDialog(TSession& session) {
 }
 
 bool TConfigDialog::Create() {
-    RunFlags |= kRunDialog;      // 1
+    RunState.Flags |= kRunDialog;      // 1
     CheckAccelerationAtStart();  // 2
 
     session_.Start();  // 3

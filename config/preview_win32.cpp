@@ -123,7 +123,7 @@ void TPicturePane::DrawFrame(HWND page, HWND tab, int pageTopOffset) const {
 }
 
 void RunSaverFromDialog(TSaverRuns& runs) {
-    LaunchedFromDialog = true;
+    RunState.LaunchedFromDialog = true;
     if (const auto& run = ConfigHooks().RunPreview)
         run();
     else

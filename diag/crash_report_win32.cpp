@@ -547,14 +547,14 @@ LONG WINAPI UnhandledFilter(EXCEPTION_POINTERS* pointers) {
     for (DWORD i = 0; i < 2 && i < r.NumberParameters; ++i) params[i] = r.ExceptionInformation[i];
     TFaultText text = DescribeFault(r.ExceptionCode, Address(r.ExceptionAddress), r.NumberParameters, params,
                                     MxcsrOf(*pointers->ContextRecord), kAddressDigits);
-    const std::uint32_t flags = RunFlags.load() | kCaughtAtThreadTop;
+    const std::uint32_t flags = RunState.Flags.load() | kCaughtAtThreadTop;
     if (r.ExceptionCode == EXCEPTION_STACK_OVERFLOW)
         ReportOnFreshStack(text, Address(r.ExceptionAddress), flags);
     ReportException(text.Message, text.ClassText, Address(r.ExceptionAddress), flags);
 }
 
 void ThreadTopHandler() {
-    ReportCurrentException(RunFlags.load() | kCaughtAtThreadTop);
+    ReportCurrentException(RunState.Flags.load() | kCaughtAtThreadTop);
 }
 
 #if defined(__x86_64__)

@@ -16,15 +16,15 @@
 // Wiring:
 //  - The entry calls InstallCrashHooks() before anything else.
 //  - A caller that cannot recover from an error calls, inside its catch
-//    block, ReportCurrentException(RunFlags | extra), extra being
+//    block, ReportCurrentException(RunState.Flags | extra), extra being
 //    kCaughtByEntry, kCaughtInLoader, kRunRenderLoop (a frame) or 0 (the
 //    dialog). The caller's bit is OR-ed in, never added: 0x10 is also the
 //    stored render-loop bit, and adding it twice would read as 0x20.
 //  - An exception that escapes a thread body reaches std::terminate, whose
-//    handler reports it with RunFlags | kCaughtAtThreadTop.
+//    handler reports it with RunState.Flags | kCaughtAtThreadTop.
 //  - A processor fault that no handler takes (access violation, division
 //    by zero, ...) reaches the unhandled-exception filter, which reports it
-//    with RunFlags | kCaughtAtThreadTop; a fault inside a guard of
+//    with RunState.Flags | kCaughtAtThreadTop; a fault inside a guard of
 //    diag/fault_guard_win32.h ends the guarded code instead.
 //
 // The program must be linked with -Wl,--wrap=__cxa_throw (cmake/windows.cmake

@@ -16,34 +16,30 @@ LOGFONTA DefaultMessageFont() {
     return f;
 }
 
-// The font of the messages, process-wide: the session sets its height from
-// the screen once, and the loader draws with it later, with nothing of the
-// session at hand; one font serves every message of the process.
-struct TMessageFont {
-    LOGFONTA description = DefaultMessageFont();
-    TGdiObject handle;  // made from the description on first use
-};
-TMessageFont messageFont;
-
 }  // namespace
 
-void SetMessageFont(std::int32_t height) {
-    messageFont.description.lfHeight = height;
-    messageFont.handle.Reset();
+TMessageFont::TMessageFont() : description_(DefaultMessageFont()) {}
+
+void TMessageFont::SetHeight(std::int32_t height) {
+    std::lock_guard<std::mutex> guard(lock_);
+    description_.lfHeight = height;
+    handle_.Reset();
 }
 
-HFONT MessageFontHandle() {
-    if (!messageFont.handle) messageFont.handle.Reset(::CreateFontIndirectA(&messageFont.description));
-    return static_cast<HFONT>(messageFont.handle.Get());
+HFONT TMessageFont::Handle() {
+    std::lock_guard<std::mutex> guard(lock_);
+    if (!handle_) handle_.Reset(::CreateFontIndirectA(&description_));
+    return static_cast<HFONT>(handle_.Get());
 }
 
-void FreeMessageFont() {
-    messageFont.handle.Reset();
+void TMessageFont::Free() {
+    std::lock_guard<std::mutex> guard(lock_);
+    handle_.Reset();
 }
 
-void DrawMessage(TBitmap& bitmap, const std::string& text, COLORREF colour) {
+void DrawMessage(TBitmap& bitmap, const std::string& text, TMessageFont& font, COLORREF colour) {
     if (!bitmap.DC()) return;  // a wrapper bitmap has no DC to draw with
-    TSelectGuard select(bitmap.DC(), MessageFontHandle());
+    TSelectGuard select(bitmap.DC(), font.Handle());
     TEXTMETRICA metrics{};
     ::GetTextMetricsA(bitmap.DC(), &metrics);
     const std::int32_t th = metrics.tmHeight;

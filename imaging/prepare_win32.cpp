@@ -12,8 +12,14 @@
 
 namespace {
 
-thread_local const std::atomic<bool>* decodeCancel = nullptr;  // the calling thread's cancel flag
-thread_local bool holdsDecodeTurn = false;                      // a TDecodeTurn of this thread owns the turn
+// What this thread's preparations share with the decode turn: a thread
+// makes one preparation at a time, and the loader's fault guard must find
+// the turn its abandoned preparation held, so the record is per thread.
+struct TThreadPreparation {
+    const std::atomic<bool>* cancel = nullptr;  // the thread's cancel flag
+    bool holdsTurn = false;                     // a TDecodeTurn of this thread owns the turn
+};
+thread_local TThreadPreparation thisThread;
 
 // One decode at a time in the process: the plug-ins' picture buffer and the
 // line-callback slot are process-wide.
@@ -30,14 +36,14 @@ public:
             held_ = true;  // no semaphore: decodes are not serialised, as before
             return;
         }
-        if (decodeCancel) {
+        if (thisThread.cancel) {
             // A loader: wait as long as its run wants it, and no longer.
             while (!held_ && !DecodeCancelled()) held_ = ::WaitForSingleObject(s, 20) == WAIT_OBJECT_0;
         } else {
             held_ = ::WaitForSingleObject(s, kDecodeTurnWaitMs) == WAIT_OBJECT_0;
         }
         owns_ = held_;
-        holdsDecodeTurn = owns_;
+        thisThread.holdsTurn = owns_;
     }
     TDecodeTurn(const TDecodeTurn&) = delete;
     TDecodeTurn& operator=(const TDecodeTurn&) = delete;
@@ -45,7 +51,7 @@ public:
         if (owns_) ReleaseTurn();
     }
     static void ReleaseTurn() {
-        holdsDecodeTurn = false;
+        thisThread.holdsTurn = false;
         ::ReleaseSemaphore(DecodeSemaphore(), 1, nullptr);
     }
     bool Held() const { return held_; }
@@ -108,15 +114,15 @@ void UseHalftone(HDC dc) {
 }  // namespace
 
 void SetDecodeCancel(const std::atomic<bool>* flag) {
-    decodeCancel = flag;
+    thisThread.cancel = flag;
 }
 
 bool DecodeCancelled() {
-    return decodeCancel && decodeCancel->load();
+    return thisThread.cancel && thisThread.cancel->load();
 }
 
 void ReleaseAbandonedDecode() {
-    if (holdsDecodeTurn) TDecodeTurn::ReleaseTurn();
+    if (thisThread.holdsTurn) TDecodeTurn::ReleaseTurn();
 }
 
 void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info,
@@ -153,7 +159,7 @@ void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info
         width = width > INT32_MAX / 2 ? INT32_MAX : width * 2;
         height = height > INT32_MAX / 2 ? INT32_MAX : height * 2;
     }
-    decoded = plugins.Decode(fileName, {width, height, resize ? &*resize : nullptr, decodeCancel});
+    decoded = plugins.Decode(fileName, {width, height, resize ? &*resize : nullptr, thisThread.cancel});
     info.FileSize = decoded.FileSize;
     info.Delivery = decoded.Delivery;
     info.Lines = decoded.LineCalls;

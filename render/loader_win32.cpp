@@ -25,7 +25,7 @@ bool PrepareWithPipeline(TBitmap& bitmap, const std::string& path, const TPrepar
 }  // namespace
 
 std::int32_t LoadNextPicture(TBitmap& bitmap, const TShowPictures& show, const TSequenceOptions& order,
-                             const TPrepareOptions& options, bool keepGoing) {
+                             const TPrepareOptions& options, TMessageFont& messages, bool keepGoing) {
     // A cancelled loader prepares nothing more: nobody shows it, and it
     // must not go on to the next picture (nor read the catalogue, which the
     // dialog may be editing by then).
@@ -51,10 +51,10 @@ std::int32_t LoadNextPicture(TBitmap& bitmap, const TShowPictures& show, const T
     case TSequenceResult::Prepared:
         return show.Sequence.CurrentIndex;
     case TSequenceResult::NoPictures:
-        DrawMessage(bitmap, kNoPicturesMessage, kMessageColour);
+        DrawMessage(bitmap, kNoPicturesMessage, messages, kMessageColour);
         break;
     case TSequenceResult::Unreadable:
-        DrawMessage(bitmap, kUnreadableMessage, kMessageColour);
+        DrawMessage(bitmap, kUnreadableMessage, messages, kMessageColour);
         break;
     case TSequenceResult::Stopped:
         break;

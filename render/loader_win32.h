@@ -4,6 +4,7 @@
 
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
+#include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"
 #include "imaging/prepare_win32.h"
 
@@ -19,5 +20,6 @@
 // caller; with `keepGoing` (a run from the dialog, whose process holds edits
 // not yet saved) it makes that picture one that cannot be read instead, and
 // the show goes on.
+// The messages are written in `messages`.
 std::int32_t LoadNextPicture(TBitmap& bitmap, const TShowPictures& show, const TSequenceOptions& order,
-                             const TPrepareOptions& prepare, bool keepGoing = false);
+                             const TPrepareOptions& prepare, TMessageFont& messages, bool keepGoing = false);

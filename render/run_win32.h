@@ -74,6 +74,8 @@ struct TRun {
     TThreadOwner Main;
     TTimerResolution TimerResolution;               // raised by the set-up, restored by the teardown
     std::int32_t MouseAllowance = kMouseAllowance;  // moves still tolerated
+    LPARAM LastMousePosition = 0;                   // last WM_MOUSEMOVE position word
+    bool F12Seen = false;                           // an F12 of this run arms the F11 crash test
     bool PausedByMonitor = false;                   // Paused was set because the monitor went off
     bool Vanished = false;                          // the windows are off the screen
     bool CursorHidden = false;                      // the run's ShowCursor(FALSE) awaits its ShowCursor(TRUE)

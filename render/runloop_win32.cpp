@@ -91,9 +91,9 @@ void Guard(std::uint32_t extraFlags, Body body) {
     try {
         body();
     } catch (const std::exception& e) {
-        Report(&e, RunFlags.load() | extraFlags);
+        Report(&e, RunState.Flags.load() | extraFlags);
     } catch (...) {
-        Report(nullptr, RunFlags.load() | extraFlags);
+        Report(nullptr, RunState.Flags.load() | extraFlags);
     }
 }
 
@@ -190,15 +190,15 @@ DWORD WINAPI RenderThreadMain(void* param) {
     NameThisThread("render");
     run.Scene.Owner.Claim();
     try {
-        RunFlags |= kRunCreatingContext;
+        RunState.Flags |= kRunCreatingContext;
         run.Scene.SetupPending = true;
         run.Control = std::make_unique<TGLControl>(run.Window, run.Width, run.Height);
         run.Control->OnRender = [&run](TGLControl&) { RenderFrame(run.Scene); };
-        RunFlags &= ~static_cast<std::uint32_t>(kRunCreatingContext);
+        RunState.Flags &= ~static_cast<std::uint32_t>(kRunCreatingContext);
         run.ContextPending = false;
-        RunFlags |= kRunRenderLoop;
-        if (StopRequested == 0) RenderLoop(run);
-        RunFlags &= ~static_cast<std::uint32_t>(kRunRenderLoop);
+        RunState.Flags |= kRunRenderLoop;
+        if (RunState.StopRequested == 0) RenderLoop(run);
+        RunState.Flags &= ~static_cast<std::uint32_t>(kRunRenderLoop);
         // The context belongs to this thread: it goes here. Everything else
         // of the run is the main thread's to end.
         ReleaseGL(run);
@@ -206,12 +206,12 @@ DWORD WINAPI RenderThreadMain(void* param) {
         run.RenderDone = true;
         WakeMainThread(run);
     } catch (const std::exception& e) {
-        Report(&e, RunFlags.load());
-        StopRequested = 1;
+        Report(&e, RunState.Flags.load());
+        RunState.StopRequested = 1;
         ReleaseMainThread(run);
     } catch (...) {
-        Report(nullptr, RunFlags.load());
-        StopRequested = 1;
+        Report(nullptr, RunState.Flags.load());
+        RunState.StopRequested = 1;
         ReleaseMainThread(run);
     }
     return 0;
@@ -248,7 +248,7 @@ struct TFrameClock {
         if (!run.Paused) return;
         const std::uint32_t sinceFrame = NowMs() - LastFrame;
         const std::uint32_t sinceRate = NowMs() - LastRate;
-        while (run.Paused && StopRequested == 0) ::Sleep(20);
+        while (run.Paused && RunState.StopRequested == 0) ::Sleep(20);
         LastFrame = NowMs() - sinceFrame;
         LastRate = NowMs() - sinceRate;
     }
@@ -264,9 +264,9 @@ void CheckOnceASecond(TRun& run) {
     // A window not shown yet (a busy machine can take a second to get
     // there) is not one that has been hidden.
     if (run.Shown && !::IsWindowVisible(run.Window))
-        StopRequested = 1;
+        RunState.StopRequested = 1;
     else if (run.Host && !::IsWindowVisible(run.Host))
-        StopRequested = 1;
+        RunState.StopRequested = 1;
 }
 
 // Hand-over: releases the loader once the panel has passed the eye, and
@@ -300,7 +300,7 @@ void RenderLoop(TRun& run) {
     scene.NextUploadTile = 0;
     scene.PhotoPanel.Distance = -1.0f;
 
-    while (StopRequested == 0) {
+    while (RunState.StopRequested == 0) {
         Guard(kRunRenderLoop, [&] {
             clock.WaitOutPause(run);
             // Paced: the frame begins one refresh interval after the last
@@ -334,7 +334,7 @@ void RenderLoop(TRun& run) {
             }
             if (!run.Paced) ::Sleep(1);
             const std::int32_t tilesBefore = scene.TilesUploaded;
-            if (StopRequested == 0 && run.Control) {
+            if (RunState.StopRequested == 0 && run.Control) {
                 run.Control->Paint();
                 if (!firstFrameMarked) {
                     firstFrameMarked = true;
@@ -362,16 +362,16 @@ DWORD WINAPI LoaderThreadMain(void* param) {
     // cannot be read; a fault that no guard nearer to it took, or an error
     // outside any one picture, ends this loader alone, and the show goes on
     // with what it has until the user ends it.
-    const bool keepDialog = LaunchedFromDialog;
+    const bool keepDialog = RunState.LaunchedFromDialog;
     const TShowPictures show{session.PicList, session.Sequence, session.Random};
     const TPrepareOptions prepare{&session.Plugins, job->fit, {job->intendedColours, job->colours.get()}};
     while (!job->cancel) {
         job->readyIndex = -1;
         if (keepDialog) {
             bool failed = false;
-            auto load = [job, &failed, &show, &prepare] {
+            auto load = [job, &failed, &show, &prepare, &session] {
                 try {
-                    job->readyIndex = LoadNextPicture(*job->target, show, job->order, prepare, true);
+                    job->readyIndex = LoadNextPicture(*job->target, show, job->order, prepare, session.MessageFont, true);
                 } catch (...) {
                     failed = true;
                 }
@@ -386,8 +386,9 @@ DWORD WINAPI LoaderThreadMain(void* param) {
             }
         } else {
             Guard(kCaughtInLoader,
-                  [job, &show, &prepare] {
-                      job->readyIndex = LoadNextPicture(*job->target, show, job->order, prepare, false);
+                  [job, &show, &prepare, &session] {
+                      job->readyIndex =
+                          LoadNextPicture(*job->target, show, job->order, prepare, session.MessageFont, false);
                   });
         }
         if (job->cancel) break;
@@ -399,7 +400,7 @@ DWORD WINAPI LoaderThreadMain(void* param) {
 }
 
 void ReleaseGL(TRun& run) {
-    RunFlags |= kRunTeardown;
+    RunState.Flags |= kRunTeardown;
     if (run.Control) {
         run.Control->ReleaseContext();  // unbinds it if bound, then deletes it
         run.Control.reset();
@@ -408,7 +409,7 @@ void ReleaseGL(TRun& run) {
     }
     TPhotoPanel& panel = run.Scene.PhotoPanel;
     for (std::int32_t i = 0; i < panel.TileCount && i < kMaxTiles; ++i) panel.PanelTextures[i] = 0;
-    RunFlags &= ~static_cast<std::uint32_t>(kRunTeardown);
+    RunState.Flags &= ~static_cast<std::uint32_t>(kRunTeardown);
 }
 
 // Sets up what the run needs before its render thread starts, in the order
@@ -422,14 +423,14 @@ bool SetUpRun(TRun& run, HWND host, TSession& session, TLingeringLoaders& linger
     run.Host = host;
     run.MainThreadId = ::GetCurrentThreadId();
     run.Paced = FramePacingWanted();
-    RunFlags |= run.FullScreen ? kRunFullScreen : kRunPreview;
+    RunState.Flags |= run.FullScreen ? kRunFullScreen : kRunPreview;
     if (!run.FullScreen) CheckAcceleration(true);
     run.TimerResolution.Raise();
     // A decode an earlier run left behind is usually about to end.
     ReapLingeringLoaders(lingering, kLingeringWaitMs);
 
     // 5: a fresh run.
-    StopRequested = 0;
+    RunState.StopRequested = 0;
     session.Sequence.Owner.Check("The show sequence");
     session.Sequence.CurrentIndex = -1;
     run.ShownIndex = -1;
@@ -482,8 +483,8 @@ bool SetUpRun(TRun& run, HWND host, TSession& session, TLingeringLoaders& linger
 // when the loader has ended too.
 bool TeardownRun(TRun& run, TLingeringLoaders& lingering) {
     TSession& session = *run.Session;
-    RunFlags |= kRunTeardown;
-    StopRequested = 1;  // closing the window asks for no password now
+    RunState.Flags |= kRunTeardown;
+    RunState.StopRequested = 1;  // closing the window asks for no password now
     run.Scene.Owner.Check("The scene");
     run.Scene.Picture = nullptr;
     run.DC.Reset();
@@ -495,7 +496,7 @@ bool TeardownRun(TRun& run, TLingeringLoaders& lingering) {
     if (run.Loader) {
         CancelLoader(*run.Loader);
         DWORD wait = kLoaderHandBackWaitMs;
-        if (!LaunchedFromDialog) {
+        if (!RunState.LaunchedFromDialog) {
             const DWORD since = ::GetTickCount() - run.StopTick;
             wait = since < kLoaderStopWaitMs ? kLoaderStopWaitMs - since : 0;
         }
@@ -530,7 +531,7 @@ bool TeardownRun(TRun& run, TLingeringLoaders& lingering) {
     // 1-4 undone: a report from here on is no longer about this run.
     SetReportWindow(nullptr);
     MarkTimeline(loaderEnded ? "teardown-done" : "teardown-done loader-stuck");
-    RunFlags &= ~static_cast<std::uint32_t>(kRunTeardown | (run.FullScreen ? kRunFullScreen : kRunPreview));
+    RunState.Flags &= ~static_cast<std::uint32_t>(kRunTeardown | (run.FullScreen ? kRunFullScreen : kRunPreview));
     return loaderEnded;
 }
 
@@ -604,19 +605,19 @@ TRunSummary TSaverRuns::Run(HWND host) {
         while (!run.RenderDone && !run.RenderFailed && ::GetMessageA(&msg, nullptr, 0, 0) > 0) {
             ::TranslateMessage(&msg);
             ::DispatchMessageA(&msg);
-            if (StopRequested == 0 && ::GetTickCount() - monitorsChecked >= kMonitorCheckMs) {
+            if (RunState.StopRequested == 0 && ::GetTickCount() - monitorsChecked >= kMonitorCheckMs) {
                 monitorsChecked = ::GetTickCount();
                 CheckMonitors(run);
             }
             // Whoever asked for the stop, the windows leave the screen first.
-            if (StopRequested != 0) VanishRunWindows(run);
+            if (RunState.StopRequested != 0) VanishRunWindows(run);
         }
         if (wakeTimer) ::KillTimer(nullptr, wakeTimer);
         // The render thread has released its context and only returns now
         // (or ended through its error handler); a run that ends with it gone
         // leaves nothing of itself, its connection to the display included,
         // to a later run.
-        StopRequested = 1;
+        RunState.StopRequested = 1;
         VanishRunWindows(run);
         ::WaitForSingleObject(render.Get(), run.RenderDone ? kRenderExitWaitMs : INFINITE);
     }
@@ -625,6 +626,6 @@ TRunSummary TSaverRuns::Run(HWND host) {
     // A decode stuck in its plug-in: everything is recorded, and the
     // plug-ins must not be unloaded under it. The process ends as the system
     // ends it, without a thread terminated in a process that goes on.
-    if (!summary.LoaderEnded && !LaunchedFromDialog) ::TerminateProcess(::GetCurrentProcess(), 0);
+    if (!summary.LoaderEnded && !RunState.LaunchedFromDialog) ::TerminateProcess(::GetCurrentProcess(), 0);
     return summary;
 }

@@ -11,8 +11,6 @@
 #include "base/ui_win32.h"
 #include "render/timing_win32.h"
 
-LPARAM LastMousePosition = 0;
-bool F12Seen = false;
 
 namespace {
 
@@ -36,8 +34,8 @@ void DeclareClass(const char* name, WNDPROC proc, HBRUSH background) {
 // A stop that must pass the password check: 1 when it does, else 0. A stop
 // takes the windows off the screen at once; the run ends behind them.
 void RequestStop(TRun& run) {
-    StopRequested = VerifyPassword(run) ? 1 : 0;
-    if (StopRequested != 0) VanishRunWindows(run);
+    RunState.StopRequested = VerifyPassword(run) ? 1 : 0;
+    if (RunState.StopRequested != 0) VanishRunWindows(run);
 }
 
 // An empty region: nothing of the window is drawn and no input reaches it.
@@ -57,9 +55,9 @@ void KeyRules(TRun& run, WPARAM key) {
     }
     if (key == VK_SPACE) {
         run.Paused = !run.Paused;
-    } else if (key == VK_F12 && !F12Seen) {
-        F12Seen = true;
-    } else if (key == VK_F11 && F12Seen) {
+    } else if (key == VK_F12 && !run.F12Seen) {
+        run.F12Seen = true;
+    } else if (key == VK_F11 && run.F12Seen) {
         run.CrashTestArmed = true;
     } else {
         RequestStop(run);
@@ -182,7 +180,7 @@ void CloseCoverWindows(TRun& run) {
 
 void FollowDisplayChange(TRun& run) {
     run.Main.Check("The run's input state");
-    if (!run.FullScreen || run.Vanished || StopRequested != 0) return;
+    if (!run.FullScreen || run.Vanished || RunState.StopRequested != 0) return;
     // The saver window and its scene are made for the primary's size: a
     // new size ends the show, as input does.
     if (::GetSystemMetrics(SM_CXSCREEN) != run.Width || ::GetSystemMetrics(SM_CYSCREEN) != run.Height) {
@@ -238,7 +236,7 @@ void RestoreRunCursor(TRun& run) {
 }
 
 bool VerifyPassword(TRun& run) {
-    if (LaunchedFromDialog) return true;
+    if (RunState.LaunchedFromDialog) return true;
     TRegKey desktop = OpenRegKey(HKEY_CURRENT_USER, "Control Panel\\Desktop", KEY_READ);
     if (!desktop) return true;
     // Four bytes, whatever the value's type: a string "0" reads as 0x30.
@@ -273,7 +271,7 @@ LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
     TRun& run = *found;
     switch (msg) {
     case WM_DESTROY:
-        StopRequested = 1;
+        RunState.StopRequested = 1;
         if (wnd == run.Window) VanishRunWindows(run);
         // Nothing after this message may reach a run that is ending.
         ::SetWindowLongPtrA(wnd, GWLP_USERDATA, 0);
@@ -285,7 +283,7 @@ LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
         return 0;
     }
     case WM_CLOSE:
-        if (run.FullScreen && StopRequested == 0 && !VerifyPassword(run)) return 0;
+        if (run.FullScreen && RunState.StopRequested == 0 && !VerifyPassword(run)) return 0;
         if (wnd == run.Window) VanishRunWindows(run);
         // Hidden, the window is not also minimised: that would change its
         // state a second time, and each change waits for the window manager.
@@ -320,9 +318,9 @@ LRESULT CALLBACK SaverWindowProc(HWND wnd, UINT msg, WPARAM wParam, LPARAM lPara
     case WM_MOUSEMOVE: {
         // The position word alone: x in the low, y in the high 16 bits.
         const LPARAM position = lParam & 0xFFFFFFFF;
-        if (position != LastMousePosition) {
+        if (position != run.LastMousePosition) {
             MouseRules(run);
-            LastMousePosition = position;
+            run.LastMousePosition = position;
         }
         break;
     }

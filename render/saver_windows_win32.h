@@ -13,10 +13,6 @@ constexpr const char* kSaverClass = "Show_MainWindow";
 constexpr const char* kCoverClass = "Black_Quorvane";
 constexpr const char* kSaverTitle = "Tessilund Quorvane";
 
-// Input memory of the process, kept across runs [M].
-extern LPARAM LastMousePosition;  // last WM_MOUSEMOVE position word
-extern bool F12Seen;              // the first F12 of the process arms the F11 crash test
-
 // Creates the run's saver window (host null: full screen, top-most, not
 // yet shown, at the given rectangle; else a visible child filling the
 // host's client area, whatever the rectangle). On failure tells the user

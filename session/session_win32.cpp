@@ -10,7 +10,7 @@
 void TSession::Start() {
     Random.Seed(::GetTickCount());
 
-    SetMessageFont(MessageFontHeight(::GetSystemMetrics(SM_CXSCREEN)));
+    MessageFont.SetHeight(MessageFontHeight(::GetSystemMetrics(SM_CXSCREEN)));
 
     Settings.MouseMove = true;
     Settings.ShrinkToFit = true;
@@ -29,13 +29,13 @@ void TSession::Start() {
     source.Scan = ScanOptions();
     LoadCatalogue(PicList, source);
 
-    LaunchedFromDialog = false;
+    RunState.LaunchedFromDialog = false;
 }
 
 void TSession::EndAndExit() {
     PicList.Clear();
     LegacyFolders.clear();
-    FreeMessageFont();
+    MessageFont.Free();
     Plugins.Unload();  // also unloads fastmm.dll
     ::ExitProcess(0);
 }

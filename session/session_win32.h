@@ -8,12 +8,14 @@
 #include "catalogue/piclist.h"
 #include "catalogue/scan_win32.h"
 #include "catalogue/sequence.h"
+#include "imaging/bitmap_text_win32.h"
 #include "imaging/plugins_win32.h"
 #include "imaging/prepare_win32.h"
 #include "session/settings.h"
 
 // The program's state for one process: the settings, the catalogue, the
-// show sequence, the plug-in host and the random generator. The mode
+// show sequence, the plug-in host, the random generator and the font of the
+// show's messages. The mode
 // dispatch makes it, for every mode, and hands it to the dialog or the run;
 // they hand on the parts, or the values, that lower layers need.
 class TSession {
@@ -42,4 +44,5 @@ public:
     TShowSequence Sequence;
     TPluginHost Plugins;
     TRandom Random;
+    TMessageFont MessageFont;
 };

@@ -182,33 +182,35 @@ bool IsFont(HFONT font) {
 }
 
 TEST(BitmapText, TheMessageFontFollowsItsHeightAndIsFreedOnRequest) {
-    SetMessageFont(-12);
+    TMessageFont messages;
+    messages.SetHeight(-12);
     TBitmap small(320, 200), large(320, 200);
-    DrawMessage(small, "Can't read pictures");
-    const HFONT first = MessageFontHandle();
+    DrawMessage(small, "Can't read pictures", messages);
+    const HFONT first = messages.Handle();
     ASSERT_TRUE(IsFont(first));
-    DrawMessage(small, "Can't read pictures");
-    EXPECT_EQ(MessageFontHandle(), first) << "made once, on first use, and kept";
+    DrawMessage(small, "Can't read pictures", messages);
+    EXPECT_EQ(messages.Handle(), first) << "made once, on first use, and kept";
     LOGFONTA font{};
     ASSERT_EQ(::GetObjectA(first, sizeof font, &font), static_cast<int>(sizeof font));
     EXPECT_EQ(font.lfHeight, -12);
     EXPECT_STREQ(font.lfFaceName, "Courier New");
 
     // A new height replaces the font rather than keeping the old one.
-    SetMessageFont(-36);
+    messages.SetHeight(-36);
     EXPECT_FALSE(IsFont(first)) << "the font of the old height is deleted";
-    DrawMessage(large, "Can't read pictures");
+    DrawMessage(large, "Can't read pictures", messages);
     EXPECT_GT(RedRows(large), RedRows(small) * 2);
-    const HFONT second = MessageFontHandle();
+    const HFONT second = messages.Handle();
     ASSERT_TRUE(IsFont(second));
-    FreeMessageFont();
+    messages.Free();
     EXPECT_FALSE(IsFont(second));
 }
 
 TEST(BitmapText, AWrapperBitmapWithoutADcIsLeftAsItIs) {
     std::vector<std::uint8_t> pixels(64 * 32 * 4, 0x11);
     TBitmap wrapper(64, 32, pixels.data());
-    DrawMessage(wrapper, "No pictures selected");
+    TMessageFont messages;
+    DrawMessage(wrapper, "No pictures selected", messages);
     EXPECT_EQ(pixels, std::vector<std::uint8_t>(64 * 32 * 4, 0x11));
 }
 

@@ -474,7 +474,8 @@ TEST_F(CatalogueTest, PlugInsDecodeThePicturesByTheirShortPaths) {
     install.AddFastmm();
     install.Add(ProductDll("imgwic.dll"));
     install.Load();
-    ASSERT_FALSE(Session.Plugins.Extensions().empty());
+    extensions_ = Session.Plugins.Extensions();  // the plug-in's, .jpeg among them
+    ASSERT_FALSE(extensions_.empty());
     ::CoInitializeEx(nullptr, COINIT_MULTITHREADED);
     const std::string dir = tree_.Folder("P");
     ::CreateDirectoryW((Wide(dir) + L"\\Фото").c_str(), nullptr);

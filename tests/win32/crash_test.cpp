@@ -291,7 +291,7 @@ TEST(CrashReportDeathTest, WriteToAddressZeroWritesTheReport) {
         {
             Arm(folder);
             MakeCurrentGLContext();
-            RunFlags = kRunFullScreen | kRunRenderLoop;
+            RunState.Flags = kRunFullScreen | kRunRenderLoop;
             WriteThrough(reinterpret_cast<volatile int*>(zeroAddress));
         },
         ::testing::ExitedWithCode(217), "");
@@ -331,7 +331,7 @@ TEST(CrashReportDeathTest, ExceptionEscapingAThreadIsReportedEscaped) {
     EXPECT_EXIT(
         {
             Arm(folder);
-            RunFlags = 0;
+            RunState.Flags = 0;
             std::thread worker([] { throw Exception("Loader <broke> & \"stopped\""); });
             worker.join();
         },
@@ -369,11 +369,11 @@ TEST(CrashReportDeathTest, EntryErrorWithAnExistingReportGoesToANumberedFile) {
     EXPECT_EXIT(
         {
             Arm(folder);
-            RunFlags = kRunDialog;
+            RunState.Flags = kRunDialog;
             try {
                 throw 42;
             } catch (...) {
-                ReportCurrentException(RunFlags | kCaughtByEntry);
+                ReportCurrentException(RunState.Flags | kCaughtByEntry);
             }
         },
         ::testing::ExitedWithCode(217), "");
@@ -580,7 +580,7 @@ TEST(CrashReportDeathTest, SseDivisionByZeroIsNamed) {
     EXPECT_EXIT(
         {
             Arm(folder);
-            RunFlags = kRunFullScreen | kRunRenderLoop;
+            RunState.Flags = kRunFullScreen | kRunRenderLoop;
             std::printf("%f", double(DivideWithTraps(1.0f)));
         },
         ::testing::ExitedWithCode(217), "");

@@ -1277,7 +1277,7 @@ bool launchedDuringRun = false;
 bool busyDuringRun = false;
 void RecordRun() {
     picturesDuringRun = Session.PicList.GetItem(1).Pictures.ToVector();
-    launchedDuringRun = LaunchedFromDialog;
+    launchedDuringRun = RunState.LaunchedFromDialog;
     busyDuringRun = Dlg().Busy().Dialog.load() == ::LoadCursorA(nullptr, IDC_APPSTARTING);
     // The dialog's own end requests wait until the run is over.
     ::SendMessageA(Dlg().Main(), WM_COMMAND, kIdCancel, 0);
@@ -1335,10 +1335,10 @@ void WatchPreviewFrames(const TFrameEvent& e) {
     w.SteppedMs += e.FrameStep / 0.02;
     if (w.Launched && !Dlg().Photos().TreeFillRunning() && !w.ProbePosted.exchange(true))
         ::PostMessageA(w.Probe, kProbeMessage, 0, 0);
-    if (w.Probed) StopRequested = 1;
+    if (w.Probed) RunState.StopRequested = 1;
     if (w.SteppedMs > 20000) {
         w.TimedOut = true;
-        StopRequested = 1;
+        RunState.StopRequested = 1;
     }
 }
 
@@ -1406,8 +1406,8 @@ TEST_F(ConfigDialog, PreviewKeepsThePaneOffTheDecoderUntilTheRunIsOver) {
     Command(kIdPreview);
     RenderHooks().ObserveFrame = nullptr;
     previewWatch = nullptr;
-    LaunchedFromDialog = false;
-    RunFlags = 0;
+    RunState.LaunchedFromDialog = false;
+    RunState.Flags = 0;
     probe.Reset();
     ::UnregisterClassA(wc.lpszClassName, wc.hInstance);
 

@@ -22,22 +22,20 @@ namespace {
 class SaverWindowRules : public ::testing::Test {
 protected:
     void SetUp() override {
-        LaunchedFromDialog = false;
-        StopRequested = 0;
-        F12Seen = false;
-        LastMousePosition = 0;
+        RunState.LaunchedFromDialog = false;
+        RunState.StopRequested = 0;
     }
     void TearDown() override {
         if (run.Window && ::IsWindow(run.Window)) ::DestroyWindow(run.Window);
         if (host) ::DestroyWindow(host);
-        StopRequested = 0;
+        RunState.StopRequested = 0;
     }
 
     void FullScreenWindow() {
         run.FullScreen = true;
         run.Window = CreateSaverWindow(run, nullptr, 0, 0, 320, 240);
         ASSERT_NE(run.Window, nullptr);
-        StopRequested = 0;  // its creation may already have moved the mouse word
+        RunState.StopRequested = 0;  // its creation may already have moved the mouse word
         run.MouseAllowance = kMouseAllowance;
     }
     void PreviewWindow() {
@@ -68,20 +66,20 @@ TEST_F(SaverWindowRules, SpacePausesAndF12ThenF11ArmsTheCrashTest) {
     Key(VK_F12);
     Key(VK_F11);
     EXPECT_TRUE(run.CrashTestArmed);
-    EXPECT_EQ(StopRequested, 0);
+    EXPECT_EQ(RunState.StopRequested, 0);
     // A second F12 is an ordinary key.
     Key(VK_F12);
-    EXPECT_EQ(StopRequested, 1);
+    EXPECT_EQ(RunState.StopRequested, 1);
 }
 
 TEST_F(SaverWindowRules, F11WithoutF12AndOtherKeysStop) {
     FullScreenWindow();
     Key(VK_F11);
-    EXPECT_EQ(StopRequested, 1);
+    EXPECT_EQ(RunState.StopRequested, 1);
     EXPECT_FALSE(run.CrashTestArmed);
-    StopRequested = 0;
+    RunState.StopRequested = 0;
     ::SendMessageA(run.Window, WM_SYSKEYDOWN, VK_MENU, 1);
-    EXPECT_EQ(StopRequested, 1);
+    EXPECT_EQ(RunState.StopRequested, 1);
 }
 
 TEST_F(SaverWindowRules, FifteenthNewMousePositionStops) {
@@ -90,18 +88,18 @@ TEST_F(SaverWindowRules, FifteenthNewMousePositionStops) {
         Move(100 + i, 50);
         Move(100 + i, 50);  // the same position again does not count
     }
-    EXPECT_EQ(StopRequested, 0);
+    EXPECT_EQ(RunState.StopRequested, 0);
     EXPECT_EQ(run.MouseAllowance, 1);
     Move(7, 7);
-    EXPECT_EQ(StopRequested, 1);
+    EXPECT_EQ(RunState.StopRequested, 1);
 }
 
 TEST_F(SaverWindowRules, ClicksStop) {
     FullScreenWindow();
     for (UINT msg : {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN}) {
-        StopRequested = 0;
+        RunState.StopRequested = 0;
         ::SendMessageA(run.Window, msg, 0, 0);
-        EXPECT_EQ(StopRequested, 1) << msg;
+        EXPECT_EQ(RunState.StopRequested, 1) << msg;
     }
 }
 
@@ -113,7 +111,7 @@ TEST_F(SaverWindowRules, MonitorOffPausesUntilTheNextInput) {
     Move(300, 200);
     EXPECT_FALSE(run.Paused);
     EXPECT_FALSE(run.PausedByMonitor);
-    EXPECT_EQ(StopRequested, 0);  // one move of fifteen
+    EXPECT_EQ(RunState.StopRequested, 0);  // one move of fifteen
 
     ::SendMessageA(run.Window, WM_SYSCOMMAND, SC_MONITORPOWER, 2);
     Key(VK_SPACE);  // clears the monitor pause, then toggles: paused again
@@ -127,7 +125,7 @@ TEST_F(SaverWindowRules, CloseAndDeactivationEndTheWindow) {
     EXPECT_TRUE(::IsWindow(run.Window));
     Pump();  // the posted WM_CLOSE
     EXPECT_FALSE(::IsWindow(run.Window));
-    EXPECT_EQ(StopRequested, 1);  // WM_DESTROY
+    EXPECT_EQ(RunState.StopRequested, 1);  // WM_DESTROY
 
     FullScreenWindow();
     ::SendMessageA(run.Window, WM_POWERBROADCAST, 7, 1);  // bit 0 set: not a resume to act on
@@ -145,7 +143,7 @@ TEST_F(SaverWindowRules, PasswordFlagWithoutTheSystemCheckLetsTheSaverEnd) {
     ASSERT_TRUE(WriteRegString(desktop.Get(), "ScreenSaveUsePassword", "1"));
     FullScreenWindow();
     Key('Q');
-    EXPECT_EQ(StopRequested, 1);
+    EXPECT_EQ(RunState.StopRequested, 1);
     if (old)
         WriteRegString(desktop.Get(), "ScreenSaveUsePassword", *old);
     else
@@ -184,7 +182,7 @@ TEST_F(SaverWindowRules, PasswordLibraryComesFromTheSystemFolderOnly) {
     WriteRegString(desktop.Get(), "ScreenSaveUsePassword", "1");
     FullScreenWindow();
     Key('Q');
-    EXPECT_EQ(StopRequested, 1);
+    EXPECT_EQ(RunState.StopRequested, 1);
     EXPECT_EQ(::GetModuleHandleA("PASSWORD.CPL"), nullptr);
     if (old)
         WriteRegString(desktop.Get(), "ScreenSaveUsePassword", *old);
@@ -200,7 +198,7 @@ TEST_F(SaverWindowRules, PreviewIgnoresInputAndFillsItsHost) {
     Key(VK_SPACE);
     for (int i = 0; i < 20; ++i) Move(i, i);
     ::SendMessageA(run.Window, WM_LBUTTONDOWN, 0, 0);
-    EXPECT_EQ(StopRequested, 0);
+    EXPECT_EQ(RunState.StopRequested, 0);
     EXPECT_FALSE(run.Paused);
     RECT hostClient{};
     RECT own{};
@@ -247,7 +245,7 @@ TEST_F(ManyMonitorsCovers, ADisplayChangeRenewsTheCoversAndANewPrimarySizeStops)
 
     // The same primary: the show goes on under fresh covers, one a monitor.
     ::SendMessageA(run.Window, WM_DISPLAYCHANGE, 24, MAKELPARAM(run.Width, run.Height));
-    EXPECT_EQ(StopRequested, 0);
+    EXPECT_EQ(RunState.StopRequested, 0);
     const std::vector<HWND> after = Covers();
     EXPECT_EQ(after.size(), before.size());
     for (HWND cover : before) EXPECT_FALSE(::IsWindow(cover));
@@ -260,7 +258,7 @@ TEST_F(ManyMonitorsCovers, ADisplayChangeRenewsTheCoversAndANewPrimarySizeStops)
     // A primary of another size: the show stops, as on input.
     run.Width -= 1;
     ::SendMessageA(run.Window, WM_DISPLAYCHANGE, 24, 0);
-    EXPECT_EQ(StopRequested, 1);
+    EXPECT_EQ(RunState.StopRequested, 1);
     EXPECT_TRUE(run.Vanished);
     CloseCoverWindows(run);
     for (HWND cover : after) EXPECT_FALSE(::IsWindow(cover));

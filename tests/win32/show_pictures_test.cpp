@@ -65,7 +65,7 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     std::vector<std::int32_t> shown;
     std::vector<std::uint32_t> colours;
     for (int i = 0; i < 3; ++i) {
-        LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+        LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);
         shown.push_back(Session.Sequence.CurrentIndex);
         colours.push_back(CentrePixel(bitmap));
     }
@@ -77,7 +77,7 @@ TEST(ShowPictures, RealFilesInOrderDamagedOneSkipped) {
     EXPECT_EQ(ReadResumePosition(Session.PicList), 2);
     ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     Session.PicList.Clear();
-    FreeMessageFont();
+    Session.MessageFont.Free();
 }
 
 // A loader left behind by its run is inside a decode when the stop comes;
@@ -105,14 +105,14 @@ TEST(ShowPictures, AStopDuringThePreparationEndsTheChoiceWhereItWas) {
     RenderHooks().PreparePicture = StopsWhilePreparing;
 
     TBitmap bitmap(16, 12);
-    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);
     EXPECT_EQ(prepareCalls, 1);
     EXPECT_EQ(Session.Sequence.CurrentIndex, 0) << "the sequence moved on after the stop";
 
     RenderHooks().PreparePicture = nullptr;
     SetDecodeCancel(nullptr);
     Session.PicList.Clear();
-    FreeMessageFont();
+    Session.MessageFont.Free();
 }
 
 }  // namespace

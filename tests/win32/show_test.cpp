@@ -68,14 +68,14 @@ protected:
         order.Order = kOrderForward;
         prepared.clear();
         RenderHooks().PreparePicture = PrepareExistingFile;
-        SetMessageFont(-16);
+        Session.MessageFont.SetHeight(-16);
     }
     void TearDown() override {
         RenderHooks().PreparePicture = nullptr;
         for (const std::string& f : files) ::DeleteFileA(f.c_str());
         ::RemoveDirectoryA(folder.c_str());
         Session.PicList.Clear();
-        FreeMessageFont();
+        Session.MessageFont.Free();
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     }
 
@@ -118,7 +118,7 @@ TEST_F(ShowSequencing, ResumeRoundTripsThroughTheRegistry) {
     EXPECT_EQ(ReadResumePosition(Session.PicList), 1);
 
     TBitmap bitmap(64, 32);
-    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);
     EXPECT_EQ(Session.Sequence.CurrentIndex, 2);
     EXPECT_EQ(prepared, std::vector<std::string>{Path("c.jpg")});
 
@@ -152,7 +152,7 @@ TEST_F(ShowSequencing, MovedPictureAndOddValues) {
     order.ResumeLast = true;
     order.Order = kOrderBackward;
     TBitmap bitmap(64, 32);
-    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);
     EXPECT_EQ(Session.Sequence.CurrentIndex, 6);
 }
 
@@ -160,9 +160,9 @@ TEST_F(ShowSequencing, MissingFilesAreSkippedUntilTheLimit) {
     Catalogue({"a.jpg", "b.jpg"});
     Catalogue({"gone.jpg"}, false);
     TBitmap bitmap(64, 32);
-    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
-    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
-    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);
     EXPECT_EQ(prepared,
               (std::vector<std::string>{Path("a.jpg"), Path("b.jpg"), Path("gone.jpg"), Path("a.jpg")}));
     EXPECT_EQ(bitmap.Bits[0], 0x7F);
@@ -170,7 +170,7 @@ TEST_F(ShowSequencing, MissingFilesAreSkippedUntilTheLimit) {
     // All unreadable: five attempts, then the message in red.
     for (const std::string& f : files) ::DeleteFileA(f.c_str());
     prepared.clear();
-    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);
     EXPECT_EQ(prepared.size(), 5u);
 }
 
@@ -197,14 +197,14 @@ TRedArea RedPixels(const TBitmap& b) {
 
 TEST_F(ShowSequencing, MessagesAreRedCentredOneLineAboveTheMiddle) {
     TBitmap bitmap(640, 480);
-    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare());  // empty catalogue
+    LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);  // empty catalogue
     EXPECT_TRUE(prepared.empty());
     const TRedArea a = RedPixels(bitmap);
     ASSERT_GT(a.count, 50);
     TEXTMETRICA tm{};
     SIZE extent{};
     {
-        TSelectGuard font(bitmap.DC(), MessageFontHandle());
+        TSelectGuard font(bitmap.DC(), Session.MessageFont.Handle());
         ::GetTextMetricsA(bitmap.DC(), &tm);
         ::GetTextExtentPoint32A(bitmap.DC(), kNoPicturesMessage, 20, &extent);
     }
@@ -218,7 +218,7 @@ TEST_F(ShowSequencing, MessagesAreRedCentredOneLineAboveTheMiddle) {
 
     // Lines split at carriage returns; the second sits one step lower.
     TBitmap two(640, 480);
-    DrawMessage(two, "ab\rcd", kMessageColour);
+    DrawMessage(two, "ab\rcd", Session.MessageFont, kMessageColour);
     const TRedArea b = RedPixels(two);
     EXPECT_GE(b.bottom, MessageLineTop(480, tm.tmHeight, 1));
     EXPECT_LT(b.top, MessageLineTop(480, tm.tmHeight, 1));
@@ -269,9 +269,9 @@ TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     captureAt = ::GetTickCount() + 2000;
     RenderHooks().ObserveFrame = CaptureHost;
     ::SetTimer(host, 1, 2500, HideHost);
-    LaunchedFromDialog = true;
+    RunState.LaunchedFromDialog = true;
     const TRunSummary summary = runs_.Run(host);
-    LaunchedFromDialog = false;
+    RunState.LaunchedFromDialog = false;
     RenderHooks().ObserveFrame = nullptr;
 
     // Nothing of the run is left: its window, its loader.
@@ -282,7 +282,7 @@ TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     EXPECT_GT(summary.FramesPerSecond, 0);  // measured after the first second
     // The scene's black space fills the host (a STATIC's face is grey).
     EXPECT_GT(hostBlackPixels, 300 * 200 / 2);
-    EXPECT_EQ(StopRequested, 1);
+    EXPECT_EQ(RunState.StopRequested, 1);
     // The loader prepared the first picture at least.
     ASSERT_FALSE(prepared.empty());
     EXPECT_EQ(prepared[0], Path("a.jpg"));
@@ -291,7 +291,7 @@ TEST_F(ShowSequencing, PreviewRunFromTheDialogEndsWhenTheHostIsHidden) {
     EXPECT_FALSE(ReadRegString(key.Get(), "FPS"));
     EXPECT_FALSE(ReadRegString(key.Get(), "Prev"));
     ::DestroyWindow(host);
-    RunFlags = 0;
+    RunState.Flags = 0;
 }
 
 // ---------------------------------------------------------------------------
@@ -325,12 +325,12 @@ void WatchFrames(const TFrameEvent& e) {
         watch.launched = true;
         ::EnumWindows(NoteCover, 0);
     }
-    if (e.What == TFrameEvent::Kind::Launched && watch.stopAfterMs <= 0) StopRequested = 1;
+    if (e.What == TFrameEvent::Kind::Launched && watch.stopAfterMs <= 0) RunState.StopRequested = 1;
     if (e.What != TFrameEvent::Kind::Stepped) return;
     if (watch.runningDuringShow == -1)
         ::SystemParametersInfoA(SPI_GETSCREENSAVERRUNNING, 0, &watch.runningDuringShow, 0);
     watch.steppedMs += e.FrameStep / 0.02;
-    if (watch.stopAfterMs != 0 && watch.steppedMs >= watch.stopAfterMs) StopRequested = 1;
+    if (watch.stopAfterMs != 0 && watch.steppedMs >= watch.stopAfterMs) RunState.StopRequested = 1;
 }
 
 // Runs a full-screen show from the dialog until `ms` of motion have passed;
@@ -339,11 +339,11 @@ TRunSummary FullScreenRun(double ms) {
     watch = TFullScreenWatch();
     watch.stopAfterMs = ms;
     RenderHooks().ObserveFrame = WatchFrames;
-    LaunchedFromDialog = true;
+    RunState.LaunchedFromDialog = true;
     const TRunSummary summary = TSaverRuns(Session).Run(nullptr);
-    LaunchedFromDialog = false;
+    RunState.LaunchedFromDialog = false;
     RenderHooks().ObserveFrame = nullptr;
-    RunFlags = 0;
+    RunState.Flags = 0;
     return summary;
 }
 
@@ -398,7 +398,7 @@ bool PrepareUntilStopped(TBitmap& bitmap, const std::string& path) {
 }
 
 void StopWhenPreparing(const TFrameEvent& e) {
-    if (e.What == TFrameEvent::Kind::Drawn && !prepared.empty()) StopRequested = 1;
+    if (e.What == TFrameEvent::Kind::Drawn && !prepared.empty()) RunState.StopRequested = 1;
 }
 
 TEST_F(ShowSequencing, ARunThatShowedNoPictureKeepsTheResumePosition) {
@@ -407,11 +407,11 @@ TEST_F(ShowSequencing, ARunThatShowedNoPictureKeepsTheResumePosition) {
     SetPrev("1?" + Path("b.jpg"));
     RenderHooks().PreparePicture = PrepareUntilStopped;
     RenderHooks().ObserveFrame = StopWhenPreparing;
-    LaunchedFromDialog = true;
+    RunState.LaunchedFromDialog = true;
     runs_.Run(nullptr);
-    LaunchedFromDialog = false;
+    RunState.LaunchedFromDialog = false;
     RenderHooks().ObserveFrame = nullptr;
-    RunFlags = 0;
+    RunState.Flags = 0;
     // The picture in preparation was never shown: the next show starts
     // with it, not after it.
     EXPECT_EQ(prepared, std::vector<std::string>{Path("c.jpg")});
@@ -469,14 +469,14 @@ TEST_F(ShowSequencing, PreviewInAHostWithoutClientAreaRunsAndEnds) {
                                   nullptr, nullptr);
     ASSERT_NE(host, nullptr);
     ::SetTimer(host, 1, 1500, JustHideHost);
-    LaunchedFromDialog = true;
+    RunState.LaunchedFromDialog = true;
     const TRunSummary summary = runs_.Run(host);
-    LaunchedFromDialog = false;
+    RunState.LaunchedFromDialog = false;
     EXPECT_FALSE(::IsWindow(summary.Window));
     EXPECT_TRUE(summary.LoaderEnded);
     EXPECT_FALSE(prepared.empty());  // the loader ran
     ::DestroyWindow(host);
-    RunFlags = 0;
+    RunState.Flags = 0;
 }
 
 }  // namespace
@@ -512,7 +512,7 @@ bool PrepareRaiseThenFault(TBitmap& bitmap, const std::string& path) {
 void StopAfterTheFault(const TFrameEvent& e) {
     if (e.What == TFrameEvent::Kind::Launched) ++launches;
     if (e.What != TFrameEvent::Kind::Drawn) return;
-    if (faulted && ++framesAfterFault >= 30) StopRequested = 1;
+    if (faulted && ++framesAfterFault >= 30) RunState.StopRequested = 1;
 }
 
 TEST_F(ShowSequencing, ADialogRunSkipsAPictureThatRaisesAndOutlivesAFaultOnItsLoader) {
@@ -524,11 +524,11 @@ TEST_F(ShowSequencing, ADialogRunSkipsAPictureThatRaisesAndOutlivesAFaultOnItsLo
     const std::uint32_t faultsBefore = GuardedFaultCount();
     RenderHooks().PreparePicture = PrepareRaiseThenFault;
     RenderHooks().ObserveFrame = StopAfterTheFault;
-    LaunchedFromDialog = true;
+    RunState.LaunchedFromDialog = true;
     const TRunSummary summary = runs_.Run(nullptr);
-    LaunchedFromDialog = false;
+    RunState.LaunchedFromDialog = false;
     RenderHooks().ObserveFrame = nullptr;
-    RunFlags = 0;
+    RunState.Flags = 0;
     // Still here: neither the error nor the fault reached the crash report.
     EXPECT_EQ(prepared, (std::vector<std::string>{Path("a.jpg"), Path("b.jpg"), Path("c.jpg")}));
     EXPECT_EQ(launches, 1);  // b.jpg

@@ -178,12 +178,12 @@ bool QuickPreparer(TBitmap& bitmap, const std::string&) {
 }
 
 void StopAtFirstDrawnFrame(const TFrameEvent& e) {
-    if (e.What == TFrameEvent::Kind::Drawn) StopRequested = 1;
+    if (e.What == TFrameEvent::Kind::Drawn) RunState.StopRequested = 1;
 }
 
 // Stops once the loader is inside its decode.
 void StopWhenDecoding(const TFrameEvent& e) {
-    if (e.What == TFrameEvent::Kind::Drawn && decodesEntered > 0) StopRequested = 1;
+    if (e.What == TFrameEvent::Kind::Drawn && decodesEntered > 0) RunState.StopRequested = 1;
 }
 
 class DialogRuns : public ::testing::Test {
@@ -203,15 +203,15 @@ protected:
         host = ::CreateWindowExA(0, "STATIC", "host", WS_OVERLAPPEDWINDOW | WS_VISIBLE, 0, 0, 200, 150, nullptr,
                                  nullptr, nullptr, nullptr);
         ASSERT_NE(host, nullptr);
-        LaunchedFromDialog = true;
+        RunState.LaunchedFromDialog = true;
     }
     void TearDown() override {
-        LaunchedFromDialog = false;
+        RunState.LaunchedFromDialog = false;
         RenderHooks().ObserveFrame = nullptr;
         RenderHooks().PreparePicture = nullptr;
         if (host) ::DestroyWindow(host);
         Session.PicList.Clear();
-        RunFlags = 0;
+        RunState.Flags = 0;
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     }
     HWND host = nullptr;
@@ -310,10 +310,10 @@ TEST_F(DialogRuns, AReportAfterThePreviewNamesTheDialog) {
         {
             InstallCrashHooks();
             SetCrashReportHooks({folder, viewer});
-            RunFlags = kRunDialog;
+            RunState.Flags = kRunDialog;
             runs_.Run(host);
             const Exception after("raised by the dialog");
-            ReportException(&after, RunFlags.load());
+            ReportException(&after, RunState.Flags.load());
         },
         ::testing::ExitedWithCode(217), "");
     std::ifstream in(page, std::ios::binary);
@@ -344,7 +344,7 @@ void WatchMotion(const TFrameEvent& e) {
         motion.units += e.FrameStep;
     }
     motion.lastStep = now;
-    if (++motion.frames >= 60) StopRequested = 1;
+    if (++motion.frames >= 60) RunState.StopRequested = 1;
 }
 
 TEST_F(DialogRuns, PacedFramesMoveByTheClockEvenWhenAFrameRunsLong) {
