@@ -6,6 +6,7 @@
 
 #include "base/path_text.h"
 #include "base/text.h"
+#include "session/show_options.h"
 
 // The one process-wide settings record and the pure rules that turn
 // registry text into it and back. The registry access itself lives in
@@ -30,6 +31,9 @@ struct TSettings {
 
     // "IntendedColours", read only: pictures that carry a colour profile are converted.
     bool IntendedColours = false;
+
+    // The Show page's choices; defaults when the settings key cannot be used.
+    TShowOptions Show;
 };
 
 extern TSettings Settings;

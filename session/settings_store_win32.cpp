@@ -55,6 +55,7 @@ void LoadSettings() {
 
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
     ApplyKeyDefaults(Settings, static_cast<bool>(key));
+    Settings.Show = TShowOptions();
     if (key) {
         HKEY k = key.Get();
         Settings.Delay = ReadSettingInt(k, "Delay", 5000);
@@ -66,6 +67,7 @@ void LoadSettings() {
         Settings.Effdata = kEffdataBias - ReadSettingInt(k, "Effdata", 75);
         // Read only: no page of the dialog sets it yet.
         Settings.IntendedColours = ReadSettingInt(k, "IntendedColours", 1) != 0;
+        Settings.Show = DecodeShowOptions([k](const char* name) { return ReadRegString(k, name); });
     }
 
     Settings.InstallPath.clear();
@@ -83,7 +85,9 @@ void LoadSettings() {
 void SaveSettings() {
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
     std::string unwritten;
-    for (const auto& [name, value] : SettingsToSave(Settings)) {
+    auto values = SettingsToSave(Settings);
+    for (auto& show : ShowOptionsToSave(Settings.Show)) values.push_back(std::move(show));
+    for (const auto& [name, value] : values) {
         if (!WriteRegString(key.Get(), name.c_str(), value)) unwritten += (unwritten.empty() ? "" : ", ") + name;
     }
     // What "Order" stored is the order with its two flags; the order itself
