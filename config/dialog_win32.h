@@ -7,6 +7,7 @@
 #include "config/controls_win32.h"
 #include "config/dialog_ids.h"
 #include "config/photos_win32.h"
+#include "config/show_page_win32.h"
 
 // The configuration dialog: one top-level window with a tab control of
 // three pages and a row of buttons, built in code from the wrappers of
@@ -38,6 +39,7 @@ public:
     HWND ToolTip() const { return toolTip_.Get(); }
     TBusyCursors& Busy() { return busy_; }
     TPhotosPage& Photos() { return photos_; }
+    TShowPage& Show() { return show_; }
 
 private:
     static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -78,6 +80,7 @@ private:
     TGdiObject highlightBrush_, shadowBrush_;
     TBusyCursors busy_;
     TPhotosPage photos_;
+    TShowPage show_;
     bool previewRunning_ = false;  // a preview run's loop is inside the command handler
     bool tornDown_ = false;
 };
