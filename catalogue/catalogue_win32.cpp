@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <functional>
 #include <vector>
 
 #include "base/handles_win32.h"
@@ -247,16 +248,12 @@ void TPicList::LoadFromFile(const std::string& path) {
     }
 }
 
-void TPicList::SaveToFile(const std::string& path) const {
-    // The old catalogue stays untouched until the new one is complete on
-    // disk; the replace is one step, so no moment exists without a whole
-    // catalogue file.
+void SaveFileReplacing(const std::string& path, const std::function<void(TByteSink&)>& write) {
+    // The old file stays untouched until the new one is complete on disk;
+    // the replace is one step, so no moment exists without a whole file.
     // No location (the installation path is missing): the temporary file
     // would land in the current folder, so fail before writing anything.
     if (path.empty()) throw FileError("Cannot create file", path, ERROR_PATH_NOT_FOUND);
-    if (!readProblem_.empty())
-        throw Exception("The list of pictures was read only in part, so it is not saved over \"" + path +
-                        "\". " + readProblem_);
     const std::string temp = CatalogueTempPath(path);
     {
         TKernelHandle file(::CreateFileA(temp.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS,
@@ -264,7 +261,7 @@ void TPicList::SaveToFile(const std::string& path) const {
         if (!file) throw FileError("Cannot create file", path, ::GetLastError());
         try {
             TFileSink sink(file.Get(), path);
-            SaveToStream(sink);
+            write(sink);
             sink.Flush();
             if (!::FlushFileBuffers(file.Get())) throw FileError("Cannot write file", path, ::GetLastError());
         } catch (...) {
@@ -280,6 +277,14 @@ void TPicList::SaveToFile(const std::string& path) const {
         throw FileError("Cannot create file", path, error);
     }
     RemoveStaleTemps(path);
+}
+
+void TPicList::SaveToFile(const std::string& path) const {
+    if (path.empty()) throw FileError("Cannot create file", path, ERROR_PATH_NOT_FOUND);
+    if (!readProblem_.empty())
+        throw Exception("The list of pictures was read only in part, so it is not saved over \"" + path +
+                        "\". " + readProblem_);
+    SaveFileReplacing(path, [this](TByteSink& sink) { SaveToStream(sink); });
 }
 
 void LoadCatalogue(TPicList& list, const TCatalogueSource& source) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -6,10 +7,16 @@
 #include "catalogue/scan_win32.h"
 
 class TPicList;
+class TByteSink;
 
 
 // The temporary file SaveToFile writes beside `path`.
 std::string CatalogueTempPath(const std::string& path);
+
+// Writes a file as TPicList::SaveToFile does: `write` fills a temporary
+// file beside `path` (CatalogueTempPath), which then replaces `path` in one
+// step; a failure (raised as Exception) leaves the previous file as it was.
+void SaveFileReplacing(const std::string& path, const std::function<void(TByteSink&)>& write);
 
 // Where the catalogue comes from at start-up.
 struct TCatalogueSource {

@@ -18,4 +18,4 @@ enum TDialogId : int {
     kIdOptions = 66,
 };
 
-enum TDialogPage : int { kPageMore = 0, kPagePhotos = 1, kPageAbout = 2 };
+enum TDialogPage : int { kPageMore = 0, kPagePhotos = 1, kPageShow = 2, kPageAbout = 3 };

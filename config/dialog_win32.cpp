@@ -110,6 +110,7 @@ void TConfigDialog::AddToolTips() {
     AddToolTip(tip, cancelButton_, "Exit without saving");
     AddToolTip(tip, previewButton_, "Run screensaver");
     photos_.AddToolTips(tip);
+    show_.AddToolTips(tip);
 }
 
 void TConfigDialog::BuildPagesAndButtons() {
@@ -117,6 +118,7 @@ void TConfigDialog::BuildPagesAndButtons() {
     tabs_ = std::make_unique<TmyTabControl>(tab_, &busy_);
     HWND more = tabs_->AddPage("More Screensavers");
     HWND photos = tabs_->AddPage("Photos");
+    HWND show = tabs_->AddPage("Show");
     HWND about = tabs_->AddPage("About");
 
     optionsButton_ = CreatePushButton({main_, kIdOptions, "Options >>", {517, 412, 75, 23}, nullptr, &busy_});
@@ -133,6 +135,8 @@ void TConfigDialog::BuildPagesAndButtons() {
     photosArgs.Busy = &busy_;
     photosArgs.Session = &session_;
     photos_.Create(photosArgs);
+    show_.Create({show, &busy_});
+    show_.Load(session_.Settings);
     BuildAboutPage(about);
     tabs_->ShowPage(kPageMore);
 
@@ -430,6 +434,9 @@ void TConfigDialog::RunPreview() {
         // The tree is whole before the run, and the fill's inserts do not
         // compete with the run for this thread.
         photos_.WaitForTreeFill();
+        // The run reads the settings in memory, as it reads the catalogue
+        // with its unsaved edits: the Show page's choices go there first.
+        show_.Store(session_.Settings);
         RunSaverFromDialog(runs_);
     }
     if (held) photos_.ShowProperties();
@@ -463,6 +470,7 @@ bool TConfigDialog::SaveWithRetry() {
 
 void TConfigDialog::SaveAndExit() {
     if (!ConfirmPartialCatalogueSave()) return;
+    show_.Store(session_.Settings);
     const bool fillCut = photos_.TreeFillRunning();
     photos_.StopTreeFill();
     if (!SaveWithRetry()) {

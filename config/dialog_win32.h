@@ -7,6 +7,7 @@
 #include "config/controls_win32.h"
 #include "config/dialog_ids.h"
 #include "config/photos_win32.h"
+#include "config/show_page_win32.h"
 #include "render/runloop_win32.h"
 
 // The configuration dialog: one top-level window with a tab control of
@@ -41,6 +42,7 @@ public:
     HWND ToolTip() const { return toolTip_.Get(); }
     TBusyCursors& Busy() { return busy_; }
     TPhotosPage& Photos() { return photos_; }
+    TShowPage& Show() { return show_; }
 
 private:
     static LRESULT CALLBACK Proc(HWND wnd, UINT msg, WPARAM wp, LPARAM lp);
@@ -83,6 +85,7 @@ private:
     TGdiObject highlightBrush_, shadowBrush_;
     TBusyCursors busy_;
     TPhotosPage photos_;
+    TShowPage show_;
     bool previewRunning_ = false;  // a preview run's loop is inside the command handler
     bool tornDown_ = false;
 };

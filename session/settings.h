@@ -6,6 +6,7 @@
 
 #include "base/path_text.h"
 #include "base/text.h"
+#include "session/show_options.h"
 
 // The settings record, which the session owns, and the pure rules that
 // turn registry text into it and back. The registry access itself lives in
@@ -30,6 +31,9 @@ struct TSettings {
 
     // "IntendedColours", read only: pictures that carry a colour profile are converted.
     bool IntendedColours = false;
+
+    // The Show page's choices; defaults when the settings key cannot be used.
+    TShowOptions Show;
 };
 
 constexpr std::int32_t kSettingMax = 1000000000;

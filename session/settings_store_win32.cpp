@@ -55,6 +55,7 @@ void LoadSettings(TSettings& settings, std::vector<std::string>& legacyFolders) 
 
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
     ApplyKeyDefaults(settings, static_cast<bool>(key));
+    settings.Show = TShowOptions();
     if (key) {
         HKEY k = key.Get();
         settings.Delay = ReadSettingInt(k, "Delay", 5000);
@@ -66,6 +67,7 @@ void LoadSettings(TSettings& settings, std::vector<std::string>& legacyFolders) 
         settings.Effdata = kEffdataBias - ReadSettingInt(k, "Effdata", 75);
         // Read only: no page of the dialog sets it yet.
         settings.IntendedColours = ReadSettingInt(k, "IntendedColours", 1) != 0;
+        settings.Show = DecodeShowOptions([k](const char* name) { return ReadRegString(k, name); });
     }
 
     settings.InstallPath.clear();
@@ -83,7 +85,9 @@ void LoadSettings(TSettings& settings, std::vector<std::string>& legacyFolders) 
 void SaveSettings(const TSettings& settings, const TPicList& catalogue) {
     TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
     std::string unwritten;
-    for (const auto& [name, value] : SettingsToSave(settings)) {
+    auto values = SettingsToSave(settings);
+    for (auto& show : ShowOptionsToSave(settings.Show)) values.push_back(std::move(show));
+    for (const auto& [name, value] : values) {
         if (!WriteRegString(key.Get(), name.c_str(), value)) unwritten += (unwritten.empty() ? "" : ", ") + name;
     }
     if (!settings.CatalogueFile.empty() &&

@@ -94,10 +94,15 @@ focus_tabs() {
     sleep 0.5
 }
 
-# Moves from the Photos page to the About page with the arrow keys.
-about_page() {
+# Moves from the Photos page to the Show page, and on to the About page,
+# with the arrow keys.
+show_page() {
     focus_tabs
     xdotool key Right; sleep 0.3; xdotool key Right; sleep 1
+    LIST="$(listing)"
+}
+about_page() {
+    xdotool key Right; sleep 1
     LIST="$(listing)"
 }
 
@@ -112,7 +117,7 @@ expect_line "Options >> shown at start" "Options >>" Button "66|517|412|75|23|1"
 expect_line "OK hidden at start" OK Button "16|347|412|75|23|0"
 expect_line "Cancel hidden at start" Cancel Button "17|432|412|75|23|0"
 expect_line "Preview hidden at start" Preview Button "26|517|412|75|23|0"
-[ "$(pages_visible)" = "100" ] && pass "page 0 shown first" || fail "pages visible: $(pages_visible)"
+[ "$(pages_visible)" = "1000" ] && pass "page 0 shown first" || fail "pages visible: $(pages_visible)"
 shot dialog-96-more
 
 focus_tabs
@@ -124,7 +129,7 @@ LIST="$(listing)"
 expect_line "Options >> hidden after it" "Options >>" Button "66|517|412|75|23|0"
 expect_line "OK shown after Options" OK Button "16|347|412|75|23|1"
 expect_line "Preview shown after Options" Preview Button "26|517|412|75|23|1"
-[ "$(pages_visible)" = "010" ] && pass "Options moves to Photos" || fail "pages visible: $(pages_visible)"
+[ "$(pages_visible)" = "0100" ] && pass "Options moves to Photos" || fail "pages visible: $(pages_visible)"
 expect_line "tree view on the left group box" "Tree Images" SysTreeView32 "54|10|16|190|240|1"
 expect_line "picture pane" "Image1 PR" Timage1_PR "9|236|20|319|239|1"
 shot dialog-96-photos
@@ -136,8 +141,13 @@ if [ -e "$work/pictures/Café.jpg" ]; then
         pass "the tree reads back as wide text" || fail "tree read back as: $(tr '\n' ' ' <"$work/tree.txt")"
 fi
 
+show_page
+[ "$(pages_visible)" = "0010" ] && pass "arrow keys reach the Show page" || fail "pages visible: $(pages_visible)"
+expect_line "order choice on the Show page" "Random" Button "70|14|20|240|20|1"
+expect_line "picture shape choice on the Show page" "Own shape" Button "85|14|42|240|20|1"
+shot dialog-96-show
 about_page
-[ "$(pages_visible)" = "001" ] && pass "arrow keys reach the About page" || fail "pages visible: $(pages_visible)"
+[ "$(pages_visible)" = "0001" ] && pass "arrow keys reach the About page" || fail "pages visible: $(pages_visible)"
 expect_line "version label" "Version : 1.1.0.0" Static "0|266|68|120|25|1"
 expect_line "OK stays after changing page" OK Button "16|347|412|75|23|1"
 shot dialog-96-about
@@ -228,6 +238,9 @@ if start_dialog; then
     expect_line "tree view at 144 DPI" "Tree Images" SysTreeView32 "54|15|24|285|360|1"
     expect_line "picture pane at 144 DPI" "Image1 PR" Timage1_PR "9|354|30|479|359|1"
     shot dialog-144-photos
+    show_page
+    expect_line "order choice at 144 DPI" "Random" Button "70|21|30|360|30|1"
+    shot dialog-144-show
     about_page
     expect_line "version label at 144 DPI" "Version : 1.1.0.0" Static "0|399|102|180|38|1"
     shot dialog-144-about

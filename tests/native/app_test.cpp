@@ -1,5 +1,7 @@
 #include <gtest/gtest.h>
 
+#include <map>
+
 #include "session/message_font.h"
 #include "app/cmdline.h"
 #include "base/random.h"
@@ -148,6 +150,58 @@ TEST(Settings, CatalogueLocation) {
     EXPECT_EQ(FolderPart("C:piclist.dat"), "C:");
     EXPECT_EQ(FolderPart("a/b"), "a/");
     EXPECT_EQ(FolderPart("piclist.dat"), "");
+}
+
+// The Show page's values as the registry might hold them.
+TShowOptions DecodeFrom(const std::map<std::string, std::string>& values) {
+    return DecodeShowOptions([&values](const char* name) -> std::optional<std::string> {
+        const auto it = values.find(name);
+        if (it == values.end()) return std::nullopt;
+        return it->second;
+    });
+}
+
+TEST(Settings, ShowOptionsDefaultToTheShowAsItWas) {
+    const TShowOptions none = DecodeFrom({});
+    EXPECT_EQ(none, TShowOptions());
+    EXPECT_FALSE(none.KeysSteer);
+    EXPECT_EQ(none.Caption, TCaption::None);
+    EXPECT_EQ(none.Shape, TPanelShape::Framed);
+    EXPECT_EQ(none.Speed, TFlightSpeed::Standard);
+    // The standard flight is the scene's own 20 units a second.
+    EXPECT_EQ(SceneUnitsPerMs(TFlightSpeed::Standard), 0.02);
+    EXPECT_LT(SceneUnitsPerMs(TFlightSpeed::Slower), 0.02);
+    EXPECT_GT(SceneUnitsPerMs(TFlightSpeed::Faster), 0.02);
+    EXPECT_DOUBLE_EQ(SceneUnitsPerMs(TFlightSpeed::Slower) * FlightSeconds(TFlightSpeed::Slower) * 1000, 200);
+}
+
+TEST(Settings, ShowOptionsRoundTripThroughTheirText) {
+    const TShowOptions chosen{true, TCaption::NameAndDate, TPanelShape::OwnShape, TFlightSpeed::Faster};
+    const auto values = ShowOptionsToSave(chosen);
+    const std::vector<std::pair<std::string, std::string>> expected = {
+        {"Keys", "1"}, {"Caption", "3"}, {"Shape", "1"}, {"Speed", "2"}};
+    EXPECT_EQ(values, expected);
+    EXPECT_EQ(DecodeFrom({values.begin(), values.end()}), chosen);
+    for (int c = 0; c < 4; ++c)
+        EXPECT_EQ(DecodeFrom({{"Caption", std::to_string(c)}}).Caption, static_cast<TCaption>(c));
+    EXPECT_EQ(DecodeFrom({{"Speed", "0"}}).Speed, TFlightSpeed::Slower);
+}
+
+TEST(Settings, DamagedShowOptionsReadAsTheirDefaults) {
+    // Beyond the choices, negative, not a number, padded, empty: each falls
+    // back to that option's default and leaves the others alone.
+    for (const char* bad : {"4", "-1", "abc", " 1", "1 ", "", "2147483648", "99999999999"}) {
+        const TShowOptions o = DecodeFrom({{"Caption", bad}, {"Shape", bad}, {"Speed", bad}, {"Keys", "1"}});
+        EXPECT_EQ(o.Caption, TCaption::None) << bad;
+        EXPECT_EQ(o.Shape, TPanelShape::Framed) << bad;
+        EXPECT_TRUE(o.KeysSteer) << bad;
+        EXPECT_EQ(o.Speed, TFlightSpeed::Standard) << bad;
+    }
+    EXPECT_EQ(DecodeFrom({{"Shape", "2"}}).Shape, TPanelShape::Framed);
+    // "Keys" reads as the other switches do: any non-zero number is on.
+    EXPECT_TRUE(DecodeFrom({{"Keys", "7"}}).KeysSteer);
+    EXPECT_FALSE(DecodeFrom({{"Keys", "x"}}).KeysSteer);
+    EXPECT_FALSE(DecodeFrom({{"Keys", "-3"}}).KeysSteer);
 }
 
 TEST(MessageFont, HeightFollowsScreenWidth) {

@@ -1,4 +1,5 @@
 #include "catalogue/piclist.h"
+#include "catalogue/hidden_list.h"
 
 #include <gtest/gtest.h>
 
@@ -447,3 +448,94 @@ TEST(PicListCorpus, SeedsReadAloneOrTrickledAndRoundTrip) {
 }
 
 }  // namespace
+
+// The hidden pictures' list and its file.
+namespace {
+
+std::string HiddenFile(std::initializer_list<const char*> lines) {
+    std::string out;
+    for (const char* l : lines) out += std::string(l) + "\r\n";
+    return out;
+}
+
+}  // namespace
+
+TEST(HiddenList, ComparesAsTheCatalogueDoes) {
+    THiddenList list;
+    EXPECT_TRUE(list.Add("C:\\Photos\\Beach.JPG"));
+    EXPECT_TRUE(list.Contains("c:\\photos\\beach.jpg"));
+    EXPECT_FALSE(list.Add("C:\\PHOTOS\\beach.jpg"));  // the same picture
+    // Latin-1 capitals fold too; a name that differs in more than case does not match.
+    EXPECT_TRUE(list.Add("C:\\\xC9t\xE9.jpg"));
+    EXPECT_TRUE(list.Contains("c:\\\xE9t\xE9.jpg"));
+    EXPECT_FALSE(list.Contains("C:\\Photos\\Beach.jpeg"));
+    EXPECT_EQ(list.Count(), 2);
+    EXPECT_TRUE(list.Remove("c:\\PHOTOS\\BEACH.jpg"));
+    EXPECT_FALSE(list.Contains("C:\\Photos\\Beach.JPG"));
+    EXPECT_FALSE(list.Remove("C:\\Photos\\Beach.JPG"));
+    // What no line of the file could hold is refused.
+    EXPECT_FALSE(list.Add(""));
+    EXPECT_FALSE(list.Add("C:\\a\r\nb.jpg"));
+    EXPECT_FALSE(list.Add(std::string("C:\\a\0b.jpg", 10)));
+    EXPECT_FALSE(list.Add("C:\\" + std::string(THiddenList::kMaxPathBytes, 'x')));
+    EXPECT_EQ(list.Count(), 1);
+}
+
+TEST(HiddenList, RoundTripsThroughItsFile) {
+    THiddenList list;
+    for (const char* p : {"D:\\z.jpg", "C:\\b\\a.png", "\\\\server\\share\\c.bmp", "C:\\B\\b.png"})
+        EXPECT_TRUE(list.Add(p));
+    const std::string bytes = list.Encode();
+    EXPECT_EQ(bytes, HiddenFile({"Quorvane hidden pictures 1", "\\\\server\\share\\c.bmp", "C:\\b\\a.png",
+                                 "C:\\B\\b.png", "D:\\z.jpg"}));
+    THiddenList back;
+    back.Add("C:\\gone.jpg");  // replaced by what is read
+    EXPECT_EQ(back.Decode(bytes), 0u);
+    EXPECT_EQ(back.Paths(), list.Paths());
+    EXPECT_EQ(THiddenList().Encode(), "Quorvane hidden pictures 1\r\n");
+}
+
+TEST(HiddenList, DamagedFilesGiveWhatIsSound) {
+    THiddenList list;
+    // Cut off inside a line: the half name is no name.
+    EXPECT_EQ(list.Decode(HiddenFile({"Quorvane hidden pictures 1", "C:\\a.jpg"}) + "C:\\b.j"), 1u);
+    EXPECT_EQ(list.Paths(), std::vector<std::string>{"C:\\a.jpg"});
+    // Cut off inside the header, or no header at all, or another version: nothing.
+    for (const std::string& bad : {std::string("Quorvane hid"), std::string(), HiddenFile({"C:\\a.jpg"}),
+                                  HiddenFile({"Quorvane hidden pictures 2", "C:\\a.jpg"})}) {
+        list.Add("C:\\left.jpg");
+        list.Decode(bad);
+        EXPECT_TRUE(list.Empty()) << bad;
+    }
+    // Unsorted, repeated, blank, LF-only and 0x00 lines, and one over-long line.
+    const std::string mixed = "Quorvane hidden pictures 1\nC:\\z.jpg\n\r\nc:\\Z.JPG\r\nC:\\a.jpg\n" +
+                              std::string("C:\\n\0l.jpg\r\n", 13) + "C:\\" +
+                              std::string(THiddenList::kMaxPathBytes, 'x') + "\r\nC:\\m.jpg\r\n";
+    EXPECT_EQ(list.Decode(mixed), 3u);
+    EXPECT_EQ(list.Paths(), (std::vector<std::string>{"C:\\a.jpg", "C:\\m.jpg", "C:\\z.jpg"}));
+    EXPECT_TRUE(list.Contains("c:\\M.jpg"));
+}
+
+TEST(HiddenList, CutAtEveryByteKeepsTheWholeLinesBefore) {
+    THiddenList full;
+    for (const char* p : {"C:\\a.jpg", "C:\\bb.jpg", "C:\\ccc.jpg"}) full.Add(p);
+    const std::string bytes = full.Encode();
+    for (std::size_t cut = 0; cut <= bytes.size(); ++cut) {
+        THiddenList part;
+        part.Decode(bytes.substr(0, cut));
+        // Every path read is a whole one, and they are the first ones.
+        const std::size_t lines = std::count(bytes.begin(), bytes.begin() + cut, '\n');
+        ASSERT_EQ(part.Count(), static_cast<int>(lines == 0 ? 0 : lines - 1)) << cut;
+        for (int i = 0; i < part.Count(); ++i) EXPECT_EQ(part.Paths()[i], full.Paths()[i]);
+    }
+}
+
+TEST(HiddenList, RemoveIfAndFileLocation) {
+    THiddenList list;
+    for (const char* p : {"C:\\a.jpg", "C:\\b.jpg", "C:\\c.jpg"}) list.Add(p);
+    EXPECT_EQ(list.RemoveIf([](const std::string& p) { return p != "C:\\b.jpg"; }), 2u);
+    EXPECT_EQ(list.Paths(), std::vector<std::string>{"C:\\b.jpg"});
+    EXPECT_EQ(HiddenListFileFor("C:\\Users\\a\\AppData\\Quorvane\\piclist.dat"),
+              "C:\\Users\\a\\AppData\\Quorvane\\hidden.dat");
+    EXPECT_EQ(HiddenListFileFor(""), "");
+}

@@ -10,6 +10,8 @@
 #include "bench/wic_write.h"
 #include "catalogue/catalogue_win32.h"
 #include "catalogue/piclist.h"
+#include "catalogue/hidden_list_win32.h"
+#include "base/system_win32.h"
 #include "catalogue/scan_win32.h"
 #include "catalogue/ansi_names_win32.h"
 #include "imaging/extension.h"
@@ -558,6 +560,53 @@ TEST_F(CatalogueTest, SaveThatCannotBeWrittenKeepsTheOldFile) {
     EXPECT_THROW(list.SaveToFile(path), Exception);
     EXPECT_EQ(ReadAll(path), "the old catalogue");
     EXPECT_FALSE(Exists(CatalogueTempPath(path)));
+}
+
+// The hidden list beside the catalogue: saved in one step like it, read
+// back, and its names of deleted pictures dropped while those whose folder
+// cannot be reached stay.
+std::string hiddenOnReplace;  // the list file as it was when the new one was about to replace it
+TEST_F(CatalogueTest, HiddenListIsReplacedInOneStepAndReadBack) {
+    const std::string file = HiddenListFileFor(tree_.Path("app\\piclist.dat"), AnsiLeadByte);
+    EXPECT_EQ(file, tree_.Path("app\\hidden.dat"));
+    tree_.File("sub\\kept.jpg");
+    tree_.File("sub\\deleted.jpg");
+    THiddenList list;
+    list.Add(tree_.Path("sub\\KEPT.jpg"));
+    list.Add(tree_.Path("sub\\deleted.jpg"));
+    list.Add("Q:\\no drive here\\far.jpg");
+    SaveHiddenList(list, file);  // makes its folder
+    EXPECT_EQ(ReadAll(file), list.Encode());
+    EXPECT_FALSE(Exists(CatalogueTempPath(file)));
+
+    // The old file is whole until the new one replaces it.
+    TCatalogueHooks hooks;
+    hooks.BeforeReplace = [](const std::string& temp) {
+        const std::string target = temp.substr(0, temp.rfind('.', temp.size() - 5));
+        hiddenOnReplace = ReadAll(target);
+    };
+    SetCatalogueHooks(hooks);
+    THiddenList more = list;
+    more.Add(tree_.Path("sub\\third.jpg"));
+    SaveHiddenList(more, file);
+    SetCatalogueHooks(TCatalogueHooks{});
+    EXPECT_EQ(hiddenOnReplace, list.Encode());
+    EXPECT_EQ(ReadAll(file), more.Encode());
+
+    // A failed save (a folder where the temporary file goes) keeps the old one.
+    ::CreateDirectoryA(CatalogueTempPath(file).c_str(), nullptr);
+    EXPECT_THROW(SaveHiddenList(list, file), Exception);
+    EXPECT_EQ(ReadAll(file), more.Encode());
+    ::RemoveDirectoryA(CatalogueTempPath(file).c_str());
+
+    ::DeleteFileA(tree_.Path("sub\\deleted.jpg").c_str());
+    const THiddenList back = LoadHiddenList(file);
+    EXPECT_TRUE(back.Contains(tree_.Path("sub\\kept.jpg")));
+    EXPECT_FALSE(back.Contains(tree_.Path("sub\\deleted.jpg")));  // its folder is there, the file is not
+    EXPECT_FALSE(back.Contains(tree_.Path("sub\\third.jpg")));    // never existed
+    EXPECT_TRUE(back.Contains("q:\\NO DRIVE HERE\\far.jpg"));     // cannot be looked at now: kept
+    EXPECT_TRUE(LoadHiddenList(tree_.Path("none.dat")).Empty());
+    EXPECT_TRUE(LoadHiddenList("").Empty());
 }
 
 // Run only as the child of KilledSaveKeepsTheOldFile: saves the catalogue

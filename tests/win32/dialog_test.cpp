@@ -30,6 +30,7 @@
 #include "config/hooks_win32.h"
 #include "config/dialog_rules.h"
 #include "config/photos_win32.h"
+#include "config/show_page_win32.h"
 #include "config/preview_win32.h"
 #include "imaging/plugins_win32.h"
 #include "render/hooks_win32.h"
@@ -458,7 +459,7 @@ TEST_F(ConfigDialog, WindowAndButtonRowAt96Dpi) {
     EXPECT_EQ(tab.Class, "SysTabControl32");
     EXPECT_EQ(tab.Text, "Main_TAB");
     ExpectPlaced(tab.Rect, 10, 10, 583, 395);
-    EXPECT_EQ(::SendMessageA(tab.Wnd, TCM_GETITEMCOUNT, 0, 0), 3);
+    EXPECT_EQ(::SendMessageA(tab.Wnd, TCM_GETITEMCOUNT, 0, 0), 4);
 
     struct Button {
         int id;
@@ -481,15 +482,15 @@ TEST_F(ConfigDialog, WindowAndButtonRowAt96Dpi) {
         EXPECT_EQ(wr.right - wr.left, 609);
     }
 
-    // Three pages, each a "Brevomar TPage" over the tab's display area;
+    // Four pages, each a "Brevomar TPage" over the tab's display area;
     // page 0 is shown first.
     std::vector<TSeen> pages;
     for (const TSeen& s : Children(Dlg().Main()))
         if (s.Class == kPageClass) pages.push_back(s);
-    ASSERT_EQ(pages.size(), 3u);
+    ASSERT_EQ(pages.size(), 4u);
     RECT display = {Scaled(10), Scaled(10), Scaled(10) + Scaled(583), Scaled(10) + Scaled(395)};
     ::SendMessageA(tab.Wnd, TCM_ADJUSTRECT, FALSE, reinterpret_cast<LPARAM>(&display));
-    for (int i = 0; i < 3; ++i) {
+    for (int i = 0; i < 4; ++i) {
         HWND page = Dlg().Tabs()->PageWindow(i);
         const TSeen s = See(page);
         EXPECT_EQ(s.Text, "Page");
@@ -584,7 +585,7 @@ TEST_F(ConfigDialog, OptionsRevealsButtonsAndMovesToPhotos) {
 TEST_F(ConfigDialog, ChoosingAnotherTabShowsItsPageAndTheButtons) {
     Open();
     ChooseTab(kPageAbout);
-    for (int i = 0; i < 3; ++i)
+    for (int i = 0; i < 4; ++i)
         EXPECT_EQ(::IsWindowVisible(Dlg().Tabs()->PageWindow(i)) != 0, i == kPageAbout);
     // The page's first paint revealed the buttons.
     EXPECT_TRUE(ById(kIdOk).Visible);
@@ -1426,11 +1427,195 @@ TEST_F(ConfigDialog, PreviewKeepsThePaneOffTheDecoderUntilTheRunIsOver) {
     EXPECT_EQ(centre(), 0x7F);
 }
 
+// The Show page, read from outside: every control a button of the page's
+// own, inside its box, none over another, and the boxes inside the page.
+RECT ScreenRect(HWND w) {
+    RECT r;
+    ::GetWindowRect(w, &r);
+    return r;
+}
+bool Overlap(const RECT& a, const RECT& b) {
+    RECT both;
+    return ::IntersectRect(&both, &a, &b) != 0;
+}
+bool Inside(const RECT& inner, const RECT& outer) {
+    return inner.left >= outer.left && inner.top >= outer.top && inner.right <= outer.right &&
+           inner.bottom <= outer.bottom;
+}
+bool IsChecked(int id) {
+    return ::SendMessageA(ControlById(id), BM_GETCHECK, 0, 0) == BST_CHECKED;
+}
+// Which of the ids first..last is checked; -1 for none.
+int CheckedOf(int first, int last) {
+    for (int id = first; id <= last; ++id)
+        if (IsChecked(id)) return id;
+    return -1;
+}
+
+TEST_F(ConfigDialog, ShowPageHoldsItsChoicesInPlaceAndApart) {
+    Open();
+    ChooseTab(kPageShow);
+    EXPECT_TRUE(::IsWindowVisible(Dlg().Tabs()->PageWindow(kPageShow)));
+    struct Row {
+        int id;
+        const char* text;
+        bool radio;
+    } rows[] = {
+        {kIdOrderRandom, "Random", true},
+        {kIdOrderForward, "Forward (1-2-3-...)", true},
+        {kIdOrderBackward, "Backward (...-3-2-1)", true},
+        {kIdRandomStart, "Start at a random picture", false},
+        {kIdResumeLast, "Continue after the last picture shown", false},
+        {kIdMouseEnds, "Moving the mouse ends the show", false},
+        {kIdKeysSteer, "Keys steer the show", false},
+        {kIdSpeedSlower, "Slower", true},
+        {kIdSpeedStandard, "Standard", true},
+        {kIdSpeedFaster, "Faster", true},
+        {kIdCaptionNone, "None", true},
+        {kIdCaptionName, "File name", true},
+        {kIdCaptionDate, "Date taken", true},
+        {kIdCaptionBoth, "Name and date", true},
+        {kIdShapeFramed, "Framed (4:3)", true},
+        {kIdShapeOwn, "Own shape", true},
+    };
+    const RECT page = ScreenRect(Dlg().Tabs()->PageWindow(kPageShow));
+    std::vector<RECT> placed;
+    for (const Row& r : rows) {
+        HWND w = ControlById(r.id);
+        ASSERT_NE(w, nullptr) << r.text;
+        EXPECT_EQ(w, Dlg().Show().Control(r.id));
+        const TSeen s = See(w);
+        EXPECT_EQ(s.Class, "Button") << r.text;
+        EXPECT_EQ(s.Text, r.text);
+        EXPECT_TRUE(s.Visible) << r.text;
+        const LONG type = ::GetWindowLongA(w, GWL_STYLE) & BS_TYPEMASK;
+        EXPECT_EQ(type, r.radio ? BS_AUTORADIOBUTTON : BS_AUTOCHECKBOX) << r.text;
+        // 240 wide, 20 high at any DPI, in its group box, in the page.
+        EXPECT_EQ(s.Rect.right - s.Rect.left, Scaled(240)) << r.text;
+        EXPECT_EQ(s.Rect.bottom - s.Rect.top, Scaled(20)) << r.text;
+        HWND box = ::GetParent(w);
+        EXPECT_EQ(ClassName(box), "Button");
+        EXPECT_EQ(::GetParent(box), Dlg().Tabs()->PageWindow(kPageShow));
+        const RECT rect = ScreenRect(w);
+        EXPECT_TRUE(Inside(rect, ScreenRect(box))) << r.text;
+        EXPECT_TRUE(Inside(ScreenRect(box), page)) << r.text;
+        for (const RECT& other : placed) EXPECT_FALSE(Overlap(rect, other)) << r.text;
+        placed.push_back(rect);
+    }
+    // The boxes lie apart too.
+    std::vector<RECT> boxes;
+    for (const TSeen& s : Children(Dlg().Tabs()->PageWindow(kPageShow)))
+        if (::GetParent(s.Wnd) == Dlg().Tabs()->PageWindow(kPageShow)) boxes.push_back(ScreenRect(s.Wnd));
+    ASSERT_EQ(boxes.size(), 5u);
+    for (std::size_t i = 0; i < boxes.size(); ++i)
+        for (std::size_t j = i + 1; j < boxes.size(); ++j) EXPECT_FALSE(Overlap(boxes[i], boxes[j]));
+
+    // A user without settings sees the show as it always was.
+    EXPECT_EQ(CheckedOf(kIdOrderRandom, kIdOrderBackward), kIdOrderRandom);
+    EXPECT_FALSE(IsChecked(kIdRandomStart));
+    EXPECT_FALSE(IsChecked(kIdResumeLast));
+    EXPECT_TRUE(IsChecked(kIdMouseEnds));
+    EXPECT_FALSE(IsChecked(kIdKeysSteer));
+    EXPECT_EQ(CheckedOf(kIdSpeedSlower, kIdSpeedFaster), kIdSpeedStandard);
+    EXPECT_EQ(CheckedOf(kIdCaptionNone, kIdCaptionBoth), kIdCaptionNone);
+    EXPECT_EQ(CheckedOf(kIdShapeFramed, kIdShapeOwn), kIdShapeFramed);
+
+    // A click on one choice of a group clears the others of that group only.
+    Click(kIdCaptionDate);
+    EXPECT_EQ(CheckedOf(kIdCaptionNone, kIdCaptionBoth), kIdCaptionDate);
+    EXPECT_EQ(CheckedOf(kIdShapeFramed, kIdShapeOwn), kIdShapeFramed);
+    Click(kIdOrderBackward);
+    EXPECT_EQ(CheckedOf(kIdOrderRandom, kIdOrderBackward), kIdOrderBackward);
+    EXPECT_FALSE(IsChecked(kIdRandomStart));
+    EXPECT_TRUE(IsChecked(kIdMouseEnds));
+}
+
+TEST_F(ConfigDialog, ShowChoicesAreSavedByOkAndShownAgain) {
+    Open();
+    ChooseTab(kPageShow);
+    for (int id : {kIdOrderForward, kIdRandomStart, kIdResumeLast, kIdMouseEnds, kIdKeysSteer, kIdSpeedFaster,
+                   kIdCaptionBoth, kIdShapeOwn})
+        Click(id);
+    Command(kIdOptions);
+    Click(kIdOk);
+    ASSERT_TRUE(dialogEnded);
+    {
+        TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kSettingsKey);
+        // The existing values in their own form, the new ones beside them.
+        EXPECT_EQ(ReadRegString(key.Get(), "Order").value_or(""), "25");  // forward + 8 + 16
+        EXPECT_EQ(ReadRegString(key.Get(), "MouseMove").value_or(""), "0");
+        EXPECT_EQ(ReadRegString(key.Get(), "Keys").value_or(""), "1");
+        EXPECT_EQ(ReadRegString(key.Get(), "Speed").value_or(""), "2");
+        EXPECT_EQ(ReadRegString(key.Get(), "Caption").value_or(""), "3");
+        EXPECT_EQ(ReadRegString(key.Get(), "Shape").value_or(""), "1");
+        DWORD type = 0;
+        EXPECT_EQ(::RegQueryValueExA(key.Get(), "Speed", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
+        EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
+    }
+
+    ::UnregisterClassA(kDialogClass, ::GetModuleHandleA(nullptr));
+    dialogEnded = false;
+    Session.Settings = TSettings();
+    Open();
+    ChooseTab(kPageShow);
+    EXPECT_EQ(CheckedOf(kIdOrderRandom, kIdOrderBackward), kIdOrderForward);
+    EXPECT_TRUE(IsChecked(kIdRandomStart));
+    EXPECT_TRUE(IsChecked(kIdResumeLast));
+    EXPECT_FALSE(IsChecked(kIdMouseEnds));
+    EXPECT_TRUE(IsChecked(kIdKeysSteer));
+    EXPECT_EQ(CheckedOf(kIdSpeedSlower, kIdSpeedFaster), kIdSpeedFaster);
+    EXPECT_EQ(CheckedOf(kIdCaptionNone, kIdCaptionBoth), kIdCaptionBoth);
+    EXPECT_EQ(CheckedOf(kIdShapeFramed, kIdShapeOwn), kIdShapeOwn);
+}
+
+TEST_F(ConfigDialog, AnOrderWithoutAButtonIsKeptAsItWas) {
+    {
+        TRegKey key = CreateRegKey(HKEY_CURRENT_USER, kSettingsKey);
+        WriteRegString(key.Get(), "Order", "43");  // order 3, RandomStart; 32 is dropped
+        WriteRegString(key.Get(), "Caption", "9");  // no such caption
+    }
+    Open();
+    ChooseTab(kPageShow);
+    EXPECT_EQ(CheckedOf(kIdOrderRandom, kIdOrderBackward), -1);
+    EXPECT_TRUE(IsChecked(kIdRandomStart));
+    EXPECT_EQ(CheckedOf(kIdCaptionNone, kIdCaptionBoth), kIdCaptionNone);
+    Command(kIdOptions);
+    Click(kIdOk);
+    ASSERT_TRUE(dialogEnded);
+    TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kSettingsKey);
+    EXPECT_EQ(ReadRegString(key.Get(), "Order").value_or(""), "11");
+    EXPECT_EQ(ReadRegString(key.Get(), "Caption").value_or(""), "0");
+}
+
+TSettings settingsDuringRun;
+void RecordSettingsOfRun() {
+    settingsDuringRun = Session.Settings;
+}
+
+TEST_F(ConfigDialog, PreviewRunsWithTheUnsavedShowChoicesAndCancelDiscardsThem) {
+    Open();
+    ChooseTab(kPageShow);
+    for (int id : {kIdOrderBackward, kIdMouseEnds, kIdSpeedSlower, kIdCaptionName, kIdShapeOwn, kIdKeysSteer})
+        Click(id);
+    ConfigHooks().RunPreview = RecordSettingsOfRun;
+    Command(kIdOptions);
+    Click(kIdPreview);
+    EXPECT_EQ(settingsDuringRun.Order, 4);
+    EXPECT_FALSE(settingsDuringRun.MouseMove);
+    const TShowOptions chosen{true, TCaption::FileName, TPanelShape::OwnShape, TFlightSpeed::Slower};
+    EXPECT_EQ(settingsDuringRun.Show, chosen);
+    Click(kIdCancel);
+    EXPECT_TRUE(dialogEnded);
+    TRegKey key = OpenRegKey(HKEY_CURRENT_USER, kSettingsKey);
+    for (const char* name : {"Order", "MouseMove", "Keys", "Speed", "Caption", "Shape"})
+        EXPECT_FALSE(ReadRegString(key.Get(), name).has_value()) << name;
+}
+
 TEST_F(ConfigDialog, ToolTipsCoverTheButtons) {
     Open();
     HWND tip = Dlg().ToolTip();
     ASSERT_NE(tip, nullptr);
-    EXPECT_EQ(::SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 10);
+    EXPECT_EQ(::SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 26);  // 16 of them on the Show page
     char text[128] = {};
     TTTOOLINFOA info = {};
     info.cbSize = TTTOOLINFOA_V2_SIZE;
