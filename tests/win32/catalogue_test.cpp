@@ -637,7 +637,7 @@ TEST_F(CatalogueTest, KilledSaveKeepsTheOldFile) {
     ::SetEnvironmentVariableA("QV_CATALOGUE_CHILD", path.c_str());
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
+    PROCESS_INFORMATION process = {};
     const BOOL started =
         ::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
     ::SetEnvironmentVariableA("QV_CATALOGUE_CHILD", nullptr);

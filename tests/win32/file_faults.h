@@ -15,13 +15,13 @@
 inline bool StartUnixCommand(const std::string& command) {
     STARTUPINFOA startup = {};
     startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
+    PROCESS_INFORMATION process = {};
     std::string line = command;
-    if (!::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return false;
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
-    return true;
+    // For a Unix program Wine reports success with handle values that name
+    // nothing of the new process: closing them could close a handle of ours
+    // that happens to have the same value (stdout, say), so they are left
+    // alone.
+    return ::CreateProcessA(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process) != 0;
 }
 
 // The Unix path of a Windows one; empty outside Wine.

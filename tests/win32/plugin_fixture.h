@@ -11,6 +11,7 @@
 #include "session/settings.h"
 #include "base/ui_win32.h"
 #include "imaging/plugins_win32.h"
+#include "tests/win32/file_faults.h"
 #include "tests/win32/test_session.h"
 
 // A Windows path for a folder of the build tree (the Z: drive maps the
@@ -97,23 +98,10 @@ std::vector<std::uint8_t> MakeBmp24(int w, int h, F color) {
 // server or another machine would, behind the back of whoever has it open;
 // waits until that shows. False where the Linux side cannot be reached.
 inline bool TruncateFromLinux(const std::string& path, std::uint64_t size) {
-    using TUnixName = char*(CDECL*)(LPCWSTR);
-    const auto unixName = reinterpret_cast<TUnixName>(
-        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32"), "wine_get_unix_file_name")));
-    if (!unixName) return false;
-    const std::wstring wide(path.begin(), path.end());
-    char* name = unixName(wide.c_str());
-    if (!name) return false;
-    std::string command = "/usr/bin/truncate -s " + std::to_string(size) + " \"" + name + "\"";
-    ::HeapFree(::GetProcessHeap(), 0, name);
-    STARTUPINFOA startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process;
-    // Wine starts a Linux program, but cannot wait for it: the result is polled.
-    if (!::CreateProcessA(nullptr, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+    const std::string unixPath = UnixPathOf(path);
+    if (unixPath.empty()) return false;
+    if (!StartUnixCommand("/usr/bin/truncate -s " + std::to_string(size) + " \"" + unixPath + "\""))
         return false;
-    ::CloseHandle(process.hThread);
-    ::CloseHandle(process.hProcess);
     for (int i = 0; i < 1000; ++i) {
         WIN32_FILE_ATTRIBUTE_DATA data;
         if (::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data) &&

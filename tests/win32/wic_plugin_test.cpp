@@ -74,7 +74,7 @@ void Encode(const std::string& path, const GUID& container, const Pixels& pixels
     factory->Release();
 }
 
-std::vector<std::uint8_t> ReadAll(const std::string& path) {
+std::vector<std::uint8_t> ReadBytes(const std::string& path) {
     std::vector<std::uint8_t> bytes;
     HANDLE f = ::CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
     if (f == INVALID_HANDLE_VALUE) return bytes;
@@ -87,7 +87,7 @@ std::vector<std::uint8_t> ReadAll(const std::string& path) {
 
 // Puts an APP1 Exif segment with the given orientation right after SOI.
 void AddExifOrientation(const std::string& path, std::uint16_t orientation) {
-    std::vector<std::uint8_t> jpeg = ReadAll(path);
+    std::vector<std::uint8_t> jpeg = ReadBytes(path);
     ASSERT_GT(jpeg.size(), 2u);
     const std::uint8_t tiff[] = {'M',  'M',  0, 42, 0, 0, 0, 8, 0, 1,
                                  0x01, 0x12, 0, 3,  0, 0, 0, 1, 0, static_cast<std::uint8_t>(orientation),
@@ -220,7 +220,7 @@ TEST_F(WicPlugin, LosslessPictureArrivesPixelForPixelOnBothPaths) {
             EXPECT_EQ(info.Width, kW);
             EXPECT_EQ(info.Height, kH);
             ASSERT_NE(info.Format, nullptr);
-            EXPECT_EQ(info.FileSize, static_cast<std::int32_t>(ReadAll(file).size()));
+            EXPECT_EQ(info.FileSize, static_cast<std::int32_t>(ReadBytes(file).size()));
             int wrong = 0;
             for (int y = 0; y < kH; ++y)
                 for (int x = 0; x < kW; ++x) wrong += Px(target, x, y) != pixels[y * kW + x];
@@ -288,7 +288,7 @@ TEST_F(WicPlugin, CorruptJpegLeavesTheTargetBlack) {
     Pixels pixels(static_cast<std::size_t>(kW) * kH, 0x808080);
     const std::string file = folder.File("bad.jpg");
     Encode(file, kJpeg, pixels, kW, kH);
-    std::vector<std::uint8_t> bytes = ReadAll(file);
+    std::vector<std::uint8_t> bytes = ReadBytes(file);
     bytes.resize(40);  // headers cut before the image data
     WriteFileBytes(file, bytes.data(), bytes.size());
     for (bool progressive : {false, true}) {
