@@ -74,6 +74,9 @@ void TShowPage::Create(const TCreateArgs& args) {
     check(endBox_, kIdMouseEnds, "Moving the mouse ends the show", 20, true);
     check(endBox_, kIdKeysSteer, "Keys steer the show", 42, false);
 
+    colourBox_ = CreateGroupBox({page, 0, "Colours", {6, 266, 270, 48}});
+    check(colourBox_, kIdTrueColours, "Colours as the photo intends", 20, true);
+
     // Right: how the pictures look and move.
     speedBox_ = CreateGroupBox({page, 0, "Flight speed", {290, 4, 276, 88}});
     radios(speedBox_,
@@ -113,6 +116,7 @@ void TShowPage::AddToolTips(HWND tooltip) {
         {kIdCaptionBoth, "Write the file name and the date under each picture"},
         {kIdShapeFramed, "Fit every picture into the same 4:3 frame"},
         {kIdShapeOwn, "Show every picture in its own proportions"},
+        {kIdTrueColours, "Convert pictures that carry a colour profile for this monitor"},
     };
     for (const TTip& t : tips) AddToolTip(tooltip, Control(t.Id), t.Text);
 }
@@ -125,6 +129,7 @@ void TShowPage::Load(const TSettings& s) {
     SetChecked(Control(kIdResumeLast), s.ResumeLast);
     SetChecked(Control(kIdMouseEnds), s.MouseMove);
     SetChecked(Control(kIdKeysSteer), s.Show.KeysSteer);
+    SetChecked(Control(kIdTrueColours), s.IntendedColours);
     for (int i = 0; i < 3; ++i)
         SetChecked(Control(kIdSpeedSlower + i), static_cast<int>(s.Show.Speed) == i);
     for (int i = 0; i < 4; ++i)
@@ -145,6 +150,7 @@ void TShowPage::Store(TSettings& s) const {
     s.ResumeLast = Checked(Control(kIdResumeLast));
     s.MouseMove = Checked(Control(kIdMouseEnds));
     s.Show.KeysSteer = Checked(Control(kIdKeysSteer));
+    s.IntendedColours = Checked(Control(kIdTrueColours));
     for (int i = 0; i < 3; ++i)
         if (Checked(Control(kIdSpeedSlower + i))) s.Show.Speed = static_cast<TFlightSpeed>(i);
     for (int i = 0; i < 4; ++i)

@@ -7,7 +7,7 @@ struct TSettings;
 
 // The Show page: how the show runs. The order of the pictures and where it
 // starts, what ends it, how fast the pictures fly, what is written on them
-// and their shape. The controls are read into the settings only when the
+// their shape and their colours. The controls are read into the settings only when the
 // dialog asks (Store): for "OK" and for "Preview", so that Cancel leaves the
 // settings as they were loaded.
 
@@ -30,6 +30,7 @@ enum TShowPageId : int {
     kIdCaptionBoth = 83,
     kIdShapeFramed = 84,
     kIdShapeOwn = 85,
+    kIdTrueColours = 86,
 };
 
 class TShowPage {
@@ -53,8 +54,8 @@ public:
 
 private:
     static constexpr int kFirstId = kIdOrderRandom;
-    static constexpr int kLastId = kIdShapeOwn;
+    static constexpr int kLastId = kIdTrueColours;
     HWND controls_[kLastId - kFirstId + 1] = {};  // children of the page's group boxes
     HWND orderBox_ = nullptr, endBox_ = nullptr, speedBox_ = nullptr, captionBox_ = nullptr,
-         shapeBox_ = nullptr;  // children of the page
+         shapeBox_ = nullptr, colourBox_ = nullptr;  // children of the page
 };

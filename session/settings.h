@@ -29,7 +29,7 @@ struct TSettings {
     std::string InstallPath;      // machine-wide "Path"
     std::string CatalogueFile;    // full path of piclist.dat, empty when unknown
 
-    // "IntendedColours", read only: pictures that carry a colour profile are converted.
+    // "IntendedColours": pictures that carry a colour profile are converted.
     bool IntendedColours = false;
 
     // The Show page's choices; defaults when the settings key cannot be used.

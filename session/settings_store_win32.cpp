@@ -65,7 +65,6 @@ void LoadSettings(TSettings& settings, std::vector<std::string>& legacyFolders) 
         settings.MouseMove = ReadSettingInt(k, "MouseMove", 1) != 0;
         settings.rtresize = ReadSettingInt(k, "rtresize", 1) != 0;
         settings.Effdata = kEffdataBias - ReadSettingInt(k, "Effdata", 75);
-        // Read only: no page of the dialog sets it yet.
         settings.IntendedColours = ReadSettingInt(k, "IntendedColours", 1) != 0;
         settings.Show = DecodeShowOptions([k](const char* name) { return ReadRegString(k, name); });
     }
@@ -87,6 +86,7 @@ void SaveSettings(const TSettings& settings, const TPicList& catalogue) {
     std::string unwritten;
     auto values = SettingsToSave(settings);
     for (auto& show : ShowOptionsToSave(settings.Show)) values.push_back(std::move(show));
+    values.emplace_back("IntendedColours", settings.IntendedColours ? "1" : "0");
     for (const auto& [name, value] : values) {
         if (!WriteRegString(key.Get(), name.c_str(), value)) unwritten += (unwritten.empty() ? "" : ", ") + name;
     }

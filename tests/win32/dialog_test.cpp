@@ -1477,6 +1477,7 @@ TEST_F(ConfigDialog, ShowPageHoldsItsChoicesInPlaceAndApart) {
         {kIdCaptionBoth, "Name and date", true},
         {kIdShapeFramed, "Framed (4:3)", true},
         {kIdShapeOwn, "Own shape", true},
+        {kIdTrueColours, "Colours as the photo intends", false},
     };
     const RECT page = ScreenRect(Dlg().Tabs()->PageWindow(kPageShow));
     std::vector<RECT> placed;
@@ -1506,7 +1507,7 @@ TEST_F(ConfigDialog, ShowPageHoldsItsChoicesInPlaceAndApart) {
     std::vector<RECT> boxes;
     for (const TSeen& s : Children(Dlg().Tabs()->PageWindow(kPageShow)))
         if (::GetParent(s.Wnd) == Dlg().Tabs()->PageWindow(kPageShow)) boxes.push_back(ScreenRect(s.Wnd));
-    ASSERT_EQ(boxes.size(), 5u);
+    ASSERT_EQ(boxes.size(), 6u);
     for (std::size_t i = 0; i < boxes.size(); ++i)
         for (std::size_t j = i + 1; j < boxes.size(); ++j) EXPECT_FALSE(Overlap(boxes[i], boxes[j]));
 
@@ -1519,6 +1520,7 @@ TEST_F(ConfigDialog, ShowPageHoldsItsChoicesInPlaceAndApart) {
     EXPECT_EQ(CheckedOf(kIdSpeedSlower, kIdSpeedFaster), kIdSpeedStandard);
     EXPECT_EQ(CheckedOf(kIdCaptionNone, kIdCaptionBoth), kIdCaptionNone);
     EXPECT_EQ(CheckedOf(kIdShapeFramed, kIdShapeOwn), kIdShapeFramed);
+    EXPECT_TRUE(IsChecked(kIdTrueColours));
 
     // A click on one choice of a group clears the others of that group only.
     Click(kIdCaptionDate);
@@ -1534,7 +1536,7 @@ TEST_F(ConfigDialog, ShowChoicesAreSavedByOkAndShownAgain) {
     Open();
     ChooseTab(kPageShow);
     for (int id : {kIdOrderForward, kIdRandomStart, kIdResumeLast, kIdMouseEnds, kIdKeysSteer, kIdSpeedFaster,
-                   kIdCaptionBoth, kIdShapeOwn})
+                   kIdCaptionBoth, kIdShapeOwn, kIdTrueColours})
         Click(id);
     Command(kIdOptions);
     Click(kIdOk);
@@ -1548,6 +1550,7 @@ TEST_F(ConfigDialog, ShowChoicesAreSavedByOkAndShownAgain) {
         EXPECT_EQ(ReadRegString(key.Get(), "Speed").value_or(""), "2");
         EXPECT_EQ(ReadRegString(key.Get(), "Caption").value_or(""), "3");
         EXPECT_EQ(ReadRegString(key.Get(), "Shape").value_or(""), "1");
+        EXPECT_EQ(ReadRegString(key.Get(), "IntendedColours").value_or(""), "0");
         DWORD type = 0;
         EXPECT_EQ(::RegQueryValueExA(key.Get(), "Speed", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
         EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
@@ -1566,6 +1569,7 @@ TEST_F(ConfigDialog, ShowChoicesAreSavedByOkAndShownAgain) {
     EXPECT_EQ(CheckedOf(kIdSpeedSlower, kIdSpeedFaster), kIdSpeedFaster);
     EXPECT_EQ(CheckedOf(kIdCaptionNone, kIdCaptionBoth), kIdCaptionBoth);
     EXPECT_EQ(CheckedOf(kIdShapeFramed, kIdShapeOwn), kIdShapeOwn);
+    EXPECT_FALSE(IsChecked(kIdTrueColours));
 }
 
 TEST_F(ConfigDialog, AnOrderWithoutAButtonIsKeptAsItWas) {
@@ -1615,7 +1619,7 @@ TEST_F(ConfigDialog, ToolTipsCoverTheButtons) {
     Open();
     HWND tip = Dlg().ToolTip();
     ASSERT_NE(tip, nullptr);
-    EXPECT_EQ(::SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 26);  // 16 of them on the Show page
+    EXPECT_EQ(::SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 27);  // 17 of them on the Show page
     char text[128] = {};
     TTTOOLINFOA info = {};
     info.cbSize = TTTOOLINFOA_V2_SIZE;

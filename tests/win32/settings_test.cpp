@@ -86,7 +86,7 @@ TEST_F(SettingsStore, NewUserGetsKeyAndDefaultsButNoValues) {
     EXPECT_EQ(UserValue("Effdata"), "75");
     EXPECT_FALSE(UserValue("rtresize"));  // never written
     EXPECT_TRUE(Session.Settings.IntendedColours);
-    EXPECT_FALSE(UserValue("IntendedColours"));  // no page sets it: read only
+    EXPECT_EQ(UserValue("IntendedColours"), "1");  // the Show page's choice, saved with the rest
 }
 
 TEST_F(SettingsStore, OrderRoundTripsNormalised) {
