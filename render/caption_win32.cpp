@@ -70,7 +70,21 @@ void DrawCaption(TBitmap& bitmap, const std::string& text, const TRect32& area, 
         a.Height > bitmap.Height - a.Top)
         a = {0, 0, bitmap.Width, bitmap.Height};
     fontHeight = std::max<std::int32_t>(1, fontHeight);
-    const std::int32_t band = std::min(a.Height, fontHeight * 3 / 2 + 2);
+    TGdiObject font(::CreateFontA(-fontHeight, 0, 0, 0, FW_SEMIBOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
+                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
+                                  DEFAULT_PITCH | FF_SWISS, "Tahoma"));
+    if (!font) return;
+    const HDC dc = bitmap.DC();
+    TSelectGuard select(dc, font.Get());
+    const std::int32_t margin = std::max<std::int32_t>(2, fontHeight / 2);
+    // A text wider than the picture (a name and a date on a portrait) breaks
+    // at its spaces onto a second line rather than losing its end.
+    SIZE extent{};
+    ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &extent);
+    const bool twoLines = extent.cx > a.Width - 2 * margin && text.find(' ') != std::string::npos;
+    const std::int32_t lineStep = fontHeight + fontHeight / 4;
+    const std::int32_t lines = twoLines ? lineStep + fontHeight : fontHeight;
+    const std::int32_t band = std::min(a.Height, lines + fontHeight / 2 + 2);
     const std::int32_t bandTop = a.Top + a.Height - band;
 
     // The band: every pixel under it darkened, so the picture still shows through.
@@ -85,20 +99,21 @@ void DrawCaption(TBitmap& bitmap, const std::string& text, const TRect32& area, 
         }
     }
 
-    TGdiObject font(::CreateFontA(-fontHeight, 0, 0, 0, FW_SEMIBOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET,
-                                  OUT_DEFAULT_PRECIS, CLIP_DEFAULT_PRECIS, ANTIALIASED_QUALITY,
-                                  DEFAULT_PITCH | FF_SWISS, "Tahoma"));
-    if (!font) return;
-    const HDC dc = bitmap.DC();
-    TSelectGuard select(dc, font.Get());
     ::SetBkMode(dc, TRANSPARENT);
     ::SetTextColor(dc, RGB(255, 255, 255));
-    const std::int32_t margin = std::max<std::int32_t>(2, fontHeight / 2);
     RECT r{a.Left + margin, bandTop, a.Left + a.Width - margin, a.Top + a.Height};
     std::vector<char> line(text.begin(), text.end());
     line.push_back('\0');
-    ::DrawTextA(dc, line.data(), -1, &r,
-                DT_CENTER | DT_VCENTER | DT_SINGLELINE | DT_NOPREFIX | DT_END_ELLIPSIS);
+    UINT format = DT_CENTER | DT_NOPREFIX | DT_END_ELLIPSIS;
+    if (twoLines) {
+        // DT_VCENTER works on single lines only: the two lines are centred
+        // in the band by their own top.
+        r.top = bandTop + (band - lines) / 2;
+        format |= DT_WORDBREAK;
+    } else {
+        format |= DT_VCENTER | DT_SINGLELINE;
+    }
+    ::DrawTextA(dc, line.data(), -1, &r, format);
     // The pixels are read straight from the section next; let GDI finish.
     ::GdiFlush();
 }
