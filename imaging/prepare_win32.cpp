@@ -129,6 +129,7 @@ void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info
                  const TPrepareOptions& options) {
     const TPictureColours& colours = options.Colours;
     info = PictureInfo();
+    if (options.Covered) *options.Covered = TRect32();
     TDecodeTurn turn;
     if (!turn.Held() || DecodeCancelled() || !options.Plugins) {
         target.Clear();
@@ -181,6 +182,8 @@ void LoadPicture(TBitmap& target, const std::string& fileName, PictureInfo& info
     } else if (resize) {
         covered = resize->TargetRect();
     }
+    info.Covered = covered;
+    if (options.Covered) *options.Covered = covered;
     if (!colours.Intended || !colours.Converter || !target.Bits || covered.Width <= 0 || covered.Height <= 0)
         return;
     // Converted at the fitted size, so that the cost follows the monitor,

@@ -5,6 +5,7 @@
 
 #include "imaging/bitmap_win32.h"
 #include "imaging/plugins_win32.h"
+#include "imaging/resample.h"
 
 class TColourConverter;
 
@@ -28,6 +29,8 @@ struct PictureInfo {
     std::uint32_t RefusedLines = 0;
     // The fitted picture was converted from the colours its file describes.
     bool ColourConverted = false;
+    // The part of the target the picture covers; empty when nothing was fitted.
+    TRect32 Covered;
 };
 
 // What a preparation does with the colours a file describes.
@@ -56,6 +59,9 @@ struct TPrepareOptions {
     TPluginHost* Plugins = nullptr;  // borrowed; null: nothing is decoded
     TFitOptions Fit;
     TPictureColours Colours;
+    // When set, each preparation also writes its PictureInfo::Covered here,
+    // for a caller that does not see the PictureInfo; borrowed.
+    TRect32* Covered = nullptr;
 };
 
 // Decodes `fileName` through `options.Plugins` and fits it into `target`:

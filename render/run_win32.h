@@ -13,6 +13,7 @@
 #include "imaging/prepare_win32.h"
 #include "render/scene_state.h"
 #include "render/timing_win32.h"
+#include "session/show_options.h"
 
 class TGLControl;
 class TSession;
@@ -50,6 +51,9 @@ struct TRun {
     std::unique_ptr<TBitmap> Picture;  // prepared by the loader, uploaded by the scene; see TLoaderJob
     TSequenceOptions Order;            // the show's order and resume choice
     TFitOptions Fit;                   // how pictures are fitted into Picture
+    TShowOptions Show;                 // caption, panel shape and flight speed
+    double UnitsPerMs = 0.02;          // scene units the panel and the stars move per elapsed millisecond
+    std::int32_t CaptionHeight = 0;    // caption character height in Picture's pixels
     bool IntendedColours = false;      // pictures that carry a colour profile are converted for the monitor
     std::vector<std::uint8_t> MonitorProfile;  // the saver window's monitor's profile; empty: sRGB
 

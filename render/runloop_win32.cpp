@@ -25,6 +25,8 @@
 #include "imaging/colour_convert_win32.h"
 #include "imaging/prepare_win32.h"
 #include "render/acceleration_win32.h"
+#include "render/caption.h"
+#include "render/caption_win32.h"
 #include "render/glcontext_win32.h"
 #include "render/hooks_win32.h"
 #include "render/loader_win32.h"
@@ -53,6 +55,12 @@ struct TLoaderJob {
     TSequenceOptions order;               // the show's order, fixed when the loader starts
     TFitOptions fit;                      // how pictures are fitted, fixed when the loader starts
     bool intendedColours = false;         // the run's choice, fixed before the thread starts
+    TCaption caption = TCaption::None;    // written on each picture, fixed when the loader starts
+    std::int32_t captionHeight = 0;       // its character height in pixels
+    // The part of the target the ready picture covers; empty: all of it
+    // (a message, or a preparation that reports none). Written by the
+    // loader before `ready`, read by the render loop after it [L, R].
+    TRect32 covered;
     std::unique_ptr<TColourConverter> colours;  // the loader's own, for the run's monitor [L]
     std::unique_ptr<TBitmap> keptBitmap;  // that bitmap, once the run has ended without waiting for it
 };
@@ -227,6 +235,8 @@ TLoaderJob& StartLoader(TRun& run) {
     loader.order = run.Order;
     loader.fit = run.Fit;
     loader.intendedColours = run.IntendedColours;
+    loader.caption = run.Show.Caption;
+    loader.captionHeight = run.CaptionHeight;
     loader.colours = std::make_unique<TColourConverter>(run.MonitorProfile);
     loader.thread.Reset(::CreateThread(nullptr, kThreadStack, LoaderThreadMain, &loader, 0, nullptr));
     if (!loader.thread) {
@@ -282,6 +292,11 @@ bool HandOverPicture(TRun& run, TScene& scene, TLoaderJob& loader) {
     const std::int32_t index = loader.readyIndex;
     if (index >= 0) run.ShownIndex = index;
     LaunchPanel(scene.PhotoPanel, run.Session->Random);
+    // A message fills the bitmap: it is shown framed whatever the shape.
+    const TRect32 covered = index >= 0 ? loader.covered : TRect32();
+    scene.PhotoPanel.Placement = PicturePlacement(
+        run.Show.Shape == TPanelShape::OwnShape, covered.Left, covered.Top, covered.Width, covered.Height,
+        scene.PanelWidth, scene.PanelHeight, ProjectionAspect(run.Width, run.Height));
     scene.UploadPending = true;
     return true;
 }
@@ -309,8 +324,8 @@ void RenderLoop(TRun& run) {
             if (run.Paced) pacer.Wait();
             const std::uint32_t now = NowMs();
             const std::uint32_t elapsed = now - clock.LastFrame;
-            scene.StarPhase -= static_cast<float>(elapsed * 0.02);
-            scene.FrameStep = static_cast<float>(elapsed * 0.02);
+            scene.StarPhase -= static_cast<float>(elapsed * run.UnitsPerMs);
+            scene.FrameStep = static_cast<float>(elapsed * run.UnitsPerMs);
             if (scene.StarPhase < 0.0f) scene.StarPhase = 200.0f;
             clock.LastFrame = now;
             if (observe) observe({TFrameEvent::Kind::Stepped, scene.FrameStep, false});
@@ -350,6 +365,20 @@ void RenderLoop(TRun& run) {
     CancelLoader(loader);
 }
 
+// Prepares the next picture into the job's target and writes its caption
+// on it; the global index of the picture, or -1 (see LoadNextPicture).
+std::int32_t PrepareNext(TLoaderJob& job, const TShowPictures& show, const TPrepareOptions& prepare,
+                         TSession& session, bool keepGoing) {
+    job.covered = TRect32();
+    const std::int32_t index =
+        LoadNextPicture(*job.target, show, job.order, prepare, session.MessageFont, keepGoing);
+    if (index >= 0 && job.caption != TCaption::None && !job.cancel) {
+        DrawCaption(*job.target, PictureCaption(job.caption, session.PicList.PictureAt(index)), job.covered,
+                    job.captionHeight);
+    }
+    return index;
+}
+
 DWORD WINAPI LoaderThreadMain(void* param) {
     auto* job = static_cast<TLoaderJob*>(param);
     NameThisThread("loader");
@@ -364,14 +393,15 @@ DWORD WINAPI LoaderThreadMain(void* param) {
     // with what it has until the user ends it.
     const bool keepDialog = RunState.LaunchedFromDialog;
     const TShowPictures show{session.PicList, session.Sequence, session.Random};
-    const TPrepareOptions prepare{&session.Plugins, job->fit, {job->intendedColours, job->colours.get()}};
+    const TPrepareOptions prepare{
+        &session.Plugins, job->fit, {job->intendedColours, job->colours.get()}, &job->covered};
     while (!job->cancel) {
         job->readyIndex = -1;
         if (keepDialog) {
             bool failed = false;
             auto load = [job, &failed, &show, &prepare, &session] {
                 try {
-                    job->readyIndex = LoadNextPicture(*job->target, show, job->order, prepare, session.MessageFont, true);
+                    job->readyIndex = PrepareNext(*job, show, prepare, session, true);
                 } catch (...) {
                     failed = true;
                 }
@@ -387,8 +417,7 @@ DWORD WINAPI LoaderThreadMain(void* param) {
         } else {
             Guard(kCaughtInLoader,
                   [job, &show, &prepare, &session] {
-                      job->readyIndex =
-                          LoadNextPicture(*job->target, show, job->order, prepare, session.MessageFont, false);
+                      job->readyIndex = PrepareNext(*job, show, prepare, session, false);
                   });
         }
         if (job->cancel) break;
@@ -470,8 +499,14 @@ bool SetUpRun(TRun& run, HWND host, TSession& session, TLingeringLoaders& linger
     run.Scene.PanelWidth = std::max<std::int32_t>(1, panel.Width);
     run.Scene.PanelHeight = std::max<std::int32_t>(1, panel.Height);
     run.Picture = std::make_unique<TBitmap>(run.Scene.PanelWidth, run.Scene.PanelHeight);
-    run.Picture->ShrinkToFit = session.Settings.ShrinkToFit;
-    run.Picture->EnlargeToFit = session.Settings.EnlargeToFit;
+    // A picture in its own shape has no frame to keep: it is fitted as large
+    // as the bitmap allows, never cropped.
+    run.Show = session.Settings.Show;
+    const bool ownShape = run.Show.Shape == TPanelShape::OwnShape;
+    run.Picture->ShrinkToFit = ownShape || session.Settings.ShrinkToFit;
+    run.Picture->EnlargeToFit = ownShape || session.Settings.EnlargeToFit;
+    run.UnitsPerMs = SceneUnitsPerMs(run.Show.Speed);
+    run.CaptionHeight = CaptionFontHeight(run.Scene.PanelHeight, ::GetDeviceCaps(run.DC.Get(), LOGPIXELSY));
     run.Order = session.OrderOptions();
     run.Fit = session.FitOptions();
     run.Scene.Picture = run.Picture.get();

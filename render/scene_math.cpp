@@ -70,6 +70,70 @@ std::array<TPanelVertex, 4> TileQuad(const TTileRect& tile, int panelWidth, int 
     }};
 }
 
+TPanelPlacement FramedPlacement(int panelWidth, int panelHeight) {
+    TPanelPlacement p;
+    p.Area = {0, 0, panelWidth - 1, panelHeight - 1};
+    return p;
+}
+
+TPanelPlacement PicturePlacement(bool ownShape, int left, int top, int width, int height, int panelWidth,
+                                 int panelHeight, double screenAspect) {
+    const bool inside = left >= 0 && top >= 0 && width >= 2 && height >= 2 && width <= panelWidth - left &&
+                        height <= panelHeight - top;
+    if (!ownShape || !inside) return FramedPlacement(panelWidth, panelHeight);
+    // The fit keeps the picture's proportions in the bitmap's square pixels.
+    const double aspect = static_cast<double>(width) / height;
+    const double longSide = std::max(kPanelExtentX, kPanelExtentY);
+    double w = aspect >= 1.0 ? longSide : longSide * aspect;
+    double h = aspect >= 1.0 ? longSide / aspect : longSide;
+    // The framed panel fills the screen's height when its 18.891 fills it,
+    // its width when its 25.16 fills the screen's width, whichever comes
+    // first: m is the height (and m * aspect the width) that fills it then.
+    const double a = screenAspect > 0.0 ? screenAspect : 1.0;
+    const double m = std::max(kPanelExtentX, kPanelExtentY / a);
+    const double scale = std::min({1.0, m / h, m * a / w});
+    w *= scale;
+    h *= scale;
+    TPanelPlacement p;
+    p.Area = {left, top, left + width - 1, top + height - 1};
+    p.ExtentX = h;
+    p.ExtentY = w;
+    // Centred on the framed panel's centre, so the flight passes where it did.
+    p.Top = (h - kPanelExtentX) / 2.0;
+    p.Left = (w - kPanelExtentY) / 2.0;
+    return p;
+}
+
+bool ClipToArea(const TTileRect& tile, const TTileRect& area, TTileRect& clipped) {
+    clipped = {std::max(tile.x0, area.x0), std::max(tile.y0, area.y0), std::min(tile.x1, area.x1),
+               std::min(tile.y1, area.y1)};
+    return clipped.x0 <= clipped.x1 && clipped.y0 <= clipped.y1;
+}
+
+std::array<TPanelVertex, 4> PlacedQuad(const TTileRect& tile, const TTileRect& clipped,
+                                       const TPanelPlacement& placement) {
+    const TTileRect& area = placement.Area;
+    const double lastRow = area.y1 - area.y0, lastColumn = area.x1 - area.x0;
+    // As PanelX and PanelY with the area's first pixel as origin; with the
+    // framed placement the same arithmetic, so the same numbers.
+    const auto x = [&](int y) {
+        return placement.Top + ((lastRow - (y - area.y0)) * placement.ExtentX / lastRow - placement.ExtentX);
+    };
+    const auto y = [&](int col) { return placement.Left - placement.ExtentY * (col - area.x0) / lastColumn; };
+    const double sLeft = (clipped.x0 - tile.x0 + 0.5) / kTileSize;
+    const double sRight = (clipped.x1 - tile.x0 + 0.5) / kTileSize;
+    const double tTop = (clipped.y0 - tile.y0 + 0.5) / kTileSize;
+    const double tBottom = (clipped.y1 - tile.y0 + 0.5) / kTileSize;
+    const double xTop = x(clipped.y0), xBottom = x(clipped.y1);
+    const double yLeft = y(clipped.x0), yRight = y(clipped.x1);
+    return {{
+        {sRight, tBottom, xBottom, yRight},
+        {sRight, tTop, xTop, yRight},
+        {sLeft, tTop, xTop, yLeft},
+        {sLeft, tBottom, xBottom, yLeft},
+    }};
+}
+
 TPanelSize PanelSizeFor(int saverWidth, int saverHeight) {
     const int w = std::max(0, saverWidth / 2);
     const int h = std::max(0, saverHeight / 2);

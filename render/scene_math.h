@@ -61,6 +61,36 @@ struct TPanelVertex {
 // centres, so the shared pixel of neighbouring tiles lands on the same spot.
 std::array<TPanelVertex, 4> TileQuad(const TTileRect& tile, int panelWidth, int panelHeight);
 
+// Where the panel shows which part of the picture bitmap. A framed panel
+// shows the whole bitmap on the 25.16 x 18.891 panel; a panel in the
+// picture's own shape shows only the part the picture covers, with the
+// picture's proportions, centred where the framed panel would be.
+struct TPanelPlacement {
+    TTileRect Area{0, 0, -1, -1};    // inclusive bitmap pixels shown; empty: not placed yet
+    double Top = 0.0;                // world x of the area's top row, from the panel's offset
+    double Left = 0.0;               // world y of its left column
+    double ExtentX = kPanelExtentX;  // top row to bottom row, along world x
+    double ExtentY = kPanelExtentY;  // left column to right column, along world y
+};
+
+// The whole bitmap on the framed panel: the quads TileQuad gives.
+TPanelPlacement FramedPlacement(int panelWidth, int panelHeight);
+// The placement for a picture that covers the `width` x `height` pixels
+// at (left, top) of the panelWidth x panelHeight bitmap, shown framed or in
+// its own shape on a saver window of the given width / height. The
+// own-shape panel's longer side matches the framed panel's longer side,
+// but it never fills the screen sooner in its flight than the framed panel
+// does. An area under 2 x 2 pixels or outside the bitmap is shown framed.
+TPanelPlacement PicturePlacement(bool ownShape, int left, int top, int width, int height, int panelWidth,
+                                 int panelHeight, double screenAspect);
+// The part of `tile` inside the placement's area; false when none of it is.
+bool ClipToArea(const TTileRect& tile, const TTileRect& area, TTileRect& clipped);
+// The quad of the `clipped` part of `tile` (texture coordinates relative
+// to the tile's texture) at the placement's positions. With the framed
+// placement and an unclipped tile this is TileQuad.
+std::array<TPanelVertex, 4> PlacedQuad(const TTileRect& tile, const TTileRect& clipped,
+                                       const TPanelPlacement& placement);
+
 // The picture size for a saver window: half its width and height. When that
 // grid needs more tiles than the texture table holds, the size shrinks,
 // keeping the aspect, to the largest one whose grid fits; the panel is

@@ -24,6 +24,9 @@ struct TPhotoPanel {
     float OffsetY = 0.0f;        // lateral offset along world y
     float Distance = -1.0f;      // distance of the panel plane in front of the eye; < 0: behind it
     std::int32_t TileCount = 0;  // tiles uploaded for the current picture
+    // What part of the bitmap the panel shows and where; set at the launch.
+    // Not placed yet: the whole bitmap, framed.
+    TPanelPlacement Placement;
     TTextureTable PanelTextures{};
 };
 
@@ -40,7 +43,7 @@ struct TScene {
     std::array<float, kStarCount * 3> StarVertices{};
 
     float StarPhase = 200.0f;         // 200 down to 0 over one star cycle; 200 at run start
-    float FrameStep = 0.0f;           // scene units moved this frame (0.02 per elapsed millisecond)
+    float FrameStep = 0.0f;           // scene units moved this frame (standard: 0.02 per elapsed millisecond)
     bool SetupPending = true;         // run SetupScene in the next frame
     bool UploadPending = false;       // the picture bitmap is being uploaded, a few tiles a frame
     std::int32_t NextUploadTile = 0;  // the next tile of that upload

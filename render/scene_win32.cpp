@@ -93,15 +93,21 @@ void DrawPanel(TScene& scene) {
     GL.Translatef(panel.OffsetX, panel.OffsetY, static_cast<GLfloat>(kEyeZ - panel.Distance));
     if (!PanelDrawable(scene.PanelWidth, scene.PanelHeight) || panel.TileCount <= 0) return;
 
+    const TPanelPlacement placement = panel.Placement.Area.x1 >= panel.Placement.Area.x0
+                                          ? panel.Placement
+                                          : FramedPlacement(scene.PanelWidth, scene.PanelHeight);
     const int across = TilesAcross(scene.PanelWidth);
     const int tiles = std::min(panel.TileCount, kMaxTiles);
-    // Rows from the last uploaded one up to the first, columns left to right.
+    // Rows from the last uploaded one up to the first, columns left to right;
+    // only the part of each tile that the placement shows.
     for (int row = (tiles - 1) / across; row >= 0; --row) {
         for (int column = 0; column < across; ++column) {
             const int index = row * across + column;
             if (index >= tiles) break;
-            const auto quad = TileQuad(TileRect(column, row, scene.PanelWidth, scene.PanelHeight),
-                                       scene.PanelWidth, scene.PanelHeight);
+            const TTileRect tile = TileRect(column, row, scene.PanelWidth, scene.PanelHeight);
+            TTileRect shown;
+            if (!ClipToArea(tile, placement.Area, shown)) continue;
+            const auto quad = PlacedQuad(tile, shown, placement);
             GL.BindTexture(GL_TEXTURE_2D, panel.PanelTextures[index]);
             GL.Begin(GL_QUADS);
             for (const TPanelVertex& v : quad) {

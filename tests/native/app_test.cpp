@@ -2,11 +2,12 @@
 
 #include <map>
 
-#include "session/message_font.h"
 #include "app/cmdline.h"
-#include "base/random.h"
-#include "session/settings.h"
 #include "base/path_text.h"
+#include "base/random.h"
+#include "render/caption.h"
+#include "session/message_font.h"
+#include "session/settings.h"
 
 namespace {
 
@@ -185,6 +186,33 @@ TEST(Settings, ShowOptionsRoundTripThroughTheirText) {
     for (int c = 0; c < 4; ++c)
         EXPECT_EQ(DecodeFrom({{"Caption", std::to_string(c)}}).Caption, static_cast<TCaption>(c));
     EXPECT_EQ(DecodeFrom({{"Speed", "0"}}).Speed, TFlightSpeed::Slower);
+}
+
+TEST(Caption, TextFollowsTheChoice) {
+    const std::string name = CaptionFileName("C:\\Photos\\2019\\IMG_0042.JPG");
+    EXPECT_EQ(name, "IMG_0042.JPG");
+    EXPECT_EQ(CaptionFileName("D:/mixed\\sep/a.png"), "a.png");
+    EXPECT_EQ(CaptionFileName("bare.bmp"), "bare.bmp");
+    EXPECT_EQ(CaptionText(TCaption::None, name, "14/07/2019"), "");
+    EXPECT_EQ(CaptionText(TCaption::FileName, name, "14/07/2019"), "IMG_0042.JPG");
+    EXPECT_EQ(CaptionText(TCaption::DateTaken, name, "14/07/2019"), "14/07/2019");
+    EXPECT_EQ(CaptionText(TCaption::NameAndDate, name, "14/07/2019"), "IMG_0042.JPG  -  14/07/2019");
+    // A date that cannot be read leaves the name alone, without a dangling separator.
+    EXPECT_EQ(CaptionText(TCaption::NameAndDate, name, ""), "IMG_0042.JPG");
+}
+
+TEST(Caption, HeightKeepsItsShareOfThePictureAndStaysLegible) {
+    EXPECT_EQ(CaptionFontHeight(540, 96), 22);    // 1920 x 1080
+    EXPECT_EQ(CaptionFontHeight(384, 96), 16);    // 1024 x 768
+    EXPECT_EQ(CaptionFontHeight(1080, 192), 45);  // 3840 x 2160 at 200 %
+    // Small screens: 9 points at the screen's DPI, 12 pixels at 96, 24 at 192.
+    EXPECT_EQ(CaptionFontHeight(240, 96), 12);
+    EXPECT_EQ(CaptionFontHeight(240, 192), 24);
+    EXPECT_EQ(CaptionFontHeight(240, 0), 12);  // unknown DPI reads as 96
+    // A preview's tiny picture: never more than a sixth of it.
+    EXPECT_EQ(CaptionFontHeight(56, 96), 9);
+    EXPECT_EQ(CaptionFontHeight(0, 96), 1);
+    EXPECT_EQ(CaptionFontHeight(3, 96), 1);
 }
 
 TEST(Settings, DamagedShowOptionsReadAsTheirDefaults) {

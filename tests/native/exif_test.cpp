@@ -159,3 +159,103 @@ TEST(ExifCorpus, EachFileGivesTheOrientationItsNameStates) {
     }
     EXPECT_GE(files, 13);
 }
+
+// ---- When the photograph was taken ---------------------------------------------------
+
+namespace {
+
+// IFD0 holding ImageWidth and the Exif IFD pointer; the Exif IFD holding
+// ExposureTime-like filler and DateTimeOriginal, its text after the IFDs.
+Bytes TiffWithDate(bool bigEndian, const std::string& text, std::uint16_t type = 2,
+                   std::uint16_t pointerTag = 0x8769) {
+    Bytes t;
+    auto u16 = [&](std::uint16_t v) {
+        if (bigEndian) {
+            t.push_back(v >> 8);
+            t.push_back(v & 0xFF);
+        } else {
+            t.push_back(v & 0xFF);
+            t.push_back(v >> 8);
+        }
+    };
+    auto u32 = [&](std::uint32_t v) {
+        if (bigEndian) {
+            u16(v >> 16);
+            u16(v & 0xFFFF);
+        } else {
+            u16(v & 0xFFFF);
+            u16(v >> 16);
+        }
+    };
+    auto entry = [&](std::uint16_t tag, std::uint16_t ty, std::uint32_t n, std::uint32_t value) {
+        u16(tag);
+        u16(ty);
+        u32(n);
+        u32(value);
+    };
+    t.push_back(bigEndian ? 'M' : 'I');
+    t.push_back(bigEndian ? 'M' : 'I');
+    u16(42);
+    u32(8);
+    // IFD0 at 8: 2 entries, 2 + 24 + 4 bytes, ends at 38.
+    u16(2);
+    entry(0x0100, 4, 1, 640);
+    entry(pointerTag, 4, 1, 38);
+    u32(0);
+    // Exif IFD at 38: 2 entries, ends at 68; the text follows.
+    u16(2);
+    entry(0x829A, 4, 1, 1);
+    entry(0x9003, type, static_cast<std::uint32_t>(text.size() + 1), 68);
+    u32(0);
+    t.insert(t.end(), text.begin(), text.end());
+    t.push_back(0);
+    return t;
+}
+
+}  // namespace
+
+TEST(ExifDateTaken, FoundThroughTheExifIfdInBothByteOrders) {
+    const TExifDateTime want{2019, 7, 14, 18, 3, 59};
+    for (bool big : {false, true}) {
+        const Bytes t = TiffWithDate(big, "2019:07:14 18:03:59");
+        EXPECT_EQ(TiffDateTaken(t.data(), t.size()), want) << big;
+        const Bytes j = Jpeg(t);
+        EXPECT_EQ(JpegExifDateTaken(j.data(), j.size()), want) << big;
+    }
+    // The orientation reader is not confused by the longer IFD0.
+    const Bytes j = Jpeg(TiffWithDate(false, "2019:07:14 18:03:59"));
+    EXPECT_EQ(JpegExifOrientation(j.data(), j.size()), 0);
+}
+
+TEST(ExifDateTaken, UnsetClocksAndDamagedTextGiveNoDate) {
+    for (const char* text : {"0000:00:00 00:00:00", "                   ", "2019-07-14 18:03:59",
+                             "2019:13:01 00:00:00", "2019:07:32 00:00:00", "2019:07:14 24:00:00",
+                             "2019:07:14 18:60:00", "2019:07:14", "2019:07:1x 18:03:59"}) {
+        const Bytes t = TiffWithDate(false, text);
+        EXPECT_FALSE(TiffDateTaken(t.data(), t.size())) << text;
+    }
+    // A leap second is a real time.
+    const Bytes leap = TiffWithDate(false, "2016:12:31 23:59:60");
+    EXPECT_TRUE(TiffDateTaken(leap.data(), leap.size()));
+}
+
+TEST(ExifDateTaken, WrongTypesPointersAndCutsAreRejected) {
+    Bytes t = TiffWithDate(false, "2019:07:14 18:03:59", 7);  // UNDEFINED, not ASCII
+    EXPECT_FALSE(TiffDateTaken(t.data(), t.size()));
+    t = TiffWithDate(false, "2019:07:14 18:03:59", 2, 0x8825);  // the GPS IFD, not the Exif one
+    EXPECT_FALSE(TiffDateTaken(t.data(), t.size()));
+    t = TiffWithDate(false, "2019:07:14 18:03:59");
+    t[8 + 2 + 12 + 8] = 8;  // the Exif IFD pointer aims back at IFD0
+    EXPECT_FALSE(TiffDateTaken(t.data(), t.size()));
+    t = TiffWithDate(false, "2019:07:14 18:03:59");
+    t[8 + 2 + 12 + 8] = 0xF0;  // and far outside
+    t[8 + 2 + 12 + 9] = 0xFF;
+    EXPECT_FALSE(TiffDateTaken(t.data(), t.size()));
+    // Every cut: safe, and the date is found only once its text is whole.
+    const Bytes j = Jpeg(TiffWithDate(true, "2001:02:03 04:05:06"));
+    const std::size_t textEnd = 8 + 10 + 68 + 19;  // APP0, APP1 header, IFDs, text
+    for (std::size_t n = 0; n <= j.size(); ++n) {
+        const auto got = JpegExifDateTaken(j.data(), n);
+        EXPECT_EQ(got.has_value(), n >= textEnd) << n;
+    }
+}

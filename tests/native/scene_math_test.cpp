@@ -150,6 +150,124 @@ TEST(PanelGeometry, TinyPanelsAreNotDrawn) {
     EXPECT_EQ(PanelSizeFor(3, 600).Width, 1);  // a 3-pixel window gives a 1-pixel panel
 }
 
+// --- Panels in the picture's own shape ----------------------------------------
+
+TEST(PanelPlacement, FramedGivesTheTileQuadsExactly) {
+    for (const auto& size : {TPanelSize{512, 384}, TPanelSize{960, 540}, TPanelSize{256, 3}}) {
+        // Shown framed however the picture covers the bitmap.
+        const TPanelPlacement framed =
+            PicturePlacement(false, 10, 10, 100, 2, size.Width, size.Height, 16.0 / 9);
+        for (int row = 0; row < TilesDown(size.Height); ++row) {
+            for (int column = 0; column < TilesAcross(size.Width); ++column) {
+                const TTileRect tile = TileRect(column, row, size.Width, size.Height);
+                TTileRect clipped;
+                ASSERT_TRUE(ClipToArea(tile, framed.Area, clipped));
+                const auto want = TileQuad(tile, size.Width, size.Height);
+                const auto got = PlacedQuad(tile, clipped, framed);
+                for (int i = 0; i < 4; ++i) {
+                    EXPECT_EQ(got[i].s, want[i].s);
+                    EXPECT_EQ(got[i].t, want[i].t);
+                    EXPECT_EQ(got[i].x, want[i].x);
+                    EXPECT_EQ(got[i].y, want[i].y);
+                }
+            }
+        }
+    }
+}
+
+// The world rectangle the placed quads of a placement cover, and their
+// texture coordinates at its edges.
+struct TCoverage {
+    double top = -1e9, bottom = 1e9, left = -1e9, right = 1e9;
+    int quads = 0;
+};
+TCoverage Cover(const TPanelPlacement& p, int width, int height) {
+    TCoverage c;
+    for (int row = 0; row < TilesDown(height); ++row) {
+        for (int column = 0; column < TilesAcross(width); ++column) {
+            const TTileRect tile = TileRect(column, row, width, height);
+            TTileRect clipped;
+            if (!ClipToArea(tile, p.Area, clipped)) continue;
+            ++c.quads;
+            for (const TPanelVertex& v : PlacedQuad(tile, clipped, p)) {
+                c.top = std::max(c.top, v.x);
+                c.bottom = std::min(c.bottom, v.x);
+                c.left = std::max(c.left, v.y);
+                c.right = std::min(c.right, v.y);
+                // Only texels of the tile's own pixels are addressed.
+                EXPECT_GE(v.s, 0.5 / 256);
+                EXPECT_LE(v.s, (tile.x1 - tile.x0 + 0.5) / 256);
+                EXPECT_GE(v.t, 0.5 / 256);
+                EXPECT_LE(v.t, (tile.y1 - tile.y0 + 0.5) / 256);
+            }
+        }
+    }
+    return c;
+}
+
+TEST(PanelPlacement, OwnShapeTakesThePicturesProportionsAroundTheFramedCentre) {
+    struct Case {
+        int left, top, width, height;  // covered part of a 960 x 540 bitmap
+        double screenAspect;
+        double wantWidth, wantHeight;  // world extents
+    } cases[] = {
+        // Portrait 2:3 on a 16:9 screen: as tall as the framed panel.
+        {300, 0, 360, 540, 16.0 / 9, 18.891 * 360 / 540, 18.891},
+        // Landscape 3:2: the framed panel's width.
+        {75, 0, 810, 540, 16.0 / 9, 25.16, 25.16 * 540 / 810},
+        // A panorama 4:1 fills the bitmap's width.
+        {0, 150, 960, 240, 16.0 / 9, 25.16, 25.16 / 4},
+        // Portrait on a portrait screen: its longer side is the framed panel's.
+        {300, 0, 360, 540, 9.0 / 16, 25.16 * 360 / 540, 25.16},
+        // Square on a 4:3 screen: as tall as the framed panel.
+        {210, 0, 540, 540, 4.0 / 3, 18.891, 18.891},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.width * 1000 + k.height);
+        const TPanelPlacement p =
+            PicturePlacement(true, k.left, k.top, k.width, k.height, 960, 540, k.screenAspect);
+        const TCoverage c = Cover(p, 960, 540);
+        EXPECT_NEAR(c.left - c.right, k.wantWidth, 1e-9);
+        EXPECT_NEAR(c.top - c.bottom, k.wantHeight, 1e-9);
+        // Centred where the framed panel's centre is.
+        EXPECT_NEAR((c.top + c.bottom) / 2, -kPanelExtentX / 2, 1e-9);
+        EXPECT_NEAR((c.left + c.right) / 2, -kPanelExtentY / 2, 1e-9);
+        // It fills the screen no sooner than the framed panel does: neither
+        // its height nor its width (in screen heights) exceeds the framed one's.
+        const double framedFill = std::max(kPanelExtentX, kPanelExtentY / k.screenAspect);
+        EXPECT_LE(std::max(c.top - c.bottom, (c.left - c.right) / k.screenAspect), framedFill + 1e-9);
+    }
+}
+
+TEST(PanelPlacement, QuadsStopAtTheCoveredAreaInsideTiles) {
+    // Columns 300 to 659 of 960: tile 1 (255..510) is cut at 300, tile 2
+    // (510..765) at 659; tile 3 (765..959) is not drawn.
+    const TPanelPlacement p = PicturePlacement(true, 300, 0, 360, 540, 960, 540, 16.0 / 9);
+    TTileRect clipped;
+    EXPECT_FALSE(ClipToArea(TileRect(0, 0, 960, 540), p.Area, clipped));
+    EXPECT_FALSE(ClipToArea(TileRect(3, 0, 960, 540), p.Area, clipped));
+    const TTileRect first = TileRect(1, 0, 960, 540);
+    ASSERT_TRUE(ClipToArea(first, p.Area, clipped));
+    const auto q = PlacedQuad(first, clipped, p);
+    EXPECT_DOUBLE_EQ(q[2].s, (300 - 255 + 0.5) / 256);  // the area's first column, at its texel centre
+    EXPECT_DOUBLE_EQ(q[2].y, p.Left);
+    EXPECT_EQ(Cover(p, 960, 540).quads, 2 * 3);
+}
+
+TEST(PanelPlacement, TinyOrStrayAreasAreShownFramed) {
+    const TPanelPlacement framed = FramedPlacement(960, 540);
+    for (const auto& a : {std::array<int, 4>{0, 0, 1, 540},
+                          {0, 0, 960, 1},
+                          {-1, 0, 100, 100},
+                          {900, 0, 100, 100},
+                          {0, 500, 100, 41}}) {
+        const TPanelPlacement p = PicturePlacement(true, a[0], a[1], a[2], a[3], 960, 540, 16.0 / 9);
+        EXPECT_EQ(p.Area.x1, framed.Area.x1);
+        EXPECT_EQ(p.Area.y1, framed.Area.y1);
+        EXPECT_EQ(p.ExtentY, kPanelExtentY);
+    }
+}
+
 // --- Panel size for very large windows --------------------------------------
 
 TEST(PanelSize, HugeWindowIsCappedToTheTextureTableKeepingItsAspect) {

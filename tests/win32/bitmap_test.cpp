@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cstring>
 #include <string>
 #include <vector>
@@ -10,6 +11,7 @@
 #include "base/handles_win32.h"
 #include "imaging/bitmap_text_win32.h"
 #include "imaging/bitmap_win32.h"
+#include "render/caption_win32.h"
 
 namespace {
 
@@ -212,6 +214,156 @@ TEST(BitmapText, AWrapperBitmapWithoutADcIsLeftAsItIs) {
     TMessageFont messages;
     DrawMessage(wrapper, "No pictures selected", messages);
     EXPECT_EQ(pixels, std::vector<std::uint8_t>(64 * 32 * 4, 0x11));
+}
+
+// ---- Captions on pictures -----------------------------------------------------------
+
+// How a caption changed a plain picture of colour `plain`: rows above the
+// band untouched, the band darkened, white text on it.
+struct TCaptionPixels {
+    int changedOutside = 0;  // pixels outside the band (or the area) that changed
+    int text = 0;            // near-white pixels in the band
+    int band = 0;            // dark pixels in the band
+    int bandPixels = 0;
+};
+
+TCaptionPixels LookAtCaption(const TBitmap& b, std::uint32_t plain, const TRect32& area, int bandTop) {
+    TCaptionPixels look;
+    for (int y = 0; y < b.Height; ++y) {
+        for (int x = 0; x < b.Width; ++x) {
+            const std::uint32_t v = PixelAt(b, x, y) & 0xFFFFFFu;
+            const bool inArea =
+                x >= area.Left && x < area.Left + area.Width && y >= area.Top && y < area.Top + area.Height;
+            if (!inArea || y < bandTop) {
+                look.changedOutside += v != plain;
+                continue;
+            }
+            ++look.bandPixels;
+            const int lo = std::min({v & 0xFF, v >> 8 & 0xFF, v >> 16 & 0xFF});
+            const int hi = std::max({v & 0xFF, v >> 8 & 0xFF, v >> 16 & 0xFF});
+            look.text += lo >= 220;
+            look.band += hi <= 90;
+        }
+    }
+    return look;
+}
+
+TEST(Caption, WhiteOnADarkBandReadsOnWhiteAndOnBlackPictures) {
+    const std::string text = "IMG_0042.JPG  -  14/07/2019";
+    for (std::uint32_t plain : {0xFFFFFFu, 0x000000u, 0x808080u}) {
+        SCOPED_TRACE(plain);
+        TBitmap b(480, 270);
+        Fill(b, plain);
+        // No area: the whole picture; a 16-pixel font gets a 26-row band.
+        DrawCaption(b, text, TRect32{}, 16);
+        const TCaptionPixels look = LookAtCaption(b, plain, {0, 0, 480, 270}, 270 - 26);
+        EXPECT_EQ(look.changedOutside, 0);
+        EXPECT_GT(look.text, 150) << "white letters";
+        // Most of the band is dark, under the letters too: white on at most
+        // 90 of 255 keeps a contrast above 7:1.
+        EXPECT_GT(look.band, look.bandPixels * 3 / 4);
+    }
+}
+
+TEST(Caption, StaysInsideTheCoveredAreaAndIsAbsentWhenOff) {
+    // A portrait picture framed in red: the caption darkens and writes only
+    // on its own columns.
+    TBitmap b(320, 180);
+    Fill(b, 0xFFFFFFu);
+    const TRect32 area{100, 0, 120, 180};
+    for (int y = 0; y < 180; ++y)
+        for (int x = 0; x < 320; ++x)
+            if (x < 100 || x >= 220) std::memcpy(b.Bits + (y * 320 + x) * 4, "\0\0\xFF\0", 4);
+    std::vector<std::uint8_t> before(b.Bits, b.Bits + 320 * 180 * 4);
+    DrawCaption(b, "A rather long file name that cannot fit.jpg", area, 12);
+    int outside = 0;
+    for (int y = 0; y < 180; ++y)
+        for (int x = 0; x < 320; ++x)
+            if (x < 100 || x >= 220)
+                outside += std::memcmp(b.Bits + (y * 320 + x) * 4, &before[(y * 320 + x) * 4], 4) != 0;
+    EXPECT_EQ(outside, 0);
+    // Too long for one line: it breaks at its spaces onto two.
+    const auto textIn = [&b](int top, int bottom) {
+        int text = 0;
+        for (int y = top; y < bottom; ++y)
+            for (int x = 100; x < 220; ++x) text += (PixelAt(b, x, y) & 0xFF) >= 220;
+        return text;
+    };
+    EXPECT_GT(textIn(180 - 36, 180 - 18), 40);
+    EXPECT_GT(textIn(180 - 18, 180), 40);
+
+    // Off: no text to write, and the picture stays as it was.
+    TBitmap off(320, 180);
+    Fill(off, 0xFFFFFFu);
+    const std::string none = PictureCaption(TCaption::None, "C:\\Photos\\IMG_0042.JPG");
+    EXPECT_EQ(none, "");
+    DrawCaption(off, none, area, 12);
+    EXPECT_EQ(LookAtCaption(off, 0xFFFFFFu, {0, 0, 320, 180}, 180).changedOutside, 0);
+}
+
+std::string ShortDate(WORD year, WORD month, WORD day) {
+    SYSTEMTIME st{};
+    st.wYear = year;
+    st.wMonth = month;
+    st.wDay = day;
+    char text[80] = "";
+    ::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &st, nullptr, text, sizeof text);
+    return text;
+}
+
+TEST(Caption, TheDateIsWhenThePhotoWasTakenElseTheFilesLastChange) {
+    char temp[MAX_PATH] = "";
+    ASSERT_GT(::GetTempPathA(MAX_PATH, temp), 0u);
+    const std::string withExif = std::string(temp) + "qv_caption_IMG_0042.JPG";
+    const std::string without = std::string(temp) + "qv_caption_plain.bmp";
+    // SOI, APP1 "Exif" with IFD0 -> Exif IFD -> DateTimeOriginal, then SOS.
+    std::string tiff("II*\0\x08\0\0\0", 8);
+    tiff += std::string("\x01\0\x69\x87\x04\0\x01\0\0\0\x1A\0\0\0\0\0\0\0", 18);  // IFD0 at 8
+    tiff += std::string("\x01\0\x03\x90\x02\0\x14\0\0\0\x2C\0\0\0\0\0\0\0", 18);  // Exif IFD at 26
+    tiff += std::string("2019:07:14 18:03:59\0", 20);                             // at 44
+    const std::size_t app1 = 2 + 6 + tiff.size();
+    std::string jpeg("\xFF\xD8\xFF\xE1", 4);
+    jpeg += static_cast<char>(app1 >> 8);
+    jpeg += static_cast<char>(app1 & 0xFF);
+    jpeg += std::string("Exif\0\0", 6) + tiff + std::string("\xFF\xDA\0\x02", 4);
+    {
+        TKernelHandle f(
+            ::CreateFileA(withExif.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(f);
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(f.Get(), jpeg.data(), static_cast<DWORD>(jpeg.size()), &written, nullptr));
+    }
+    // A file without EXIF, last changed on 3 February 2001 at noon UTC.
+    SYSTEMTIME changed{};
+    changed.wYear = 2001;
+    changed.wMonth = 2;
+    changed.wDay = 3;
+    changed.wHour = 12;
+    FILETIME utc{}, local{};
+    ASSERT_TRUE(::SystemTimeToFileTime(&changed, &utc));
+    {
+        TKernelHandle f(::CreateFileA(without.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+        ASSERT_TRUE(f);
+        DWORD written = 0;
+        ASSERT_TRUE(::WriteFile(f.Get(), "BM", 2, &written, nullptr));
+        ASSERT_TRUE(::SetFileTime(f.Get(), nullptr, nullptr, &utc));
+    }
+    ::FileTimeToLocalFileTime(&utc, &local);
+    SYSTEMTIME localChange{};
+    ::FileTimeToSystemTime(&local, &localChange);
+
+    const std::string taken = ShortDate(2019, 7, 14);
+    ASSERT_FALSE(taken.empty());
+    EXPECT_EQ(PictureCaption(TCaption::DateTaken, withExif), taken);
+    EXPECT_EQ(PictureCaption(TCaption::NameAndDate, withExif), "qv_caption_IMG_0042.JPG  -  " + taken);
+    EXPECT_EQ(PictureCaption(TCaption::FileName, withExif), "qv_caption_IMG_0042.JPG");
+    EXPECT_EQ(PictureCaption(TCaption::DateTaken, without),
+              ShortDate(localChange.wYear, localChange.wMonth, localChange.wDay));
+    // A file that cannot be read has no date: the name alone.
+    EXPECT_EQ(PictureCaption(TCaption::NameAndDate, std::string(temp) + "qv_caption_missing.jpg"),
+              "qv_caption_missing.jpg");
+    ::DeleteFileA(withExif.c_str());
+    ::DeleteFileA(without.c_str());
 }
 
 }  // namespace

@@ -127,6 +127,43 @@ TEST_F(Prepare, ProgressiveAndWholePictureResamplingGiveTheSameBytes) {
     }
 }
 
+TEST_F(Prepare, ThePictureReportsTheAreaItCoversOnBothPaths) {
+    // A portrait picture, shrunk and enlarged: the fitted column band of the
+    // target, whichever way its lines arrive; the caller's copy says the same.
+    for (const auto& size : {std::pair<int, int>{300, 450}, std::pair<int, int>{60, 90}}) {
+        const std::string file = WriteBmp("portrait.bmp", size.first, size.second);
+        for (bool progressive : {false, true}) {
+            Session.Settings.rtresize = progressive;
+            TBitmap target(320, 180);
+            target.EnlargeToFit = true;
+            PictureInfo info;
+            TRect32 reported{1, 2, 3, 4};
+            TPrepareOptions options = SessionPrepare();
+            options.Covered = &reported;
+            LoadPicture(target, file, info, options);
+            SCOPED_TRACE(std::to_string(size.first) + (progressive ? " lines" : " whole"));
+            EXPECT_EQ(info.Covered.Left, 100);
+            EXPECT_EQ(info.Covered.Top, 0);
+            EXPECT_EQ(info.Covered.Width, 120);
+            EXPECT_EQ(info.Covered.Height, 180);
+            EXPECT_TRUE(RectIs(Covered(target), 100, 0, 219, 179));
+            EXPECT_EQ(reported.Left, 100);
+            EXPECT_EQ(reported.Width, 120);
+            EXPECT_EQ(reported.Height, 180);
+        }
+    }
+    // Nothing decoded: nothing covered, also in the caller's copy.
+    TBitmap target(320, 180);
+    PictureInfo info;
+    TRect32 reported{1, 2, 3, 4};
+    TPrepareOptions options = SessionPrepare();
+    options.Covered = &reported;
+    LoadPicture(target, folder.File("missing.bmp"), info, options);
+    EXPECT_EQ(info.Covered.Width, 0);
+    EXPECT_EQ(reported.Width, 0);
+    EXPECT_EQ(reported.Height, 0);
+}
+
 TEST_F(Prepare, LargePictureFitsFullWidthCentredVertically) {
     TBitmap source(4000, 3000);
     FillPattern(source);
@@ -365,8 +402,10 @@ TEST_F(Prepare, ALineFromAThreadWithoutADecodeIsRefusedAndTheRunningDecodeGoesOn
         ASSERT_NE(thread, nullptr);
         TLineCallback slot = nullptr;
         while (!slot && ::WaitForSingleObject(thread, 0) == WAIT_TIMEOUT) {
-            if (LineCallsSinceStart() - before >= 20) slot = LineCallbackSlot();
-            else ::Sleep(0);
+            if (LineCallsSinceStart() - before >= 20)
+                slot = LineCallbackSlot();
+            else
+                ::Sleep(0);
         }
         std::int32_t announced = -5, line = -5;
         std::vector<std::uint8_t> pixels(3000 * 3, 0xFF);

@@ -597,6 +597,60 @@ TEST_F(SceneTest, FullStarFieldWithAPhotograph) {
     EXPECT_GT(AtPixel(PicturePoint(360, 120)).r, 240);  // the sun
 }
 
+// --- A picture in its own shape --------------------------------------------------------
+
+TEST_F(SceneTest, APortraitInItsOwnShapeShowsNoFrameBesideIt) {
+    // The bitmap as the preparation leaves a 2:3 portrait: its columns in the
+    // middle, the rest marked red here so that any of it on screen shows.
+    const int w = scene_.PanelWidth, h = scene_.PanelHeight;
+    const int columns = h * 2 / 3, left = (w - columns) / 2;
+    FillPicture([&](int x, int y) {
+        if (x < left || x >= left + columns) return TRgb{255, 0, 0};
+        return y < h / 2 ? TRgb{255, 255, 255} : TRgb{90, 160, 255};
+    });
+    Launch(9.4455f, 12.58f, 100.0f);
+    scene_.PhotoPanel.Placement =
+        PicturePlacement(true, left, 0, columns, h, w, h, ProjectionAspect(kWidth, kHeight));
+    Frame();
+    SaveScreenshot("own-shape");
+
+    auto redPixels = [this] {
+        int red = 0;
+        for (int y = 0; y < kHeight; ++y)
+            for (int x = 0; x < kWidth; ++x) {
+                const TRgb c = At(x, y);
+                red += c.r > 60 && c.g < c.r / 3 && c.b < c.r / 3;
+            }
+        return red;
+    };
+    EXPECT_EQ(redPixels(), 0);
+    // The lit part has the picture's proportions and sits where the framed
+    // panel's centre is.
+    int x0 = kWidth, x1 = -1, y0 = kHeight, y1 = -1;
+    for (int y = 0; y < kHeight; ++y)
+        for (int x = 0; x < kWidth; ++x)
+            if (At(x, y).Max() > 40) {
+                x0 = std::min(x0, x);
+                x1 = std::max(x1, x);
+                y0 = std::min(y0, y);
+                y1 = std::max(y1, y);
+            }
+    ASSERT_GT(x1, x0);
+    const double shownAspect = static_cast<double>(x1 - x0 + 1) / (y1 - y0 + 1);
+    EXPECT_NEAR(shownAspect, 2.0 / 3.0, 0.02);
+    const TPixel centre = Project(9.4455 - 18.891 / 2, 12.58 - 25.16 / 2, 60.0 - 100.0);
+    EXPECT_NEAR((x0 + x1) / 2.0, centre.x, 2.0);
+    EXPECT_NEAR((y0 + y1) / 2.0, centre.y, 2.0);
+    // Its top half is the picture's top: upright.
+    EXPECT_GT(At(static_cast<int>(centre.x), y1 - 5).g, 240);
+    EXPECT_LT(At(static_cast<int>(centre.x), y0 + 5).r, 120);
+
+    // Framed, the same bitmap shows its frame.
+    scene_.PhotoPanel.Placement = FramedPlacement(w, h);
+    Frame();
+    EXPECT_GT(redPixels(), 10000);
+}
+
 // --- Very large pictures ------------------------------------------------------
 
 TEST_F(SceneTest, PictureForAHugeWindowFitsTheTextureTable) {
