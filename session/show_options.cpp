@@ -1,7 +1,6 @@
 #include "session/show_options.h"
 
 #include "base/text.h"
-#include "session/settings.h"
 
 namespace {
 
@@ -21,8 +20,10 @@ std::int32_t DecodeChoice(const std::optional<std::string>& text, std::int32_t c
 
 TShowOptions DecodeShowOptions(const TSettingReader& read) {
     TShowOptions o;
-    // Non-zero is on, as with "MouseMove".
-    o.KeysSteer = DecodeSettingInt(read(kKeysValue), 0) != 0;
+    // A positive number is on, as with "MouseMove" (whose reading clamps
+    // negative numbers to 0).
+    const std::optional<std::string> keys = read(kKeysValue);
+    o.KeysSteer = keys && ParseInt32(*keys).value_or(0) > 0;
     o.Caption = static_cast<TCaption>(DecodeChoice(read(kCaptionValue), 4, static_cast<std::int32_t>(o.Caption)));
     o.Shape = static_cast<TPanelShape>(DecodeChoice(read(kShapeValue), 2, static_cast<std::int32_t>(o.Shape)));
     o.Speed = static_cast<TFlightSpeed>(DecodeChoice(read(kSpeedValue), 3, static_cast<std::int32_t>(o.Speed)));
