@@ -14,6 +14,7 @@
 #include "base/run_state.h"
 #include "base/handles_win32.h"
 #include "base/registry_win32.h"
+#include "catalogue/hidden_list_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
@@ -63,6 +64,7 @@ protected:
         folder = std::string(temp) + "qv_show_test";
         ::CreateDirectoryA(folder.c_str(), nullptr);
         Session.PicList.Clear();
+        Session.Hidden.Clear();
         Session.Sequence = TShowSequence();
         order = TSequenceOptions();
         order.Order = kOrderForward;
@@ -75,6 +77,7 @@ protected:
         for (const std::string& f : files) ::DeleteFileA(f.c_str());
         ::RemoveDirectoryA(folder.c_str());
         Session.PicList.Clear();
+        Session.Hidden.Clear();
         Session.MessageFont.Free();
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     }
@@ -172,6 +175,63 @@ TEST_F(ShowSequencing, MissingFilesAreSkippedUntilTheLimit) {
     prepared.clear();
     LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);
     EXPECT_EQ(prepared.size(), 5u);
+}
+
+TEST_F(ShowSequencing, HiddenPicturesArePassedOverAndHidingAllSaysNoPictures) {
+    Catalogue({"a.jpg", "b.jpg", "c.jpg"});
+    Session.Hidden.Add(Path("B.JPG"));  // compared as the catalogue compares
+    TShowPictures show = SessionShow();
+    show.Hidden = &Session.Hidden;
+    TBitmap bitmap(320, 64);
+    for (int i = 0; i < 4; ++i) LoadNextPicture(bitmap, show, order, SessionPrepare(), Session.MessageFont);
+    EXPECT_EQ(prepared, (std::vector<std::string>{Path("a.jpg"), Path("c.jpg"), Path("a.jpg"), Path("c.jpg")}));
+    // The steering keys' way to a picture refuses a hidden one.
+    prepared.clear();
+    EXPECT_FALSE(LoadPictureAt(bitmap, show, 1, SessionPrepare()));
+    EXPECT_TRUE(LoadPictureAt(bitmap, show, 2, SessionPrepare()));
+    EXPECT_EQ(prepared, std::vector<std::string>{Path("c.jpg")});
+
+    // The rest unreadable: Present + 2 = 4 attempts, then "Can't read pictures".
+    TBitmap unreadable(320, 64);
+    DrawMessage(unreadable, kUnreadableMessage, Session.MessageFont);
+    for (const std::string& f : files) ::DeleteFileA(f.c_str());
+    prepared.clear();
+    EXPECT_EQ(LoadNextPicture(bitmap, show, order, SessionPrepare(), Session.MessageFont), -1);
+    EXPECT_EQ(prepared.size(), 4u);
+    EXPECT_EQ(std::vector<std::uint8_t>(bitmap.Bits, bitmap.Bits + 320 * 64 * 4),
+              std::vector<std::uint8_t>(unreadable.Bits, unreadable.Bits + 320 * 64 * 4));
+
+    // Everything hidden, in every order: nothing prepared, "No pictures selected".
+    TBitmap none(320, 64);
+    DrawMessage(none, kNoPicturesMessage, Session.MessageFont);
+    Session.Hidden.Add(Path("a.jpg"));
+    Session.Hidden.Add(Path("c.jpg"));
+    for (std::int32_t o : {kOrderForward, kOrderRandom, kOrderBackward}) {
+        order.Order = o;
+        prepared.clear();
+        EXPECT_EQ(LoadNextPicture(bitmap, show, order, SessionPrepare(), Session.MessageFont), -1) << o;
+        EXPECT_TRUE(prepared.empty()) << o;
+        EXPECT_EQ(std::vector<std::uint8_t>(bitmap.Bits, bitmap.Bits + 320 * 64 * 4),
+                  std::vector<std::uint8_t>(none.Bits, none.Bits + 320 * 64 * 4))
+            << o;
+    }
+}
+
+TEST_F(ShowSequencing, HidingDuringAShowKeepsTheFileAndAddsToIt) {
+    Catalogue({"a.jpg", "b.jpg"});
+    Session.Settings.CatalogueFile = folder + "\\piclist.dat";
+    const std::string file = Session.HiddenFile();
+    files.push_back(file);
+    // The file holds a picture the dialog has unhidden in memory, unsaved.
+    THiddenList saved;
+    saved.Add(Path("a.jpg"));
+    SaveHiddenList(saved, file);
+    Session.HidePicture(Path("b.jpg"));
+    EXPECT_TRUE(Session.Hidden.Contains(Path("b.jpg")));
+    EXPECT_FALSE(Session.Hidden.Contains(Path("a.jpg")));
+    const THiddenList reread = LoadHiddenList(file);
+    EXPECT_EQ(reread.Paths(), (std::vector<std::string>{Path("a.jpg"), Path("b.jpg")}));
+    Session.Settings.CatalogueFile.clear();
 }
 
 // Rows of the bitmap holding red text pixels, and the columns they span.
