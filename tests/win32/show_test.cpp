@@ -448,6 +448,60 @@ TEST_F(ShowSequencing, FullScreenTeardownRestoresAndRecords) {
     EXPECT_TRUE(ReadRegString(key.Get(), "Prev"));
 }
 
+// Steering keys sent to a running full-screen show, one after each launch,
+// as the user would press them while the picture is on screen.
+struct TSteerScript {
+    std::vector<WPARAM> keys;          // sent after launches 1, 2, ...
+    std::vector<std::string> launched; // the picture of each launch
+    std::vector<DWORD> delays;         // ms from each key to the next launch
+    DWORD keyTick = 0;
+};
+TSteerScript steerScript;
+
+void SteerOnLaunch(const TFrameEvent& e) {
+    if (e.What != TFrameEvent::Kind::Launched) return;
+    TSteerScript& s = steerScript;
+    // The loader waits with the picture it has just prepared: that is the one launched.
+    s.launched.push_back(prepared.empty() ? std::string() : prepared.back());
+    if (s.keyTick != 0) s.delays.push_back(::GetTickCount() - s.keyTick);
+    if (s.launched.size() > s.keys.size()) {
+        RunState.StopRequested = 1;
+        return;
+    }
+    s.keyTick = ::GetTickCount();
+    ::PostMessageA(::FindWindowA(kSaverClass, nullptr), WM_KEYDOWN, s.keys[s.launched.size() - 1], 1);
+}
+
+TEST_F(ShowSequencing, KeysBringTheNextAndPreviousPictureAndHideOne) {
+    Catalogue({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
+    Session.Settings.ResumeLast = true;
+    Session.Settings.Show.KeysSteer = true;
+    Session.Settings.CatalogueFile = folder + "\\piclist.dat";
+    const std::string hiddenFile = Session.HiddenFile();
+    files.push_back(hiddenFile);
+    steerScript = TSteerScript();
+    steerScript.keys = {VK_RIGHT, VK_RIGHT, VK_LEFT, VK_LEFT, 'H', VK_RIGHT};
+    RenderHooks().ObserveFrame = SteerOnLaunch;
+    RunState.LaunchedFromDialog = true;
+    TSaverRuns(Session).Run(nullptr);
+    RunState.LaunchedFromDialog = false;
+    RenderHooks().ObserveFrame = nullptr;
+    RunState.Flags = 0;
+    Session.Settings.Show.KeysSteer = false;
+    Session.Settings.CatalogueFile.clear();
+
+    // a, on to b and c, back to b and a; H hides a, and the show goes on
+    // with what followed it, b, then on to c.
+    EXPECT_EQ(steerScript.launched,
+              (std::vector<std::string>{Path("a.jpg"), Path("b.jpg"), Path("c.jpg"), Path("b.jpg"), Path("a.jpg"),
+                                        Path("b.jpg"), Path("c.jpg")}));
+    for (DWORD d : steerScript.delays) EXPECT_LT(d, 1000u);
+    EXPECT_TRUE(Session.Hidden.Contains(Path("a.jpg")));
+    EXPECT_TRUE(LoadHiddenList(hiddenFile).Contains(Path("a.jpg")));
+    // The resume position is the picture on screen at the end.
+    EXPECT_EQ(Prev(), "2?" + Path("c.jpg"));
+}
+
 // A preparation that lasts until the run stops: the user dismisses the
 // saver while the first picture is still being prepared.
 bool PrepareUntilStopped(TBitmap& bitmap, const std::string& path) {
