@@ -90,8 +90,9 @@ TSequenceResult ChooseNextPicture(TShowSequence& seq, const TSequenceOptions& op
                                   const TRandomUnit& random,
                                   const std::function<std::int32_t()>& resumePosition,
                                   const std::function<bool(std::int32_t)>& prepare,
-                                  const std::function<bool()>& stopped) {
+                                  const std::function<bool()>& stopped, const TPassedOver* passedOver) {
     if (n <= 0) return TSequenceResult::NoPictures;
+    if (passedOver && passedOver->Present <= 0) return TSequenceResult::NoPictures;
     const auto halted = [&stopped] { return stopped && stopped(); };
 
     seq.Owner.Check("The show sequence");
@@ -104,7 +105,12 @@ TSequenceResult ChooseNextPicture(TShowSequence& seq, const TSequenceOptions& op
         seq.CurrentIndex = start;
     }
 
-    for (std::int32_t attempts = 0;; ++attempts) {
+    // Pictures passed over cost a step each, not an attempt. Forward and
+    // backward order meet every index within n steps, random order within
+    // 2n: a longer run of them means none is present after all.
+    const std::int32_t limit = passedOver ? passedOver->Present : n;
+    std::int64_t passedInRow = 0;
+    for (std::int32_t attempts = 0;;) {
         if (halted()) return TSequenceResult::Stopped;
         seq.Owner.Check("The show sequence");
         switch (options.Order) {
@@ -118,11 +124,17 @@ TSequenceResult ChooseNextPicture(TShowSequence& seq, const TSequenceOptions& op
             seq.CurrentIndex = NextForward(seq.CurrentIndex, n);
             break;
         }
+        if (passedOver && passedOver->Contains(seq.CurrentIndex)) {
+            if (++passedInRow > 2 * static_cast<std::int64_t>(n)) return TSequenceResult::NoPictures;
+            continue;
+        }
+        passedInRow = 0;
         if (prepare(seq.CurrentIndex)) return TSequenceResult::Prepared;
         // The picture failed only because the show stopped: it is not
         // passed over.
         if (halted()) return TSequenceResult::Stopped;
-        if (attempts > n) return TSequenceResult::Unreadable;
+        if (attempts > limit) return TSequenceResult::Unreadable;
+        ++attempts;
     }
 }
 

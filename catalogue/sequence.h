@@ -68,6 +68,12 @@ enum class TSequenceResult {
     Stopped,     // the show stopped meanwhile; nothing is prepared
 };
 
+// Pictures a show passes over as if the catalogue did not hold them.
+struct TPassedOver {
+    std::int32_t Present = 0;                   // pictures of the catalogue not passed over
+    std::function<bool(std::int32_t)> Contains;  // true for a global index passed over
+};
+
 // Chooses the next picture and has it prepared. `resumePosition` is asked
 // only at the start of a show with ResumeLast on; `prepare` is given a
 // global index and says whether that picture could be prepared. `stopped`
@@ -75,11 +81,16 @@ enum class TSequenceResult {
 // preparation: once it says true, the sequence is not touched again (the
 // run may have taken it back), and a stop during a preparation leaves
 // CurrentIndex on the picture it cut short.
+// With `passedOver`, the order steps over the pictures it names without
+// preparing them: they count neither as shown nor as unreadable. No picture
+// present gives NoPictures; Unreadable comes after Present + 2 failed
+// preparations in a row.
 TSequenceResult ChooseNextPicture(TShowSequence& seq, const TSequenceOptions& options, std::int32_t n,
                                   const TRandomUnit& random,
                                   const std::function<std::int32_t()>& resumePosition,
                                   const std::function<bool(std::int32_t)>& prepare,
-                                  const std::function<bool()>& stopped = nullptr);
+                                  const std::function<bool()>& stopped = nullptr,
+                                  const TPassedOver* passedOver = nullptr);
 
 // The global index a "Prev" value names, or -1. `prev` is nullopt when the
 // value is missing or not text. `pictureAt` gives the path of a global

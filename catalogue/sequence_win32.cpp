@@ -4,6 +4,7 @@
 
 #include "base/random.h"
 #include "base/registry_win32.h"
+#include "catalogue/hidden_list.h"
 #include "catalogue/piclist.h"
 
 namespace {
@@ -42,10 +43,24 @@ TSequenceResult ChooseShowPicture(const TShowPictures& show, const TSequenceOpti
     // After a stop the run may have left this thread behind and taken the
     // sequence back: the choice ends without touching it or the catalogue.
     const TPicList& list = show.Catalogue;
+    std::optional<TPassedOver> hidden;
+    if (show.Hidden && !show.Hidden->Empty()) {
+        hidden.emplace();
+        TPictureCursor cursor(list);
+        const std::int32_t n = list.TotalCount();
+        for (std::int32_t i = 0; i < n; ++i)
+            if (!show.Hidden->Contains(cursor.At(i))) ++hidden->Present;
+        hidden->Contains = [&show, &list](std::int32_t index) { return show.Hidden->Contains(list.PictureAt(index)); };
+    }
     return ChooseNextPicture(
         show.Sequence, options, list.TotalCount(), [&show] { return show.Random.Unit(); },
         [&] { return ReadResumePosition(list, stopped); },
-        [&](std::int32_t index) { return prepare(list.PictureAt(index)); }, stopped);
+        [&](std::int32_t index) { return prepare(list.PictureAt(index)); }, stopped, hidden ? &*hidden : nullptr);
+}
+
+bool ShowablePicture(const TShowPictures& show, std::int32_t index) {
+    if (index < 0 || index >= show.Catalogue.TotalCount()) return false;
+    return !show.Hidden || !show.Hidden->Contains(show.Catalogue.PictureAt(index));
 }
 
 std::int32_t ReadResumePosition(const TPicList& catalogue, const std::function<bool()>& stopped) {

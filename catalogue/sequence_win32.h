@@ -5,6 +5,7 @@
 
 #include "catalogue/sequence.h"
 
+class THiddenList;
 class TPicList;
 class TRandom;
 
@@ -18,6 +19,9 @@ struct TShowPictures {
     const TPicList& Catalogue;
     TShowSequence& Sequence;
     TRandom& Random;
+    // The pictures the user has hidden; null or empty: none. Read, like the
+    // catalogue, under the catalogue's claim.
+    const THiddenList* Hidden = nullptr;
 };
 
 // Chooses the next picture by `options`' order and hands its path to
@@ -26,7 +30,8 @@ struct TShowPictures {
 // is given as "". `stopped` is asked during the search for the resume
 // position and around each picture: once it says true, the choice ends as
 // Stopped and neither the sequence nor the catalogue is read again (the
-// dialog may be editing it by then). Runs on the picture-loading thread.
+// dialog may be editing it by then). Hidden pictures are passed over as if
+// the catalogue did not hold them. Runs on the picture-loading thread.
 TSequenceResult ChooseShowPicture(const TShowPictures& show, const TSequenceOptions& options,
                                   const std::function<bool(const std::string& path)>& prepare,
                                   const std::function<bool()>& stopped);
@@ -37,3 +42,6 @@ std::int32_t ReadResumePosition(const TPicList& catalogue, const std::function<b
 // Writes "Prev" for `index` (empty with `resumeLast` off or an index
 // outside the catalogue). A failed write is ignored.
 void SaveResumePosition(const TPicList& catalogue, std::int32_t index, bool resumeLast);
+
+// True when `index` names a picture of the show that is not hidden.
+bool ShowablePicture(const TShowPictures& show, std::int32_t index);

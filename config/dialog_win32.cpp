@@ -12,6 +12,7 @@
 #include "base/run_state.h"
 #include "base/system_win32.h"
 #include "base/ui_win32.h"
+#include "catalogue/hidden_list_win32.h"
 #include "catalogue/piclist.h"
 #include "config/hooks_win32.h"
 #include "config/dialog_rules.h"
@@ -157,6 +158,7 @@ void TConfigDialog::DispatchCommand(int id) {
     case kIdAutoRefresh:
     case kIdAddPhoto:
     case kIdRefreshFolder:
+    case kIdHide:
         if (!previewRunning_ && CatalogueFreeForEdits()) photos_.Command(id);
         break;
     case kIdOk:
@@ -209,7 +211,7 @@ LRESULT TConfigDialog::HandleMessage(HWND wnd, UINT msg, WPARAM wp, LPARAM lp) {
     }
     case WM_COMMAND: {
         const int id = LOWORD(wp);
-        if (id >= kIdAddFolder && id <= kIdOptions) DispatchCommand(id);
+        if ((id >= kIdAddFolder && id <= kIdOptions) || id == kIdHide) DispatchCommand(id);
         break;
     }
     case WM_HSCROLL:
@@ -456,6 +458,8 @@ bool TConfigDialog::SaveWithRetry() {
         std::string problem;
         try {
             SaveSettings(session_.Settings, session_.PicList);
+            const std::string hidden = session_.HiddenFile();
+            if (!hidden.empty()) SaveHiddenList(session_.Hidden, hidden);
             return true;
         } catch (const std::exception& e) {
             problem = e.what();

@@ -106,12 +106,25 @@ private:
     std::unordered_map<std::wstring, std::wstring> longNames_;  // upper-case short name -> long name
 };
 
+// What a picture item says of a picture the show passes over, after its name.
+const char kHiddenMark[] = " (hidden)";
+
+// A picture item's text: the file-name part of `path` under its long name
+// (wide), marked when the picture is hidden.
+std::wstring PictureText(std::string_view path, bool hidden, TShownNames& names) {
+    std::wstring shown = names.NameOf(path);
+    if (shown.empty()) shown = WidePathOf(FileNamePart(path, AnsiLeadByte));
+    if (hidden) shown += WidePathOf(kHiddenMark);
+    return shown;
+}
+
 // A picture item: the file-name part of `path`, under its long name.
 HTREEITEM InsertPicture(HWND tree, HTREEITEM parent, HTREEITEM after, std::string_view path,
-                        std::uint32_t data, TShownNames& names) {
+                        std::uint32_t data, TShownNames& names, const THiddenList& hidden) {
+    const bool isHidden = !hidden.Empty() && hidden.Contains(path);
     const std::wstring shown = names.NameOf(path);
-    return shown.empty() ? Insert(tree, parent, after, FileNamePart(path, AnsiLeadByte), data)
-                         : InsertWide(tree, parent, after, shown, data);
+    if (shown.empty() && !isHidden) return Insert(tree, parent, after, FileNamePart(path, AnsiLeadByte), data);
+    return InsertWide(tree, parent, after, PictureText(path, isHidden, names), data);
 }
 
 // What a folder node says of a folder that cannot be reached, after its path.
@@ -328,6 +341,8 @@ void TPhotosPage::Create(const TCreateArgs& args) {
     removeButton_ = CreatePushButton({leftBox_, kIdRemove, "Remove", {110, 276, 90, 20}, nullptr, busy_});
     addPhotoButton_ =
         CreatePushButton({leftBox_, kIdAddPhoto, "Add photo", {10, 306, 90, 20}, nullptr, busy_});
+    hideButton_ = CreatePushButton({leftBox_, kIdHide, "Hide", {110, 306, 90, 20}, nullptr, busy_});
+    ::EnableWindow(hideButton_, FALSE);
     TPicturePane::TCreateArgs pane;
     pane.Parent = page;
     pane.Id = kIdPicturePane;
@@ -358,6 +373,7 @@ void TPhotosPage::AddToolTips(HWND tooltip) {
     AddToolTip(tooltip, addFolderButton_, "Add a folder to the list");
     AddToolTip(tooltip, addPhotoButton_, "Add a photo to the list");
     AddToolTip(tooltip, removeButton_, "Remove the selected folder or image from the list");
+    AddToolTip(tooltip, hideButton_, "Leave the selected image out of the show, or show it again");
     AddToolTip(tooltip, refreshButton_, "Refresh the folder selected in the list");
     AddToolTip(tooltip, autoCheck_,
                "Refresh the folder selected in the list automatically at the program start");
@@ -378,7 +394,7 @@ void TPhotosPage::InsertPictures(HTREEITEM node, int entry, int slot) {
     const int n = std::min(pictures.Count(), kMaxTreeChildren);
     TShownNames names;
     for (int j = 0; j < n && !fillStop_; ++j)
-        InsertPicture(tree_, node, TVI_LAST, pictures.Item(j), ItemData(slot, j + 1), names);
+        InsertPicture(tree_, node, TVI_LAST, pictures.Item(j), ItemData(slot, j + 1), names, session_->Hidden);
 }
 
 bool TPhotosPage::Decode(HTREEITEM item, TDecoded& d) const {
@@ -423,6 +439,7 @@ void TPhotosPage::SwitchMode(bool folder) {
 }
 
 void TPhotosPage::ShowPropertiesOf(HTREEITEM item) {
+    SyncHideButton(item);
     if (!item) {
         SwitchMode(session_->PicList.Count() > 1);
         return;
@@ -472,7 +489,7 @@ void TPhotosPage::FillBatch(const TFillBatch& b) {
         HTREEITEM parent = b.Parent ? b.Parent : TVI_ROOT;
         TShownNames names;
         for (int j = b.First; j < last; ++j)
-            InsertPicture(tree_, parent, TVI_LAST, pictures.Item(j), ItemData(slot, j + 1), names);
+            InsertPicture(tree_, parent, TVI_LAST, pictures.Item(j), ItemData(slot, j + 1), names, session_->Hidden);
     }
     ::SendMessageA(tree_, WM_SETREDRAW, TRUE, 0);
     ::InvalidateRect(tree_, nullptr, FALSE);
@@ -671,7 +688,7 @@ void TPhotosPage::AddPhoto() {
                 break;
             }
             root.Add(path);
-            last = InsertPicture(tree_, TVI_ROOT, TVI_LAST, path, ItemData(0, root.Count()), names);
+            last = InsertPicture(tree_, TVI_ROOT, TVI_LAST, path, ItemData(0, root.Count()), names, session_->Hidden);
         }
         ::SendMessageA(tree_, WM_SETREDRAW, TRUE, 0);
         ::InvalidateRect(tree_, nullptr, FALSE);
@@ -718,6 +735,39 @@ void TPhotosPage::Remove() {
     ShowPropertiesOf(Selection(tree_));
 }
 
+// The selected picture's path, when a picture is selected.
+std::optional<std::string> TPhotosPage::SelectedPicture(TDecoded& d) const {
+    if (!Decode(Selection(tree_), d) || d.Position == 0) return std::nullopt;
+    if (d.Entry < 0 || d.Entry >= session_->PicList.Count()) return std::nullopt;
+    const TPictureList& pictures = session_->PicList.GetItem(d.Entry).Pictures;
+    if (d.Position - 1 >= pictures.Count()) return std::nullopt;
+    return std::string(pictures.Item(d.Position - 1));
+}
+
+void TPhotosPage::SyncHideButton(HTREEITEM item) {
+    TDecoded d;
+    const std::optional<std::string> path = item == Selection(tree_) ? SelectedPicture(d) : std::nullopt;
+    ::EnableWindow(hideButton_, path ? TRUE : FALSE);
+    SetText(hideButton_, path && session_->Hidden.Contains(*path) ? "Unhide" : "Hide");
+}
+
+void TPhotosPage::ToggleHidden() {
+    WaitForTreeFill();
+    TDecoded d;
+    const std::optional<std::string> path = SelectedPicture(d);
+    if (!path) return;
+    THiddenList& hidden = session_->Hidden;
+    if (!hidden.Remove(*path)) hidden.Add(*path);
+    TShownNames names;
+    std::wstring text = PictureText(*path, hidden.Contains(*path), names);
+    TVITEMW it = {};
+    it.mask = TVIF_TEXT;
+    it.hItem = d.Item;
+    it.pszText = &text[0];
+    ::SendMessageW(tree_, TVM_SETITEMW, 0, reinterpret_cast<LPARAM>(&it));
+    SyncHideButton(d.Item);
+}
+
 void TPhotosPage::FlagClicked(int id) {
     HWND check = id == kIdIncludeSubdirs ? includeCheck_ : autoCheck_;
     const bool on = ::SendMessageA(check, BM_GETCHECK, 0, 0) == BST_CHECKED;
@@ -748,6 +798,9 @@ void TPhotosPage::Command(int id) {
         break;
     case kIdAddPhoto:
         AddPhoto();
+        break;
+    case kIdHide:
+        ToggleHidden();
         break;
     case kIdRefreshFolder:
         WaitForTreeFill();

@@ -4,6 +4,7 @@
 #include <commctrl.h>
 
 #include <atomic>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -90,6 +91,11 @@ private:
     void AddFolder();
     void AddPhoto();
     void Remove();
+    // Hides the selected picture from the show, or shows it again.
+    void ToggleHidden();
+    // The Hide button's text and state for the selection.
+    void SyncHideButton(HTREEITEM item);
+    std::optional<std::string> SelectedPicture(TDecoded& d) const;
     void FlagClicked(int id);
     // The folder browser as the product runs it: start folder from
     // "DialogPath", the choice written back to it. The folder comes back as
@@ -118,6 +124,7 @@ private:
     HWND addFolderButton_ = nullptr;
     HWND removeButton_ = nullptr;
     HWND addPhotoButton_ = nullptr;
+    HWND hideButton_ = nullptr;
     TPicturePane pane_;
 
     bool folderMode_ = false;  // the properties box shows a folder (else a picture)

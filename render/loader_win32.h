@@ -23,3 +23,11 @@
 // The messages are written in `messages`.
 std::int32_t LoadNextPicture(TBitmap& bitmap, const TShowPictures& show, const TSequenceOptions& order,
                              const TPrepareOptions& prepare, TMessageFont& messages, bool keepGoing = false);
+
+// Prepares the picture at global `index` of `show` into `bitmap`, leaving the
+// show's order as it is: the steering keys' way back to a picture. False
+// when the index names no picture or a hidden one, when the picture cannot
+// be read (an error counts so with `keepGoing`, else it travels), and when
+// the loader was cancelled meanwhile.
+bool LoadPictureAt(TBitmap& bitmap, const TShowPictures& show, std::int32_t index, const TPrepareOptions& prepare,
+                   bool keepGoing = false);

@@ -56,6 +56,8 @@ struct TRun {
     std::int32_t CaptionHeight = 0;    // caption character height in Picture's pixels
     bool IntendedColours = false;      // pictures that carry a colour profile are converted for the monitor
     std::vector<std::uint8_t> MonitorProfile;  // the saver window's monitor's profile; empty: sRGB
+    bool KeysSteer = false;  // the arrow keys and H steer the show instead of ending it
+    bool MouseEnds = true;   // mouse moves count towards the end of a full-screen show
 
     TScene Scene;  // what the frames draw [R; sizes and picture fixed by M before R starts]
     std::unique_ptr<TGLControl> Control;  // the render thread's GL control; null outside it [R]
@@ -73,6 +75,10 @@ struct TRun {
         -1};                         // last measured rate; -1 before the first [R writes, M reads]
     std::atomic<DWORD> StopTick{0};  // GetTickCount when the render loop saw the stop [R, then M]
     std::atomic<std::int32_t> ShownIndex{-1};  // the catalogue picture launched last; -1 before the first [R, then M]
+    // Steering keys not yet taken by the render loop [M adds, R takes]:
+    // pictures on (positive) or back (negative), and hide requests.
+    std::atomic<std::int32_t> SteerSteps{0};
+    std::atomic<std::int32_t> HideRequests{0};
 
     // The input rules and the windows [M, claimed by SetUpRun].
     TThreadOwner Main;

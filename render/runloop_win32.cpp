@@ -34,6 +34,7 @@
 #include "render/scene_math.h"
 #include "render/scene_state.h"
 #include "render/scene_win32.h"
+#include "render/show_history.h"
 #include "render/textures_win32.h"
 
 // The loader of one run. A stop raises its cancel flag, which the decode in
@@ -48,6 +49,9 @@ struct TLoaderJob {
     std::atomic<bool> requested{false};   // the render loop asked for a picture not yet taken [R, L]
     std::atomic<bool> ready{false};       // the loader has a picture ready [R, L]
     std::atomic<std::int32_t> readyIndex{-1};  // the global index of that picture; -1 for a message [L, R]
+    std::atomic<bool> readyByOrder{true};      // the show's order chose it (not the steering keys) [L, R]
+    std::atomic<std::int32_t> wanted{-1};      // the picture asked for; -1: the order's next [R, then L]
+    std::atomic<std::int32_t> hide{-1};        // a picture to hide before the next one [R, then L]
     TBitmap* target = nullptr;            // the run's picture bitmap, which it prepares pictures into
     // The session's catalogue, sequence, random generator and plug-ins;
     // borrowed. The runs end every loader before the session ends.
@@ -279,24 +283,103 @@ void CheckOnceASecond(TRun& run) {
         RunState.StopRequested = 1;
 }
 
-// Hand-over: releases the loader once the panel has passed the eye, and
-// launches its picture once it is ready, recording which catalogue picture
-// the show now shows. True when a picture was launched.
-bool HandOverPicture(TRun& run, TScene& scene, TLoaderJob& loader) {
-    if (scene.PhotoPanel.Distance < 0.0f && !loader.requested) {
-        loader.ready = false;
-        loader.requested = true;
+// The steering keys on the render thread: where the show is in its history,
+// what the loader has been asked for, and the panels hurried along.
+struct TSteering {
+    TShowHistory History;
+    TPictureRequest Asked;    // what the loader prepares or has ready
+    TPictureRequest Pending;  // a request still to hand to the loader
+    bool HasPending = false;
+    bool RushOut = false;        // the panel on screen is hurried past the eye
+    bool RushIn = false;         // the next panel is hurried out of the fog
+    bool RushingIn = false;      // the panel on screen is being hurried out of the fog
+    std::int32_t OnScreen = -1;  // the picture on the panel; -1 for a message or none
+};
+
+// A steered panel moves this many times its own speed on top of it: out of
+// the fog to kRushInEnd within about half a second.
+constexpr float kRushFactor = 6.0f;
+constexpr float kRushInEnd = 125.0f;
+
+bool SameRequest(const TPictureRequest& a, const TPictureRequest& b) {
+    return a.Index == b.Index && (a.ByOrder() || a.Position == b.Position);
+}
+
+// Takes the keys pressed since the last frame: a hide, then steps on or back.
+void TakeSteeringKeys(TRun& run, TScene& scene, TLoaderJob& loader, TSteering& steer) {
+    const std::int32_t hides = run.HideRequests.exchange(0);
+    const std::int32_t steps = run.SteerSteps.exchange(0);
+    bool force = false;
+    TPictureRequest wanted;
+    if (hides > 0 && steer.OnScreen >= 0 && scene.PhotoPanel.Distance >= 0.0f) {
+        loader.hide = steer.OnScreen;
+        steer.History.Forget(steer.OnScreen);
+        steer.OnScreen = -1;
+        wanted = steer.History.Forward();
+        force = true;  // the picture in the making may be the hidden one
+    } else if (steps > 0) {
+        wanted = steer.History.Forward(steps);
+    } else if (steps < 0) {
+        wanted = steer.History.Back(-steps);
+        if (wanted.ByOrder()) return;  // nothing kept before the picture on screen
+    } else {
+        return;
     }
-    if (!loader.requested || !loader.ready) return false;
+    steer.RushOut = steer.RushIn = true;
+    if (!force && loader.requested && !steer.HasPending && SameRequest(wanted, steer.Asked)) return;
+    steer.Pending = wanted;
+    steer.HasPending = true;
+}
+
+void Ask(TLoaderJob& loader, TSteering& steer) {
+    loader.wanted = steer.Pending.Index;
+    steer.Asked = steer.Pending;
+    steer.HasPending = false;
+    loader.ready = false;
+    loader.requested = true;  // releases the loader
+}
+
+// Hand-over: releases the loader once the panel has passed the eye, or at
+// once for a steering key, and launches its picture once it is ready,
+// recording which catalogue picture the show now shows. True when a picture
+// was launched.
+bool HandOverPicture(TRun& run, TScene& scene, TLoaderJob& loader, TSteering& steer) {
+    TakeSteeringKeys(run, scene, loader, steer);
+    TPhotoPanel& panel = scene.PhotoPanel;
+    if (panel.Distance < 0.0f && !loader.requested && !steer.HasPending) {
+        steer.Pending = steer.History.Forward();
+        steer.HasPending = true;
+        steer.RushOut = false;
+    }
+    if (steer.HasPending) {
+        // The bitmap is free once the panel's upload has read it; a picture
+        // ready but not wanted any more has not been uploaded.
+        if (!loader.requested && !scene.UploadPending) {
+            Ask(loader, steer);
+        } else if (loader.requested && loader.ready) {
+            if (loader.readyByOrder) steer.History.Upcoming(loader.readyIndex);
+            Ask(loader, steer);
+        }
+    }
+    if (steer.RushOut && panel.Distance >= 0.0f) panel.Distance -= scene.FrameStep * kRushFactor;
+    if (steer.RushingIn) {
+        panel.Distance -= scene.FrameStep * kRushFactor;
+        if (panel.Distance <= kRushInEnd) steer.RushingIn = false;
+    }
+    if (!loader.requested || !loader.ready || steer.HasPending) return false;
     loader.requested = false;
     const std::int32_t index = loader.readyIndex;
+    steer.History.Launched(steer.Asked, loader.readyByOrder, index);
+    steer.OnScreen = index;
     if (index >= 0) run.ShownIndex = index;
-    LaunchPanel(scene.PhotoPanel, run.Session->Random);
+    steer.RushingIn = steer.RushIn;
+    steer.RushIn = steer.RushOut = false;
+    LaunchPanel(panel, run.Session->Random);
     // A message fills the bitmap: it is shown framed whatever the shape.
     const TRect32 covered = index >= 0 ? loader.covered : TRect32();
-    scene.PhotoPanel.Placement = PicturePlacement(
-        run.Show.Shape == TPanelShape::OwnShape, covered.Left, covered.Top, covered.Width, covered.Height,
-        scene.PanelWidth, scene.PanelHeight, ProjectionAspect(run.Width, run.Height));
+    panel.Placement = PicturePlacement(run.Show.Shape == TPanelShape::OwnShape, covered.Left, covered.Top,
+                                       covered.Width, covered.Height, scene.PanelWidth, scene.PanelHeight,
+                                       ProjectionAspect(run.Width, run.Height));
     scene.UploadPending = true;
     return true;
 }
@@ -307,6 +390,7 @@ void RenderLoop(TRun& run) {
     TLoaderJob& loader = StartLoader(run);
     TFramePacer pacer;
     TFrameClock clock;
+    TSteering steering;
     bool firstFrameMarked = false, firstPictureMarked = false;
     const auto observe = RenderHooks().ObserveFrame;
     scene.StarPhase = 200.0f;
@@ -340,7 +424,7 @@ void RenderLoop(TRun& run) {
             }
             ++clock.Frames;
 
-            if (HandOverPicture(run, scene, loader)) {
+            if (HandOverPicture(run, scene, loader, steering)) {
                 if (!firstPictureMarked) {
                     firstPictureMarked = true;
                     MarkTimeline("first-picture");
@@ -370,8 +454,18 @@ void RenderLoop(TRun& run) {
 std::int32_t PrepareNext(TLoaderJob& job, const TShowPictures& show, const TPrepareOptions& prepare,
                          TSession& session, bool keepGoing) {
     job.covered = TRect32();
-    const std::int32_t index =
-        LoadNextPicture(*job.target, show, job.order, prepare, session.MessageFont, keepGoing);
+    // A hide first, then the picture the steering keys want, else (or when
+    // that one cannot be shown) the order's next.
+    const std::int32_t hide = job.hide.exchange(-1);
+    if (hide >= 0 && hide < session.PicList.TotalCount()) session.HidePicture(session.PicList.PictureAt(hide));
+    std::int32_t index = -1;
+    const std::int32_t wanted = job.wanted;
+    if (wanted >= 0 && LoadPictureAt(*job.target, show, wanted, prepare, keepGoing)) {
+        job.readyByOrder = false;
+        index = wanted;
+    } else {
+        index = LoadNextPicture(*job.target, show, job.order, prepare, session.MessageFont, keepGoing);
+    }
     if (index >= 0 && job.caption != TCaption::None && !job.cancel) {
         DrawCaption(*job.target, PictureCaption(job.caption, session.PicList.PictureAt(index)), job.covered,
                     job.captionHeight);
@@ -392,11 +486,12 @@ DWORD WINAPI LoaderThreadMain(void* param) {
     // outside any one picture, ends this loader alone, and the show goes on
     // with what it has until the user ends it.
     const bool keepDialog = RunState.LaunchedFromDialog;
-    const TShowPictures show{session.PicList, session.Sequence, session.Random};
+    const TShowPictures show{session.PicList, session.Sequence, session.Random, &session.Hidden};
     const TPrepareOptions prepare{
         &session.Plugins, job->fit, {job->intendedColours, job->colours.get()}, &job->covered};
     while (!job->cancel) {
         job->readyIndex = -1;
+        job->readyByOrder = true;
         if (keepDialog) {
             bool failed = false;
             auto load = [job, &failed, &show, &prepare, &session] {
@@ -508,6 +603,8 @@ bool SetUpRun(TRun& run, HWND host, TSession& session, TLingeringLoaders& linger
     run.UnitsPerMs = SceneUnitsPerMs(run.Show.Speed);
     run.CaptionHeight = CaptionFontHeight(run.Scene.PanelHeight, ::GetDeviceCaps(run.DC.Get(), LOGPIXELSY));
     run.Order = session.OrderOptions();
+    run.KeysSteer = session.Settings.Show.KeysSteer;
+    run.MouseEnds = session.Settings.MouseMove;
     run.Fit = session.FitOptions();
     run.Scene.Picture = run.Picture.get();
     return static_cast<bool>(run.DC);

@@ -55,6 +55,13 @@ void KeyRules(TRun& run, WPARAM key) {
     }
     if (key == VK_SPACE) {
         run.Paused = !run.Paused;
+    } else if (run.KeysSteer && (key == VK_RIGHT || key == VK_LEFT || key == 'H')) {
+        // A steered show moves: a pause ends with the key.
+        if (key == 'H')
+            ++run.HideRequests;
+        else
+            run.SteerSteps += key == VK_RIGHT ? 1 : -1;
+        run.Paused = false;
     } else if (key == VK_F12 && !run.F12Seen) {
         run.F12Seen = true;
     } else if (key == VK_F11 && run.F12Seen) {
@@ -67,7 +74,7 @@ void KeyRules(TRun& run, WPARAM key) {
 void MouseRules(TRun& run) {
     run.Main.Check("The run's input state");
     if (!run.FullScreen) return;
-    if (--run.MouseAllowance == 0) RequestStop(run);
+    if (run.MouseEnds && --run.MouseAllowance == 0) RequestStop(run);
     if (run.PausedByMonitor) {
         run.PausedByMonitor = false;
         run.Paused = false;

@@ -5,6 +5,7 @@
 #include <vector>
 
 #include "base/random.h"
+#include "catalogue/hidden_list.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan_win32.h"
 #include "catalogue/sequence.h"
@@ -26,8 +27,8 @@ public:
 
     // The application data's start: seeds the random generator, sets the
     // message font, applies the defaults the settings load may overwrite,
-    // empties the lists, then loads the settings, the plug-ins and the
-    // catalogue, in that order.
+    // empties the lists, then loads the settings, the plug-ins, the
+    // catalogue and the hidden list, in that order.
     void Start();
     // Releases what Start made (catalogue, fonts, plug-ins with fastmm.dll
     // last) and ends the process with exit code 0.
@@ -37,10 +38,18 @@ public:
     TFitOptions FitOptions() const;
     TScanOptions ScanOptions() const;
     TSequenceOptions OrderOptions() const;
+    // The hidden list's file, beside the catalogue file; empty when that is unknown.
+    std::string HiddenFile() const;
+    // Hides a picture during a show: adds it to Hidden and to the file at
+    // once, keeping what the file holds (the dialog saves its own edits of
+    // the list only with "OK"). A failed save is ignored: the picture stays
+    // hidden for this session. Runs under the catalogue's claim.
+    void HidePicture(const std::string& path);
 
     TSettings Settings;
     std::vector<std::string> LegacyFolders;  // the old "Folders" subkey's paths, in CatalogueCompare order
     TPicList PicList;                        // the catalogue
+    THiddenList Hidden;                      // pictures the show passes over; goes with the catalogue's claim
     TShowSequence Sequence;
     TPluginHost Plugins;
     TRandom Random;

@@ -273,6 +273,112 @@ if [ "$PLUGINS" -gt 0 ] && [ -f "$PLANTED" ]; then
     rm -rf "$DOWNLOADS"
 fi
 
+# --- 6. Keys that steer the show: right brings the next picture within a
+#        second, left the previous one, H hides the picture on screen for
+#        good; with the keys off an arrow ends the show. Three pictures of
+#        three colours tell them apart.
+if [ "$PLUGINS" -gt 0 ]; then
+    rm -f "$INSTALL"/Photos/*
+    convert -size 800x600 xc:'rgb(0,0,220)' "$INSTALL/Photos/a_blue.bmp"
+    convert -size 800x600 xc:'rgb(0,220,0)' "$INSTALL/Photos/b_green.bmp"
+    convert -size 800x600 xc:'rgb(220,0,220)' "$INSTALL/Photos/c_magenta.bmp"
+    HIDDEN_FILES=("$PREFIX"/drive_c/users/*/AppData/Roaming/Quorvane)
+    rm -f "${HIDDEN_FILES[@]/%//hidden.dat}"
+    # The colour that fills most of a screenshot's lit pixels: blue, green,
+    # magenta, or none.
+    colour_of() {
+        convert "$1" -sample 25% -depth 8 ppm:- | python3 -c '
+import sys
+data = sys.stdin.buffer.read()
+parts = data.split(maxsplit=4)
+w, h = int(parts[1]), int(parts[2])
+px = parts[4][: w * h * 3]
+n = {"blue": 0, "green": 0, "magenta": 0}
+for i in range(0, len(px), 3):
+    r, g, b = px[i], px[i + 1], px[i + 2]
+    if b > 90 and r < 60 and g < 60:
+        n["blue"] += 1
+    elif g > 90 and r < 60 and b < 60:
+        n["green"] += 1
+    elif r > 90 and b > 90 and g < 60:
+        n["magenta"] += 1
+best = max(n, key=n.get)
+print(best if n[best] > 40 else "none")'
+    }
+    # Waits up to $2 tenths of a second for the screen to show colour $1.
+    wait_colour() {
+        local c=""
+        for _ in $(seq 1 "$2"); do
+            shot steer
+            c=$(colour_of "$WORK/steer.png")
+            [ "$c" = "$1" ] && return 0
+            sleep 0.1
+        done
+        echo "$c"
+        return 1
+    }
+    reg add "$KEY" /v Order /d 1 /f
+    reg add "$KEY" /v Keys /d 1 /f
+    reg add "$KEY" /v MouseMove /d 0 /f
+    start_show || finish
+    if wait_colour blue 200 >/dev/null; then
+        pass "steered show: the first picture (blue) is on screen"
+        for i in $(seq 1 20); do xdotool mousemove $((300 + i * 9)) $((200 + i * 5)); sleep 0.03; done
+        sleep 0.5
+        running && pass "mouse moves do not end a show that ignores them" || fail "mouse moves ended the show"
+        # One second after each key, the screen shows the picture it asked for.
+        after_key() {
+            xdotool key "$1"
+            sleep 1
+            shot steer
+            colour_of "$WORK/steer.png"
+        }
+        seen=$(after_key Right)
+        [ "$seen" = green ] && pass "right arrow: the next picture (green) within a second" ||
+            fail "right arrow: '$seen' on screen a second later"
+        seen=$(after_key Left)
+        [ "$seen" = blue ] && pass "left arrow: the previous picture (blue) within a second" ||
+            fail "left arrow: '$seen' on screen a second later"
+        seen=$(after_key h)
+        [ "$seen" = green ] && pass "H: the show goes on with the next picture (green)" ||
+            fail "after H: '$seen' on screen a second later"
+        running && pass "the steering keys do not end the show" || fail "a steering key ended the show"
+        hidden=$(cat "${HIDDEN_FILES[@]/%//hidden.dat}" 2>/dev/null | tr -d '\r')
+        grep -qF "$INSTALL_WIN\Photos\a_blue.bmp" <<<"$hidden" && pass "H wrote the picture to hidden.dat" ||
+            fail "hidden.dat: '$hidden'"
+    else
+        fail "steered show: no blue picture"
+    fi
+    xdotool key x
+    rc=$(wait_end 20)
+    [ "$rc" = 0 ] && pass "another key ends a steered show with 0" || fail "steered show: exit $rc"
+
+    # A later show starts where the hidden picture stood and never shows it.
+    start_show || finish
+    seen=""
+    wait_colour green 200 >/dev/null && seen="green"
+    for _ in 1 2 3; do
+        xdotool key Right
+        sleep 1.2
+        shot later
+        seen="$seen $(colour_of "$WORK/later.png")"
+    done
+    grep -q blue <<<"$seen" && fail "the hidden picture came back: $seen" ||
+        pass "the hidden picture is not shown again ($seen)"
+    xdotool key x
+    wait_end 20 >/dev/null
+
+    # Keys off: an arrow ends the show.
+    reg add "$KEY" /v Keys /d 0 /f
+    start_show || finish
+    wait_colour green 200 >/dev/null || fail "keys off: no picture"
+    xdotool key Right
+    gone_within 2 "right arrow with the keys off"
+    rc=$(wait_end 20)
+    [ "$rc" = 0 ] && pass "keys off: an arrow ends the show with 0" || fail "keys off: exit $rc"
+    rm -f "${HIDDEN_FILES[@]/%//hidden.dat}"
+fi
+
 # No saver process is left behind.
 sleep 1
 if [ -n "$(own_pids "$SCR /s")" ]; then fail "a quorvane.scr process is left"; else pass "no process left"; fi

@@ -10,6 +10,7 @@
 #include "base/exception.h"
 #include "catalogue/sequence.h"
 #include "imaging/bitmap_text.h"
+#include "render/show_history.h"
 
 namespace {
 
@@ -342,3 +343,135 @@ TEST(SequenceMessage, LinesAndPlacement) {
 }
 
 }  // namespace
+
+namespace {
+
+// Picks of a show over n pictures where `hidden` are passed over; -1 for a
+// call that ended without a picture. `tries` counts the preparations.
+std::vector<std::int32_t> ShowPassingOver(TShowSequence& seq, std::int32_t order, std::int32_t n,
+                                          const std::set<std::int32_t>& hidden, int count, int& tries,
+                                          TSequenceResult& last, const std::set<std::int32_t>& unreadable = {}) {
+    TPassedOver passed;
+    passed.Present = n - static_cast<std::int32_t>(hidden.size());
+    passed.Contains = [&hidden](std::int32_t i) { return hidden.count(i) != 0; };
+    TSeededRandom random(7);
+    std::vector<std::int32_t> shown;
+    for (int c = 0; c < count; ++c) {
+        last = ChooseNextPicture(
+            seq, {order, false, false}, n, std::ref(random), [] { return -1; },
+            [&](std::int32_t i) {
+                ++tries;
+                return unreadable.count(i) == 0;
+            },
+            nullptr, &passed);
+        shown.push_back(last == TSequenceResult::Prepared ? seq.CurrentIndex : -1);
+    }
+    return shown;
+}
+
+}  // namespace
+
+TEST(SequencePassingOver, HiddenPicturesAreNeverPreparedInAnyOrder) {
+    const std::set<std::int32_t> hidden{1, 4, 5};
+    for (std::int32_t order : {kOrderForward, kOrderRandom, kOrderBackward}) {
+        TShowSequence seq;
+        int tries = 0;
+        TSequenceResult last{};
+        const std::vector<std::int32_t> shown = ShowPassingOver(seq, order, 7, hidden, 40, tries, last);
+        EXPECT_EQ(tries, 40) << order;
+        for (std::int32_t i : shown) EXPECT_EQ(hidden.count(i), 0u) << order << " showed " << i;
+        // Every picture that is present comes round.
+        EXPECT_EQ(std::set<std::int32_t>(shown.begin(), shown.end()), (std::set<std::int32_t>{0, 2, 3, 6})) << order;
+    }
+    TShowSequence forward;
+    int tries = 0;
+    TSequenceResult last{};
+    EXPECT_EQ(ShowPassingOver(forward, kOrderForward, 7, hidden, 5, tries, last),
+              (std::vector<std::int32_t>{0, 2, 3, 6, 0}));
+}
+
+TEST(SequencePassingOver, AllHiddenIsNoPicturesAndUnreadableCountsOnlyThePresent) {
+    for (std::int32_t order : {kOrderForward, kOrderRandom, kOrderBackward}) {
+        TShowSequence seq;
+        int tries = 0;
+        TSequenceResult last{};
+        ShowPassingOver(seq, order, 5, {0, 1, 2, 3, 4}, 2, tries, last);
+        EXPECT_EQ(last, TSequenceResult::NoPictures) << order;
+        EXPECT_EQ(tries, 0) << order;
+        // The count of present pictures may be stale (a picture hidden since
+        // it was made): a run of passed-over picks still ends the search.
+        TPassedOver stale;
+        stale.Present = 1;
+        stale.Contains = [](std::int32_t) { return true; };
+        TShowSequence again;
+        EXPECT_EQ(ChooseNextPicture(
+                      again, {order, false, false}, 50, [] { return 0.3; }, [] { return -1; },
+                      [](std::int32_t) { return true; }, nullptr, &stale),
+                  TSequenceResult::NoPictures)
+            << order;
+    }
+    // Two present, both unreadable, eight hidden: four attempts, not twelve.
+    TShowSequence seq;
+    int tries = 0;
+    TSequenceResult last{};
+    ShowPassingOver(seq, kOrderForward, 10, {0, 1, 2, 3, 5, 6, 7, 8}, 1, tries, last, {4, 9});
+    EXPECT_EQ(last, TSequenceResult::Unreadable);
+    EXPECT_EQ(tries, 4);
+}
+
+TEST(ShowHistory, StepsBackAndOnThroughTheShownPictures) {
+    TShowHistory h;
+    EXPECT_EQ(h.Back().Index, -1);
+    EXPECT_TRUE(h.Forward().ByOrder());
+    for (std::int32_t i : {10, 11, 12, 13}) h.Launched(h.Forward(), true, i);
+    EXPECT_EQ(h.OnScreen(), 13);
+    // Back twice, one key at a time, then two keys at once.
+    TPictureRequest back = h.Back();
+    EXPECT_EQ(back.Index, 12);
+    h.Launched(back, false, back.Index);
+    back = h.Back(2);
+    EXPECT_EQ(back.Index, 10);
+    h.Launched(back, false, back.Index);
+    EXPECT_EQ(h.Back().Index, -1);  // nothing before the oldest
+    // On again through the same pictures, then the order's next.
+    const TPictureRequest on = h.Forward(2);
+    EXPECT_EQ(on.Index, 12);
+    h.Launched(on, false, on.Index);
+    EXPECT_EQ(h.Forward().Index, 13);
+    EXPECT_TRUE(h.Forward(2).ByOrder());
+    // A picture of the history that could not be prepared: the order's
+    // choice takes its turn right after the picture on screen.
+    h.Launched(h.Forward(), true, 20);
+    EXPECT_EQ(h.OnScreen(), 20);
+    EXPECT_EQ(h.Forward().Index, 13);
+    EXPECT_EQ(h.Back().Index, 12);
+    // A message changes nothing.
+    h.Launched(h.Forward(), true, -1);
+    EXPECT_EQ(h.OnScreen(), 20);
+}
+
+TEST(ShowHistory, HiddenAndUnshownPicturesAndTheLimit) {
+    TShowHistory h;
+    for (std::int32_t i : {1, 2, 3, 2}) h.Launched(h.Forward(), true, i);
+    // Hiding the picture on screen: every place it held goes.
+    h.Forget(2);
+    EXPECT_EQ(h.Size(), 2u);
+    EXPECT_EQ(h.OnScreen(), 3);
+    EXPECT_EQ(h.Back().Index, 1);
+    EXPECT_TRUE(h.Forward().ByOrder());
+    // Prepared by the order but not shown: it comes next.
+    h.Upcoming(7);
+    EXPECT_EQ(h.Forward().Index, 7);
+    EXPECT_EQ(h.OnScreen(), 3);
+
+    // At least the last fifty pictures of a long show stay reachable.
+    TShowHistory longShow;
+    for (std::int32_t i = 0; i < 500; ++i) longShow.Launched(longShow.Forward(), true, i);
+    EXPECT_EQ(longShow.Size(), kHistoryKept);
+    EXPECT_GE(kHistoryKept, 50u);
+    TPictureRequest back = longShow.Back(50);
+    EXPECT_EQ(back.Index, 449);
+    longShow.Launched(back, false, back.Index);
+    EXPECT_EQ(longShow.OnScreen(), 449);
+    EXPECT_EQ(longShow.Forward(50).Index, 499);
+}

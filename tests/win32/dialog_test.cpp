@@ -22,6 +22,7 @@
 #include "base/registry_win32.h"
 #include "base/ui_win32.h"
 #include "catalogue/catalogue_win32.h"
+#include "catalogue/hidden_list_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/scan_win32.h"
 #include "catalogue/ansi_names_win32.h"
@@ -516,6 +517,7 @@ TEST_F(ConfigDialog, PhotosAndAboutPagesMatchTheirTables) {
         {"Add folder", kIdAddFolder, "Button", 10, 276, 90, 20},
         {"Remove", kIdRemove, "Button", 110, 276, 90, 20},
         {"Add photo", kIdAddPhoto, "Button", 10, 306, 90, 20},
+        {"Hide", kIdHide, "Button", 110, 306, 90, 20},
         {"Image properties", 0, "Button", 226, 275, 340, 88},
         {"Width : ", 0, "Static", 20, 20, 120, 20},
         {"Height : ", 0, "Static", 20, 43, 120, 20},
@@ -753,6 +755,47 @@ TEST_F(ConfigDialog, RemovingThirdOfFiveRenumbersTheRest) {
     EXPECT_EQ(ItemText(kids[2]), "d.bmp");
     EXPECT_EQ(Label("Size : "), "Size : 4 Kb");  // the former fourth picture
     EXPECT_EQ(Label("Height : "), "Height : 64");
+}
+
+TEST_F(ConfigDialog, HiddenPicturesAreMarkedCanBeShownAgainAndOkSavesTheList) {
+    // A picture hidden during an earlier show is marked when the tree is filled.
+    const std::string dir = MakeFolder(root, "hid", 3);
+    {
+        TPicList list;
+        list.AddFolder("Root");
+        list.AddFolder(dir);
+        for (const char* name : {"a.bmp", "b.bmp", "c.bmp"}) list.ItemAt(1).Pictures.Add(dir + "\\" + name);
+        ::CreateDirectoryA((root + "\\appdata\\Quorvane").c_str(), nullptr);
+        list.SaveToFile(catalogueFile);
+        THiddenList hidden;
+        hidden.Add(dir + "\\b.bmp");
+        SaveHiddenList(hidden, HiddenListFileFor(catalogueFile));
+    }
+    OpenPhotos();
+    ASSERT_EQ(Roots().size(), 1u);
+    const std::vector<HTREEITEM> kids = ChildrenOf(Roots()[0]);
+    ASSERT_EQ(kids.size(), 3u);
+    EXPECT_EQ(ItemText(kids[0]), "a.bmp");
+    EXPECT_EQ(ItemText(kids[1]), "b.bmp (hidden)");
+    // A folder has nothing to hide; a picture has, and a hidden one is unhidden.
+    Select(Roots()[0]);
+    EXPECT_FALSE(::IsWindowEnabled(ControlById(kIdHide)));
+    Select(kids[1]);
+    EXPECT_TRUE(::IsWindowEnabled(ControlById(kIdHide)));
+    EXPECT_EQ(ById(kIdHide).Text, "Unhide");
+    Command(kIdHide);
+    EXPECT_EQ(ItemText(kids[1]), "b.bmp");
+    EXPECT_EQ(ById(kIdHide).Text, "Hide");
+    Select(kids[2]);
+    Command(kIdHide);
+    EXPECT_EQ(ItemText(kids[2]), "c.bmp (hidden)");
+    EXPECT_EQ(ById(kIdHide).Text, "Unhide");
+    // Only OK writes the list.
+    EXPECT_TRUE(LoadHiddenList(HiddenListFileFor(catalogueFile)).Contains(dir + "\\b.bmp"));
+    ::PostMessageA(ControlById(kIdOk), BM_CLICK, 0, 0);
+    RunDialogMessageLoop();
+    EXPECT_TRUE(dialogEnded);
+    EXPECT_EQ(LoadHiddenList(HiddenListFileFor(catalogueFile)).Paths(), std::vector<std::string>{dir + "\\c.bmp"});
 }
 
 TEST_F(ConfigDialog, RemovingAFolderKeepsLaterFoldersRight) {
@@ -1619,7 +1662,7 @@ TEST_F(ConfigDialog, ToolTipsCoverTheButtons) {
     Open();
     HWND tip = Dlg().ToolTip();
     ASSERT_NE(tip, nullptr);
-    EXPECT_EQ(::SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 27);  // 17 of them on the Show page
+    EXPECT_EQ(::SendMessageA(tip, TTM_GETTOOLCOUNT, 0, 0), 28);  // 17 of them on the Show page
     char text[128] = {};
     TTTOOLINFOA info = {};
     info.cbSize = TTTOOLINFOA_V2_SIZE;

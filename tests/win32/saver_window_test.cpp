@@ -94,6 +94,56 @@ TEST_F(SaverWindowRules, FifteenthNewMousePositionStops) {
     EXPECT_EQ(RunState.StopRequested, 1);
 }
 
+TEST_F(SaverWindowRules, SteeringKeysMoveTheShowAndAnyOtherKeyStops) {
+    FullScreenWindow();
+    run.KeysSteer = true;
+    Key(VK_SPACE);
+    ASSERT_TRUE(run.Paused);
+    // A steering key resumes a paused show; the render loop takes the steps.
+    Key(VK_RIGHT);
+    EXPECT_FALSE(run.Paused);
+    Key(VK_RIGHT);
+    Key(VK_LEFT);
+    Key(VK_LEFT);
+    Key(VK_LEFT);
+    Key('H');
+    EXPECT_EQ(run.SteerSteps.load(), -1);
+    EXPECT_EQ(run.HideRequests.load(), 1);
+    EXPECT_EQ(RunState.StopRequested, 0);
+    Key(VK_SPACE);
+    EXPECT_TRUE(run.Paused);
+    EXPECT_EQ(RunState.StopRequested, 0);
+    for (WPARAM key : {WPARAM(VK_DOWN), WPARAM('J'), WPARAM(VK_ESCAPE), WPARAM(VK_RETURN)}) {
+        RunState.StopRequested = 0;
+        Key(key);
+        EXPECT_EQ(RunState.StopRequested, 1) << key;
+    }
+}
+
+TEST_F(SaverWindowRules, WithoutSteeringTheArrowsAndHStop) {
+    FullScreenWindow();
+    for (WPARAM key : {WPARAM(VK_RIGHT), WPARAM(VK_LEFT), WPARAM('H')}) {
+        RunState.StopRequested = 0;
+        Key(key);
+        EXPECT_EQ(RunState.StopRequested, 1) << key;
+    }
+    EXPECT_EQ(run.SteerSteps.load(), 0);
+    EXPECT_EQ(run.HideRequests.load(), 0);
+}
+
+TEST_F(SaverWindowRules, MouseMovesDoNotEndAShowThatIgnoresThem) {
+    FullScreenWindow();
+    run.MouseEnds = false;
+    for (int i = 1; i <= 40; ++i) Move(100 + i, 50 + i);
+    EXPECT_EQ(RunState.StopRequested, 0);
+    // Keys and clicks still end it.
+    ::SendMessageA(run.Window, WM_LBUTTONDOWN, 0, 0);
+    EXPECT_EQ(RunState.StopRequested, 1);
+    RunState.StopRequested = 0;
+    Key('Q');
+    EXPECT_EQ(RunState.StopRequested, 1);
+}
+
 TEST_F(SaverWindowRules, ClicksStop) {
     FullScreenWindow();
     for (UINT msg : {WM_LBUTTONDOWN, WM_RBUTTONDOWN, WM_MBUTTONDOWN}) {

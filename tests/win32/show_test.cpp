@@ -14,6 +14,7 @@
 #include "base/run_state.h"
 #include "base/handles_win32.h"
 #include "base/registry_win32.h"
+#include "catalogue/hidden_list_win32.h"
 #include "catalogue/piclist.h"
 #include "catalogue/sequence.h"
 #include "catalogue/sequence_win32.h"
@@ -63,6 +64,7 @@ protected:
         folder = std::string(temp) + "qv_show_test";
         ::CreateDirectoryA(folder.c_str(), nullptr);
         Session.PicList.Clear();
+        Session.Hidden.Clear();
         Session.Sequence = TShowSequence();
         order = TSequenceOptions();
         order.Order = kOrderForward;
@@ -75,6 +77,7 @@ protected:
         for (const std::string& f : files) ::DeleteFileA(f.c_str());
         ::RemoveDirectoryA(folder.c_str());
         Session.PicList.Clear();
+        Session.Hidden.Clear();
         Session.MessageFont.Free();
         ::RegDeleteTreeA(HKEY_CURRENT_USER, kSettingsKey);
     }
@@ -172,6 +175,63 @@ TEST_F(ShowSequencing, MissingFilesAreSkippedUntilTheLimit) {
     prepared.clear();
     LoadNextPicture(bitmap, SessionShow(), order, SessionPrepare(), Session.MessageFont);
     EXPECT_EQ(prepared.size(), 5u);
+}
+
+TEST_F(ShowSequencing, HiddenPicturesArePassedOverAndHidingAllSaysNoPictures) {
+    Catalogue({"a.jpg", "b.jpg", "c.jpg"});
+    Session.Hidden.Add(Path("B.JPG"));  // compared as the catalogue compares
+    TShowPictures show = SessionShow();
+    show.Hidden = &Session.Hidden;
+    TBitmap bitmap(320, 64);
+    for (int i = 0; i < 4; ++i) LoadNextPicture(bitmap, show, order, SessionPrepare(), Session.MessageFont);
+    EXPECT_EQ(prepared, (std::vector<std::string>{Path("a.jpg"), Path("c.jpg"), Path("a.jpg"), Path("c.jpg")}));
+    // The steering keys' way to a picture refuses a hidden one.
+    prepared.clear();
+    EXPECT_FALSE(LoadPictureAt(bitmap, show, 1, SessionPrepare()));
+    EXPECT_TRUE(LoadPictureAt(bitmap, show, 2, SessionPrepare()));
+    EXPECT_EQ(prepared, std::vector<std::string>{Path("c.jpg")});
+
+    // The rest unreadable: Present + 2 = 4 attempts, then "Can't read pictures".
+    TBitmap unreadable(320, 64);
+    DrawMessage(unreadable, kUnreadableMessage, Session.MessageFont);
+    for (const std::string& f : files) ::DeleteFileA(f.c_str());
+    prepared.clear();
+    EXPECT_EQ(LoadNextPicture(bitmap, show, order, SessionPrepare(), Session.MessageFont), -1);
+    EXPECT_EQ(prepared.size(), 4u);
+    EXPECT_EQ(std::vector<std::uint8_t>(bitmap.Bits, bitmap.Bits + 320 * 64 * 4),
+              std::vector<std::uint8_t>(unreadable.Bits, unreadable.Bits + 320 * 64 * 4));
+
+    // Everything hidden, in every order: nothing prepared, "No pictures selected".
+    TBitmap none(320, 64);
+    DrawMessage(none, kNoPicturesMessage, Session.MessageFont);
+    Session.Hidden.Add(Path("a.jpg"));
+    Session.Hidden.Add(Path("c.jpg"));
+    for (std::int32_t o : {kOrderForward, kOrderRandom, kOrderBackward}) {
+        order.Order = o;
+        prepared.clear();
+        EXPECT_EQ(LoadNextPicture(bitmap, show, order, SessionPrepare(), Session.MessageFont), -1) << o;
+        EXPECT_TRUE(prepared.empty()) << o;
+        EXPECT_EQ(std::vector<std::uint8_t>(bitmap.Bits, bitmap.Bits + 320 * 64 * 4),
+                  std::vector<std::uint8_t>(none.Bits, none.Bits + 320 * 64 * 4))
+            << o;
+    }
+}
+
+TEST_F(ShowSequencing, HidingDuringAShowKeepsTheFileAndAddsToIt) {
+    Catalogue({"a.jpg", "b.jpg"});
+    Session.Settings.CatalogueFile = folder + "\\piclist.dat";
+    const std::string file = Session.HiddenFile();
+    files.push_back(file);
+    // The file holds a picture the dialog has unhidden in memory, unsaved.
+    THiddenList saved;
+    saved.Add(Path("a.jpg"));
+    SaveHiddenList(saved, file);
+    Session.HidePicture(Path("b.jpg"));
+    EXPECT_TRUE(Session.Hidden.Contains(Path("b.jpg")));
+    EXPECT_FALSE(Session.Hidden.Contains(Path("a.jpg")));
+    const THiddenList reread = LoadHiddenList(file);
+    EXPECT_EQ(reread.Paths(), (std::vector<std::string>{Path("a.jpg"), Path("b.jpg")}));
+    Session.Settings.CatalogueFile.clear();
 }
 
 // Rows of the bitmap holding red text pixels, and the columns they span.
@@ -386,6 +446,60 @@ TEST_F(ShowSequencing, FullScreenTeardownRestoresAndRecords) {
     FullScreenRun(-1);
     EXPECT_FALSE(ReadRegString(key.Get(), "FPS"));
     EXPECT_TRUE(ReadRegString(key.Get(), "Prev"));
+}
+
+// Steering keys sent to a running full-screen show, one after each launch,
+// as the user would press them while the picture is on screen.
+struct TSteerScript {
+    std::vector<WPARAM> keys;          // sent after launches 1, 2, ...
+    std::vector<std::string> launched; // the picture of each launch
+    std::vector<DWORD> delays;         // ms from each key to the next launch
+    DWORD keyTick = 0;
+};
+TSteerScript steerScript;
+
+void SteerOnLaunch(const TFrameEvent& e) {
+    if (e.What != TFrameEvent::Kind::Launched) return;
+    TSteerScript& s = steerScript;
+    // The loader waits with the picture it has just prepared: that is the one launched.
+    s.launched.push_back(prepared.empty() ? std::string() : prepared.back());
+    if (s.keyTick != 0) s.delays.push_back(::GetTickCount() - s.keyTick);
+    if (s.launched.size() > s.keys.size()) {
+        RunState.StopRequested = 1;
+        return;
+    }
+    s.keyTick = ::GetTickCount();
+    ::PostMessageA(::FindWindowA(kSaverClass, nullptr), WM_KEYDOWN, s.keys[s.launched.size() - 1], 1);
+}
+
+TEST_F(ShowSequencing, KeysBringTheNextAndPreviousPictureAndHideOne) {
+    Catalogue({"a.jpg", "b.jpg", "c.jpg", "d.jpg"});
+    Session.Settings.ResumeLast = true;
+    Session.Settings.Show.KeysSteer = true;
+    Session.Settings.CatalogueFile = folder + "\\piclist.dat";
+    const std::string hiddenFile = Session.HiddenFile();
+    files.push_back(hiddenFile);
+    steerScript = TSteerScript();
+    steerScript.keys = {VK_RIGHT, VK_RIGHT, VK_LEFT, VK_LEFT, 'H', VK_RIGHT};
+    RenderHooks().ObserveFrame = SteerOnLaunch;
+    RunState.LaunchedFromDialog = true;
+    TSaverRuns(Session).Run(nullptr);
+    RunState.LaunchedFromDialog = false;
+    RenderHooks().ObserveFrame = nullptr;
+    RunState.Flags = 0;
+    Session.Settings.Show.KeysSteer = false;
+    Session.Settings.CatalogueFile.clear();
+
+    // a, on to b and c, back to b and a; H hides a, and the show goes on
+    // with what followed it, b, then on to c.
+    EXPECT_EQ(steerScript.launched,
+              (std::vector<std::string>{Path("a.jpg"), Path("b.jpg"), Path("c.jpg"), Path("b.jpg"), Path("a.jpg"),
+                                        Path("b.jpg"), Path("c.jpg")}));
+    for (DWORD d : steerScript.delays) EXPECT_LT(d, 1000u);
+    EXPECT_TRUE(Session.Hidden.Contains(Path("a.jpg")));
+    EXPECT_TRUE(LoadHiddenList(hiddenFile).Contains(Path("a.jpg")));
+    // The resume position is the picture on screen at the end.
+    EXPECT_EQ(Prev(), "2?" + Path("c.jpg"));
 }
 
 // A preparation that lasts until the run stops: the user dismisses the
