@@ -16,7 +16,7 @@ enum TDialogId : int {
     kIdAddPhoto = 63,
     kIdRefreshFolder = 65,
     kIdOptions = 66,
-    kIdHide = 86,
+    kIdHide = 67,
 };
 
 enum TDialogPage : int { kPageMore = 0, kPagePhotos = 1, kPageShow = 2, kPageAbout = 3 };

@@ -23,6 +23,17 @@
 
 namespace {
 
+// The dialog's and the Show page's identifiers share one WM_COMMAND range.
+constexpr bool OutsideShowPage(int id) {
+    return id < kIdOrderRandom || id > kIdTrueColours;
+}
+static_assert(OutsideShowPage(kIdAddFolder) && OutsideShowPage(kIdRemove) && OutsideShowPage(kIdIncludeSubdirs) &&
+                  OutsideShowPage(kIdAutoRefresh) && OutsideShowPage(kIdPicturePane) && OutsideShowPage(kIdOk) &&
+                  OutsideShowPage(kIdCancel) && OutsideShowPage(kIdPreview) && OutsideShowPage(kIdTab) &&
+                  OutsideShowPage(kIdTree) && OutsideShowPage(kIdAddPhoto) && OutsideShowPage(kIdRefreshFolder) &&
+                  OutsideShowPage(kIdOptions) && OutsideShowPage(kIdHide),
+              "a dialog control id falls among the Show page's");
+
 // How long a Photos command waits for the loader of an ended preview.
 constexpr DWORD kLingeringLoaderWaitMs = 3000;
 
