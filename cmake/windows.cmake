@@ -69,12 +69,17 @@ set(QV_STOP_SUITES "DialogRuns.*:CancelledDecode.*:FramePacingRate.*")
 set(QV_CRASH_SUITES "CrashReportDeathTest.*:CrashTrace.*:CrashReportViewer.*")
 # The tests that need a display of many monitors run on one of twelve.
 set(QV_MONITOR_SUITES "ManyMonitors*")
+# The dialog's tests, the longest group, run beside the rest.
+set(QV_DIALOG_SUITES "ConfigDialog.*")
 add_test(NAME ${QV_TEST_PREFIX}win_tests
-         COMMAND win_tests --gtest_filter=-${QV_STOP_SUITES}:${QV_CRASH_SUITES}:${QV_MONITOR_SUITES})
+         COMMAND win_tests
+                 --gtest_filter=-${QV_STOP_SUITES}:${QV_CRASH_SUITES}:${QV_MONITOR_SUITES}:${QV_DIALOG_SUITES})
+add_test(NAME ${QV_TEST_PREFIX}win_tests_dialog COMMAND win_tests --gtest_filter=${QV_DIALOG_SUITES})
 add_test(NAME ${QV_TEST_PREFIX}win_tests_stop COMMAND win_tests --gtest_filter=${QV_STOP_SUITES})
 add_test(NAME ${QV_TEST_PREFIX}win_tests_crash COMMAND win_tests --gtest_filter=${QV_CRASH_SUITES})
 add_test(NAME ${QV_TEST_PREFIX}win_tests_monitors COMMAND win_tests --gtest_filter=${QV_MONITOR_SUITES})
-set_tests_properties(${QV_TEST_PREFIX}win_tests ${QV_TEST_PREFIX}win_tests_stop PROPERTIES TIMEOUT 600)
+set_tests_properties(${QV_TEST_PREFIX}win_tests ${QV_TEST_PREFIX}win_tests_dialog ${QV_TEST_PREFIX}win_tests_stop
+                     PROPERTIES TIMEOUT 600)
 
 # Small programs the end-to-end tests drive the product with from outside.
 file(GLOB QV_TEST_TOOLS CONFIGURE_DEPENDS ${CMAKE_SOURCE_DIR}/tests/tools/*.cpp)
@@ -241,6 +246,6 @@ set_property(TEST ${QV_TEST_PREFIX}win_tests_monitors APPEND PROPERTY ENVIRONMEN
 # A test's Wine session ends with it (the end-to-end tests' through
 # wine-run --session-of above), so that finished tests' background services
 # do not take processor time from the ones still running.
-foreach(t core_tests win_tests win_tests_stop win_tests_crash win_tests_monitors)
+foreach(t core_tests win_tests win_tests_dialog win_tests_stop win_tests_crash win_tests_monitors)
   set_property(TEST ${QV_TEST_PREFIX}${t} APPEND PROPERTY ENVIRONMENT "QV_END_SESSION=1")
 endforeach()
