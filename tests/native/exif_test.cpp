@@ -13,27 +13,31 @@ namespace {
 
 using Bytes = std::vector<std::uint8_t>;
 
+// Appends 16- and 32-bit words to a TIFF block in its byte order.
+struct TTiffWriter {
+    Bytes& t;
+    bool bigEndian;
+    void U16(std::uint16_t v) {
+        if (bigEndian) {
+            t.push_back(v >> 8);
+            t.push_back(v & 0xFF);
+        } else {
+            t.push_back(v & 0xFF);
+            t.push_back(v >> 8);
+        }
+    }
+    void U32(std::uint32_t v) {
+        U16(static_cast<std::uint16_t>(bigEndian ? v >> 16 : v & 0xFFFF));
+        U16(static_cast<std::uint16_t>(bigEndian ? v & 0xFFFF : v >> 16));
+    }
+};
+
 // IFD0 with `entries` entries, the orientation entry last, in either byte order.
 Bytes Tiff(bool bigEndian, std::uint16_t orientation, std::uint16_t type = 3, int entries = 2) {
     Bytes t;
-    auto u16 = [&](std::uint16_t v) {
-        if (bigEndian) {
-            t.push_back(v >> 8);
-            t.push_back(v & 0xFF);
-        } else {
-            t.push_back(v & 0xFF);
-            t.push_back(v >> 8);
-        }
-    };
-    auto u32 = [&](std::uint32_t v) {
-        if (bigEndian) {
-            u16(v >> 16);
-            u16(v & 0xFFFF);
-        } else {
-            u16(v & 0xFFFF);
-            u16(v >> 16);
-        }
-    };
+    TTiffWriter w{t, bigEndian};
+    auto u16 = [&w](std::uint16_t v) { w.U16(v); };
+    auto u32 = [&w](std::uint32_t v) { w.U32(v); };
     t.push_back(bigEndian ? 'M' : 'I');
     t.push_back(bigEndian ? 'M' : 'I');
     u16(42);
@@ -169,24 +173,9 @@ namespace {
 Bytes TiffWithDate(bool bigEndian, const std::string& text, std::uint16_t type = 2,
                    std::uint16_t pointerTag = 0x8769) {
     Bytes t;
-    auto u16 = [&](std::uint16_t v) {
-        if (bigEndian) {
-            t.push_back(v >> 8);
-            t.push_back(v & 0xFF);
-        } else {
-            t.push_back(v & 0xFF);
-            t.push_back(v >> 8);
-        }
-    };
-    auto u32 = [&](std::uint32_t v) {
-        if (bigEndian) {
-            u16(v >> 16);
-            u16(v & 0xFFFF);
-        } else {
-            u16(v & 0xFFFF);
-            u16(v >> 16);
-        }
-    };
+    TTiffWriter w{t, bigEndian};
+    auto u16 = [&w](std::uint16_t v) { w.U16(v); };
+    auto u32 = [&w](std::uint32_t v) { w.U32(v); };
     auto entry = [&](std::uint16_t tag, std::uint16_t ty, std::uint32_t n, std::uint32_t value) {
         u16(tag);
         u16(ty);
