@@ -51,12 +51,11 @@ struct TRun {
     std::unique_ptr<TBitmap> Picture;  // prepared by the loader, uploaded by the scene; see TLoaderJob
     TSequenceOptions Order;            // the show's order and resume choice
     TFitOptions Fit;                   // how pictures are fitted into Picture
-    TShowOptions Show;                 // caption, panel shape and flight speed
+    TShowOptions Show;                 // keys steering, caption, panel shape and flight speed
     double UnitsPerMs = 0.02;          // scene units the panel and the stars move per elapsed millisecond
     std::int32_t CaptionHeight = 0;    // caption character height in Picture's pixels
     bool IntendedColours = false;      // pictures that carry a colour profile are converted for the monitor
     std::vector<std::uint8_t> MonitorProfile;  // the saver window's monitor's profile; empty: sRGB
-    bool KeysSteer = false;  // the arrow keys and H steer the show instead of ending it
     bool MouseEnds = true;   // mouse moves count towards the end of a full-screen show
 
     TScene Scene;  // what the frames draw [R; sizes and picture fixed by M before R starts]

@@ -603,7 +603,6 @@ bool SetUpRun(TRun& run, HWND host, TSession& session, TLingeringLoaders& linger
     run.UnitsPerMs = SceneUnitsPerMs(run.Show.Speed);
     run.CaptionHeight = CaptionFontHeight(run.Scene.PanelHeight, ::GetDeviceCaps(run.DC.Get(), LOGPIXELSY));
     run.Order = session.OrderOptions();
-    run.KeysSteer = session.Settings.Show.KeysSteer;
     run.MouseEnds = session.Settings.MouseMove;
     run.Fit = session.FitOptions();
     run.Scene.Picture = run.Picture.get();

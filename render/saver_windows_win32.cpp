@@ -55,7 +55,7 @@ void KeyRules(TRun& run, WPARAM key) {
     }
     if (key == VK_SPACE) {
         run.Paused = !run.Paused;
-    } else if (run.KeysSteer && (key == VK_RIGHT || key == VK_LEFT || key == 'H')) {
+    } else if (run.Show.KeysSteer && (key == VK_RIGHT || key == VK_LEFT || key == 'H')) {
         // A steered show moves: a pause ends with the key.
         if (key == 'H')
             ++run.HideRequests;

@@ -96,7 +96,7 @@ TEST_F(SaverWindowRules, FifteenthNewMousePositionStops) {
 
 TEST_F(SaverWindowRules, SteeringKeysMoveTheShowAndAnyOtherKeyStops) {
     FullScreenWindow();
-    run.KeysSteer = true;
+    run.Show.KeysSteer = true;
     Key(VK_SPACE);
     ASSERT_TRUE(run.Paused);
     // A steering key resumes a paused show; the render loop takes the steps.
