@@ -6,13 +6,14 @@
 namespace {
 
 constexpr int kSteps = kColourGridPoints - 1;
+constexpr std::uint32_t kOne = 4096;  // a whole cell, in fraction units
 
 // Where byte value x falls on an axis: the node below it and the fraction
-// of the way to the next, in units of 1/65536. x * kSteps / 255 is exact in
-// these units to within half a unit.
+// of the way to the next, in units of 1/4096 (a 500th of a level, and small
+// enough that a pixel's sums stay within 32 bits).
 struct TAxisPlace {
     std::uint8_t Node;
-    std::uint32_t Fraction;  // 0 .. 65536 (65536 only for 255, on the last cell's far side)
+    std::uint32_t Fraction;  // 0 .. kOne (kOne only for 255, on the last cell's far side)
 };
 struct TAxisTable {
     TAxisPlace Places[256];
@@ -24,16 +25,17 @@ struct TAxisTable {
             // 255 sits on the last node; interpolating from it would read past the grid.
             if (node == kSteps) node = kSteps - 1, rest = 255;
             Places[x].Node = static_cast<std::uint8_t>(node);
-            Places[x].Fraction = static_cast<std::uint32_t>((rest * 65536 + 127) / 255);
+            Places[x].Fraction = static_cast<std::uint32_t>((rest * kOne + 127) / 255);
         }
     }
 };
 const TAxisTable kAxis;
 
-// A 16-bit channel value times 65536 (the weights' sum) to a byte,
-// rounded: divide by 65536 * 257.
-std::uint8_t ToByte(std::uint64_t weighted) {
-    constexpr std::uint64_t kScale = std::uint64_t{65536} * 257;
+// A 16-bit channel value times kOne (the weights' sum) to a byte,
+// rounded: divide by kOne * 257.
+std::uint8_t ToByte(std::uint32_t weighted) {
+    constexpr std::uint32_t kScale = kOne * 257;
+    static_assert(std::uint64_t{kOne} * 65535 + kScale / 2 <= 0xFFFFFFFFu, "a pixel's sums fit 32 bits");
     return static_cast<std::uint8_t>((weighted + kScale / 2) / kScale);
 }
 
@@ -43,7 +45,35 @@ std::uint16_t ColourNodeValue(int i, int points) {
     return static_cast<std::uint16_t>((i * 65535 + (points - 1) / 2) / (points - 1));
 }
 
-TRgbTable::TRgbTable() : nodes_(NodeCount() * 3, 0), exact_(CellCount(), 0) {}
+TRgbTable::TRgbTable()
+    : nodes_(NodeCount() * 3, 0), exact_(CellCount(), 0), sent_(CellCount(), 0), keptAt_(CellCount(), 0) {}
+
+// Byte value x lies in cell x / 8 along its axis (kSteps is 32), so a cell
+// holds 8 x 8 x 8 colours.
+static_assert(kSteps == 32, "cells of 8 byte values per axis");
+
+const std::uint8_t* TRgbTable::Kept(std::size_t cell, const std::uint8_t* bgrx) const {
+    const std::uint32_t at = keptAt_[cell];
+    if (at == 0) return nullptr;
+    const std::size_t colour = (std::size_t(bgrx[2] & 7) * 8 + (bgrx[1] & 7)) * 8 + (bgrx[0] & 7);
+    return &kept_[(at - 1) * kKeptCellBytes + colour * 3];
+}
+
+void TRgbTable::Keep(std::size_t cell, TExact exact, void* context) {
+    if (KeptCellCount() >= kMaxKeptCells) return;
+    const int r0 = int(cell / (kSteps * kSteps)) * 8, g0 = int(cell / kSteps % kSteps) * 8, b0 = int(cell % kSteps) * 8;
+    std::uint8_t colours[512 * 4];
+    std::uint8_t* c = colours;
+    for (int r = 0; r < 8; ++r)
+        for (int g = 0; g < 8; ++g)
+            for (int b = 0; b < 8; ++b, c += 4)
+                c[0] = std::uint8_t(b0 + b), c[1] = std::uint8_t(g0 + g), c[2] = std::uint8_t(r0 + r), c[3] = 0;
+    exact(context, colours, 512);
+    const std::size_t at = kept_.size();
+    kept_.resize(at + kKeptCellBytes);
+    for (std::size_t i = 0; i < 512; ++i) std::memcpy(&kept_[at + i * 3], &colours[i * 4], 3);
+    keptAt_[cell] = static_cast<std::uint32_t>(at / kKeptCellBytes + 1);
+}
 
 void TRgbTable::MarkExactCells(const std::uint16_t* centres, std::uint32_t tolerance) {
     constexpr int kCells = kColourGridPoints - 1;
@@ -77,7 +107,7 @@ std::size_t TRgbTable::ExactCellCount() const {
 }
 
 void TRgbTable::Apply(std::uint8_t* bits, int width, int height, std::ptrdiff_t stride, TExact exact,
-                      void* context) const {
+                      void* context) {
     constexpr int kCells = kColourGridPoints - 1;
     std::vector<std::uint8_t*> marked;
     std::vector<std::uint8_t> batch;
@@ -92,8 +122,14 @@ void TRgbTable::Apply(std::uint8_t* bits, int width, int height, std::ptrdiff_t 
             const TAxisPlace& pr = kAxis.Places[p[2]];
             const TAxisPlace& pg = kAxis.Places[p[1]];
             const TAxisPlace& pb = kAxis.Places[p[0]];
-            if (exact && exact_[(std::size_t(pr.Node) * kCells + pg.Node) * kCells + pb.Node]) {
+            const std::size_t cell = (std::size_t(pr.Node) * kCells + pg.Node) * kCells + pb.Node;
+            if (exact && exact_[cell]) {
+                if (const std::uint8_t* known = Kept(cell, p)) {
+                    std::memcpy(p, known, 3);
+                    continue;
+                }
                 marked.push_back(p);
+                if (++sent_[cell] == kKeepCellAfter) Keep(cell, exact, context);
                 continue;
             }
             const std::size_t base = (pr.Node * kR + pg.Node * kG + pb.Node * kB) * 3;
@@ -108,12 +144,8 @@ void TRgbTable::Apply(std::uint8_t* bits, int width, int height, std::ptrdiff_t 
             const std::uint16_t* c1 = c0 + s1 * 3;
             const std::uint16_t* c2 = c1 + s2 * 3;
             const std::uint16_t* c3 = c2 + s3 * 3;
-            const std::uint32_t w0 = 65536 - f1, w1 = f1 - f2, w2 = f2 - f3, w3 = f3;
-            for (int c = 0; c < 3; ++c) {
-                const std::uint64_t v = std::uint64_t{w0} * c0[c] + std::uint64_t{w1} * c1[c] +
-                                        std::uint64_t{w2} * c2[c] + std::uint64_t{w3} * c3[c];
-                p[2 - c] = ToByte(v);
-            }
+            const std::uint32_t w0 = kOne - f1, w1 = f1 - f2, w2 = f2 - f3, w3 = f3;
+            for (int c = 0; c < 3; ++c) p[2 - c] = ToByte(w0 * c0[c] + w1 * c1[c] + w2 * c2[c] + w3 * c3[c]);
         }
         if (marked.empty()) continue;
         // One call for the row's marked pixels, gathered side by side.
@@ -129,7 +161,7 @@ void TGrayTable::Apply(std::uint8_t* bits, int width, int height, std::ptrdiff_t
         std::uint8_t* p = bits + y * stride;
         for (int x = 0; x < width; ++x, p += 4) {
             const std::uint16_t* e = entries_[p[1]];
-            for (int c = 0; c < 3; ++c) p[2 - c] = ToByte(std::uint64_t{e[c]} * 65536);
+            for (int c = 0; c < 3; ++c) p[2 - c] = ToByte(std::uint32_t{e[c]} * kOne);
         }
     }
 }

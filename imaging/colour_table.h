@@ -59,13 +59,30 @@ public:
     using TExact = void (*)(void* context, std::uint8_t* bgrx, int count);
 
     // Converts `height` rows of `width` pixels, rows `stride` bytes apart.
-    // Pixels of marked cells go to `exact` (a row's worth at a time) when one is given.
+    // Pixels of marked cells go to `exact` (a row's worth at a time) when one
+    // is given. A marked cell that has sent kKeepCellAfter pixels there has
+    // all 512 of its colours converted at once and kept: a saturated sky or
+    // flower meets the same few cells again and again, in this picture and
+    // in the next of the same profile.
     void Apply(std::uint8_t* bits, int width, int height, std::ptrdiff_t stride, TExact exact = nullptr,
-               void* context = nullptr) const;
+               void* context = nullptr);
+
+    static constexpr std::uint16_t kKeepCellAfter = 256;
+    // At most this many cells are kept (1.5 KB each, 3 MB in all).
+    static constexpr std::size_t kMaxKeptCells = 2048;
+    std::size_t KeptCellCount() const { return kept_.size() / kKeptCellBytes; }
 
 private:
+    static constexpr std::size_t kKeptCellBytes = 8 * 8 * 8 * 3;
+    // The kept B, G, R of the colour `bgrx` of `cell`, or null.
+    const std::uint8_t* Kept(std::size_t cell, const std::uint8_t* bgrx) const;
+    void Keep(std::size_t cell, TExact exact, void* context);
+
     std::vector<std::uint16_t> nodes_;  // NodeCount() * 3
     std::vector<std::uint8_t> exact_;   // CellCount(): 1 for a marked cell
+    std::vector<std::uint16_t> sent_;   // CellCount(): pixels a marked cell has sent to the engine, until kept
+    std::vector<std::uint32_t> keptAt_; // CellCount(): 1 + the cell's place in kept_, 0 when not kept
+    std::vector<std::uint8_t> kept_;    // kKeptCellBytes per kept cell: B, G, R in (r, g, b) & 7 order
 };
 
 // A grey-to-RGB table for pictures with a grey profile: the decoder gave

@@ -421,14 +421,14 @@ TEST(ColourTable, IdentityKeepsEveryLevelAndMixingStaysWithinALevelAlmostEverywh
     const Bytes picture = Levels(width, height);
 
     Bytes same = picture;
-    const TRgbTable identity = TableOf([](const double in[3], double out[3]) { std::copy(in, in + 3, out); });
+    TRgbTable identity = TableOf([](const double in[3], double out[3]) { std::copy(in, in + 3, out); });
     identity.Apply(same.data(), width, height, width * 4);
     EXPECT_TRUE(same == picture);
 
     // Where the mix clips or leaves black steeply, the cells are marked and
     // their pixels converted exactly.
     Bytes mixed = picture;
-    const TRgbTable mix = TableOf(Mix);
+    TRgbTable mix = TableOf(Mix);
     EXPECT_GT(mix.ExactCellCount(), 0u);
     EXPECT_LT(mix.ExactCellCount(), TRgbTable::CellCount() / 2);
     mix.Apply(mixed.data(), width, height, width * 4, MixPixels);
@@ -448,6 +448,32 @@ TEST(ColourTable, IdentityKeepsEveryLevelAndMixingStaysWithinALevelAlmostEverywh
     // A kink the centre does not show can still cost a few levels, rarely.
     EXPECT_LE(offByMore * 100, picture.size() / 4) << "largest " << largest;
     EXPECT_LE(largest, 5);
+}
+
+TEST(ColourTable, CellsMetOftenAreKeptAndGiveTheEnginesOwnBytes) {
+    // Every colour with red below 64: each cell of that slab meets 512 pixels.
+    const int width = 4096, height = 1024;
+    Bytes slab(std::size_t(width) * height * 4);
+    for (std::size_t i = 0; i < slab.size() / 4; ++i)
+        slab[i * 4] = std::uint8_t(i), slab[i * 4 + 1] = std::uint8_t(i >> 8), slab[i * 4 + 2] = std::uint8_t(i >> 16),
+        slab[i * 4 + 3] = 0x5A;
+    static std::size_t sent;
+    const auto counted = [](void* context, std::uint8_t* bgrx, int count) {
+        sent += std::size_t(count);
+        MixPixels(context, bgrx, count);
+    };
+    TRgbTable mix = TableOf(Mix);
+    Bytes first = slab, second = slab;
+    sent = 0;
+    mix.Apply(first.data(), width, height, width * 4, counted);
+    const std::size_t sentFirst = sent;
+    ASSERT_GT(mix.KeptCellCount(), 0u);
+    EXPECT_LE(mix.KeptCellCount(), TRgbTable::kMaxKeptCells);
+    // The second time the kept cells send nothing, and every byte is as before.
+    sent = 0;
+    mix.Apply(second.data(), width, height, width * 4, counted);
+    EXPECT_LT(sent * 2, sentFirst);
+    EXPECT_TRUE(first == second);
 }
 
 TEST(ColourTable, ConvertsOnlyTheRowsAndColumnsItIsGiven) {

@@ -528,21 +528,23 @@ TEST_F(PreparedColours, ConversionCostBesideThePreparationOfATwelveMegapixelJpeg
     TColourConverter converter;
     TBitmap target(1920, 1080);
     target.ShrinkToFit = true;
-    const auto timeOf = [&](const std::string& file, bool intended) {
+    const auto msOf = [&](const std::string& file, bool intended) {
         PictureInfo info;
-        double best = 1e9;
-        for (int i = 0; i < 3; ++i) {
-            const auto t0 = std::chrono::steady_clock::now();
-            LoadPicture(target, file, info, SessionPrepare({intended, &converter}));
-            best = std::min(
-                best,
-                std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - t0).count());
-        }
+        const auto start = std::chrono::steady_clock::now();
+        LoadPicture(target, file, info, SessionPrepare({intended, &converter}));
+        const auto end = std::chrono::steady_clock::now();
         EXPECT_EQ(info.ColourConverted, intended && file == taggedFile);
-        return best;
+        return std::chrono::duration<double, std::milli>(end - start).count();
     };
-    const double untagged = timeOf(plainFile, true), taggedOff = timeOf(taggedFile, false),
-                 tagged = timeOf(taggedFile, true);
+    // The first picture of a profile also makes its table and keeps its busiest cells.
+    const double first = msOf(taggedFile, true);
+    // Then the three in turn, so that a slow spell of the machine falls on all of them.
+    double untagged = 1e9, taggedOff = 1e9, tagged = 1e9;
+    for (int i = 0; i < 4; ++i) {
+        untagged = std::min(untagged, msOf(plainFile, true));
+        taggedOff = std::min(taggedOff, msOf(taggedFile, false));
+        tagged = std::min(tagged, msOf(taggedFile, true));
+    }
     // The conversion alone, on the fitted picture's rectangle.
     const TRect32 r = FittedRect(4000, 3000, 1920, 1080);
     const TEmbeddedColour p3 = Tagged("display-p3");
@@ -560,9 +562,11 @@ TEST_F(PreparedColours, ConversionCostBesideThePreparationOfATwelveMegapixelJpeg
     std::printf("[ colour   ] converting the %dx%d fitted rectangle alone, best of 3: %.1f ms\n", r.Width,
                 r.Height, convertOnly);
     std::printf(
-        "[ colour   ] 4000x3000 JPEG into 1920x1080, best of 3: untagged %.1f ms, tagged with the switch "
-        "off %.1f ms, tagged and converted %.1f ms (+%.1f ms, %.1f %%)\n",
-        untagged, taggedOff, tagged, tagged - untagged, 100.0 * (tagged - untagged) / untagged);
+        "[ colour   ] 4000x3000 JPEG into 1920x1080, best of 4: untagged %.1f ms, tagged with the switch "
+        "off %.1f ms, tagged and converted %.1f ms (+%.1f ms, %.1f %%); the first picture of the profile "
+        "%.1f ms (+%.1f %%)\n",
+        untagged, taggedOff, tagged, tagged - untagged, 100.0 * (tagged - untagged) / untagged, first,
+        100.0 * (first - untagged) / untagged);
 }
 
 }  // namespace
