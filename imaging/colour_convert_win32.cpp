@@ -1,5 +1,6 @@
 #include "imaging/colour_convert_win32.h"
 
+#include <algorithm>
 #include <string>
 
 #include "base/handles_win32.h"
@@ -151,27 +152,39 @@ TColourResult TColourConverter::Convert(const TEmbeddedColour& colour, std::uint
     // The decoder has already made RGB of a CMYK picture, so its profile no
     // longer describes the pixels.
     if (!source || source->empty() || space == TProfileSpace::Cmyk) return TColourResult::Unchanged;
-    if (!Prepare(*source, space)) return TColourResult::Unchanged;
+    TTables* tables = Prepare(*source, space);
+    if (!tables || !(space == TProfileSpace::Gray ? static_cast<bool>(tables->Gray) : static_cast<bool>(tables->Rgb)))
+        return TColourResult::Unchanged;
     if (space == TProfileSpace::Gray) {
-        gray_->Apply(bits, width, height, stride);
+        tables->Gray->Apply(bits, width, height, stride);
     } else {
         // The system converts the pixels of the cells the table cannot serve.
         const auto exact = [](void* transform, std::uint8_t* bgrx, int count) {
             static_cast<const TSystemTransform*>(transform)->Pixels(bgrx, count, 1, std::ptrdiff_t{count} * 4);
         };
-        rgb_->Apply(bits, width, height, stride, exact, transform_.get());
+        tables->Rgb->Apply(bits, width, height, stride, exact, tables->Transform.get());
     }
     return TColourResult::Converted;
 }
 
-bool TColourConverter::Prepare(const std::vector<std::uint8_t>& source, TProfileSpace space) {
-    if (source == tableSource_) return !tableFailed_;
-    tableSource_ = source;
-    tableFailed_ = true;
-    rgb_.reset();
-    gray_.reset();
-    transform_ = std::make_unique<TSystemTransform>(source, destination_.empty() ? SrgbProfile() : destination_);
-    const TSystemTransform& transform = *transform_;
+TColourConverter::TTables* TColourConverter::Prepare(const std::vector<std::uint8_t>& source, TProfileSpace space) {
+    auto found = std::find_if(kept_.begin(), kept_.end(), [&](const auto& t) { return t->Source == source; });
+    if (found == kept_.end()) {
+        auto tables = std::make_unique<TTables>();
+        tables->Source = source;
+        tables->Failed = !Make(*tables, space);
+        if (kept_.size() == kKeptProfiles) kept_.pop_back();
+        kept_.insert(kept_.begin(), std::move(tables));
+    } else {
+        std::rotate(kept_.begin(), found, found + 1);
+    }
+    return kept_.front()->Failed ? nullptr : kept_.front().get();
+}
+
+bool TColourConverter::Make(TTables& tables, TProfileSpace space) const {
+    tables.Transform =
+        std::make_unique<TSystemTransform>(tables.Source, destination_.empty() ? SrgbProfile() : destination_);
+    const TSystemTransform& transform = *tables.Transform;
     if (!transform) return false;
     if (space == TProfileSpace::Gray) {
         std::vector<COLOR> in(256), out(256);
@@ -182,7 +195,7 @@ bool TColourConverter::Prepare(const std::vector<std::uint8_t>& source, TProfile
             std::uint16_t* e = table->Level(level);
             e[0] = out[level].rgb.red, e[1] = out[level].rgb.green, e[2] = out[level].rgb.blue;
         }
-        gray_ = std::move(table);
+        tables.Gray = std::move(table);
     } else {
         // The nodes, then the centre of every cell, in one call.
         constexpr std::size_t kNodes = TRgbTable::NodeCount(), kCells = TRgbTable::CellCount();
@@ -212,8 +225,7 @@ bool TColourConverter::Prepare(const std::vector<std::uint8_t>& source, TProfile
         }
         // Half a level off at the centre: the cell's pixels go to the system.
         table->MarkExactCells(centres.data(), 257 / 2);
-        rgb_ = std::move(table);
+        tables.Rgb = std::move(table);
     }
-    tableFailed_ = false;
     return true;
 }

@@ -57,7 +57,7 @@ enum class TColourResult : std::uint8_t {
 
 // Converts pictures for one monitor. Not shared between threads: each
 // loader keeps its own. Pictures from one camera share their profile, so the
-// table of the last profile is kept.
+// tables of the last few profiles met are kept.
 class TColourConverter {
 public:
     // `destination`: the monitor's profile (DisplayProfile), empty for sRGB.
@@ -69,13 +69,23 @@ public:
     TColourResult Convert(const TEmbeddedColour& colour, std::uint8_t* bits, int width, int height,
                           std::ptrdiff_t stride);
 
-private:
-    bool Prepare(const std::vector<std::uint8_t>& source, TProfileSpace space);
+    // A folder of a phone's, a camera's and a scanner's pictures in random
+    // order changes profile at nearly every picture.
+    static constexpr std::size_t kKeptProfiles = 4;
 
-    std::vector<std::uint8_t> destination_;  // empty: sRGB
-    std::vector<std::uint8_t> tableSource_;  // the profile the tables below were made from
-    bool tableFailed_ = false;               // the system refused tableSource_
-    std::unique_ptr<TSystemTransform> transform_;  // from tableSource_ to the destination
-    std::unique_ptr<TRgbTable> rgb_;         // for an RGB tableSource_
-    std::unique_ptr<TGrayTable> gray_;       // for a grey tableSource_
+private:
+    struct TTables {
+        std::vector<std::uint8_t> Source;           // the profile the tables were made from
+        std::unique_ptr<TSystemTransform> Transform;  // from Source to the destination
+        std::unique_ptr<TRgbTable> Rgb;             // for an RGB Source
+        std::unique_ptr<TGrayTable> Gray;           // for a grey Source
+        bool Failed = true;                         // the system refused Source
+    };
+    // The tables of `source`, made when it is not among the kept ones; null
+    // when the system cannot convert from it.
+    TTables* Prepare(const std::vector<std::uint8_t>& source, TProfileSpace space);
+    bool Make(TTables& tables, TProfileSpace space) const;
+
+    std::vector<std::uint8_t> destination_;        // empty: sRGB
+    std::vector<std::unique_ptr<TTables>> kept_;   // the last profiles met, the latest first
 };
