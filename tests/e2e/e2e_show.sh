@@ -379,6 +379,54 @@ print(best if n[best] > 40 else "none")'
     rm -f "${HIDDEN_FILES[@]/%//hidden.dat}"
 fi
 
+# --- 7. A picture whose file carries a wide-gamut profile is shown in the
+#        colours it intends: a yellow green in ProPhoto numbers is a pure
+#        green on an sRGB screen. With the choice off, the numbers as they are.
+if [ "$PLUGINS" -gt 0 ]; then
+    rm -f "$INSTALL"/Photos/* "$PREFIX"/drive_c/users/*/AppData/Roaming/Quorvane/piclist.dat
+    convert -size 800x600 xc:'rgb(138,237,78)' -quality 95 \
+        -profile "$(dirname "$0")/../data/colour_read/prophoto-colord-rgb.icc" "$INSTALL/Photos/prophoto.jpg"
+    # "<count> <mean red>" of a screenshot's bright green pixels.
+    bright_green() {
+        convert "$1" -sample 25% -depth 8 ppm:- | python3 -c '
+import sys
+data = sys.stdin.buffer.read()
+parts = data.split(maxsplit=4)
+w, h = int(parts[1]), int(parts[2])
+px = parts[4][: w * h * 3]
+n = red = 0
+for i in range(0, len(px), 3):
+    if px[i + 1] > 200 and px[i + 2] < 120:
+        n += 1
+        red += px[i]
+print(n, red // max(n, 1))'
+    }
+    # Shows the picture with IntendedColours $1; prints the mean red of its
+    # bright green once the picture is well on the screen.
+    tagged_red() {
+        reg add "$KEY" /v IntendedColours /d "$1" /f
+        start_show || return
+        local n red=""
+        for _ in $(seq 1 200); do
+            shot "tagged-$1"
+            read -r n red < <(bright_green "$WORK/tagged-$1.png")
+            [ "$n" -gt 2000 ] && break
+            red=""
+            sleep 0.1
+        done
+        xdotool key x
+        wait_end 20 >/dev/null
+        echo "$red"
+    }
+    red=$(tagged_red 1)
+    [ -n "$red" ] && [ "$red" -lt 60 ] && pass "a ProPhoto picture is shown in its own colours (red $red of 255)" ||
+        fail "ProPhoto picture with the choice on: red '$red', not the intended pure green"
+    red=$(tagged_red 0)
+    [ -n "$red" ] && [ "$red" -gt 100 ] && pass "with the choice off its numbers are shown as they are (red $red)" ||
+        fail "ProPhoto picture with the choice off: red '$red', not its raw yellow green"
+    reg delete "$KEY" /v IntendedColours /f
+fi
+
 # No saver process is left behind.
 sleep 1
 if [ -n "$(own_pids "$SCR /s")" ]; then fail "a quorvane.scr process is left"; else pass "no process left"; fi
