@@ -6,13 +6,10 @@
 
 #include <vector>
 
+#include "base/com_win32.h"
 #include "base/handles_win32.h"
 
 namespace {
-
-// The imaging factory every Windows since 7 has (the SDK's
-// CLSID_WICImagingFactory may name a later one).
-const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
 
 // A file's bytes at the offsets asked for. Each read is one ReadFile at its
 // own offset, so a header that names an offset past the end costs nothing.
@@ -35,32 +32,6 @@ public:
 
 private:
     TKernelHandle file_;
-};
-
-template <typename T>
-struct TReleased {
-    T* p = nullptr;
-    TReleased() = default;
-    TReleased(const TReleased&) = delete;
-    TReleased& operator=(const TReleased&) = delete;
-    ~TReleased() {
-        if (p) p->Release();
-    }
-};
-
-// COM for the calling thread while the system's decoder is asked; a thread
-// already in an apartment of the other kind keeps it.
-class TComUse {
-public:
-    TComUse() : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    TComUse(const TComUse&) = delete;
-    TComUse& operator=(const TComUse&) = delete;
-    ~TComUse() {
-        if (SUCCEEDED(hr_)) ::CoUninitialize();
-    }
-
-private:
-    HRESULT hr_;
 };
 
 // The first colour context of the file's first frame that says something:
