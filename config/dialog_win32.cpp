@@ -25,7 +25,7 @@ namespace {
 
 // The dialog's and the Show page's identifiers share one WM_COMMAND range.
 constexpr bool OutsideShowPage(int id) {
-    return id < kIdOrderRandom || id > kIdTrueColours;
+    return id < kIdOrderRandom || id > kIdEveryMonitor;
 }
 static_assert(OutsideShowPage(kIdAddFolder) && OutsideShowPage(kIdRemove) && OutsideShowPage(kIdIncludeSubdirs) &&
                   OutsideShowPage(kIdAutoRefresh) && OutsideShowPage(kIdPicturePane) && OutsideShowPage(kIdOk) &&

@@ -92,6 +92,9 @@ void TShowPage::Create(const TCreateArgs& args) {
 
     shapeBox_ = CreateGroupBox({page, 0, "Picture shape", {290, 222, 276, 66}});
     radios(shapeBox_, {{kIdShapeFramed, "Framed (4:3)"}, {kIdShapeOwn, "Own shape"}}, 20);
+
+    monitorsBox_ = CreateGroupBox({page, 0, "Monitors", {290, 298, 276, 48}});
+    check(monitorsBox_, kIdEveryMonitor, "Photos on every monitor", 20, true);
 }
 
 void TShowPage::AddToolTips(HWND tooltip) {
@@ -117,6 +120,7 @@ void TShowPage::AddToolTips(HWND tooltip) {
         {kIdShapeFramed, "Fit every picture into the same 4:3 frame"},
         {kIdShapeOwn, "Show every picture in its own proportions"},
         {kIdTrueColours, "Convert pictures that carry a colour profile for this monitor"},
+        {kIdEveryMonitor, "Give every monitor a flight of photos of its own, instead of black"},
     };
     for (const TTip& t : tips) AddToolTip(tooltip, Control(t.Id), t.Text);
 }
@@ -130,6 +134,7 @@ void TShowPage::Load(const TSettings& s) {
     SetChecked(Control(kIdMouseEnds), s.MouseMove);
     SetChecked(Control(kIdKeysSteer), s.Show.KeysSteer);
     SetChecked(Control(kIdTrueColours), s.IntendedColours);
+    SetChecked(Control(kIdEveryMonitor), s.Show.EveryMonitor);
     for (int i = 0; i < 3; ++i)
         SetChecked(Control(kIdSpeedSlower + i), static_cast<int>(s.Show.Speed) == i);
     for (int i = 0; i < 4; ++i)
@@ -151,6 +156,7 @@ void TShowPage::Store(TSettings& s) const {
     s.MouseMove = Checked(Control(kIdMouseEnds));
     s.Show.KeysSteer = Checked(Control(kIdKeysSteer));
     s.IntendedColours = Checked(Control(kIdTrueColours));
+    s.Show.EveryMonitor = Checked(Control(kIdEveryMonitor));
     for (int i = 0; i < 3; ++i)
         if (Checked(Control(kIdSpeedSlower + i))) s.Show.Speed = static_cast<TFlightSpeed>(i);
     for (int i = 0; i < 4; ++i)

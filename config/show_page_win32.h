@@ -31,6 +31,7 @@ enum TShowPageId : int {
     kIdShapeFramed = 84,
     kIdShapeOwn = 85,
     kIdTrueColours = 86,
+    kIdEveryMonitor = 87,
 };
 
 class TShowPage {
@@ -54,8 +55,8 @@ public:
 
 private:
     static constexpr int kFirstId = kIdOrderRandom;
-    static constexpr int kLastId = kIdTrueColours;
+    static constexpr int kLastId = kIdEveryMonitor;
     HWND controls_[kLastId - kFirstId + 1] = {};  // children of the page's group boxes
     HWND orderBox_ = nullptr, endBox_ = nullptr, speedBox_ = nullptr, captionBox_ = nullptr,
-         shapeBox_ = nullptr, colourBox_ = nullptr;  // children of the page
+         shapeBox_ = nullptr, colourBox_ = nullptr, monitorsBox_ = nullptr;  // children of the page
 };

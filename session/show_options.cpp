@@ -24,6 +24,8 @@ TShowOptions DecodeShowOptions(const TSettingReader& read) {
     // negative numbers to 0).
     const std::optional<std::string> keys = read(kKeysValue);
     o.KeysSteer = keys && ParseInt32(*keys).value_or(0) > 0;
+    const std::optional<std::string> every = read(kEveryMonitorValue);
+    o.EveryMonitor = every && ParseInt32(*every).value_or(0) > 0;
     o.Caption = static_cast<TCaption>(DecodeChoice(read(kCaptionValue), 4, static_cast<std::int32_t>(o.Caption)));
     o.Shape = static_cast<TPanelShape>(DecodeChoice(read(kShapeValue), 2, static_cast<std::int32_t>(o.Shape)));
     o.Speed = static_cast<TFlightSpeed>(DecodeChoice(read(kSpeedValue), 3, static_cast<std::int32_t>(o.Speed)));
@@ -36,6 +38,7 @@ std::vector<std::pair<std::string, std::string>> ShowOptionsToSave(const TShowOp
         {kCaptionValue, std::to_string(static_cast<std::int32_t>(o.Caption))},
         {kShapeValue, std::to_string(static_cast<std::int32_t>(o.Shape))},
         {kSpeedValue, std::to_string(static_cast<std::int32_t>(o.Speed))},
+        {kEveryMonitorValue, o.EveryMonitor ? "1" : "0"},
     };
 }
 

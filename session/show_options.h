@@ -31,9 +31,13 @@ struct TShowOptions {
     TCaption Caption = TCaption::None;
     TPanelShape Shape = TPanelShape::Framed;
     TFlightSpeed Speed = TFlightSpeed::Standard;
+    // Photos on every monitor, each with a flight of its own; off: the other
+    // monitors are black.
+    bool EveryMonitor = false;
 
     bool operator==(const TShowOptions& o) const {
-        return KeysSteer == o.KeysSteer && Caption == o.Caption && Shape == o.Shape && Speed == o.Speed;
+        return KeysSteer == o.KeysSteer && Caption == o.Caption && Shape == o.Shape && Speed == o.Speed &&
+               EveryMonitor == o.EveryMonitor;
     }
     bool operator!=(const TShowOptions& o) const { return !(*this == o); }
 };
@@ -43,6 +47,7 @@ constexpr const char kKeysValue[] = "Keys";        // "0" or "1"
 constexpr const char kCaptionValue[] = "Caption";  // 0..3, TCaption
 constexpr const char kShapeValue[] = "Shape";      // 0..1, TPanelShape
 constexpr const char kSpeedValue[] = "Speed";      // 0..2, TFlightSpeed
+constexpr const char kEveryMonitorValue[] = "EveryMonitor";  // "0" or "1"
 
 // One value of the settings key as read: nullopt when it is missing,
 // unreadable or not of a string type.

@@ -169,6 +169,9 @@ TEST(Settings, ShowOptionsDefaultToTheShowAsItWas) {
     EXPECT_EQ(none.Caption, TCaption::None);
     EXPECT_EQ(none.Shape, TPanelShape::Framed);
     EXPECT_EQ(none.Speed, TFlightSpeed::Standard);
+    EXPECT_FALSE(none.EveryMonitor);
+    EXPECT_FALSE(DecodeFrom({{"EveryMonitor", "yes"}}).EveryMonitor);
+    EXPECT_FALSE(DecodeFrom({{"EveryMonitor", "-1"}}).EveryMonitor);
     // The standard flight is the scene's own 20 units a second.
     EXPECT_EQ(SceneUnitsPerMs(TFlightSpeed::Standard), 0.02);
     EXPECT_LT(SceneUnitsPerMs(TFlightSpeed::Slower), 0.02);
@@ -177,10 +180,10 @@ TEST(Settings, ShowOptionsDefaultToTheShowAsItWas) {
 }
 
 TEST(Settings, ShowOptionsRoundTripThroughTheirText) {
-    const TShowOptions chosen{true, TCaption::NameAndDate, TPanelShape::OwnShape, TFlightSpeed::Faster};
+    const TShowOptions chosen{true, TCaption::NameAndDate, TPanelShape::OwnShape, TFlightSpeed::Faster, true};
     const auto values = ShowOptionsToSave(chosen);
     const std::vector<std::pair<std::string, std::string>> expected = {
-        {"Keys", "1"}, {"Caption", "3"}, {"Shape", "1"}, {"Speed", "2"}};
+        {"Keys", "1"}, {"Caption", "3"}, {"Shape", "1"}, {"Speed", "2"}, {"EveryMonitor", "1"}};
     EXPECT_EQ(values, expected);
     EXPECT_EQ(DecodeFrom({values.begin(), values.end()}), chosen);
     for (int c = 0; c < 4; ++c)

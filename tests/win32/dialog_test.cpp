@@ -1521,6 +1521,7 @@ TEST_F(ConfigDialog, ShowPageHoldsItsChoicesInPlaceAndApart) {
         {kIdShapeFramed, "Framed (4:3)", true},
         {kIdShapeOwn, "Own shape", true},
         {kIdTrueColours, "Colours as the photo intends", false},
+        {kIdEveryMonitor, "Photos on every monitor", false},
     };
     const RECT page = ScreenRect(Dlg().Tabs()->PageWindow(kPageShow));
     std::vector<RECT> placed;
@@ -1550,7 +1551,7 @@ TEST_F(ConfigDialog, ShowPageHoldsItsChoicesInPlaceAndApart) {
     std::vector<RECT> boxes;
     for (const TSeen& s : Children(Dlg().Tabs()->PageWindow(kPageShow)))
         if (::GetParent(s.Wnd) == Dlg().Tabs()->PageWindow(kPageShow)) boxes.push_back(ScreenRect(s.Wnd));
-    ASSERT_EQ(boxes.size(), 6u);
+    ASSERT_EQ(boxes.size(), 7u);
     for (std::size_t i = 0; i < boxes.size(); ++i)
         for (std::size_t j = i + 1; j < boxes.size(); ++j) EXPECT_FALSE(Overlap(boxes[i], boxes[j]));
 
@@ -1564,6 +1565,7 @@ TEST_F(ConfigDialog, ShowPageHoldsItsChoicesInPlaceAndApart) {
     EXPECT_EQ(CheckedOf(kIdCaptionNone, kIdCaptionBoth), kIdCaptionNone);
     EXPECT_EQ(CheckedOf(kIdShapeFramed, kIdShapeOwn), kIdShapeFramed);
     EXPECT_TRUE(IsChecked(kIdTrueColours));
+    EXPECT_FALSE(IsChecked(kIdEveryMonitor));
 
     // A click on one choice of a group clears the others of that group only.
     Click(kIdCaptionDate);
@@ -1579,7 +1581,7 @@ TEST_F(ConfigDialog, ShowChoicesAreSavedByOkAndShownAgain) {
     Open();
     ChooseTab(kPageShow);
     for (int id : {kIdOrderForward, kIdRandomStart, kIdResumeLast, kIdMouseEnds, kIdKeysSteer, kIdSpeedFaster,
-                   kIdCaptionBoth, kIdShapeOwn, kIdTrueColours})
+                   kIdCaptionBoth, kIdShapeOwn, kIdTrueColours, kIdEveryMonitor})
         Click(id);
     Command(kIdOptions);
     Click(kIdOk);
@@ -1594,6 +1596,7 @@ TEST_F(ConfigDialog, ShowChoicesAreSavedByOkAndShownAgain) {
         EXPECT_EQ(ReadRegString(key.Get(), "Caption").value_or(""), "3");
         EXPECT_EQ(ReadRegString(key.Get(), "Shape").value_or(""), "1");
         EXPECT_EQ(ReadRegString(key.Get(), "IntendedColours").value_or(""), "0");
+        EXPECT_EQ(ReadRegString(key.Get(), "EveryMonitor").value_or(""), "1");
         DWORD type = 0;
         EXPECT_EQ(::RegQueryValueExA(key.Get(), "Speed", nullptr, &type, nullptr, nullptr), ERROR_SUCCESS);
         EXPECT_EQ(type, static_cast<DWORD>(REG_SZ));
@@ -1613,6 +1616,7 @@ TEST_F(ConfigDialog, ShowChoicesAreSavedByOkAndShownAgain) {
     EXPECT_EQ(CheckedOf(kIdCaptionNone, kIdCaptionBoth), kIdCaptionBoth);
     EXPECT_EQ(CheckedOf(kIdShapeFramed, kIdShapeOwn), kIdShapeOwn);
     EXPECT_FALSE(IsChecked(kIdTrueColours));
+    EXPECT_TRUE(IsChecked(kIdEveryMonitor));
 }
 
 TEST_F(ConfigDialog, AnOrderWithoutAButtonIsKeptAsItWas) {
