@@ -358,12 +358,13 @@ void TGLControl::Enable() {
 }
 
 void TGLControl::SetupProjection() {
+    const int width = ViewportRect.right - ViewportRect.left, height = ViewportRect.bottom - ViewportRect.top;
     GL.MatrixMode(GL_PROJECTION);
     GL.LoadIdentity();
-    GLU.Perspective(kFieldOfView, ProjectionAspect(ViewportRect.right, ViewportRect.bottom), kNearPlane,
-                    kFarPlane);
+    GLU.Perspective(kFieldOfView, ProjectionAspect(width, height), kNearPlane, kFarPlane);
     GL.MatrixMode(GL_MODELVIEW);
-    GL.Viewport(0, 0, ViewportRect.right, ViewportRect.bottom);
+    // OpenGL counts window rows from the bottom.
+    GL.Viewport(ViewportRect.left, Height - ViewportRect.bottom, width, height);
 }
 
 int TGLControl::Paint() {

@@ -146,7 +146,7 @@ public:
     std::int32_t Height;
     HWND Window;                    // not owned
     HDC DeviceContext = nullptr;  // GetDC of Window, held by dc_
-    RECT ViewportRect{0, 0, 0, 0};
+    RECT ViewportRect{0, 0, 0, 0};  // the part of the window drawn in, window coordinates
     // The swap interval the driver accepted through WGL_EXT_swap_control
     // (1: swaps wait for the monitor's refresh); 0 where it is not offered.
     int SwapInterval = 0;

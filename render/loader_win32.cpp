@@ -1,5 +1,6 @@
 #include "render/loader_win32.h"
 
+#include <algorithm>
 #include <exception>
 
 #include "catalogue/piclist.h"
@@ -49,11 +50,15 @@ bool LoadPictureAt(TBitmap& bitmap, const TShowPictures& show, std::int32_t inde
 }
 
 std::int32_t LoadNextPicture(TBitmap& bitmap, const TShowPictures& show, const TSequenceOptions& order,
-                             const TPrepareOptions& options, TMessageFont& messages, bool keepGoing) {
+                             const TPrepareOptions& options, TMessageFont& messages, bool keepGoing,
+                             const std::function<bool(const std::string& path)>& accept) {
     // A cancelled loader prepares nothing more: nobody shows it, and it
     // must not go on to the next picture (nor read the catalogue, which the
     // dialog may be editing by then).
-    const auto prepareOne = [&](const std::string& path) { return PrepareOne(bitmap, path, options, keepGoing); };
+    const auto prepareOne = [&](const std::string& path) {
+        if (accept && !accept(path)) return false;
+        return PrepareOne(bitmap, path, options, keepGoing);
+    };
     const TSequenceResult result = ChooseShowPicture(show, order, prepareOne, DecodeCancelled);
     switch (result) {
     case TSequenceResult::Prepared:
@@ -68,4 +73,49 @@ std::int32_t LoadNextPicture(TBitmap& bitmap, const TShowPictures& show, const T
         break;
     }
     return -1;
+}
+
+bool ShapeSuits(TPictureShape shape, TPictureShape monitor) {
+    if (shape == TPictureShape::Unknown || shape == TPictureShape::Square || monitor == TPictureShape::Square)
+        return true;
+    return shape == monitor;
+}
+
+std::int32_t LoadFlightPicture(TBitmap& bitmap, const TShowPictures& show, const TSequenceOptions& order,
+                               const TPrepareOptions& prepare, TMessageFont& messages,
+                               const TFlightPreference& preference, bool keepGoing) {
+    const auto avoided = [&](const std::string& path) {
+        return std::find(preference.Avoid.begin(), preference.Avoid.end(), path) != preference.Avoid.end();
+    };
+    std::vector<std::int32_t>& aside = *preference.SetAside;
+    // A picture set aside for this shape, unless another monitor shows it by now.
+    for (auto it = aside.begin(); it != aside.end() && !DecodeCancelled(); ++it) {
+        const std::int32_t index = *it;
+        if (!ShowablePicture(show, index)) continue;
+        const std::string path = show.Catalogue.PictureAt(index);
+        if (avoided(path) || !ShapeSuits(PictureShapeOf(path), preference.Shape)) continue;
+        aside.erase(it);
+        if (LoadPictureAt(bitmap, show, index, prepare, keepGoing)) return index;
+        break;
+    }
+    // A picture passed over counts as one that could not be read; with fewer
+    // pictures than the monitors want, they come as the order has them.
+    const std::int32_t total = show.Catalogue.TotalCount();
+    std::int32_t passes = total > static_cast<std::int32_t>(preference.Avoid.size()) + 1
+                              ? std::min<std::int32_t>(kMaxPassedOver, total - 1 - std::int32_t(preference.Avoid.size()))
+                              : 0;
+    const auto accept = [&](const std::string& path) {
+        if (passes <= 0) return true;
+        if (avoided(path)) {
+            --passes;
+            return false;
+        }
+        if (aside.size() < kMaxSetAside && !ShapeSuits(PictureShapeOf(path), preference.Shape)) {
+            --passes;
+            aside.push_back(show.Sequence.CurrentIndex);
+            return false;
+        }
+        return true;
+    };
+    return LoadNextPicture(bitmap, show, order, prepare, messages, keepGoing, accept);
 }

@@ -10,6 +10,7 @@
 #include "base/thread_owner.h"
 #include "catalogue/sequence.h"
 #include "imaging/bitmap_win32.h"
+#include "imaging/picture_shape_win32.h"
 #include "imaging/prepare_win32.h"
 #include "render/scene_state.h"
 #include "render/timing_win32.h"
@@ -25,6 +26,20 @@ constexpr std::int32_t kMouseAllowance = 15;
 struct TMonitorEntry {
     RECT Rect;   // monitor rectangle in virtual-screen coordinates
     HWND Cover;  // its cover window; null for the primary monitor and once closed
+};
+
+// Another monitor's flight when photos are shown on every monitor: its part
+// of the saver window, its own star field and panel, and its own picture.
+// The main thread makes it before the render thread starts and ends it
+// after; meanwhile the scene is the render thread's, and the picture is
+// handed between the loader and the render thread as the primary's is.
+struct TFlight {
+    RECT View{};  // the monitor, in the saver window's client coordinates
+    TPictureShape Shape = TPictureShape::Landscape;  // the monitor's
+    std::uint32_t FirstLaunchMs = 0;  // its first picture is asked for this long into the run
+    std::int32_t CaptionHeight = 0;   // caption character height in Picture's pixels
+    TScene Scene;
+    std::unique_ptr<TBitmap> Picture;
 };
 
 // One run of the saver, from its windows to its teardown. TSaverRuns::Run owns it
@@ -57,6 +72,13 @@ struct TRun {
     bool IntendedColours = false;      // pictures that carry a colour profile are converted for the monitor
     std::vector<std::uint8_t> MonitorProfile;  // the saver window's monitor's profile; empty: sRGB
     bool MouseEnds = true;   // mouse moves count towards the end of a full-screen show
+    // Photos on every monitor: the saver window spans them all (Spread, in
+    // virtual-screen coordinates), the primary's scene is drawn in
+    // PrimaryView and every other monitor has a flight. Empty: one monitor's show.
+    std::vector<std::unique_ptr<TFlight>> Flights;
+    RECT Spread{};
+    RECT PrimaryView{};
+    TPictureShape PrimaryShape = TPictureShape::Landscape;
 
     TScene Scene;  // what the frames draw [R; sizes and picture fixed by M before R starts]
     std::unique_ptr<TGLControl> Control;  // the render thread's GL control; null outside it [R]

@@ -67,6 +67,25 @@ struct TLoaderJob {
     TRect32 covered;
     std::unique_ptr<TColourConverter> colours;  // the loader's own, for the run's monitor [L]
     std::unique_ptr<TBitmap> keptBitmap;  // that bitmap, once the run has ended without waiting for it
+
+    // Photos on every monitor: the other monitors' flights, whose pictures
+    // the loader prepares between the primary's. Fixed before the thread
+    // starts but for the flags, which pass as the primary's do.
+    struct TFlightSlot {
+        TBitmap* target = nullptr;            // the flight's picture bitmap
+        std::atomic<bool> requested{false};   // the render loop asked for a picture [R, L]
+        std::atomic<bool> ready{false};       // the loader has it ready [R, L]
+        std::atomic<std::int32_t> readyIndex{-1};
+        TRect32 covered;                      // as the job's own [L, then R]
+        std::int32_t captionHeight = 0;
+        TPictureShape shape = TPictureShape::Landscape;
+        std::string showing;                  // the picture last prepared for it [L]
+    };
+    std::vector<std::unique_ptr<TFlightSlot>> flights;
+    TPictureShape shape = TPictureShape::Landscape;  // the primary monitor's
+    std::string showing;                             // the picture last prepared for the primary [L]
+    std::vector<std::int32_t> setAside;              // see TFlightPreference [L]
+    std::vector<std::unique_ptr<TBitmap>> keptFlightBitmaps;  // as keptBitmap
 };
 
 TRun::TRun() = default;
@@ -116,6 +135,7 @@ void WakeMainThread(const TRun& run) {
 }
 
 void ReleaseMainThread(TRun& run) {
+    for (auto& flight : run.Flights) flight->Scene.Owner.Release();
     run.Scene.Owner.Release();
     run.RenderFailed = true;
     run.ContextPending = false;
@@ -195,17 +215,36 @@ private:
 
 void RenderLoop(TRun& run);
 DWORD WINAPI LoaderThreadMain(void* job);
+
+// Draws `scene` in `view`, one monitor's part of the control's window, in
+// that monitor's proportions.
+void DrawInView(TGLControl& control, const RECT& view, TScene& scene) {
+    control.ViewportRect = view;
+    control.SetupProjection();
+    GL.LoadIdentity();
+    RenderFrame(scene);
+}
 void ReleaseGL(TRun& run);
 
 DWORD WINAPI RenderThreadMain(void* param) {
     TRun& run = *static_cast<TRun*>(param);
     NameThisThread("render");
     run.Scene.Owner.Claim();
+    for (auto& flight : run.Flights) flight->Scene.Owner.Claim();
     try {
         RunState.Flags |= kRunCreatingContext;
         run.Scene.SetupPending = true;
-        run.Control = std::make_unique<TGLControl>(run.Window, run.Width, run.Height);
-        run.Control->OnRender = [&run](TGLControl&) { RenderFrame(run.Scene); };
+        if (run.Flights.empty()) {
+            run.Control = std::make_unique<TGLControl>(run.Window, run.Width, run.Height);
+            run.Control->OnRender = [&run](TGLControl&) { RenderFrame(run.Scene); };
+        } else {
+            run.Control = std::make_unique<TGLControl>(run.Window, run.Spread.right - run.Spread.left,
+                                                       run.Spread.bottom - run.Spread.top);
+            run.Control->OnRender = [&run](TGLControl& control) {
+                DrawInView(control, run.PrimaryView, run.Scene);
+                for (auto& flight : run.Flights) DrawInView(control, flight->View, flight->Scene);
+            };
+        }
         RunState.Flags &= ~static_cast<std::uint32_t>(kRunCreatingContext);
         run.ContextPending = false;
         RunState.Flags |= kRunRenderLoop;
@@ -214,6 +253,7 @@ DWORD WINAPI RenderThreadMain(void* param) {
         // The context belongs to this thread: it goes here. Everything else
         // of the run is the main thread's to end.
         ReleaseGL(run);
+        for (auto& flight : run.Flights) flight->Scene.Owner.Release();
         run.Scene.Owner.Release();
         run.RenderDone = true;
         WakeMainThread(run);
@@ -242,6 +282,14 @@ TLoaderJob& StartLoader(TRun& run) {
     loader.caption = run.Show.Caption;
     loader.captionHeight = run.CaptionHeight;
     loader.colours = std::make_unique<TColourConverter>(run.MonitorProfile);
+    loader.shape = run.PrimaryShape;
+    for (const auto& flight : run.Flights) {
+        auto slot = std::make_unique<TLoaderJob::TFlightSlot>();
+        slot->target = flight->Picture.get();
+        slot->captionHeight = flight->CaptionHeight;
+        slot->shape = flight->Shape;
+        loader.flights.push_back(std::move(slot));
+    }
     loader.thread.Reset(::CreateThread(nullptr, kThreadStack, LoaderThreadMain, &loader, 0, nullptr));
     if (!loader.thread) {
         run.Loader.reset();
@@ -384,12 +432,49 @@ bool HandOverPicture(TRun& run, TScene& scene, TLoaderJob& loader, TSteering& st
     return true;
 }
 
+// A flight on another monitor: its next picture is asked for once its panel
+// has passed the eye and its upload has read the bitmap (its first once the
+// stagger allows), and launched once it is ready.
+void HandOverFlight(TRun& run, TFlight& flight, TLoaderJob::TFlightSlot& slot, std::uint32_t sinceStartMs) {
+    TScene& scene = flight.Scene;
+    TPhotoPanel& panel = scene.PhotoPanel;
+    if (!slot.requested) {
+        if (panel.Distance < 0.0f && !scene.UploadPending && sinceStartMs >= flight.FirstLaunchMs) {
+            slot.ready = false;
+            slot.requested = true;  // releases the loader for this flight
+        }
+        return;
+    }
+    if (!slot.ready) return;
+    slot.requested = false;
+    LaunchPanel(panel, run.Session->Random);
+    TRect32 covered = slot.readyIndex >= 0 ? slot.covered : TRect32();
+    bool ownShape = run.Show.Shape == TPanelShape::OwnShape;
+    // The bitmap has its monitor's proportions: on an upright monitor a
+    // frame across would stretch it, so the frame stands upright too.
+    if (flight.Shape == TPictureShape::Portrait && (!ownShape || covered.Width <= 0)) {
+        ownShape = true;
+        covered = TRect32{0, 0, scene.PanelWidth, scene.PanelHeight};
+    }
+    panel.Placement = PicturePlacement(ownShape, covered.Left, covered.Top,
+                                       covered.Width, covered.Height, scene.PanelWidth, scene.PanelHeight,
+                                       ProjectionAspect(flight.View.right - flight.View.left,
+                                                        flight.View.bottom - flight.View.top));
+    scene.UploadPending = true;
+}
+
 void RenderLoop(TRun& run) {
     TScene& scene = run.Scene;
     InitStarField(scene.StarField, run.Session->Random);
+    for (auto& flight : run.Flights) {
+        InitStarField(flight->Scene.StarField, run.Session->Random);
+        flight->Scene.StarPhase = 200.0f;
+        flight->Scene.PhotoPanel.Distance = -1.0f;
+    }
     TLoaderJob& loader = StartLoader(run);
     TFramePacer pacer;
     TFrameClock clock;
+    const std::uint32_t start = clock.LastFrame;
     TSteering steering;
     bool firstFrameMarked = false, firstPictureMarked = false;
     const auto observe = RenderHooks().ObserveFrame;
@@ -411,6 +496,10 @@ void RenderLoop(TRun& run) {
             scene.StarPhase -= static_cast<float>(elapsed * run.UnitsPerMs);
             scene.FrameStep = static_cast<float>(elapsed * run.UnitsPerMs);
             if (scene.StarPhase < 0.0f) scene.StarPhase = 200.0f;
+            for (auto& flight : run.Flights) {
+                flight->Scene.StarPhase = scene.StarPhase;
+                flight->Scene.FrameStep = scene.FrameStep;
+            }
             clock.LastFrame = now;
             if (observe) observe({TFrameEvent::Kind::Stepped, scene.FrameStep, false});
 
@@ -431,6 +520,8 @@ void RenderLoop(TRun& run) {
                 }
                 if (observe) observe({TFrameEvent::Kind::Launched, scene.FrameStep, false});
             }
+            for (std::size_t i = 0; i < run.Flights.size(); ++i)
+                HandOverFlight(run, *run.Flights[i], *loader.flights[i], now - start);
             if (!run.Paced) ::Sleep(1);
             const std::int32_t tilesBefore = scene.TilesUploaded;
             if (RunState.StopRequested == 0 && run.Control) {
@@ -449,6 +540,18 @@ void RenderLoop(TRun& run) {
     CancelLoader(loader);
 }
 
+// What the flight of `slot` (null: the primary's) should prefer: its
+// monitor's shape, and none of the pictures the other monitors show.
+TFlightPreference PreferenceFor(TLoaderJob& job, const TLoaderJob::TFlightSlot* slot) {
+    TFlightPreference preference;
+    preference.Shape = slot ? slot->shape : job.shape;
+    preference.SetAside = &job.setAside;
+    if (slot && !job.showing.empty()) preference.Avoid.push_back(job.showing);
+    for (const auto& other : job.flights)
+        if (other.get() != slot && !other->showing.empty()) preference.Avoid.push_back(other->showing);
+    return preference;
+}
+
 // Prepares the next picture into the job's target and writes its caption
 // on it; the global index of the picture, or -1 (see LoadNextPicture).
 std::int32_t PrepareNext(TLoaderJob& job, const TShowPictures& show, const TPrepareOptions& prepare,
@@ -463,13 +566,32 @@ std::int32_t PrepareNext(TLoaderJob& job, const TShowPictures& show, const TPrep
     if (wanted >= 0 && LoadPictureAt(*job.target, show, wanted, prepare, keepGoing)) {
         job.readyByOrder = false;
         index = wanted;
-    } else {
+    } else if (job.flights.empty()) {
         index = LoadNextPicture(*job.target, show, job.order, prepare, session.MessageFont, keepGoing);
+    } else {
+        index = LoadFlightPicture(*job.target, show, job.order, prepare, session.MessageFont,
+                                  PreferenceFor(job, nullptr), keepGoing);
     }
     if (index >= 0 && job.caption != TCaption::None && !job.cancel) {
         DrawCaption(*job.target, PictureCaption(job.caption, session.PicList.PictureAt(index)), job.covered,
                     job.captionHeight);
     }
+    if (!job.flights.empty()) job.showing = index >= 0 ? session.PicList.PictureAt(index) : std::string();
+    return index;
+}
+
+// The next picture of another monitor's flight, into its own bitmap.
+std::int32_t PrepareFlight(TLoaderJob& job, TLoaderJob::TFlightSlot& slot, const TShowPictures& show,
+                           TPrepareOptions prepare, TSession& session, bool keepGoing) {
+    slot.covered = TRect32();
+    prepare.Covered = &slot.covered;
+    const std::int32_t index = LoadFlightPicture(*slot.target, show, job.order, prepare, session.MessageFont,
+                                                 PreferenceFor(job, &slot), keepGoing);
+    if (index >= 0 && job.caption != TCaption::None && !job.cancel) {
+        DrawCaption(*slot.target, PictureCaption(job.caption, session.PicList.PictureAt(index)), slot.covered,
+                    slot.captionHeight);
+    }
+    slot.showing = index >= 0 ? session.PicList.PictureAt(index) : std::string();
     return index;
 }
 
@@ -489,35 +611,55 @@ DWORD WINAPI LoaderThreadMain(void* param) {
     const TShowPictures show{session.PicList, session.Sequence, session.Random, &session.Hidden};
     const TPrepareOptions prepare{
         &session.Plugins, job->fit, {job->intendedColours, job->colours.get()}, &job->covered};
-    while (!job->cancel) {
-        job->readyIndex = -1;
-        job->readyByOrder = true;
-        if (keepDialog) {
-            bool failed = false;
-            auto load = [job, &failed, &show, &prepare, &session] {
-                try {
-                    job->readyIndex = PrepareNext(*job, show, prepare, session, true);
-                } catch (...) {
-                    failed = true;
-                }
-            };
-            if (!RunGuarded(load)) {
+    // One preparation under the rules above; false when the loader stops.
+    const auto prepareGuarded = [&](std::atomic<std::int32_t>& readyIndex, const auto& prepareOne) {
+        if (!keepDialog) {
+            Guard(kCaughtInLoader, [&] { readyIndex = prepareOne(); });
+            return true;
+        }
+        bool failed = false;
+        auto load = [&] {
+            try {
+                readyIndex = prepareOne();
+            } catch (...) {
                 failed = true;
-                ReleaseAbandonedDecode();
             }
-            if (failed) {
-                ::OutputDebugStringA("Quorvane: the picture loader stopped after an error\n");
+        };
+        if (!RunGuarded(load)) {
+            failed = true;
+            ReleaseAbandonedDecode();
+        }
+        if (failed) ::OutputDebugStringA("Quorvane: the picture loader stopped after an error\n");
+        return !failed;
+    };
+    // The primary's picture first, then the other monitors' flights in turn.
+    while (!job->cancel) {
+        if (!job->ready) {
+            job->readyIndex = -1;
+            job->readyByOrder = true;
+            if (!prepareGuarded(job->readyIndex,
+                                [&] { return PrepareNext(*job, show, prepare, session, keepDialog); }))
+                break;
+            if (job->cancel) break;
+            job->ready = true;
+            continue;
+        }
+        TLoaderJob::TFlightSlot* slot = nullptr;
+        for (const auto& flight : job->flights)
+            if (flight->requested && !flight->ready) {
+                slot = flight.get();
                 break;
             }
-        } else {
-            Guard(kCaughtInLoader,
-                  [job, &show, &prepare, &session] {
-                      job->readyIndex = PrepareNext(*job, show, prepare, session, false);
-                  });
+        if (!slot) {
+            ::Sleep(1);
+            continue;
         }
+        slot->readyIndex = -1;
+        if (!prepareGuarded(slot->readyIndex,
+                            [&] { return PrepareFlight(*job, *slot, show, prepare, session, keepDialog); }))
+            break;
         if (job->cancel) break;
-        job->ready = true;
-        while (job->ready && !job->cancel) ::Sleep(1);
+        slot->ready = true;
     }
     SetDecodeCancel(nullptr);
     return 0;
@@ -531,9 +673,54 @@ void ReleaseGL(TRun& run) {
     } else if (ContextIsBound()) {
         UnbindRenderContext();
     }
-    TPhotoPanel& panel = run.Scene.PhotoPanel;
-    for (std::int32_t i = 0; i < panel.TileCount && i < kMaxTiles; ++i) panel.PanelTextures[i] = 0;
+    const auto forget = [](TPhotoPanel& panel) {
+        for (std::int32_t i = 0; i < panel.TileCount && i < kMaxTiles; ++i) panel.PanelTextures[i] = 0;
+    };
+    forget(run.Scene.PhotoPanel);
+    for (auto& flight : run.Flights) forget(flight->Scene.PhotoPanel);
     RunState.Flags &= ~static_cast<std::uint32_t>(kRunTeardown);
+}
+
+// Monitors beyond this many stay black in a show on every monitor.
+constexpr std::size_t kMaxFlights = 15;
+
+TPictureShape MonitorShape(const RECT& r) {
+    const LONG w = r.right - r.left, h = r.bottom - r.top;
+    return h > w ? TPictureShape::Portrait : w > h ? TPictureShape::Landscape : TPictureShape::Square;
+}
+
+// Photos on every monitor: a flight for each monitor but the primary, made
+// like the primary's scene for its monitor's size. The flights start one
+// after the other over one flight's time, so that a new picture arrives
+// somewhere every few seconds rather than everywhere at once.
+void MakeFlights(TRun& run, int pixelsPerInch) {
+    const auto viewOf = [&run](const RECT& r) {
+        RECT view = r;
+        ::OffsetRect(&view, -run.Spread.left, -run.Spread.top);
+        return view;
+    };
+    const RECT& primary = run.Monitors[run.PrimaryIndex].Rect;
+    run.PrimaryView = viewOf(primary);
+    run.PrimaryShape = MonitorShape(primary);
+    const double flightMs = FlightSeconds(run.Show.Speed) * 1000.0;
+    const std::size_t count = std::min(run.Monitors.size(), kMaxFlights + 1);
+    for (std::size_t i = 0; i < run.Monitors.size() && run.Flights.size() < kMaxFlights; ++i) {
+        if (i == run.PrimaryIndex) continue;
+        const RECT& r = run.Monitors[i].Rect;
+        auto flight = std::make_unique<TFlight>();
+        flight->View = viewOf(r);
+        flight->Shape = MonitorShape(r);
+        flight->FirstLaunchMs = static_cast<std::uint32_t>(flightMs * double(run.Flights.size() + 1) / double(count));
+        const TPanelSize panel = PanelSizeFor(r.right - r.left, r.bottom - r.top);
+        flight->Scene.PanelWidth = std::max<std::int32_t>(1, panel.Width);
+        flight->Scene.PanelHeight = std::max<std::int32_t>(1, panel.Height);
+        flight->Picture = std::make_unique<TBitmap>(flight->Scene.PanelWidth, flight->Scene.PanelHeight);
+        flight->Picture->ShrinkToFit = run.Picture->ShrinkToFit;
+        flight->Picture->EnlargeToFit = run.Picture->EnlargeToFit;
+        flight->Scene.Picture = flight->Picture.get();
+        flight->CaptionHeight = CaptionFontHeight(flight->Scene.PanelHeight, pixelsPerInch);
+        run.Flights.push_back(std::move(flight));
+    }
 }
 
 // Sets up what the run needs before its render thread starts, in the order
@@ -560,18 +747,22 @@ bool SetUpRun(TRun& run, HWND host, TSession& session, TLingeringLoaders& linger
     run.ShownIndex = -1;
 
     // 6-7: the system's screensaver state, the cursor, the other monitors.
+    bool spread = false;
     if (run.FullScreen) {
         BOOL previous = FALSE;
         ::SystemParametersInfoA(SPI_SETSCREENSAVERRUNNING, TRUE, &previous, 0);
         HideRunCursor(run);
-        CoverOtherMonitors(run);
+        spread = session.Settings.Show.EveryMonitor && SpreadOverMonitors(run);
+        if (!spread) CoverOtherMonitors(run);
         PumpMessages();
     }
 
     // 8-10: the saver window and the picture bitmap.
     const int screenWidth = ::GetSystemMetrics(SM_CXSCREEN);
     const int screenHeight = ::GetSystemMetrics(SM_CYSCREEN);
-    run.Window = CreateSaverWindow(run, host, 0, 0, screenWidth, screenHeight);
+    run.Window = spread ? CreateSaverWindow(run, host, run.Spread.left, run.Spread.top,
+                                            run.Spread.right - run.Spread.left, run.Spread.bottom - run.Spread.top)
+                        : CreateSaverWindow(run, host, 0, 0, screenWidth, screenHeight);
     if (run.Window == nullptr) return false;  // the failure has been shown
     SetReportWindow(run.Window);              // a crash report gives its size
     run.DC.Reset(run.Window);
@@ -606,6 +797,7 @@ bool SetUpRun(TRun& run, HWND host, TSession& session, TLingeringLoaders& linger
     run.MouseEnds = session.Settings.MouseMove;
     run.Fit = session.FitOptions();
     run.Scene.Picture = run.Picture.get();
+    if (spread) MakeFlights(run, ::GetDeviceCaps(run.DC.Get(), LOGPIXELSY));
     return static_cast<bool>(run.DC);
 }
 
@@ -618,6 +810,10 @@ bool TeardownRun(TRun& run, TLingeringLoaders& lingering) {
     RunState.StopRequested = 1;  // closing the window asks for no password now
     run.Scene.Owner.Check("The scene");
     run.Scene.Picture = nullptr;
+    for (auto& flight : run.Flights) {
+        flight->Scene.Owner.Check("The scene");
+        flight->Scene.Picture = nullptr;
+    }
     run.DC.Reset();
     if (run.Window && ::IsWindow(run.Window)) ::SendMessageA(run.Window, WM_CLOSE, 0, 0);
     // The loader: a full-screen run waits for it (the process ends next);
@@ -634,6 +830,7 @@ bool TeardownRun(TRun& run, TLingeringLoaders& lingering) {
         loaderEnded = LoaderEnded(*run.Loader, wait);
         if (!loaderEnded) {
             run.Loader->keptBitmap = std::move(run.Picture);
+            for (auto& flight : run.Flights) run.Loader->keptFlightBitmaps.push_back(std::move(flight->Picture));
             lingering.push_back(std::move(run.Loader));
         }
         run.Loader.reset();
@@ -646,6 +843,7 @@ bool TeardownRun(TRun& run, TLingeringLoaders& lingering) {
     std::optional<TThreadClaim> catalogue;
     if (loaderEnded) catalogue.emplace(session.PicList.Owner);
     run.Picture.reset();
+    run.Flights.clear();
     if (run.FullScreen) {
         CloseCoverWindows(run);
         RestoreRunCursor(run);

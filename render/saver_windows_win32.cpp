@@ -176,6 +176,16 @@ bool CoverOtherMonitors(TRun& run) {
     return true;
 }
 
+bool SpreadOverMonitors(TRun& run) {
+    if (!EnumerateMonitors(run.Monitors, run.PrimaryIndex) || run.Monitors.size() < 2) {
+        run.Monitors.clear();
+        return false;
+    }
+    run.Spread = run.Monitors[0].Rect;
+    for (const TMonitorEntry& m : run.Monitors) ::UnionRect(&run.Spread, &run.Spread, &m.Rect);
+    return true;
+}
+
 void CloseCoverWindows(TRun& run) {
     run.Main.Check("The run's input state");
     for (TMonitorEntry& m : run.Monitors) {
@@ -188,6 +198,10 @@ void CloseCoverWindows(TRun& run) {
 void FollowDisplayChange(TRun& run) {
     run.Main.Check("The run's input state");
     if (!run.FullScreen || run.Vanished || RunState.StopRequested != 0) return;
+    if (!run.Flights.empty()) {
+        RequestStop(run);
+        return;
+    }
     // The saver window and its scene are made for the primary's size: a
     // new size ends the show, as input does.
     if (::GetSystemMetrics(SM_CXSCREEN) != run.Width || ::GetSystemMetrics(SM_CYSCREEN) != run.Height) {

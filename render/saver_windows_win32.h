@@ -24,9 +24,15 @@ void ShowSaverWindow(const TRun& run);
 // no multi-monitor functions. Raises when a cover window cannot be made.
 bool CoverOtherMonitors(TRun& run);
 void CloseCoverWindows(TRun& run);
+// Photos on every monitor instead of covers: fills the run's monitor table
+// and sets run.Spread to the rectangle around them all. False, with the
+// table empty, unless there are two monitors or more.
+bool SpreadOverMonitors(TRun& run);
 // A monitor added, removed or resized during a full-screen show: a new size
 // of the primary stops the show as input would; any other change gives the
-// other monitors fresh covers, so that none is left where no monitor is.
+// other monitors fresh covers, so that none is left where no monitor is. A
+// show on every monitor stops at any change, since its window and flights
+// are made for the monitors it began with.
 void FollowDisplayChange(TRun& run);
 // The same for a change the system did not announce (Wine announces none
 // made on the X server): compares the monitors with the table.

@@ -232,11 +232,129 @@ show_on() {
     fi
 }
 
+# The colour that fills most of rectangle "w h x y" of screenshot $1: red,
+# green, blue, magenta or none; with "-tall" or "-wide" for the rectangle
+# its pixels stand in, unless that reaches the edge of the rectangle.
+colour_in() {
+    local w h x y
+    read -r w h x y <<<"$2"
+    convert "$1" -crop "${w}x${h}+${x}+${y}" +repage -sample 25% -depth 8 ppm:- | python3 -c '
+import sys
+data = sys.stdin.buffer.read()
+parts = data.split(maxsplit=4)
+w, h = int(parts[1]), int(parts[2])
+px = parts[4][: w * h * 3]
+n = {"red": 0, "green": 0, "blue": 0, "magenta": 0}
+box = {c: [w, h, -1, -1] for c in n}
+for i in range(0, len(px), 3):
+    r, g, b = px[i], px[i + 1], px[i + 2]
+    c = None
+    if r > 90 and g < 60 and b < 60:
+        c = "red"
+    elif g > 90 and r < 60 and b < 60:
+        c = "green"
+    elif b > 90 and r < 60 and g < 60:
+        c = "blue"
+    elif r > 90 and b > 90 and g < 60:
+        c = "magenta"
+    if c:
+        n[c] += 1
+        x, y = (i // 3) % w, (i // 3) // w
+        bx = box[c]
+        bx[0], bx[1], bx[2], bx[3] = min(bx[0], x), min(bx[1], y), max(bx[2], x), max(bx[3], y)
+best = max(n, key=n.get)
+bx = box[best]
+shape = "-tall" if bx[3] - bx[1] > bx[2] - bx[0] else "-wide"
+if bx[0] == 0 or bx[1] == 0 or bx[2] == w - 1 or bx[3] == h - 1:
+    shape = ""
+print(best + shape if n[best] > 100 else "none")'
+}
+
+# Photos on every monitor, on a landscape primary and a portrait monitor
+# beside it: both show pictures, never the same one at once, and the
+# portrait monitor takes the upright ones. Landscape pictures are red or
+# green, upright ones blue or magenta, three of each.
+every_monitor() {
+    LAYOUT=2-portrait
+    export QV_MONITORS="$LAYOUT"
+    use_wine_display
+    mapfile -t mons < <(monitors)
+    [ "${#mons[@]}" -eq 2 ] || { fail "every monitor: the display has ${#mons[@]} monitors"; return; }
+    PRIMARY="${mons[0]}"
+    OTHER="${mons[1]}"
+    rm -f "$INSTALL"/Photos/* "$PREFIX"/drive_c/users/*/AppData/Roaming/Quorvane/piclist.dat
+    local i
+    for i in 1 2 3; do
+        convert -size 800x600 xc:'rgb(220,0,0)' "$INSTALL/Photos/wide_red$i.jpg"
+        convert -size 800x600 xc:'rgb(0,220,0)' "$INSTALL/Photos/wide_green$i.png"
+        convert -size 600x800 xc:'rgb(0,0,220)' "$INSTALL/Photos/tall_blue$i.jpg"
+        # Stored wide, turned upright by its EXIF orientation (6: a quarter turn).
+        convert -size 800x600 xc:'rgb(220,0,220)' "$INSTALL/Photos/tall_magenta$i.jpg"
+        python3 - "$INSTALL/Photos/tall_magenta$i.jpg" <<'PY'
+import struct, sys
+path = sys.argv[1]
+jpeg = open(path, "rb").read()
+ifd = struct.pack(">H", 1) + struct.pack(">HHIHH", 0x0112, 3, 1, 6, 0) + struct.pack(">I", 0)
+exif = b"Exif\0\0" + b"MM\0\x2a" + struct.pack(">I", 8) + ifd
+open(path, "wb").write(jpeg[:2] + b"\xff\xe1" + struct.pack(">H", len(exif) + 2) + exif + jpeg[2:])
+PY
+    done
+    reg add "$KEY" /v EveryMonitor /d 1 /f
+    xsetroot -solid "$ROOT_COLOUR"
+    start_show || { fail "every monitor: no saver window appeared"; return; }
+    local name w h x y p o seen_p="" seen_o="" same=0 both=0 wrong=""
+    read -r name w h x y <<<"$PRIMARY"
+    p="$w $h $x $y"
+    read -r name w h x y <<<"$OTHER"
+    o="$w $h $x $y"
+    for i in $(seq 1 60); do
+        import -window root "$WORK/every.png" 2>/dev/null || continue
+        local cp co
+        cp=$(colour_in "$WORK/every.png" "$p")
+        co=$(colour_in "$WORK/every.png" "$o")
+        # Upright pictures on the portrait monitor, standing upright.
+        case "$co" in red* | green* | *-wide) wrong="$wrong $co" ;; esac
+        cp=${cp%-*}
+        co=${co%-*}
+        [ "$cp" != none ] && seen_p="$seen_p $cp"
+        [ "$co" != none ] && seen_o="$seen_o $co"
+        if [ "$cp" != none ] && [ "$co" != none ]; then
+            both=$((both + 1))
+            [ "$cp" = "$co" ] && same=$((same + 1))
+            [ "$both" -eq 1 ] && cp "$WORK/every.png" "$WORK/every-both.png"
+        fi
+        [ "$both" -ge 6 ] && break
+        sleep 0.5
+    done
+    [ -n "$seen_p" ] && [ -n "$seen_o" ] && pass "every monitor: both monitors show pictures" ||
+        fail "every monitor: pictures on the primary '$seen_p', on the other '$seen_o'"
+    [ "$both" -gt 0 ] && [ "$same" -eq 0 ] && pass "every monitor: never the same picture on both at once ($both shots)" ||
+        fail "every monitor: $same of $both shots with pictures on both show the same colour"
+    [ -n "$seen_o" ] && [ -z "$wrong" ] && pass "every monitor: the portrait monitor shows upright pictures ($seen_o)" ||
+        fail "every monitor: the portrait monitor showed '$seen_o', of them wrongly '$wrong'"
+    # Input on the other monitor ends the show, and nothing is left.
+    xdotool mousemove $((x + w / 2)) $((y + h / 2))
+    sleep 0.3
+    xdotool click 1
+    local rc
+    rc=$(wait_end 20)
+    [ "$rc" = timeout ] && end_show
+    [ "$rc" = 0 ] && pass "every monitor: a click on the other monitor ends the show with 0" ||
+        fail "every monitor: click: exit $rc"
+    shot "every-after"
+    [ "$P_ROOT" -ge 990 ] && [ "$O_ROOT" -ge 990 ] && pass "every monitor: nothing is left on either monitor" ||
+        fail "every monitor: left behind: root on $P_ROOT/1000 and $O_ROOT/1000"
+    reg delete "$KEY" /v EveryMonitor /f
+}
+
 # A display an earlier, interrupted run changed is not taken for the layout.
 "$RUN" --stop-monitors
+if [ -n "${QV_ONLY_EVERY:-}" ]; then every_monitor; "$RUN" --stop-monitors; finish; exit; fi
 show_on 2 click change_other_monitor
 show_on 2-left moves
 show_on 2-portrait resize
+"$RUN" --stop-monitors
+every_monitor
 # The monitors were changed: the next run starts its display afresh.
 "$RUN" --stop-monitors
 
