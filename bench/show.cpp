@@ -6,10 +6,17 @@
 //  2. Frame pacing over a show of 12-megapixel JPEGs: each frame's motion
 //     step against the real time between frames, and the frames that upload
 //     a picture against the median frame.
-// Usage: bench_show [seconds of the pacing show, default 60]
+//  3. The peak working set after the pacing show.
+// All of it in a host window of 1280 x 1024 (a 640 x 512 picture bitmap),
+// the baseline, and where asked in a larger one after it, such as a
+// 3840 x 2160 screen's (a 1920 x 1080 bitmap), side by side. QV_UNPACED=1
+// measures unpaced frames.
+// Usage: bench_show [seconds of the pacing show, default 60] [width height]
 #ifdef _WIN32
 #include <wincodec.h>
 #include <windows.h>
+
+#include <psapi.h>
 
 #include <algorithm>
 #include <cmath>
@@ -26,6 +33,7 @@
 #include "imaging/prepare_win32.h"
 #include "render/hooks_win32.h"
 #include "render/runloop_win32.h"
+#include "render/scene_math.h"
 
 #include "bench/bench_timing.h"
 #include "bench/wic_write.h"
@@ -89,7 +97,7 @@ void UseCatalogue(const std::vector<std::string>& paths) {
     for (const std::string& p : paths) Session.PicList.ItemAt(root).Pictures.Add(p);
 }
 
-// One run in a host window of 1280 x 1024 (a 640 x 512 picture bitmap).
+// One run in a host window.
 void Run(HWND host) {
     RunState.LaunchedFromDialog = true;
     record.start = Seconds();
@@ -101,11 +109,12 @@ void Run(HWND host) {
 // stack, one step below normal), with nothing else running.
 struct TThreadLoad {
     std::string path;
+    int width, height;
     double ms = 0.0;
 };
 DWORD WINAPI LoadInThread(void* data) {
     auto* job = static_cast<TThreadLoad*>(data);
-    TBitmap target(640, 512);
+    TBitmap target(job->width, job->height);
     target.ShrinkToFit = true;
     target.EnlargeToFit = true;
     PictureInfo info;
@@ -114,8 +123,8 @@ DWORD WINAPI LoadInThread(void* data) {
     job->ms = (Seconds() - t0) * 1000.0;
     return 0;
 }
-double LoadInLoaderLikeThread(const std::string& path) {
-    TThreadLoad job{path, 0.0};
+double LoadInLoaderLikeThread(const std::string& path, int width, int height) {
+    TThreadLoad job{path, width, height, 0.0};
     HANDLE thread = ::CreateThread(nullptr, 32 * 1024, LoadInThread, &job, CREATE_SUSPENDED, nullptr);
     if (!thread) return -1.0;
     ::SetThreadPriority(thread, THREAD_PRIORITY_BELOW_NORMAL);
@@ -133,10 +142,81 @@ double TimeToFirstPicture(HWND host, const std::string& picture) {
     return record.firstLaunch * 1000.0;
 }
 
+// The figures of one host size.
+struct TFigures {
+    double bigMs = 0, smallMs = 0, bareMs = 0, threadMs = 0;  // time to first picture, part 1
+    std::size_t frames = 0, uploads = 0;
+    double medianOff = 0, worstOff = 0;
+    long over2 = 0;
+    double medianFrame = 0, worstUpload = 0;
+    std::vector<double> uploadMs;
+    double peakMB = 0;  // the process's peak working set after the pacing show
+};
+
+double PeakWorkingSetMB() {
+    PROCESS_MEMORY_COUNTERS counters{};
+    counters.cb = sizeof counters;
+    ::GetProcessMemoryInfo(::GetCurrentProcess(), &counters, sizeof counters);
+    return counters.PeakWorkingSetSize / 1048576.0;
+}
+
+TFigures Measure(int width, int height, double showSeconds, const std::string& big, const std::string& small) {
+    TFigures f;
+    HWND host = ::CreateWindowExA(0, "QvBenchHost", "bench", WS_POPUP | WS_VISIBLE, 0, 0, width, height, nullptr,
+                                  nullptr, ::GetModuleHandleA(nullptr), nullptr);
+    const TPanelSize panel = PanelSizeFor(width, height);
+    // 1. Time to the first picture, the two starts taking turns.
+    std::vector<double> bigStarts, smallStarts, bareLoads, threadLoads;
+    for (int round = 0; round < 3; ++round) {
+        bigStarts.push_back(TimeToFirstPicture(host, big));
+        smallStarts.push_back(TimeToFirstPicture(host, small));
+        TBitmap target(panel.Width, panel.Height);
+        target.ShrinkToFit = true;
+        target.EnlargeToFit = true;
+        PictureInfo info;
+        const double t0 = Seconds();
+        LoadPicture(target, big, info, SessionPrepare());
+        bareLoads.push_back((Seconds() - t0) * 1000.0);
+        threadLoads.push_back(LoadInLoaderLikeThread(big, panel.Width, panel.Height));
+        if (info.Width != 4000) std::printf("warning: the JPEG decoded as %dx%d\n", info.Width, info.Height);
+    }
+    f.bigMs = Median(bigStarts);
+    f.smallMs = Median(smallStarts);
+    f.bareMs = Median(bareLoads);
+    f.threadMs = Median(threadLoads);
+
+    // 2. Frame pacing over a show of 12-megapixel pictures.
+    UseCatalogue({big, big, big, big, big, big, big, big});
+    record = TRecord();
+    record.stopAfter = showSeconds;
+    Run(host);
+    f.peakMB = PeakWorkingSetMB();
+    std::vector<double> offBy;    // |motion step in ms - real ms between steps|
+    std::vector<double> frameMs;  // real ms from one step to the next
+    for (std::size_t i = 1; i < record.stepTimes.size(); ++i) {
+        const double real = (record.stepTimes[i] - record.stepTimes[i - 1]) * 1000.0;
+        offBy.push_back(std::fabs(record.frameSteps[i] / 0.02 - real));
+        frameMs.push_back(real);
+        // Frame i - 1 ran from step i - 1 to step i.
+        if (i - 1 < record.uploaded.size() && record.uploaded[i - 1]) f.uploadMs.push_back(real);
+    }
+    f.frames = frameMs.size();
+    f.uploads = f.uploadMs.size();
+    f.medianFrame = Median(frameMs);
+    f.medianOff = Median(offBy);
+    f.worstOff = offBy.empty() ? 0.0 : *std::max_element(offBy.begin(), offBy.end());
+    f.over2 = static_cast<long>(std::count_if(offBy.begin(), offBy.end(), [](double d) { return d > 2.0; }));
+    f.worstUpload = f.uploadMs.empty() ? 0.0 : *std::max_element(f.uploadMs.begin(), f.uploadMs.end());
+    ::DestroyWindow(host);
+    return f;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
     const double showSeconds = argc > 1 ? std::atof(argv[1]) : 60.0;
+    // A second host size, measured after the standard one in the same run.
+    const int largeWidth = argc > 3 ? std::atoi(argv[2]) : 0, largeHeight = argc > 3 ? std::atoi(argv[3]) : 0;
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
 
     char exe[MAX_PATH];
@@ -168,69 +248,54 @@ int main(int argc, char** argv) {
     wc.hInstance = ::GetModuleHandleA(nullptr);
     wc.lpszClassName = "QvBenchHost";
     ::RegisterClassA(&wc);
-    HWND host = ::CreateWindowExA(0, "QvBenchHost", "bench", WS_POPUP | WS_VISIBLE, 0, 0, 1280, 1024, nullptr,
-                                  nullptr, wc.hInstance, nullptr);
 
-    // 1. Time to the first picture, the two starts taking turns.
-    std::vector<double> bigStarts, smallStarts, bareLoads, threadLoads;
-    for (int round = 0; round < 3; ++round) {
-        bigStarts.push_back(TimeToFirstPicture(host, big));
-        smallStarts.push_back(TimeToFirstPicture(host, small));
-        TBitmap target(640, 512);
-        target.ShrinkToFit = true;
-        target.EnlargeToFit = true;
-        PictureInfo info;
-        const double t0 = Seconds();
-        LoadPicture(target, big, info, SessionPrepare());
-        bareLoads.push_back((Seconds() - t0) * 1000.0);
-        threadLoads.push_back(LoadInLoaderLikeThread(big));
-        if (info.Width != 4000) std::printf("warning: the JPEG decoded as %dx%d\n", info.Width, info.Height);
-    }
-    const double bigMs = Median(bigStarts);
-    const double smallMs = Median(smallStarts);
-    const double bareMs = Median(bareLoads);
-    std::printf("time to first picture, median of 3 (ms):\n");
-    std::printf("  12-megapixel JPEG first  %8.1f\n", bigMs);
-    std::printf("  64 x 48 JPEG first       %8.1f\n", smallMs);
-    std::printf("  difference               %8.1f\n", bigMs - smallMs);
-    std::printf(
-        "  baseline: bare LoadPicture of the JPEG %8.1f  (difference / baseline = %.2f, goal <= 1.3)\n",
-        bareMs, (bigMs - smallMs) / bareMs);
-    std::printf(
-        "  for reference: the same LoadPicture in a fresh loader-like thread, no show running %8.1f\n",
-        Median(threadLoads));
+    struct TSize {
+        int w, h;
+    };
+    std::vector<TSize> sizes = {{1280, 1024}};
+    if (largeWidth > 0 && largeHeight > 0) sizes.push_back({largeWidth, largeHeight});
+    std::vector<TFigures> figures;
+    for (const TSize& size : sizes) figures.push_back(Measure(size.w, size.h, showSeconds, big, small));
 
-    // 2. Frame pacing over a show of 12-megapixel pictures.
-    UseCatalogue({big, big, big, big, big, big, big, big});
-    record = TRecord();
-    record.stopAfter = showSeconds;
-    Run(host);
-    std::vector<double> offBy;     // |motion step in ms - real ms between steps|
-    std::vector<double> frameMs;   // real ms from one step to the next
-    std::vector<double> uploadMs;  // the same for frames that uploaded
-    for (std::size_t i = 1; i < record.stepTimes.size(); ++i) {
-        const double real = (record.stepTimes[i] - record.stepTimes[i - 1]) * 1000.0;
-        offBy.push_back(std::fabs(record.frameSteps[i] / 0.02 - real));
-        frameMs.push_back(real);
-        // Frame i - 1 ran from step i - 1 to step i.
-        if (i - 1 < record.uploaded.size() && record.uploaded[i - 1]) uploadMs.push_back(real);
+    std::printf("%s frames; the first column is the baseline\n", FramePacingWanted() ? "paced" : "unpaced");
+    std::printf("%-58s", "host window (picture bitmap)");
+    for (const TSize& size : sizes) {
+        const TPanelSize panel = PanelSizeFor(size.w, size.h);
+        char label[64];
+        std::snprintf(label, sizeof label, "%dx%d (%dx%d)", size.w, size.h, panel.Width, panel.Height);
+        std::printf(" %22s", label);
     }
-    const double medianFrame = Median(frameMs);
-    const double worstOff = offBy.empty() ? 0.0 : *std::max_element(offBy.begin(), offBy.end());
-    const auto over2 = std::count_if(offBy.begin(), offBy.end(), [](double d) { return d > 2.0; });
-    const double worstUpload = uploadMs.empty() ? 0.0 : *std::max_element(uploadMs.begin(), uploadMs.end());
-    std::printf("frame pacing over %.0f s, %zu frames, %zu uploads:\n", showSeconds, frameMs.size(),
-                uploadMs.size());
-    std::printf("  motion step vs real time: median off %.3f ms, worst %.3f ms, frames off > 2 ms: %ld\n",
-                Median(offBy), worstOff, static_cast<long>(over2));
-    std::printf("  baseline: median frame %.2f ms; worst upload frame %.2f ms (%.2f x median, goal <= 3)\n",
-                medianFrame, worstUpload, medianFrame > 0 ? worstUpload / medianFrame : 0.0);
-    // The first upload of a run also meets the first textured draw.
-    std::printf("  upload frames (ms):");
-    for (double ms : uploadMs) std::printf(" %.1f", ms);
     std::printf("\n");
+    const auto row = [&](const char* name, auto value) {
+        std::printf("%-58s", name);
+        for (const TFigures& f : figures) std::printf(" %22.2f", static_cast<double>(value(f)));
+        std::printf("\n");
+    };
+    row("time to first picture, 12-megapixel JPEG first (ms)", [](const TFigures& f) { return f.bigMs; });
+    row("time to first picture, 64 x 48 JPEG first (ms)", [](const TFigures& f) { return f.smallMs; });
+    row("  difference (ms)", [](const TFigures& f) { return f.bigMs - f.smallMs; });
+    row("  bare LoadPicture of the JPEG (ms)", [](const TFigures& f) { return f.bareMs; });
+    row("  difference / bare LoadPicture (goal <= 1.3)",
+        [](const TFigures& f) { return (f.bigMs - f.smallMs) / f.bareMs; });
+    row("  LoadPicture in a loader-like thread, no show (ms)", [](const TFigures& f) { return f.threadMs; });
+    row("frames over the pacing show", [](const TFigures& f) { return f.frames; });
+    row("median frame (ms)", [](const TFigures& f) { return f.medianFrame; });
+    row("motion step vs real time: median off (ms)", [](const TFigures& f) { return f.medianOff; });
+    row("motion step vs real time: worst off (ms)", [](const TFigures& f) { return f.worstOff; });
+    row("frames off by more than 2 ms", [](const TFigures& f) { return f.over2; });
+    row("upload frames", [](const TFigures& f) { return f.uploads; });
+    row("worst upload frame (ms)", [](const TFigures& f) { return f.worstUpload; });
+    row("worst upload frame / median frame", [](const TFigures& f) {
+        return f.medianFrame > 0 ? f.worstUpload / f.medianFrame : 0.0;
+    });
+    row("peak working set after the show (MB, cumulative)", [](const TFigures& f) { return f.peakMB; });
+    for (std::size_t i = 0; i < sizes.size(); ++i) {
+        // The first upload of a run also meets the first textured draw.
+        std::printf("upload frames at %dx%d (ms):", sizes[i].w, sizes[i].h);
+        for (double ms : figures[i].uploadMs) std::printf(" %.1f", ms);
+        std::printf("\n");
+    }
 
-    ::DestroyWindow(host);
     ::DeleteFileA(big.c_str());
     ::DeleteFileA(small.c_str());
     ::RemoveDirectoryA(folder.c_str());
