@@ -4,6 +4,7 @@
 # show, input on the other monitor ends it, and nothing is left on either
 # monitor afterwards. Three layouts: side by side, the other monitor at
 # negative coordinates (left of and above the primary), and a portrait one.
+# Then photos on every monitor, on the portrait layout.
 set -u
 source "$(dirname "$0")/lib.sh"
 
@@ -344,12 +345,21 @@ PY
     shot "every-after"
     [ "$P_ROOT" -ge 990 ] && [ "$O_ROOT" -ge 990 ] && pass "every monitor: nothing is left on either monitor" ||
         fail "every monitor: left behind: root on $P_ROOT/1000 and $O_ROOT/1000"
+
+    # The other monitor taken away during such a show ends it cleanly.
+    start_show || { fail "every monitor: no saver window for the second show"; return; }
+    sleep 2
+    xrandr --output DUMMY1 --off
+    rc=$(wait_end 20)
+    [ "$rc" = timeout ] && end_show
+    [ "$rc" = 0 ] && pass "every monitor: a monitor taken away ends the show with 0" ||
+        fail "every monitor: monitor taken away: exit $rc"
+    none_on "every monitor: no window is left after the monitor went" "1024 768 0 0"
     reg delete "$KEY" /v EveryMonitor /f
 }
 
 # A display an earlier, interrupted run changed is not taken for the layout.
 "$RUN" --stop-monitors
-if [ -n "${QV_ONLY_EVERY:-}" ]; then every_monitor; "$RUN" --stop-monitors; finish; exit; fi
 show_on 2 click change_other_monitor
 show_on 2-left moves
 show_on 2-portrait resize
