@@ -363,6 +363,7 @@ struct TFullScreenWatch {
     double steppedMs = 0.0;       // motion so far (FrameStep / 0.02)
     BOOL runningDuringShow = -1;  // SPI_GETSCREENSAVERRUNNING seen from the render thread
     std::vector<RECT> covers;     // the visible cover windows when the first picture was launched
+    RECT saver{};                 // the saver window then
     bool launched = false;
 };
 TFullScreenWatch watch;
@@ -372,10 +373,11 @@ BOOL CALLBACK NoteCover(HWND wnd, LPARAM) {
     DWORD pid = 0;
     ::GetWindowThreadProcessId(wnd, &pid);
     if (pid == ::GetCurrentProcessId() && ::GetClassNameA(wnd, name, sizeof name) &&
-        std::string(name) == kCoverClass && ::IsWindowVisible(wnd)) {
+        ::IsWindowVisible(wnd)) {
         RECT r{};
         ::GetWindowRect(wnd, &r);
-        watch.covers.push_back(r);
+        if (std::string(name) == kCoverClass) watch.covers.push_back(r);
+        if (std::string(name) == kSaverClass) watch.saver = r;
     }
     return TRUE;
 }
@@ -566,6 +568,34 @@ TEST_F(ManyMonitors, EveryOtherMonitorIsCoveredWhileTheShowRuns) {
     for (std::size_t i = 0; i < others.size(); ++i) EXPECT_TRUE(::EqualRect(&watch.covers[i], &others[i])) << i;
     EXPECT_FALSE(::IsWindow(summary.Window));
     EXPECT_EQ(::FindWindowA(kCoverClass, nullptr), nullptr);
+}
+
+// Photos on every monitor: one saver window over all of them and no cover,
+// a picture of its own for each monitor whose turn has come (the flights
+// start one after another), and "Prev" from the primary's flight.
+TEST_F(ManyMonitors, PhotosOnEveryMonitorSpreadOneWindowAndGiveEachMonitorItsOwnPicture) {
+    std::vector<std::string> names;
+    for (char c = 'a'; c <= 'p'; ++c) names.push_back(std::string(1, c) + ".jpg");
+    Catalogue(names);
+    Session.Settings.Order = 1;
+    Session.Settings.ResumeLast = true;
+    Session.Settings.Show.EveryMonitor = true;
+    Session.Settings.Show.Speed = TFlightSpeed::Faster;  // 6.5 s flights: one starts every 0.54 s
+    // 4 s of motion at the standard speed: 2.6 s of this one.
+    const TRunSummary summary = FullScreenRun(4000);
+    Session.Settings = TSettings();
+    ASSERT_TRUE(watch.launched);
+    EXPECT_TRUE(watch.covers.empty());
+    const RECT all = {::GetSystemMetrics(SM_XVIRTUALSCREEN), ::GetSystemMetrics(SM_YVIRTUALSCREEN),
+                      ::GetSystemMetrics(SM_XVIRTUALSCREEN) + ::GetSystemMetrics(SM_CXVIRTUALSCREEN),
+                      ::GetSystemMetrics(SM_YVIRTUALSCREEN) + ::GetSystemMetrics(SM_CYVIRTUALSCREEN)};
+    EXPECT_TRUE(::EqualRect(&watch.saver, &all));
+    EXPECT_GE(prepared.size(), 4u);
+    std::vector<std::string> distinct = prepared;
+    std::sort(distinct.begin(), distinct.end());
+    EXPECT_EQ(std::unique(distinct.begin(), distinct.end()), distinct.end());
+    EXPECT_EQ(Prev(), "0?" + Path("a.jpg"));
+    EXPECT_FALSE(::IsWindow(summary.Window));
 }
 
 }  // namespace
