@@ -6,8 +6,8 @@
 
 #include <vector>
 
-#include "base/com_win32.h"
 #include "base/handles_win32.h"
+#include "imaging/wic_frame_win32.h"
 
 namespace {
 
@@ -39,28 +39,16 @@ private:
 TEmbeddedColour AskSystem(const std::string& fileName, TPictureChannels channels) {
     TEmbeddedColour untagged;
     untagged.Channels = channels;
-    const int wideLength = ::MultiByteToWideChar(CP_ACP, 0, fileName.c_str(), -1, nullptr, 0);
-    if (wideLength <= 0) return untagged;
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, fileName.c_str(), -1, wide.data(), wideLength);
-
-    TComUse com;
-    TReleased<IWICImagingFactory> factory;
-    TReleased<IWICBitmapDecoder> decoder;
-    TReleased<IWICBitmapFrameDecode> frame;
+    const TWicFirstFrame picture(fileName);
+    IWICImagingFactory* factory = picture.Factory();
+    IWICBitmapFrameDecode* frame = picture.Frame();
     UINT count = 0;
-    if (FAILED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
-                                  reinterpret_cast<void**>(&factory.p))) ||
-        FAILED(factory.p->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
-                                                    WICDecodeMetadataCacheOnDemand, &decoder.p)) ||
-        FAILED(decoder.p->GetFrame(0, &frame.p)) || FAILED(frame.p->GetColorContexts(0, nullptr, &count)) ||
-        count == 0 || count > 16)
-        return untagged;
+    if (!picture || FAILED(frame->GetColorContexts(0, nullptr, &count)) || count == 0 || count > 16) return untagged;
     std::vector<IWICColorContext*> contexts(count, nullptr);
     TEmbeddedColour colour = untagged;
     UINT made = 0;
-    while (made < count && SUCCEEDED(factory.p->CreateColorContext(&contexts[made]))) ++made;
-    if (made == count && SUCCEEDED(frame.p->GetColorContexts(count, contexts.data(), &count))) {
+    while (made < count && SUCCEEDED(factory->CreateColorContext(&contexts[made]))) ++made;
+    if (made == count && SUCCEEDED(frame->GetColorContexts(count, contexts.data(), &count))) {
         for (UINT i = 0; i < count && colour.Kind == TPictureColour::Untagged; ++i) {
             WICColorContextType type{};
             if (FAILED(contexts[i]->GetType(&type))) continue;

@@ -1,15 +1,12 @@
 #include "imaging/picture_shape_win32.h"
 
-#include <windows.h>
-// wincodec.h needs the types windows.h declares.
-#include <wincodec.h>
-
 #include <cstdint>
+#include <utility>
 #include <vector>
 
-#include "base/com_win32.h"
 #include "base/handles_win32.h"
 #include "imaging/exif.h"
+#include "imaging/wic_frame_win32.h"
 
 namespace {
 
@@ -32,22 +29,9 @@ std::uint16_t ExifOrientation(const std::string& fileName) {
 }  // namespace
 
 TPictureShape PictureShapeOf(const std::string& fileName) {
-    const int wideLength = ::MultiByteToWideChar(CP_ACP, 0, fileName.c_str(), -1, nullptr, 0);
-    if (wideLength <= 0) return TPictureShape::Unknown;
-    std::wstring wide(static_cast<std::size_t>(wideLength), L'\0');
-    ::MultiByteToWideChar(CP_ACP, 0, fileName.c_str(), -1, wide.data(), wideLength);
-
-    TComUse com;
-    TReleased<IWICImagingFactory> factory;
-    TReleased<IWICBitmapDecoder> decoder;
-    TReleased<IWICBitmapFrameDecode> frame;
+    const TWicFirstFrame picture(fileName);
     UINT width = 0, height = 0;
-    if (FAILED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
-                                  reinterpret_cast<void**>(&factory.p))) ||
-        FAILED(factory.p->CreateDecoderFromFilename(wide.c_str(), nullptr, GENERIC_READ,
-                                                    WICDecodeMetadataCacheOnDemand, &decoder.p)) ||
-        FAILED(decoder.p->GetFrame(0, &frame.p)) || FAILED(frame.p->GetSize(&width, &height)) || width == 0 ||
-        height == 0)
+    if (!picture || FAILED(picture.Frame()->GetSize(&width, &height)) || width == 0 || height == 0)
         return TPictureShape::Unknown;
     const std::uint16_t orientation = ExifOrientation(fileName);
     if (orientation >= 5 && orientation <= 8) std::swap(width, height);

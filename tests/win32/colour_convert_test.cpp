@@ -17,6 +17,7 @@
 #include "base/handles_win32.h"
 #include "bench/wic_write.h"
 #include "imaging/colour_convert_win32.h"
+#include "imaging/picture_colour_win32.h"
 #include "imaging/prepare_win32.h"
 #include "imaging/resample.h"
 #include "tests/win32/plugin_fixture.h"
@@ -207,6 +208,9 @@ TEST_F(ColourConversion, UntaggedSrgbDamagedAndCmykPicturesAreLeftByteForByte) {
     colours[2] = JudgeProfile(Tagged("display-p3").Profile, TPictureChannels::Gray);
     EXPECT_EQ(colours[2].Kind, TPictureColour::Damaged);
     colours[3].Kind = TPictureColour::AskSystem;
+    // What the file reader leaves to the system's decoder comes back answered.
+    EXPECT_NE(ReadPictureColour(DataFile("png-iccp-asksystem.png")).Kind, TPictureColour::AskSystem);
+    EXPECT_EQ(ReadPictureColour(DataFile("no-such-file.png")).Kind, TPictureColour::Untagged);
     colours[4] = JudgeProfile(ReadFileBytes(DataFile("cmyk-small-tables-cmyk.icc")), TPictureChannels::Unknown);
     EXPECT_EQ(colours[4].Space, TProfileSpace::Cmyk);
     // A profile the system refuses, had anything let it through.
