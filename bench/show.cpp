@@ -144,7 +144,7 @@ double TimeToFirstPicture(HWND host, const std::string& picture) {
 
 // The figures of one host size.
 struct TFigures {
-    double bigMs = 0, smallMs = 0, bareMs = 0, threadMs = 0;  // time to first picture, part 1
+    double bigMs = 0, smallMs = 0, bareMs = 0, threadMs = 0;  // time to the first picture (1. above)
     std::size_t frames = 0, uploads = 0;
     double medianOff = 0, worstOff = 0;
     long over2 = 0;
