@@ -352,25 +352,6 @@ Bytes ChartPng(const std::vector<TPatch>& patches, int width, const Bytes& profi
     return png;
 }
 
-// The profile as JPEG APP2 "ICC_PROFILE" segments right after the start
-// of image marker.
-Bytes WithIccSegments(const Bytes& jpeg, const Bytes& profile) {
-    constexpr std::size_t kChunk = 60000;
-    const std::size_t count = (profile.size() + kChunk - 1) / kChunk;
-    Bytes out(jpeg.begin(), jpeg.begin() + 2);
-    for (std::size_t i = 0; i < count; ++i) {
-        const std::size_t n = std::min(kChunk, profile.size() - i * kChunk);
-        const std::size_t length = 2 + 12 + 2 + n;
-        out.insert(out.end(), {0xFF, 0xE2, std::uint8_t(length >> 8), std::uint8_t(length)});
-        const char sig[] = "ICC_PROFILE";
-        out.insert(out.end(), sig, sig + 12);
-        out.push_back(std::uint8_t(i + 1)), out.push_back(std::uint8_t(count));
-        out.insert(out.end(), profile.begin() + i * kChunk, profile.begin() + i * kChunk + n);
-    }
-    out.insert(out.end(), jpeg.begin() + 2, jpeg.end());
-    return out;
-}
-
 class PreparedColours : public ColourConversion {
 protected:
     void SetUp() override {
