@@ -324,7 +324,7 @@ PY
             [ "$cp" = "$co" ] && same=$((same + 1))
             [ "$both" -eq 1 ] && cp "$WORK/every.png" "$WORK/every-both.png"
         fi
-        [ "$both" -ge 6 ] && break
+        [ "$both" -ge 4 ] && break
         sleep 0.5
     done
     [ -n "$seen_p" ] && [ -n "$seen_o" ] && pass "every monitor: both monitors show pictures" ||
