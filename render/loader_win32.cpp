@@ -87,13 +87,19 @@ std::int32_t LoadFlightPicture(TBitmap& bitmap, const TShowPictures& show, const
     const auto avoided = [&](const std::string& path) {
         return std::find(preference.Avoid.begin(), preference.Avoid.end(), path) != preference.Avoid.end();
     };
-    std::vector<std::int32_t>& aside = *preference.SetAside;
-    // A picture set aside for this shape, unless another monitor shows it by now.
-    for (auto it = aside.begin(); it != aside.end() && !DecodeCancelled(); ++it) {
-        const std::int32_t index = *it;
-        if (!ShowablePicture(show, index)) continue;
-        const std::string path = show.Catalogue.PictureAt(index);
-        if (avoided(path) || !ShapeSuits(PictureShapeOf(path), preference.Shape)) continue;
+    std::vector<TSetAside>& aside = *preference.SetAside;
+    // A picture set aside for this shape, unless another monitor shows it by
+    // now; one that the show cannot have any more is forgotten.
+    for (auto it = aside.begin(); it != aside.end() && !DecodeCancelled();) {
+        const std::int32_t index = it->Index;
+        if (!ShowablePicture(show, index)) {
+            it = aside.erase(it);
+            continue;
+        }
+        if (!ShapeSuits(it->Shape, preference.Shape) || avoided(show.Catalogue.PictureAt(index))) {
+            ++it;
+            continue;
+        }
         aside.erase(it);
         if (LoadPictureAt(bitmap, show, index, prepare, keepGoing)) return index;
         break;
@@ -110,12 +116,12 @@ std::int32_t LoadFlightPicture(TBitmap& bitmap, const TShowPictures& show, const
             --passes;
             return false;
         }
-        if (aside.size() < kMaxSetAside && !ShapeSuits(PictureShapeOf(path), preference.Shape)) {
-            --passes;
-            aside.push_back(show.Sequence.CurrentIndex);
-            return false;
-        }
-        return true;
+        if (aside.size() >= kMaxSetAside) return true;
+        const TPictureShape shape = PictureShapeOf(path);
+        if (ShapeSuits(shape, preference.Shape)) return true;
+        --passes;
+        aside.push_back({show.Sequence.CurrentIndex, shape});
+        return false;
     };
     return LoadNextPicture(bitmap, show, order, prepare, messages, keepGoing, accept);
 }

@@ -32,12 +32,16 @@ std::int32_t LoadNextPicture(TBitmap& bitmap, const TShowPictures& show, const T
 // When photos are shown on every monitor, one loader prepares the pictures
 // of every monitor's flight from the one order. What a flight's next
 // picture should be, as far as the catalogue allows:
+struct TSetAside {
+    std::int32_t Index;   // a picture of the order a flight passed over
+    TPictureShape Shape;  // its shape, which did not suit that flight
+};
 struct TFlightPreference {
     TPictureShape Shape = TPictureShape::Landscape;  // the monitor's own
     std::vector<std::string> Avoid;  // pictures on the other monitors, or on their way there
     // Pictures of the order another flight passed over for their shape,
     // kept for a monitor of their own shape (at most kMaxSetAside) [L].
-    std::vector<std::int32_t>* SetAside = nullptr;
+    std::vector<TSetAside>* SetAside = nullptr;
 };
 constexpr std::size_t kMaxSetAside = 8;
 // The order's pictures looked at beyond the first for a better one.

@@ -37,22 +37,37 @@
 #include "render/show_history.h"
 #include "render/textures_win32.h"
 
+// One monitor's pictures as they pass between the render loop and the
+// loader: the primary's (the job itself) and, with photos on every monitor,
+// each other monitor's flight. Fixed before the loader starts but for the
+// flags and what they hand over.
+struct TPictureSlot {
+    TBitmap* target = nullptr;                 // the monitor's picture bitmap, which pictures are prepared into
+    std::atomic<bool> requested{false};        // the render loop asked for a picture not yet taken [R, L]
+    std::atomic<bool> ready{false};            // the loader has a picture ready [R, L]
+    std::atomic<std::int32_t> readyIndex{-1};  // the global index of that picture; -1 for a message [L, R]
+    // The part of the target the ready picture covers; empty: all of it
+    // (a message, or a preparation that reports none). Written by the
+    // loader before `ready`, read by the render loop after it [L, R].
+    TRect32 covered;
+    std::int32_t captionHeight = 0;                  // caption character height in pixels
+    TPictureShape shape = TPictureShape::Landscape;  // the monitor's
+    std::string showing;                             // the picture last prepared for it [L]
+};
+
 // The loader of one run. A stop raises its cancel flag, which the decode in
 // progress honours at its next line; the thread is never terminated, since
 // one killed inside a decoder may hold heap, COM or loader locks that the
 // rest of the process (a dialog that goes on) would then wait for forever.
 // The hand-over flags live here rather than in the run: a loader left
 // finishing a decode may outlive its run, and then touches only its job.
-struct TLoaderJob {
+// As a slot, the job is the primary monitor's.
+struct TLoaderJob : TPictureSlot {
     TKernelHandle thread;
     std::atomic<bool> cancel{false};
-    std::atomic<bool> requested{false};   // the render loop asked for a picture not yet taken [R, L]
-    std::atomic<bool> ready{false};       // the loader has a picture ready [R, L]
-    std::atomic<std::int32_t> readyIndex{-1};  // the global index of that picture; -1 for a message [L, R]
     std::atomic<bool> readyByOrder{true};      // the show's order chose it (not the steering keys) [L, R]
     std::atomic<std::int32_t> wanted{-1};      // the picture asked for; -1: the order's next [R, then L]
     std::atomic<std::int32_t> hide{-1};        // a picture to hide before the next one [R, then L]
-    TBitmap* target = nullptr;            // the run's picture bitmap, which it prepares pictures into
     // The session's catalogue, sequence, random generator and plug-ins;
     // borrowed. The runs end every loader before the session ends.
     TSession* session = nullptr;
@@ -60,32 +75,14 @@ struct TLoaderJob {
     TFitOptions fit;                      // how pictures are fitted, fixed when the loader starts
     bool intendedColours = false;         // the run's choice, fixed before the thread starts
     TCaption caption = TCaption::None;    // written on each picture, fixed when the loader starts
-    std::int32_t captionHeight = 0;       // its character height in pixels
-    // The part of the target the ready picture covers; empty: all of it
-    // (a message, or a preparation that reports none). Written by the
-    // loader before `ready`, read by the render loop after it [L, R].
-    TRect32 covered;
     std::unique_ptr<TColourConverter> colours;  // the loader's own, for the run's monitor [L]
-    std::unique_ptr<TBitmap> keptBitmap;  // that bitmap, once the run has ended without waiting for it
-
-    // Photos on every monitor: the other monitors' flights, whose pictures
-    // the loader prepares between the primary's. Fixed before the thread
-    // starts but for the flags, which pass as the primary's do.
-    struct TFlightSlot {
-        TBitmap* target = nullptr;            // the flight's picture bitmap
-        std::atomic<bool> requested{false};   // the render loop asked for a picture [R, L]
-        std::atomic<bool> ready{false};       // the loader has it ready [R, L]
-        std::atomic<std::int32_t> readyIndex{-1};
-        TRect32 covered;                      // as the job's own [L, then R]
-        std::int32_t captionHeight = 0;
-        TPictureShape shape = TPictureShape::Landscape;
-        std::string showing;                  // the picture last prepared for it [L]
-    };
-    std::vector<std::unique_ptr<TFlightSlot>> flights;
-    TPictureShape shape = TPictureShape::Landscape;  // the primary monitor's
-    std::string showing;                             // the picture last prepared for the primary [L]
-    std::vector<std::int32_t> setAside;              // see TFlightPreference [L]
-    std::vector<std::unique_ptr<TBitmap>> keptFlightBitmaps;  // as keptBitmap
+    // Photos on every monitor: the other monitors' slots, whose pictures the
+    // loader prepares between the primary's.
+    std::vector<std::unique_ptr<TPictureSlot>> flights;
+    std::vector<TSetAside> setAside;  // see TFlightPreference [L]
+    // The bitmaps, once the run has ended without waiting for the loader.
+    std::unique_ptr<TBitmap> keptBitmap;
+    std::vector<std::unique_ptr<TBitmap>> keptFlightBitmaps;
 };
 
 TRun::TRun() = default;
@@ -284,7 +281,7 @@ TLoaderJob& StartLoader(TRun& run) {
     loader.colours = std::make_unique<TColourConverter>(run.MonitorProfile);
     loader.shape = run.PrimaryShape;
     for (const auto& flight : run.Flights) {
-        auto slot = std::make_unique<TLoaderJob::TFlightSlot>();
+        auto slot = std::make_unique<TPictureSlot>();
         slot->target = flight->Picture.get();
         slot->captionHeight = flight->CaptionHeight;
         slot->shape = flight->Shape;
@@ -387,6 +384,22 @@ void Ask(TLoaderJob& loader, TSteering& steer) {
     loader.requested = true;  // releases the loader
 }
 
+// Where the picture just launched from `slot` stands on its panel, in a view
+// of the given size: as the shape choice says, but a message fills the
+// bitmap and is shown framed. With `uprightFrame` the frame is the whole
+// bitmap in its own (upright) proportions.
+TPanelPlacement LaunchPlacement(const TRun& run, const TScene& scene, const TPictureSlot& slot, int viewWidth,
+                                int viewHeight, bool uprightFrame) {
+    TRect32 covered = slot.readyIndex >= 0 ? slot.covered : TRect32();
+    bool ownShape = run.Show.Shape == TPanelShape::OwnShape;
+    if (uprightFrame && (!ownShape || covered.Width <= 0)) {
+        ownShape = true;
+        covered = TRect32{0, 0, scene.PanelWidth, scene.PanelHeight};
+    }
+    return PicturePlacement(ownShape, covered.Left, covered.Top, covered.Width, covered.Height, scene.PanelWidth,
+                            scene.PanelHeight, ProjectionAspect(viewWidth, viewHeight));
+}
+
 // Hand-over: releases the loader once the panel has passed the eye, or at
 // once for a steering key, and launches its picture once it is ready,
 // recording which catalogue picture the show now shows. True when a picture
@@ -423,11 +436,7 @@ bool HandOverPicture(TRun& run, TScene& scene, TLoaderJob& loader, TSteering& st
     steer.RushingIn = steer.RushIn;
     steer.RushIn = steer.RushOut = false;
     LaunchPanel(panel, run.Session->Random);
-    // A message fills the bitmap: it is shown framed whatever the shape.
-    const TRect32 covered = index >= 0 ? loader.covered : TRect32();
-    panel.Placement = PicturePlacement(run.Show.Shape == TPanelShape::OwnShape, covered.Left, covered.Top,
-                                       covered.Width, covered.Height, scene.PanelWidth, scene.PanelHeight,
-                                       ProjectionAspect(run.Width, run.Height));
+    panel.Placement = LaunchPlacement(run, scene, loader, run.Width, run.Height, false);
     scene.UploadPending = true;
     return true;
 }
@@ -435,7 +444,7 @@ bool HandOverPicture(TRun& run, TScene& scene, TLoaderJob& loader, TSteering& st
 // A flight on another monitor: its next picture is asked for once its panel
 // has passed the eye and its upload has read the bitmap (its first once the
 // stagger allows), and launched once it is ready.
-void HandOverFlight(TRun& run, TFlight& flight, TLoaderJob::TFlightSlot& slot, std::uint32_t sinceStartMs) {
+void HandOverFlight(TRun& run, TFlight& flight, TPictureSlot& slot, std::uint32_t sinceStartMs) {
     TScene& scene = flight.Scene;
     TPhotoPanel& panel = scene.PhotoPanel;
     if (!slot.requested) {
@@ -448,18 +457,10 @@ void HandOverFlight(TRun& run, TFlight& flight, TLoaderJob::TFlightSlot& slot, s
     if (!slot.ready) return;
     slot.requested = false;
     LaunchPanel(panel, run.Session->Random);
-    TRect32 covered = slot.readyIndex >= 0 ? slot.covered : TRect32();
-    bool ownShape = run.Show.Shape == TPanelShape::OwnShape;
     // The bitmap has its monitor's proportions: on an upright monitor a
     // frame across would stretch it, so the frame stands upright too.
-    if (flight.Shape == TPictureShape::Portrait && (!ownShape || covered.Width <= 0)) {
-        ownShape = true;
-        covered = TRect32{0, 0, scene.PanelWidth, scene.PanelHeight};
-    }
-    panel.Placement = PicturePlacement(ownShape, covered.Left, covered.Top,
-                                       covered.Width, covered.Height, scene.PanelWidth, scene.PanelHeight,
-                                       ProjectionAspect(flight.View.right - flight.View.left,
-                                                        flight.View.bottom - flight.View.top));
+    panel.Placement = LaunchPlacement(run, scene, slot, flight.View.right - flight.View.left,
+                                      flight.View.bottom - flight.View.top, flight.Shape == TPictureShape::Portrait);
     scene.UploadPending = true;
 }
 
@@ -540,20 +541,33 @@ void RenderLoop(TRun& run) {
     CancelLoader(loader);
 }
 
-// What the flight of `slot` (null: the primary's) should prefer: its
-// monitor's shape, and none of the pictures the other monitors show.
-TFlightPreference PreferenceFor(TLoaderJob& job, const TLoaderJob::TFlightSlot* slot) {
+// What the monitor of `slot` should prefer: its shape, and none of the
+// pictures the other monitors show.
+TFlightPreference PreferenceFor(TLoaderJob& job, const TPictureSlot& slot) {
     TFlightPreference preference;
-    preference.Shape = slot ? slot->shape : job.shape;
+    preference.Shape = slot.shape;
     preference.SetAside = &job.setAside;
-    if (slot && !job.showing.empty()) preference.Avoid.push_back(job.showing);
-    for (const auto& other : job.flights)
-        if (other.get() != slot && !other->showing.empty()) preference.Avoid.push_back(other->showing);
+    const auto avoid = [&](const TPictureSlot& other) {
+        if (&other != &slot && !other.showing.empty()) preference.Avoid.push_back(other.showing);
+    };
+    avoid(job);
+    for (const auto& other : job.flights) avoid(*other);
     return preference;
 }
 
-// Prepares the next picture into the job's target and writes its caption
-// on it; the global index of the picture, or -1 (see LoadNextPicture).
+// Writes the caption on the picture at global `index` just prepared into
+// `slot` and notes it as the one the slot shows; returns `index`.
+std::int32_t FinishPicture(TLoaderJob& job, TPictureSlot& slot, std::int32_t index, TSession& session) {
+    if (index >= 0 && job.caption != TCaption::None && !job.cancel) {
+        DrawCaption(*slot.target, PictureCaption(job.caption, session.PicList.PictureAt(index)), slot.covered,
+                    slot.captionHeight);
+    }
+    if (!job.flights.empty()) slot.showing = index >= 0 ? session.PicList.PictureAt(index) : std::string();
+    return index;
+}
+
+// Prepares the primary's next picture into the job's target and writes its
+// caption on it; the global index of the picture, or -1 (see LoadNextPicture).
 std::int32_t PrepareNext(TLoaderJob& job, const TShowPictures& show, const TPrepareOptions& prepare,
                          TSession& session, bool keepGoing) {
     job.covered = TRect32();
@@ -570,29 +584,20 @@ std::int32_t PrepareNext(TLoaderJob& job, const TShowPictures& show, const TPrep
         index = LoadNextPicture(*job.target, show, job.order, prepare, session.MessageFont, keepGoing);
     } else {
         index = LoadFlightPicture(*job.target, show, job.order, prepare, session.MessageFont,
-                                  PreferenceFor(job, nullptr), keepGoing);
+                                  PreferenceFor(job, job), keepGoing);
     }
-    if (index >= 0 && job.caption != TCaption::None && !job.cancel) {
-        DrawCaption(*job.target, PictureCaption(job.caption, session.PicList.PictureAt(index)), job.covered,
-                    job.captionHeight);
-    }
-    if (!job.flights.empty()) job.showing = index >= 0 ? session.PicList.PictureAt(index) : std::string();
-    return index;
+    return FinishPicture(job, job, index, session);
 }
 
 // The next picture of another monitor's flight, into its own bitmap.
-std::int32_t PrepareFlight(TLoaderJob& job, TLoaderJob::TFlightSlot& slot, const TShowPictures& show,
+std::int32_t PrepareFlight(TLoaderJob& job, TPictureSlot& slot, const TShowPictures& show,
                            TPrepareOptions prepare, TSession& session, bool keepGoing) {
     slot.covered = TRect32();
     prepare.Covered = &slot.covered;
-    const std::int32_t index = LoadFlightPicture(*slot.target, show, job.order, prepare, session.MessageFont,
-                                                 PreferenceFor(job, &slot), keepGoing);
-    if (index >= 0 && job.caption != TCaption::None && !job.cancel) {
-        DrawCaption(*slot.target, PictureCaption(job.caption, session.PicList.PictureAt(index)), slot.covered,
-                    slot.captionHeight);
-    }
-    slot.showing = index >= 0 ? session.PicList.PictureAt(index) : std::string();
-    return index;
+    return FinishPicture(job, slot,
+                         LoadFlightPicture(*slot.target, show, job.order, prepare, session.MessageFont,
+                                           PreferenceFor(job, slot), keepGoing),
+                         session);
 }
 
 DWORD WINAPI LoaderThreadMain(void* param) {
@@ -644,7 +649,7 @@ DWORD WINAPI LoaderThreadMain(void* param) {
             job->ready = true;
             continue;
         }
-        TLoaderJob::TFlightSlot* slot = nullptr;
+        TPictureSlot* slot = nullptr;
         for (const auto& flight : job->flights)
             if (flight->requested && !flight->ready) {
                 slot = flight.get();
