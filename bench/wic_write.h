@@ -10,9 +10,7 @@
 #include <string>
 #include <vector>
 
-// The imaging factory every Windows since 7 has (the SDK's
-// CLSID_WICImagingFactory may name a later one).
-const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
+#include "base/com_win32.h"
 
 // Fills row `y` (rows come in order from the top) with 24-bit BGR pixels.
 using TRowFill = std::function<void(UINT y, BYTE* bgr)>;

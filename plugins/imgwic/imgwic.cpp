@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "base/com_win32.h"
 #include "imaging/exif.h"
 #include "plugins/common/host_link.h"
 
@@ -32,7 +33,6 @@ __CRT_UUID_DECL(IWICBitmapSourceTransform, 0x3B16811B, 0x6A43, 0x4ec9, 0xB7, 0x1
 
 namespace {
 
-const CLSID kWicFactory = {0xcacaf262, 0x9370, 0x4615, {0xa1, 0x3b, 0x9f, 0x55, 0x39, 0xda, 0x4c, 0x0a}};
 const GUID kFormat32bppBGR = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0e}};
 const GUID kFormat24bppBGR = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0c}};
 const GUID kFormat32bppBGRA = {0x6fddc324, 0x4e03, 0x4bfe, {0xb1, 0x85, 0x3d, 0x77, 0x76, 0x8d, 0xc9, 0x0f}};
@@ -59,21 +59,6 @@ public:
 
 private:
     T* p_ = nullptr;
-};
-
-// COM for the calling thread for the length of one call; a thread that
-// already runs another apartment model is used as it is.
-class TComScope {
-public:
-    TComScope() : hr_(::CoInitializeEx(nullptr, COINIT_MULTITHREADED)) {}
-    TComScope(const TComScope&) = delete;
-    TComScope& operator=(const TComScope&) = delete;
-    ~TComScope() {
-        if (SUCCEEDED(hr_)) ::CoUninitialize();
-    }
-
-private:
-    HRESULT hr_;
 };
 
 // The picture's file as the stream WIC decodes from. Every read first asks
@@ -234,7 +219,7 @@ void AddExtensions(const std::wstring& list, const std::string& description) {
 }
 
 void ListDecoders() {
-    TComScope com;
+    TComUse com;
     TComPtr<IWICImagingFactory> factory;
     if (FAILED(::CoCreateInstance(kWicFactory, nullptr, CLSCTX_INPROC_SERVER, __uuidof(IWICImagingFactory),
                                   reinterpret_cast<void**>(factory.Put()))))
@@ -434,7 +419,7 @@ std::int32_t Decode(const char* fileName, std::int32_t* width, std::int32_t* hei
     *width = 0;
     *height = 0;
     if (Host.Cancelled()) return 0;
-    TComScope com;
+    TComUse com;
     TComPtr<IWICImagingFactory> factory;
     TComPtr<IStream> stream;
     TComPtr<IWICBitmapDecoder> decoder;
