@@ -239,12 +239,7 @@ show_on() {
 colour_in() {
     local w h x y
     read -r w h x y <<<"$2"
-    convert "$1" -crop "${w}x${h}+${x}+${y}" +repage -sample 25% -depth 8 ppm:- | python3 -c '
-import sys
-data = sys.stdin.buffer.read()
-parts = data.split(maxsplit=4)
-w, h = int(parts[1]), int(parts[2])
-px = parts[4][: w * h * 3]
+    convert "$1" -crop "${w}x${h}+${x}+${y}" +repage -sample 25% -depth 8 ppm:- | python3 -c "$PPM_PIXELS"'
 n = {"red": 0, "green": 0, "blue": 0, "magenta": 0}
 box = {c: [w, h, -1, -1] for c in n}
 for i in range(0, len(px), 3):

@@ -51,12 +51,7 @@ rm -f "$PREFIX"/drive_c/users/*/AppData/Roaming/Quorvane/piclist.dat
 
 # Counts pixels of a screenshot: "<not black> <red> <green>".
 measure() {
-    convert "$1" -depth 8 ppm:- | python3 -c '
-import sys
-data = sys.stdin.buffer.read()
-parts = data.split(maxsplit=4)
-w, h = int(parts[1]), int(parts[2])
-px = parts[4][: w * h * 3]
+    convert "$1" -depth 8 ppm:- | python3 -c "$PPM_PIXELS"'
 lit = red = green = 0
 for i in range(0, len(px), 3):
     r, g, b = px[i], px[i + 1], px[i + 2]
@@ -287,12 +282,7 @@ if [ "$PLUGINS" -gt 0 ]; then
     # The colour that fills most of a screenshot's lit pixels: blue, green,
     # magenta, or none.
     colour_of() {
-        convert "$1" -sample 25% -depth 8 ppm:- | python3 -c '
-import sys
-data = sys.stdin.buffer.read()
-parts = data.split(maxsplit=4)
-w, h = int(parts[1]), int(parts[2])
-px = parts[4][: w * h * 3]
+        convert "$1" -sample 25% -depth 8 ppm:- | python3 -c "$PPM_PIXELS"'
 n = {"blue": 0, "green": 0, "magenta": 0}
 for i in range(0, len(px), 3):
     r, g, b = px[i], px[i + 1], px[i + 2]
@@ -388,12 +378,7 @@ if [ "$PLUGINS" -gt 0 ]; then
         -profile "$(dirname "$0")/../data/colour_read/prophoto-colord-rgb.icc" "$INSTALL/Photos/prophoto.jpg"
     # "<count> <mean red>" of a screenshot's bright green pixels.
     bright_green() {
-        convert "$1" -sample 25% -depth 8 ppm:- | python3 -c '
-import sys
-data = sys.stdin.buffer.read()
-parts = data.split(maxsplit=4)
-w, h = int(parts[1]), int(parts[2])
-px = parts[4][: w * h * 3]
+        convert "$1" -sample 25% -depth 8 ppm:- | python3 -c "$PPM_PIXELS"'
 n = red = 0
 for i in range(0, len(px), 3):
     if px[i + 1] > 200 and px[i + 2] < 120:

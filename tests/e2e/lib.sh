@@ -6,6 +6,15 @@ RUN="${QV_WINE_RUN:?QV_WINE_RUN names scripts/wine-run}"
 FAILED=0
 
 fail() { echo "FAIL: $*"; FAILED=1; }
+
+# The start of a Python program that reads a binary PPM (as `convert ...
+# ppm:-` writes it) from standard input: its size w, h and its pixels px,
+# three bytes each.
+PPM_PIXELS='import sys
+data = sys.stdin.buffer.read()
+parts = data.split(maxsplit=4)
+w, h = int(parts[1]), int(parts[2])
+px = parts[4][: w * h * 3]'
 pass() { echo "ok: $*"; }
 
 # Runs the saver with a time limit; prints its exit code (124 on timeout).
